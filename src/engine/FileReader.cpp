@@ -1,0 +1,123 @@
+#include "engine/FileReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace bitloupe {
+
+namespace {
+// The window reads up to 5 bytes from the current one; the padding keeps that inside the
+// buffer even at the last look-ahead byte.
+constexpr int kBufferBytes = FileReader::kChunkSize + FileReader::kLookAhead + 8;
+
+// Reads up to n bytes at offset; a failed read counts as the end of the file.
+int ReadAt(int fd, uint8_t* dst, int n, int64_t offset) {
+    int got = 0;
+    while (got < n) {
+        const ssize_t r = pread(fd, dst + got, static_cast<size_t>(n - got), offset + got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += static_cast<int>(r);
+    }
+    return got;
+}
+}  // namespace
+
+FileReader::FileReader() : buf_(new uint8_t[kBufferBytes]()) {}
+
+FileReader::~FileReader() {
+    Close();
+    delete[] buf_;
+}
+
+bool FileReader::Open(const std::string& path) {
+    Close();
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) {
+        Close();
+        return false;
+    }
+    fileSize_ = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+    filePos_ = 0;
+    fileOffset_ = 0;
+    pos_ = count_ = bitOffset_ = 0;
+    lastChunk_ = true;
+    std::memset(buf_, 0, kBufferBytes);
+    return true;
+}
+
+void FileReader::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    fileSize_ = 0;
+    pos_ = count_ = bitOffset_ = 0;
+    lastChunk_ = true;
+}
+
+void FileReader::FillChunk() {
+    // The chunk and its look-ahead bytes in one read; the next chunk starts right after the
+    // chunk, so the look-ahead bytes are read again then.
+    int got = fd_ >= 0 ? ReadAt(fd_, buf_, kChunkSize + kLookAhead, filePos_) : 0;
+    if (got > kChunkSize) {
+        count_ = kChunkSize;
+        lastChunk_ = false;
+    } else if (got == kChunkSize) {
+        count_ = kChunkSize;
+        lastChunk_ = false;
+    } else {
+        count_ = got;
+        lastChunk_ = true;
+    }
+    std::memset(buf_ + got, 0, static_cast<size_t>(kBufferBytes - got));
+    filePos_ += count_;
+    pos_ = 0;
+    bitOffset_ = 0;
+}
+
+void FileReader::SkipBits(int n) {
+    if (n <= 0) return;
+    while (n > 0 && !AtEnd()) {
+        const int inByte = 8 - bitOffset_;
+        if (n < inByte) {
+            bitOffset_ += n;
+            return;
+        }
+        n -= inByte;
+        bitOffset_ = 0;
+        ++pos_;
+        ++fileOffset_;
+        if (pos_ >= count_ && !lastChunk_) FillChunk();
+    }
+}
+
+void FileReader::NextByte(bool advance) {
+    if (advance && !AtEnd()) Step();
+    if (!AtEnd()) bitOffset_ = 0;
+}
+
+void FileReader::Seek(int64_t offset) {
+    if (offset < 0 || offset >= fileSize_) return;
+    filePos_ = offset;
+    lastChunk_ = false;
+    fileOffset_ = offset;
+    nextProgress_ = offset;
+    // The reader's bytes are stale until the next FillChunk.
+    pos_ = count_ = 0;
+    bitOffset_ = 0;
+}
+
+void FileReader::CheckProgress() {
+    const int64_t step = progressStep < 1 ? 1 : progressStep;
+    if (fileOffset_ % step == 0 && reportProgress && progressAllowed && progress_) {
+        progress_(fileOffset_);
+    }
+    nextProgress_ = (fileOffset_ / step + 1) * step;
+}
+
+}  // namespace bitloupe

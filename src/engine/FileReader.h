@@ -1,0 +1,111 @@
+// The file reader: the open file read in 4096-byte chunks with 4 look-ahead bytes behind each
+// chunk, so that the 32 bits starting at any bit of the chunk are always at hand.
+//
+// Rules: reads never ask for more than 32 bits; at the end of the data every read yields 0 and
+// consumes nothing; offsets and sizes are 64-bit so files beyond 4 GiB are addressed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace bitloupe {
+
+// Reports the file offset reached, at most once per progress step.
+using ProgressFn = std::function<void(int64_t offset)>;
+
+class FileReader {
+public:
+    static constexpr int kChunkSize = 4096;
+    static constexpr int kLookAhead = 4;
+
+    FileReader();
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    // Opens the file for reading; false when it cannot be opened.
+    bool Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    int64_t FileSize() const { return fileSize_; }
+
+    void FillChunk();
+    bool AtEnd() const { return lastChunk_ && pos_ >= count_; }
+
+    uint32_t PeekBits(int n) const {
+        if (n <= 0 || n > 32) return 0;
+        return Window() >> (32 - n);
+    }
+    void SkipBits(int n);
+    uint32_t ReadBits(int n) {
+        if (n <= 0 || n > 32 || AtEnd()) return 0;
+        const uint32_t v = PeekBits(n);
+        SkipBits(n);
+        return v;
+    }
+    uint32_t ReadBit() { return ReadBits(1); }
+
+    // Reads the next whole byte (stepping first past a partly consumed byte); 0 at the end.
+    uint8_t ReadByte() {
+        if (bitOffset_) NextByte(true);
+        if (AtEnd()) return 0;
+        const uint8_t b = buf_[pos_];
+        Step();
+        return b;
+    }
+    uint16_t ReadWord() {
+        const uint16_t hi = ReadByte();
+        return static_cast<uint16_t>(hi << 8 | ReadByte());
+    }
+    uint32_t ReadDWord() {
+        const uint32_t hi = ReadWord();
+        return hi << 16 | ReadWord();
+    }
+    // Steps to the next byte (advance set); then, unless at the end, the bit offset is 0.
+    void NextByte(bool advance);
+    // The current byte, not consumed (0 at the end).
+    uint8_t CurrentByte() const { return AtEnd() ? 0 : buf_[pos_]; }
+
+    // Moves the file to offset; an offset at or beyond the file size is ignored.
+    void Seek(int64_t offset);
+
+    int64_t fileOffset() const { return fileOffset_; }
+    int bitOffset() const { return bitOffset_; }
+    uint32_t Window() const {
+        if (AtEnd()) return 0;
+        const uint8_t* p = buf_ + pos_;
+        uint32_t w = uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+        if (bitOffset_) w = (w << bitOffset_) | (p[4] >> (8 - bitOffset_));
+        return w;
+    }
+
+    // Progress: reported on byte steps when the offset is a multiple of the step.
+    void SetProgress(ProgressFn fn) { progress_ = std::move(fn); }
+    bool reportProgress = true;
+    bool progressAllowed = true;  // the driver's own condition (dialog visible, mode)
+    int64_t progressStep = 1;
+
+private:
+    void Step() {
+        ++pos_;
+        ++fileOffset_;
+        if (fileOffset_ >= nextProgress_) CheckProgress();
+        if (pos_ >= count_ && !lastChunk_) FillChunk();
+    }
+    void CheckProgress();
+
+    int fd_ = -1;
+    int64_t fileSize_ = 0;
+    int64_t filePos_ = 0;  // where the next chunk is read
+    uint8_t* buf_;         // kChunkSize + kLookAhead bytes, plus padding for the window
+    int pos_ = 0;
+    int count_ = 0;
+    int bitOffset_ = 0;
+    int64_t fileOffset_ = 0;
+    bool lastChunk_ = true;
+    int64_t nextProgress_ = 0;
+    ProgressFn progress_;
+};
+
+}  // namespace bitloupe

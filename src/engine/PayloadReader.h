@@ -1,0 +1,99 @@
+// The payload reader: the PES payload bytes of one video stream of a program stream, gathered
+// 4096 at a time through the file reader and read as one continuous elementary stream. Beside
+// every gathered byte it keeps the byte's file offset and the count of its packet's bytes
+// still to come (itself included), so positions taken here name real file offsets.
+//
+// Buffer layout: 4 carry-over bytes, then the new fill. The last 4 gathered bytes stay unread
+// as look-ahead for the window until the next fill carries them to the buffer start; at the
+// end of the file they become readable.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "engine/FileReader.h"
+
+namespace bitloupe {
+
+class PayloadReader {
+public:
+    static constexpr int kChunkSize = FileReader::kChunkSize;
+
+    // Finds the next packet of the followed stream and passes its header; returns its payload
+    // length (0 or less when none was found).
+    using NextPacketFn = std::function<int64_t()>;
+
+    explicit PayloadReader(FileReader& file);
+    ~PayloadReader();
+    PayloadReader(const PayloadReader&) = delete;
+    PayloadReader& operator=(const PayloadReader&) = delete;
+
+    void SetNextPacket(NextPacketFn fn) { nextPacket_ = std::move(fn); }
+
+    int FillPayload(int max);
+    void LoadPayload(bool initial);
+
+    bool AtEnd() const { return file_.AtEnd() && pos_ >= count_; }
+    uint32_t Window() const {
+        if (AtEnd()) return 0;
+        const uint8_t* p = buf_ + pos_;
+        uint32_t w = uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+        if (bitOffset_) w = (w << bitOffset_) | (p[4] >> (8 - bitOffset_));
+        return w;
+    }
+    uint32_t PeekBits(int n) const {
+        if (n <= 0 || n > 32) return 0;
+        return Window() >> (32 - n);
+    }
+    void SkipBits(int n);
+    uint32_t ReadBits(int n) {
+        if (n <= 0 || n > 32 || AtEnd()) return 0;
+        const uint32_t v = PeekBits(n);
+        SkipBits(n);
+        return v;
+    }
+    uint8_t ReadByte() {
+        if (bitOffset_) NextByte(true);
+        if (AtEnd()) return 0;
+        const uint8_t b = buf_[pos_];
+        Step(true);
+        return b;
+    }
+    void NextByte(bool advance);
+    uint8_t CurrentByte() const { return AtEnd() ? 0 : buf_[pos_]; }
+
+    // File offset and packet-remaining count of the current payload byte.
+    uint64_t CurrentOffset() const { return offsets_[pos_]; }
+    uint32_t CurrentRemaining() const { return remaining_[pos_]; }
+    int bitOffset() const { return bitOffset_; }
+
+    int64_t packetRemaining = 0;
+    int64_t lastProgress = 0;
+    bool reportProgress = true;
+    int64_t progressStep = 1;
+    void SetProgress(ProgressFn fn) { progress_ = std::move(fn); }
+
+private:
+    void Step(bool report) {
+        ++pos_;
+        if (report && reportProgress && progress_ && pos_ < kBufferEntries &&
+            static_cast<int64_t>(offsets_[pos_]) - lastProgress >= progressStep) {
+            lastProgress = static_cast<int64_t>(offsets_[pos_]);
+            progress_(lastProgress);
+        }
+        if (pos_ >= count_ && !file_.AtEnd()) LoadPayload(false);
+    }
+    static constexpr int kBufferEntries = kChunkSize + 8;
+
+    FileReader& file_;
+    NextPacketFn nextPacket_;
+    uint8_t* buf_;
+    uint64_t* offsets_;
+    uint32_t* remaining_;
+    int pos_ = 4;
+    int count_ = 0;  // reading stops here; the bytes behind it are look-ahead
+    int bitOffset_ = 0;
+    ProgressFn progress_;
+};
+
+}  // namespace bitloupe

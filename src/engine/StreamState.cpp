@@ -1,0 +1,38 @@
+#include "engine/StreamState.h"
+
+namespace bitloupe {
+
+void CStreamState::Reset() {
+    const bool fixedGrey = greyColourFixed;
+    const uint8_t grey = greyColour;
+    *this = CStreamState();
+    // The grey colour chosen in the colours dialog outlives the file.
+    greyColourFixed = fixedGrey;
+    if (fixedGrey) greyColour = grey;
+}
+
+void CStreamState::ResetParse() {
+    counters = StreamCounters();
+    horizontal_size = vertical_size = 0;
+    displayWidth = displayHeight = 0;
+    bitRate = vbvSize = 0;
+    aspect_ratio_information = 1;
+    pelAspectRatio = 1.0;
+    scalable_mode = 0xFF;
+    if (!greyColourFixed) greyColour = 128;
+    if (mpegVersion == kMpeg1) {
+        progressive_sequence = 1;
+        chroma_format = 1;
+        blockCount = 6;
+        low_delay = 0;
+    }
+}
+
+void CStreamState::ClearSystemMaps() {
+    psPositions.clear();
+    payloadSizes.clear();
+}
+
+void CStreamState::ClearVideoMaps() { videoPositions.clear(); }
+
+}  // namespace bitloupe

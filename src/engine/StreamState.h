@@ -1,0 +1,170 @@
+// The state of the open stream: what kind of stream it is, its root items, the per-item
+// record maps that let any item be re-read later, counters and sequence-level parameters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "engine/TreeStore.h"
+
+namespace bitloupe {
+
+// Where an item was read: file offset of the byte, bits of it already consumed, and for the
+// payload reader the count of its packet's bytes still to come (itself included).
+struct ItemPosition {
+    uint64_t offset = 0;
+    uint32_t bitOffset = 0;
+    uint32_t packetRemaining = 0;
+};
+
+inline constexpr uint8_t kPureVideoStream = 0;
+inline constexpr uint8_t kProgramStream = 1;
+inline constexpr uint8_t kTransportStream = 2;
+inline constexpr uint8_t kUnknownStream = 3;
+inline constexpr uint8_t kMpeg1 = 0;
+inline constexpr uint8_t kMpeg2 = 1;
+inline constexpr uint8_t kMpegUnknown = 2;
+
+// Item data codes of the tree.
+namespace kind {
+inline constexpr uint32_t kFile = 0x00FF0000;
+inline constexpr uint32_t kVideoRoot = 100;
+inline constexpr uint32_t kSequenceHeader = 1;
+inline constexpr uint32_t kSequenceExtension = 2;
+inline constexpr uint32_t kExtension = 7;
+inline constexpr uint32_t kGop = 3;
+inline constexpr uint32_t kGopHeader = 4;
+inline constexpr uint32_t kPicture = 5;
+inline constexpr uint32_t kPictureHeader = 6;
+inline constexpr uint32_t kSequenceError = 9;
+inline constexpr uint32_t kUserData = 10;
+inline constexpr uint32_t kSlice = 11;
+inline constexpr uint32_t kSliceHeader = 12;
+inline constexpr uint32_t kMacroblock = 13;
+inline constexpr uint32_t kMacroblockHeader = 14;
+inline constexpr uint32_t kSkippedMacroblock = 0xFFFF000F;
+inline constexpr uint32_t kBlockY = 16;
+inline constexpr uint32_t kBlockCb = 17;
+inline constexpr uint32_t kBlockCr = 18;
+inline constexpr uint32_t kBlockError = 19;
+inline constexpr uint32_t kSkippedBlockY = 0xFFFF0010;
+inline constexpr uint32_t kSkippedBlockCb = 0xFFFF0011;
+inline constexpr uint32_t kSkippedBlockCr = 0xFFFF0012;
+inline constexpr uint32_t kRawDct = 20;
+inline constexpr uint32_t kCoefficientMatrix = 0xFFFF0014;
+inline constexpr uint32_t kPelMatrix = 0xFFFF0015;
+inline constexpr uint32_t kPredictionFrames = 257;
+inline constexpr uint32_t kSlicePlaceholder = 0xFFFF0001;
+inline constexpr uint32_t kPack = 256;
+inline constexpr uint32_t kPackHeader = 512;
+inline constexpr uint32_t kSystemHeader = 768;
+inline constexpr uint32_t kPesPacket = 1024;
+inline constexpr uint32_t kPayloadUnlisted = 0xFFFF0500;
+inline constexpr uint32_t kPayloadListed = 1280;
+inline constexpr uint32_t kVirtual = 0xFFFF0000;
+}  // namespace kind
+
+inline bool IsVirtual(uint32_t data) { return (data >> 16) == 0xFFFF; }
+
+// Icons of the tree.
+namespace image {
+inline constexpr int kPlain = 0;
+inline constexpr int kVideoRoot = 1;
+inline constexpr int kSequence = 2;
+inline constexpr int kGop = 3;
+inline constexpr int kGopHeader = 4;
+inline constexpr int kFramePicture = 5;
+inline constexpr int kTopField = 6;
+inline constexpr int kBottomField = 7;
+inline constexpr int kHeader = 8;
+inline constexpr int kSlice = 9;
+inline constexpr int kSliceHeader = 10;
+inline constexpr int kMacroblock = 11;
+inline constexpr int kSkippedMacroblock = 12;
+inline constexpr int kMacroblockHeader = 13;
+inline constexpr int kVlc = 20;
+inline constexpr int kVirtual = 21;
+inline constexpr int kEndOfVideo = 22;
+inline constexpr int kAudioRoot = 23;
+inline constexpr int kOtherStreamRoot = 24;
+inline constexpr int kProgramStream = 25;
+inline constexpr int kTransportStream = 26;
+inline constexpr int kFile = 27;
+inline constexpr int kDecoded = 28;
+inline constexpr int kError = 35;
+inline constexpr int kInvalidFile = 36;
+}  // namespace image
+
+template <class T>
+using ItemMap = std::unordered_map<TreeItem, T>;
+
+// Counters of a parse; reset at the start of every parse.
+struct StreamCounters {
+    uint32_t sequenceHeaderCount = 0;
+    uint32_t gopCount = 0;
+    uint32_t pictureCount = 0;
+    uint32_t frameCount = 0;
+    std::array<uint32_t, 5> typeCounts{};  // index 1..4: I, P, B, D
+    uint32_t packCount = 0;
+    uint32_t packetCount = 0;
+    std::array<uint32_t, 0x44> streamPacketCounts{};  // stream_id 0xBC..0xFF
+};
+
+class CStreamState {
+public:
+    uint8_t streamType = kUnknownStream;
+    uint8_t mpegVersion = kMpegUnknown;
+    bool invalidFile = false;
+    bool outOfMemory = false;
+
+    TreeItem fileItem = 0;
+    TreeItem systemItem = 0;
+    TreeItem videoItem = 0;
+
+    // Root items of the other streams of a program stream, by stream_id 0xBC..0xFF (the slot of
+    // stream 0xE0 is the video root item itself).
+    std::array<TreeItem, 0x44> streamRootItems{};
+
+    // System-layer records, emptied together when the "Program Stream" item is deleted.
+    ItemMap<ItemPosition> psPositions;
+    ItemMap<uint16_t> payloadSizes;
+    // Video-layer records, emptied together when the video root item is deleted.
+    ItemMap<ItemPosition> videoPositions;
+
+    StreamCounters counters;
+
+    // Sequence-level parameters.
+    uint32_t horizontal_size = 0;
+    uint32_t vertical_size = 0;
+    uint32_t displayWidth = 0;
+    uint32_t displayHeight = 0;
+    uint8_t aspect_ratio_information = 1;
+    double pelAspectRatio = 1.0;
+    uint32_t bitRate = 0;
+    uint32_t vbvSize = 0;
+    uint8_t constrained_parameters_flag = 0;
+    uint8_t progressive_sequence = 1;
+    uint8_t chroma_format = 1;
+    uint8_t blockCount = 6;
+    uint8_t low_delay = 0;
+    uint8_t scalable_mode = 0xFF;
+    int32_t mbWidth = 0;
+    int32_t mbHeight = 0;
+    int32_t mbCount = 0;
+    int32_t codedWidth = 0;
+    int32_t codedHeight = 0;
+    uint8_t greyColour = 128;
+    bool greyColourFixed = false;
+
+    // Back to the state of no open file.
+    void Reset();
+    // Counters and sequence-level parameters, at the start of every parse.
+    void ResetParse();
+    // Empties the maps that belong to the system layer or to the video layer.
+    void ClearSystemMaps();
+    void ClearVideoMaps();
+};
+
+}  // namespace bitloupe

@@ -1,0 +1,129 @@
+// Helpers shared by the unit tests: a bit writer for hand-made streams, temporary files, and
+// an engine wired to recording surroundings.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/Host.h"
+#include "engine/StreamState.h"
+#include "engine/SyntaxParser.h"
+#include "engine/TreeStore.h"
+
+namespace bitloupe::test {
+
+class BitWriter {
+public:
+    void Bits(uint64_t value, int n) {
+        for (int i = n - 1; i >= 0; --i) Bit((value >> i) & 1);
+    }
+    void Bit(unsigned b) {
+        if (fill_ == 0) bytes_.push_back(0);
+        if (b) bytes_.back() |= static_cast<uint8_t>(0x80 >> fill_);
+        fill_ = (fill_ + 1) & 7;
+    }
+    void Byte(uint8_t b) { Bits(b, 8); }
+    void Bytes(const std::vector<uint8_t>& v) {
+        for (uint8_t b : v) Byte(b);
+    }
+    void StartCode(uint8_t code) { Bits(0x00000100u | code, 32); }
+    void Align() {
+        while (fill_) Bit(0);
+    }
+    // "0110 01" style strings; spaces ignored.
+    void Pattern(const std::string& s) {
+        for (char c : s)
+            if (c == '0' || c == '1') Bit(c == '1');
+    }
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+    size_t size() const { return bytes_.size(); }
+
+private:
+    std::vector<uint8_t> bytes_;
+    int fill_ = 0;
+};
+
+// A file in the temporary directory, removed when the object goes.
+class TempFile {
+public:
+    explicit TempFile(const std::vector<uint8_t>& data, const std::string& suffix = ".bin") {
+        char name[] = "/tmp/bitloupe-test-XXXXXX";
+        const int fd = mkstemp(name);
+        if (fd >= 0) close(fd);
+        path_ = std::string(name) + suffix;
+        std::rename(name, path_.c_str());
+        std::ofstream out(path_, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(data.data()),
+                  static_cast<std::streamsize>(data.size()));
+    }
+    ~TempFile() { std::remove(path_.c_str()); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+inline std::string DataPath(const std::string& name) {
+    return std::string(BITLOUPE_TEST_DATA) + "/" + name;
+}
+inline bool HaveData(const std::string& name) {
+    return std::ifstream(DataPath(name)).good();
+}
+
+// The engine with recording surroundings, as the command-line tool wires it.
+struct Engine {
+    TreeStore tree;
+    CStreamState stream;
+    RecordingHost host;
+    ParseDialog dialog;
+    RecordingPoster poster;
+    CSyntaxParser parser{stream, tree, host, dialog, poster};
+
+    Engine() { dialog.visible = false; }
+
+    bool Open(const std::string& path) { return parser.OpenFile(path); }
+    // Runs the parse of the given mode as the Parse button does.
+    void Parse(int mode = kModeVideoOnly) {
+        dialog.mode = mode;
+        dialog.BeginParse();
+        if (stream.streamType == kProgramStream && mode == kModeProgramStreamOnly)
+            parser.ParseSystemStream();
+        else
+            parser.ParseVideoStream();
+    }
+    std::string Text(TreeItem item) const { return tree.GetItemText(item); }
+    std::vector<std::string> ChildTexts(TreeItem item) const {
+        std::vector<std::string> out;
+        for (TreeItem c = tree.GetChildItem(item); c; c = tree.GetNextSiblingItem(c))
+            out.push_back(tree.GetItemText(c));
+        return out;
+    }
+    // Finds the first item in pre-order whose text starts with prefix (0 when none).
+    TreeItem Find(const std::string& prefix, TreeItem from = kTreeRoot) const;
+    size_t CountWithImage(int image, TreeItem from = kTreeRoot) const;
+};
+
+inline TreeItem Engine::Find(const std::string& prefix, TreeItem from) const {
+    for (TreeItem c = tree.GetChildItem(from); c; c = tree.GetNextSiblingItem(c)) {
+        if (tree.GetItemText(c).rfind(prefix, 0) == 0) return c;
+        if (TreeItem f = Find(prefix, c)) return f;
+    }
+    return 0;
+}
+
+inline size_t Engine::CountWithImage(int image, TreeItem from) const {
+    size_t n = 0;
+    for (TreeItem c = tree.GetChildItem(from); c; c = tree.GetNextSiblingItem(c)) {
+        if (tree.GetItemImage(c) == image) ++n;
+        n += CountWithImage(image, c);
+    }
+    return n;
+}
+
+}  // namespace bitloupe::test

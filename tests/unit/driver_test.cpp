@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "TestUtil.h"
+#include "engine/Messages.h"
+
+namespace bitloupe {
+namespace {
+
+using test::BitWriter;
+using test::Engine;
+using test::TempFile;
+
+// A minimal MPEG video elementary stream: sequence header, then the given start code.
+std::vector<uint8_t> VideoStream(uint8_t next, size_t leadingZeros = 0, size_t gap = 0) {
+    BitWriter w;
+    for (size_t i = 0; i < leadingZeros; ++i) w.Byte(0);
+    w.StartCode(0xB3);
+    w.Bytes({0x16, 0x00, 0xF0, 0x13, 0xFF, 0xFF, 0xE0, 0x18});
+    for (size_t i = 0; i < gap; ++i) w.Byte(0x55);
+    w.StartCode(next);
+    w.Bytes({0x00, 0x00, 0x00, 0x00});
+    return w.bytes();
+}
+
+struct Detected {
+    uint8_t type;
+    uint8_t version;
+};
+
+Detected Detect(const std::vector<uint8_t>& data) {
+    TempFile f(data);
+    Engine e;
+    e.Open(f.path());
+    return {e.stream.streamType, e.stream.mpegVersion};
+}
+
+TEST(DetectStreamType, RecognisesEachKind) {
+    // Program streams, after leading zero bytes too.
+    EXPECT_EQ(Detect({0, 0, 0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1}).type, kProgramStream);
+    EXPECT_EQ(Detect({0, 0, 0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1}).version, kMpeg2);
+    EXPECT_EQ(Detect({0, 0, 1, 0xBA, 0x21, 0, 1, 0, 1, 0x80, 0, 1}).version, kMpeg1);
+    EXPECT_EQ(Detect({0, 0, 1, 0xBA, 0xC0, 0, 1, 0, 1, 0x80, 0, 1}).version, kMpegUnknown);
+    // Video: an extension after the sequence header means MPEG-2; GOP, picture, user data 1.
+    EXPECT_EQ(Detect(VideoStream(0xB5)).type, kPureVideoStream);
+    EXPECT_EQ(Detect(VideoStream(0xB5)).version, kMpeg2);
+    EXPECT_EQ(Detect(VideoStream(0xB8)).version, kMpeg1);
+    EXPECT_EQ(Detect(VideoStream(0x00)).version, kMpeg1);
+    EXPECT_EQ(Detect(VideoStream(0xB2)).version, kMpeg1);
+    EXPECT_EQ(Detect(VideoStream(0xB5, 100)).version, kMpeg2);
+    // The first code after the sequence header beyond 2 KB: not recognised.
+    EXPECT_EQ(Detect(VideoStream(0xB5, 0, 2100)).version, kMpegUnknown);
+    // Transport streams by their first byte, whatever follows.
+    EXPECT_EQ(Detect({0x47, 0, 0, 1, 0xB3}).type, kTransportStream);
+    EXPECT_EQ(Detect({0xFF, 0, 0, 1, 0xBA}).type, kUnknownStream);
+}
+
+TEST(OpenFile, RefusesInvalidFilesWithTheirMessages) {
+    for (const std::vector<uint8_t>& data :
+         {std::vector<uint8_t>{}, std::vector<uint8_t>{0x00}, std::vector<uint8_t>{0xFF, 1, 2}}) {
+        TempFile f(data);
+        Engine e;
+        EXPECT_FALSE(e.Open(f.path()));
+        ASSERT_EQ(e.host.messages.size(), 1u);
+        EXPECT_EQ(e.host.messages[0].text, "This file is not a valid MPEG-1 or MPEG-2 video!");
+        EXPECT_TRUE(e.stream.invalidFile);
+        EXPECT_EQ(e.tree.GetItemImage(e.stream.fileItem), image::kInvalidFile);
+        EXPECT_FALSE(e.dialog.parseEnabled);
+        EXPECT_EQ(e.tree.ChildCount(kTreeRoot), 1u);
+    }
+    TempFile ts({0x47, 0x40, 0x00, 0x10});
+    Engine e;
+    EXPECT_FALSE(e.Open(ts.path()));
+    ASSERT_EQ(e.host.messages.size(), 1u);
+    EXPECT_EQ(e.host.messages[0].text, "TS MPEG-2 video has not been supported at current stage!");
+    EXPECT_EQ(e.Text(e.tree.ChildAt(kTreeRoot, 1)), "Transport Stream (MPEG-2, to be supported)");
+    EXPECT_EQ(e.tree.GetItemImage(e.tree.ChildAt(kTreeRoot, 1)), image::kTransportStream);
+
+    Engine missing;
+    EXPECT_FALSE(missing.Open("/nonexistent/file.mpg"));
+    EXPECT_EQ(missing.host.messages.at(0).text, "Failed to open the file!");
+    EXPECT_EQ(missing.tree.ChildCount(kTreeRoot), 0u);
+}
+
+TEST(OpenFile, FileItemListsSizeTimesAndAttributes) {
+    std::vector<uint8_t> data = VideoStream(0xB5);
+    data.resize(1234567, 0);
+    TempFile f(data);
+    Engine e;
+    ASSERT_TRUE(e.Open(f.path()));
+    const TreeItem file = e.stream.fileItem;
+    EXPECT_EQ(e.Text(file), f.path());
+    EXPECT_EQ(e.tree.GetItemImage(file), image::kFile);
+    EXPECT_EQ(e.tree.GetItemData(file), kind::kFile);
+    const auto lines = e.ChildTexts(file);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "Size: 1,234,567 bytes");
+    EXPECT_EQ(lines[1].rfind("Data Created: ", 0), 0u);
+    EXPECT_EQ(lines[2].rfind("Data Modified: ", 0), 0u);
+    EXPECT_EQ(lines[3].rfind("Data Accessed: ", 0), 0u);
+    EXPECT_EQ(lines[5], "MPEG-Stream Type: MPEG-2 (Pure Video Stream)");
+    for (TreeItem c = e.tree.GetChildItem(file); c; c = e.tree.GetNextSiblingItem(c))
+        EXPECT_EQ(e.tree.GetItemData(c), kind::kVirtual);
+    // Offsets of a 1,234,567-byte file take 6 hex digits (16^5 < size <= 16^6).
+    EXPECT_EQ(e.parser.emit.offsetDigits, 6);
+
+    // The time format: weekday, day, month, year, H:M:S without leading zeros, AM/PM.
+    const std::string& modified = lines[2];
+    EXPECT_NE(modified.find(", 20"), std::string::npos);
+    EXPECT_TRUE(modified.find(" AM") != std::string::npos || modified.find(" PM") != std::string::npos);
+
+    // Root items: file, then the video stream.
+    EXPECT_EQ(e.Text(e.stream.videoItem), "Pure Video Stream (MPEG-2)");
+    EXPECT_EQ(e.tree.GetItemData(e.stream.videoItem), kind::kVideoRoot);
+    EXPECT_EQ(e.tree.GetSelectedItem(), e.stream.videoItem);
+}
+
+TEST(OpenFile, SizeTextsAndAttributeBits) {
+    struct Case {
+        size_t size;
+        const char* text;
+    };
+    for (const Case& c : {Case{1, "Size: 1 byte"}, Case{999, "Size: 999 bytes"},
+                          Case{1000, "Size: 1,000 bytes"}}) {
+        std::vector<uint8_t> data(c.size, 0xFF);
+        TempFile f(data);
+        Engine e;
+        e.Open(f.path());
+        EXPECT_EQ(e.Text(e.tree.GetChildItem(e.stream.fileItem)), c.text);
+    }
+    TempFile empty({});
+    Engine e;
+    e.Open(empty.path());
+    EXPECT_EQ(e.Text(e.tree.GetChildItem(e.stream.fileItem)), "Size: 0 bytes");
+    EXPECT_EQ(e.ChildTexts(e.stream.fileItem)[4], "Attribute: normal");
+
+    TempFile ro(VideoStream(0xB8));
+    chmod(ro.path().c_str(), 0444);
+    Engine r;
+    r.Open(ro.path());
+    // Root may write any file; the mode bits still say read-only.
+    EXPECT_EQ(r.ChildTexts(r.stream.fileItem)[4], "Attribute: read-only");
+}
+
+TEST(VideoDriver, StartOffsetLeavesEllipsisItems) {
+    std::vector<uint8_t> data = VideoStream(0xB8);
+    data.resize(5000, 0);
+    TempFile f(data);
+    Engine e;
+    ASSERT_TRUE(e.Open(f.path()));
+    e.dialog.startOffset = 100;
+    e.Parse();
+    const auto kids = e.ChildTexts(e.stream.videoItem);
+    ASSERT_GE(kids.size(), 2u);
+    EXPECT_EQ(kids.front(), "......");
+    EXPECT_EQ(kids.back(), "......");  // no sequence end code
+    EXPECT_TRUE(e.dialog.IsStopped());  // back to idle
+}
+
+TEST(SystemDriver, RunsToEndOfStreamAndSelectsVideoPacket) {
+    BitWriter w;
+    w.StartCode(0xBA);
+    w.Pattern("01 000 1 000000000000000 1 000000000000000 1 000000000 1");
+    w.Bits(1000, 22);
+    w.Pattern("11 11111 000");
+    w.StartCode(0xB9);
+    w.StartCode(0xBA);  // after the end code: not scanned
+    TempFile f(w.bytes());
+    Engine e;
+    ASSERT_TRUE(e.Open(f.path()));
+    EXPECT_EQ(e.Text(e.stream.systemItem), "Program Stream");
+    EXPECT_EQ(e.Text(e.stream.videoItem), "Elementary Video Stream #1 (MPEG-2)");
+    EXPECT_EQ(e.tree.RowOf(e.stream.systemItem), 1);
+    EXPECT_EQ(e.tree.RowOf(e.stream.videoItem), 2);
+    e.dialog.startOffset = 4;
+    e.Parse(kModeProgramStreamOnly);
+    const auto kids = e.ChildTexts(e.stream.systemItem);
+    ASSERT_GE(kids.size(), 2u);
+    EXPECT_EQ(kids.front(), "......");
+    EXPECT_EQ(kids.back(), "......");
+}
+
+TEST(Driver, StopFlagEndsTheScan) {
+    std::vector<uint8_t> data = VideoStream(0xB8);
+    data.resize(100000, 0);
+    TempFile f(data);
+    Engine e;
+    ASSERT_TRUE(e.Open(f.path()));
+    e.dialog.mode = kModeVideoOnly;
+    e.dialog.BeginParse();
+    e.dialog.stopped = true;  // the user pressed Stop
+    e.parser.ParseVideoStream();
+    EXPECT_LT(e.parser.file.fileOffset(), 4096);
+}
+
+}  // namespace
+}  // namespace bitloupe

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "engine/TreeStore.h"
+
+namespace bitloupe {
+namespace {
+
+TEST(TreeStore, InsertPlacesItemsAndKeepsRowsRight) {
+    TreeStore t;
+    const TreeItem a = t.InsertItem("a", 0, 0, kTreeRoot);
+    const TreeItem c = t.InsertItem("c", 0, 0, kTreeRoot);
+    const TreeItem b = t.InsertItem("b", 0, 0, kTreeRoot, a);     // after a
+    const TreeItem z = t.InsertItem("z", 0, 0, kTreeRoot, kInsertFirst);
+    ASSERT_TRUE(a && b && c && z);
+    EXPECT_EQ(t.ChildCount(kTreeRoot), 4u);
+    const TreeItem order[] = {z, a, b, c};
+    for (uint32_t row = 0; row < 4; ++row) {
+        EXPECT_EQ(t.ChildAt(kTreeRoot, row), order[row]);
+        EXPECT_EQ(t.RowOf(order[row]), static_cast<int>(row));
+    }
+    EXPECT_EQ(t.GetNextSiblingItem(a), b);
+    EXPECT_EQ(t.GetPrevSiblingItem(a), z);
+    EXPECT_EQ(t.GetNextSiblingItem(c), 0u);
+    EXPECT_EQ(t.GetParentItem(a), kTreeRoot);
+
+    // A sibling that belongs to another parent cannot be the insert-after item.
+    const TreeItem child = t.InsertItem("child", 0, 0, a);
+    EXPECT_EQ(t.InsertItem("x", 0, 0, b, child), 0u);
+    EXPECT_EQ(t.InsertItem("x", 0, 0, 12345), 0u);  // no such parent
+}
+
+TEST(TreeStore, DeleteRemovesBranchAndRenumbers) {
+    TreeStore t;
+    const TreeItem p = t.InsertItem("p", 0, 0, kTreeRoot);
+    TreeItem kids[5];
+    for (int i = 0; i < 5; ++i) kids[i] = t.InsertItem(std::to_string(i), 0, 0, p);
+    const TreeItem grandchild = t.InsertItem("g", 0, 0, kids[1]);
+    t.SelectItem(grandchild);
+    t.DeleteItem(kids[1]);
+    EXPECT_FALSE(t.IsValid(kids[1]));
+    EXPECT_FALSE(t.IsValid(grandchild));
+    EXPECT_EQ(t.GetSelectedItem(), 0u);
+    EXPECT_EQ(t.ChildCount(p), 4u);
+    EXPECT_EQ(t.RowOf(kids[2]), 1);
+    EXPECT_EQ(t.RowOf(kids[4]), 3);
+    EXPECT_EQ(t.GetNextSiblingItem(kids[0]), kids[2]);
+    EXPECT_EQ(t.ItemCount(), 5u);
+    EXPECT_EQ(t.GetItemText(kids[1]), "");
+    EXPECT_FALSE(t.SetItemData(kids[1], 7));
+}
+
+TEST(TreeStore, HandlesAreNeverReused) {
+    TreeStore t;
+    const TreeItem first = t.InsertItem("x", 0, 0, kTreeRoot);
+    t.DeleteItem(first);
+    const TreeItem second = t.InsertItem("y", 0, 0, kTreeRoot);
+    EXPECT_NE(first, second);
+    t.DeleteAllItems();
+    const TreeItem third = t.InsertItem("z", 0, 0, kTreeRoot);
+    EXPECT_GT(third, second);
+    EXPECT_FALSE(t.IsValid(first));
+    EXPECT_FALSE(t.IsValid(second));
+    EXPECT_EQ(t.GetItemText(third), "z");
+}
+
+TEST(TreeStore, TextDataImageAndViewState) {
+    TreeStore t;
+    const std::string longText(300, 'q');
+    const TreeItem a = t.InsertItem(longText, 27, 0x00FF0000, kTreeRoot);
+    EXPECT_EQ(t.GetItemText(a).size(), 255u);
+    EXPECT_EQ(t.GetItemImage(a), 27);
+    EXPECT_EQ(t.GetItemData(a), 0x00FF0000u);
+    EXPECT_TRUE(t.SetItemText(a, "new"));
+    EXPECT_EQ(t.GetItemText(a), "new");
+    const TreeItem b = t.InsertItem("b", 0, 0, a);
+    const TreeItem c = t.InsertItem("c", 0, 0, b);
+    EXPECT_FALSE(t.IsExpanded(a));
+    t.EnsureVisible(c);
+    EXPECT_TRUE(t.IsExpanded(a));
+    EXPECT_TRUE(t.IsExpanded(b));
+    EXPECT_EQ(t.LastEnsuredVisible(), c);
+    t.Collapse(a);
+    EXPECT_FALSE(t.IsExpanded(a));
+    EXPECT_EQ(t.GetLastChildItem(a), b);
+}
+
+// One thread appends as a parse does, another walks the tree as the view does; run under
+// ThreadSanitizer this proves the store's locking rule.
+TEST(TreeStore, ReaderWalksWhileWriterAppends) {
+    TreeStore t;
+    const TreeItem root = t.InsertItem("root", 0, 0, kTreeRoot);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        TreeItem parent = root;
+        for (int i = 0; i < 20000; ++i) {
+            const TreeItem item = t.InsertItem("item " + std::to_string(i), 0, 5, parent);
+            if (i % 100 == 0) parent = item;
+            if (i % 1000 == 999) t.DeleteItem(t.GetChildItem(root));
+        }
+        done = true;
+    });
+    size_t walks = 0;
+    while (!done || walks == 0) {
+        auto lock = t.Lock();
+        // Depth-first walk by rows; every row must give back its own item.
+        std::vector<TreeItem> stack{root};
+        while (!stack.empty()) {
+            const TreeItem p = stack.back();
+            stack.pop_back();
+            const uint32_t n = t.ChildCount(p);
+            for (uint32_t r = 0; r < n; ++r) {
+                const TreeItem c = t.ChildAt(p, r);
+                ASSERT_EQ(t.RowOf(c), static_cast<int>(r));
+                ASSERT_EQ(t.GetParentItem(c), p);
+                stack.push_back(c);
+            }
+        }
+        ++walks;
+    }
+    writer.join();
+    EXPECT_GT(walks, 0u);
+}
+
+}  // namespace
+}  // namespace bitloupe
