@@ -248,8 +248,7 @@ void CSyntaxParser::ParseSequenceLevel(bool ui) {
 
     uint32_t acc = 0xFFFFFFFFu;
     while (!AtEnd()) {
-        acc = (acc << 8) | ReadByte();
-        if (acc < 0x00000100 || acc > 0x000001B8) continue;
+        if (!ScanStartCode(acc, 0x00000100, 0x000001B8)) continue;
         switch (acc) {
             case 0x000001B0: case 0x000001B1: case 0x000001B6:
                 video.ParseReservedStartCode(acc);
@@ -290,8 +289,7 @@ void CSyntaxParser::ParseSystemStream() {
     uint32_t acc = 0xFFFFFFFFu;
     while (!file.AtEnd()) {
         if (ShouldStop()) break;
-        acc = (acc << 8) | file.ReadByte();
-        if (acc < 0x000001B9 || acc > 0x000001FF) continue;
+        if (!file.ScanStartCode(acc, 0x000001B9, 0x000001FF)) continue;
         const uint32_t code = acc;
         acc = 0xFFFFFFFFu;
         if (code == 0x000001B9) {
@@ -365,8 +363,7 @@ void CSyntaxParser::ParseVideoStream() {
             stoppedByUser = true;
             break;
         }
-        acc = (acc << 8) | ReadByte();
-        if (acc < 0x00000100 || acc > 0x000001B8) continue;
+        if (!ScanStartCode(acc, 0x00000100, 0x000001B8)) continue;
         const uint32_t code = acc;
         acc = 0xFFFFFFFFu;
         if (code == 0x00000100) {

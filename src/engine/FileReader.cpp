@@ -1,5 +1,7 @@
 #include "engine/FileReader.h"
 
+#include "engine/StartCodeScan.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,6 +101,28 @@ void FileReader::SkipBits(int n) {
 void FileReader::NextByte(bool advance) {
     if (advance && !AtEnd()) Step();
     if (!AtEnd()) bitOffset_ = 0;
+}
+
+bool FileReader::ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi) {
+    if (bitOffset_) NextByte(true);
+    if (AtEnd()) return false;
+    const int end = ScanForStartCode(buf_, pos_, count_, acc, lo, hi);
+    Advance((end < 0 ? count_ : end) - pos_);
+    return end >= 0;
+}
+
+void FileReader::Advance(int n) {
+    if (n <= 0) return;
+    pos_ += n;
+    fileOffset_ += n;
+    if (fileOffset_ >= nextProgress_) {
+        // Report the last progress mark passed, as byte steps would have.
+        const int64_t step = progressStep < 1 ? 1 : progressStep;
+        const int64_t mark = fileOffset_ / step * step;
+        if (mark >= nextProgress_ && reportProgress && progressAllowed && progress_) progress_(mark);
+        nextProgress_ = mark + step;
+    }
+    if (pos_ >= count_ && !lastChunk_) FillChunk();
 }
 
 void FileReader::Seek(int64_t offset) {

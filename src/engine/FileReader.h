@@ -67,6 +67,16 @@ public:
     // The current byte, not consumed (0 at the end).
     uint8_t CurrentByte() const { return AtEnd() ? 0 : buf_[pos_]; }
 
+    // Start-code scan over the bytes of the current chunk (see StartCodeScan.h): true when a
+    // code in lo..hi was found (the reader then stands after it), false when the chunk was
+    // used up or the data ended; call again to go on.
+    bool ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi);
+    // Bytes that can be taken from the current chunk in one piece (0 when not byte-aligned).
+    int ContiguousBytes() const { return bitOffset_ || AtEnd() ? 0 : count_ - pos_; }
+    const uint8_t* CurrentPointer() const { return buf_ + pos_; }
+    // Consumes n whole bytes of the current chunk (n <= ContiguousBytes()).
+    void Advance(int n);
+
     // Moves the file to offset; an offset at or beyond the file size is ignored.
     void Seek(int64_t offset);
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/StartCodeScan.h"
+
 namespace bitloupe {
 
 namespace {
@@ -28,11 +30,27 @@ int PayloadReader::FillPayload(int max) {
     uint32_t* rem = remaining_ + kCarry;
     for (;;) {
         while (packetRemaining > 0) {
-            off[count] = static_cast<uint64_t>(file_.fileOffset());
-            rem[count] = static_cast<uint32_t>(packetRemaining);
-            dst[count] = file_.ReadByte();
-            ++count;
-            --packetRemaining;
+            int64_t n = file_.ContiguousBytes();
+            if (n > packetRemaining) n = packetRemaining;
+            if (n > max - count) n = max - count;
+            if (n > 0) {
+                // The bytes of the file reader's chunk in one piece.
+                const int64_t first = file_.fileOffset();
+                std::memcpy(dst + count, file_.CurrentPointer(), static_cast<size_t>(n));
+                for (int64_t k = 0; k < n; ++k) {
+                    off[count + k] = static_cast<uint64_t>(first + k);
+                    rem[count + k] = static_cast<uint32_t>(packetRemaining - k);
+                }
+                file_.Advance(static_cast<int>(n));
+                count += static_cast<int>(n);
+                packetRemaining -= n;
+            } else {
+                off[count] = static_cast<uint64_t>(file_.fileOffset());
+                rem[count] = static_cast<uint32_t>(packetRemaining);
+                dst[count] = file_.ReadByte();
+                ++count;
+                --packetRemaining;
+            }
             if (file_.AtEnd() || count >= max) return count;
         }
         if (file_.AtEnd() || !nextPacket_) return count;
@@ -68,6 +86,20 @@ void PayloadReader::LoadPayload(bool initial) {
     // pointer behind the data.
     if (pos_ > count_) count_ = pos_;
     bitOffset_ = 0;
+}
+
+bool PayloadReader::ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi) {
+    if (bitOffset_) NextByte(true);
+    if (AtEnd()) return false;
+    const int end = ScanForStartCode(buf_, pos_, count_, acc, lo, hi);
+    pos_ = end < 0 ? count_ : end;
+    if (reportProgress && progress_ &&
+        static_cast<int64_t>(offsets_[pos_]) - lastProgress >= progressStep) {
+        lastProgress = static_cast<int64_t>(offsets_[pos_]);
+        progress_(lastProgress);
+    }
+    if (pos_ >= count_ && !file_.AtEnd()) LoadPayload(false);
+    return end >= 0;
 }
 
 void PayloadReader::SkipBits(int n) {

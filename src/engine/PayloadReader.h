@@ -62,6 +62,9 @@ public:
     void NextByte(bool advance);
     uint8_t CurrentByte() const { return AtEnd() ? 0 : buf_[pos_]; }
 
+    // Start-code scan over the payload bytes of the current fill; see FileReader.
+    bool ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi);
+
     // File offset and packet-remaining count of the current payload byte.
     uint64_t CurrentOffset() const { return offsets_[pos_]; }
     uint32_t CurrentRemaining() const { return remaining_[pos_]; }

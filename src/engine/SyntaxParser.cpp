@@ -66,9 +66,7 @@ void CSyntaxParser::PositionVideoReader(int64_t offset) {
 int64_t CSyntaxParser::SkipToVideoPacket(uint8_t streamId) {
     const uint32_t wanted = 0x00000100u + streamId;
     uint32_t acc = 0;
-    while (!file.AtEnd()) {
-        acc = (acc << 8) | file.ReadByte();
-        if (acc == wanted) break;
+    while (!file.AtEnd() && !file.ScanStartCode(acc, wanted, wanted)) {
     }
     int64_t length = file.ReadWord();
     if (stream.mpegVersion == kMpeg1) {

@@ -86,6 +86,11 @@ public:
         return UsesPayload() ? payload.CurrentByte() : file.CurrentByte();
     }
     bool AtEnd() const { return UsesPayload() ? payload.AtEnd() : file.AtEnd(); }
+    // Scans the video reader for a start code in lo..hi; see FileReader::ScanStartCode.
+    bool ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi) {
+        return UsesPayload() ? payload.ScanStartCode(acc, lo, hi)
+                             : file.ScanStartCode(acc, lo, hi);
+    }
 
     // --- positions ---
     // True when the video layer reads through the payload reader in the current mode.
@@ -127,8 +132,8 @@ private:
     void InsertSystemItem();
     void InsertVideoItem();
     void SetupProgress();
-    // Stop and pause handling of the byte scans: waits while paused, then tells whether the
-    // user asked the parse to stop.
+    // Stop and pause handling of the start-code scans, tested before each run of scanned bytes
+    // (at most one chunk): waits while paused, then tells whether the user asked to stop.
     bool ShouldStop() {
         dialog.WaitWhilePaused();
         return dialog.IsStopped();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "TestUtil.h"
+#include "engine/StartCodeScan.h"
 
 namespace bitloupe {
 namespace {
@@ -190,6 +191,43 @@ TEST(PayloadReader, BitReadsAcrossPacketsAndEmptyPackets) {
     EXPECT_EQ(e.parser.ReadBits(4), 0x2u);
     EXPECT_TRUE(e.parser.AtEnd());
     EXPECT_EQ(e.parser.ReadBits(8), 0u);
+}
+
+}  // namespace
+}  // namespace bitloupe
+
+namespace bitloupe {
+namespace {
+
+// The fast scan must find exactly what a byte-by-byte scan finds, wherever the codes fall
+// against the edges of a run and whatever the accumulator held before.
+TEST(StartCodeScan, AgreesWithByteByByteScan) {
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<uint8_t> b(static_cast<size_t>(next() % 64 + 1));
+        for (uint8_t& x : b) {
+            const uint32_t r = next() >> 16;
+            x = r % 4 == 0 ? 0 : r % 4 == 1 ? 1 : static_cast<uint8_t>(r >> 3);
+        }
+        const uint32_t lo = 0x100 + (next() >> 16) % 0xC0;
+        const uint32_t hi = lo + (next() >> 16) % (0x200 - lo);
+        const uint32_t start = round % 3 == 0 ? 0 : round % 3 == 1 ? 0xFFFFFFFF : 0x00000001;
+        const int from = static_cast<int>((next() >> 16) % b.size());
+        uint32_t slow = start;
+        int expected = -1;
+        for (int i = from; i < static_cast<int>(b.size()); ++i) {
+            slow = slow << 8 | b[static_cast<size_t>(i)];
+            if (slow >= lo && slow <= hi) {
+                expected = i + 1;
+                break;
+            }
+        }
+        uint32_t fast = start;
+        const int got = ScanForStartCode(b.data(), from, static_cast<int>(b.size()), fast, lo, hi);
+        ASSERT_EQ(got, expected) << "round " << round;
+        ASSERT_EQ(fast, slow) << "round " << round;
+    }
 }
 
 }  // namespace
