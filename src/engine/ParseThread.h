@@ -1,0 +1,44 @@
+// The single worker thread that runs a parse driver, with the dialog's pause gate armed for
+// as long as it runs.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "engine/Host.h"
+
+namespace bitloupe {
+
+class ParseThread {
+public:
+    explicit ParseThread(ParseDialog& dialog) : dialog_(dialog) {}
+    ~ParseThread() { Join(); }
+    ParseThread(const ParseThread&) = delete;
+    ParseThread& operator=(const ParseThread&) = delete;
+
+    // Starts the driver on a new thread; false when one is running already.
+    bool Start(std::function<void()> driver) {
+        if (Running()) return false;
+        Join();
+        running_ = true;
+        dialog_.SetParseRunning(true);
+        thread_ = std::thread([this, driver = std::move(driver)] {
+            driver();
+            dialog_.SetParseRunning(false);
+            running_ = false;
+        });
+        return true;
+    }
+    bool Running() const { return running_.load(); }
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    ParseDialog& dialog_;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+};
+
+}  // namespace bitloupe
