@@ -11,7 +11,7 @@ namespace bitloupe {
 class CSyntaxParser;
 
 class SystemLayer {
-public:
+  public:
     explicit SystemLayer(CSyntaxParser& parser) : p_(parser) {}
 
     // Called right after the start code was read; with emit unset the header is only passed.
@@ -20,11 +20,18 @@ public:
     // Returns the number of payload bytes that follow the header; the reader stays on the
     // first payload byte.
     uint16_t ParsePesPacket(uint8_t streamId);
+    // Makes the packet item with its start code, stream_id and packet_length children, after
+    // the packet counters were advanced.
+    TreeItem AddPacketItem(uint8_t streamId, int packetLength);
     void ParseEndOfSystemStream();
-    // Finds the next packet of streamId, listing what it passes; returns its payload length.
+    // Finds the next packet of streamId, listing what it passes; returns its payload length
+    // (0 at an end code or at the end of the file).
     int64_t ParseSystemUntil(uint8_t streamId);
     // Lists the bytes of a payload item on request.
     void ParsePacketPayload(TreeItem item);
+
+    // Names of the data streams 0xF0..0xFF.
+    static const char* DataStreamName(uint8_t streamId);
 
     // Driver state.
     TreeItem currentPackItem = 0;
@@ -36,7 +43,32 @@ public:
         currentPackItem = firstPackItem = firstPacketItem = firstVideoPacketItem = 0;
     }
 
-private:
+  private:
+    struct TimeStamp {
+        uint32_t high = 0, mid = 0, low = 0;  // bits 32..30, 29..15, 14..0
+        uint32_t marker[3] = {0, 0, 0};       // the marker bit after each part
+        uint64_t Value() const { return uint64_t{high} << 30 | uint64_t{mid} << 15 | low; }
+    };
+    TimeStamp ReadTimeStamp();
+    // The three parts of a time stamp, each followed by its marker bit.
+    void ListTimeStamp(const TimeStamp& ts, const char* const names[3], TreeItem parent);
+
+    // The PES header fields; return the packet's bytes left after the header (below 0 when
+    // the header ran past packet_length).
+    int64_t ParsePesHeaderMpeg1(int packetLength, TreeItem packet);
+    int64_t ParsePesHeaderMpeg2(int packetLength, TreeItem packet);
+    void ParseTrickMode(TreeItem packet);
+    // Returns the header bytes it counted.
+    int ParsePesExtension(TreeItem packet);
+    // The payload item for the bytes that follow the header; remaining below 0 means the
+    // header ran past packet_length. Returns the payload length.
+    uint16_t AddPayloadItem(int64_t remaining, TreeItem packet);
+    // The root item that stands for a stream, made when its first packet is met.
+    void EnsureStreamRootItem(uint8_t streamId);
+    // Where packs' children go: the current pack, or the program stream item before the first
+    // pack header of a parse.
+    TreeItem PackParent() const;
+
     CSyntaxParser& p_;
 };
 
