@@ -96,6 +96,20 @@ void PrintTree(const TreeStore& tree, ExportFilter filter, bool json, bool crlf)
     out.flush();
 }
 
+// "Parse MBs in Picture" on every picture of the video stream, in stream order.
+void ParseAllMacroblocks(CSyntaxParser& parser, const TreeStore& tree, TreeItem videoItem) {
+    if (!videoItem) return;
+    std::vector<TreeItem> pictures;
+    for (TreeItem c = tree.GetChildItem(videoItem); c; c = tree.GetNextSiblingItem(c)) {
+        const uint32_t data = tree.GetItemData(c);
+        if (data == kind::kPicture) pictures.push_back(c);
+        if (data == kind::kGop)
+            for (TreeItem p = tree.GetChildItem(c); p; p = tree.GetNextSiblingItem(p))
+                if (tree.GetItemData(p) == kind::kPicture) pictures.push_back(p);
+    }
+    for (TreeItem picture : pictures) parser.macroblocks.ParseMacroblocksOfPicture(picture);
+}
+
 bool ParseInt64(const char* s, int64_t& value) {
     char* end = nullptr;
     errno = 0;
@@ -120,6 +134,7 @@ int RunTree(int argc, char** argv) {
     int pictureNumber = 1;
     bool crlf = false;
     bool json = false;
+    bool mbs = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -174,6 +189,8 @@ int RunTree(int argc, char** argv) {
             }
             pictureNumber = static_cast<int>(n);
             startFrom = true;
+        } else if (arg == "--mbs") {
+            mbs = true;
         } else if (arg == "--crlf") {
             crlf = true;
         } else if (arg == "--format") {
@@ -226,6 +243,7 @@ int RunTree(int argc, char** argv) {
         parser.ParseSystemStream();
     else
         parser.ParseVideoStream();
+    if (mbs) ParseAllMacroblocks(parser, tree, stream.videoItem);
     PrintTree(tree, filter, json, crlf);
     return kExitOk;
 }

@@ -3,6 +3,11 @@
 
 namespace bitloupe::msg {
 
+// Command ids posted to the main window.
+inline constexpr int kCommandRedisplay = 33000;
+inline constexpr int kCommandDisplayTypeChanged = 33001;
+inline constexpr int kCommandFieldOption = 33002;
+
 inline constexpr const char* kAppCaption = "Bitloupe";
 inline constexpr const char* kErrorCaption = "Error";
 inline constexpr const char* kWarningCaption = "Warning";
@@ -17,6 +22,11 @@ inline constexpr const char* kAnotherWorkerThread =
     "Another worker thread is running!\nPlease try the parsing operation later.";
 inline constexpr const char* kFailedToResumeThread = "Failed to resume the working thread!";
 inline constexpr const char* kPositioningLost = "The positioning information is lost!";
+inline constexpr const char* kSelectedItemNotValid = "The selected item is not valid!";
+inline constexpr const char* kPictureHeaderLost = "The picture header is lost!";
+inline constexpr const char* kPictureCodingExtensionLost = "The picture coding extension is lost!";
+inline constexpr const char* kQuantMatrixExtensionLost = "The quantiser matrix extension is lost!";
+inline constexpr const char* kSliceHeaderLost = "The slice header is lost!";
 inline constexpr const char* kLongExportQuestion =
     "The process may need much time, do you really want to go?";
 inline constexpr const char* kFailedToOpenClipboard = "Failed to open clipboard!";

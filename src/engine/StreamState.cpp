@@ -5,10 +5,14 @@ namespace bitloupe {
 void CStreamState::Reset() {
     const bool fixedGrey = greyColourFixed;
     const uint8_t grey = greyColour;
+    const uint32_t greyRgb = greyColourRgb;
     *this = CStreamState();
     // The grey colour chosen in the colours dialog outlives the file.
     greyColourFixed = fixedGrey;
-    if (fixedGrey) greyColour = grey;
+    if (fixedGrey) {
+        greyColour = grey;
+        greyColourRgb = greyRgb;
+    }
 }
 
 void CStreamState::ResetParse() {
@@ -19,7 +23,14 @@ void CStreamState::ResetParse() {
     aspect_ratio_information = 1;
     pelAspectRatio = 1.0;
     scalable_mode = 0xFF;
-    if (!greyColourFixed) greyColour = 128;
+    if (!greyColourFixed) {
+        greyColour = 128;
+        greyColourRgb = 0x808080;
+    }
+    horizontal_size_value = vertical_size_value = 0;
+    bit_rate_value = 0;
+    vbv_buffer_size_value = 0;
+    frame_rate_code = 0;
     if (mpegVersion == kMpeg1) {
         progressive_sequence = 1;
         chroma_format = 1;
@@ -33,6 +44,18 @@ void CStreamState::ClearSystemMaps() {
     payloadSizes.clear();
 }
 
-void CStreamState::ClearVideoMaps() { videoPositions.clear(); }
+void CStreamState::ClearVideoMaps() {
+    videoPositions.clear();
+    gopRecords.clear();
+    pictureRecords.clear();
+    quantMatrixRecords.clear();
+    predictionFrames.clear();
+    pictureCodingRecords.clear();
+    pictureDisplayRecords.clear();
+    spatialScalableRecords.clear();
+    sliceRecords.clear();
+    macroblockRecords.clear();
+    blockRecords.clear();
+}
 
 }  // namespace bitloupe

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "engine/TreeStore.h"
+#include "engine/VideoState.h"
 
 namespace bitloupe {
 
@@ -100,6 +101,50 @@ inline constexpr int kInvalidFile = 36;
 template <class T>
 using ItemMap = std::unordered_map<TreeItem, T>;
 
+// The four colour conversion factors (16.16 fixed point) of a matrix_coefficients code, and
+// the code they were chosen for.
+struct ColourMatrix {
+    int32_t crv = 104597;  // Cr to red
+    int32_t cbu = 132201;  // Cb to blue
+    int32_t cgu = 25675;   // Cb to green
+    int32_t cgv = 53279;   // Cr to green
+    uint8_t matrix_coefficients = 5;
+};
+
+// A GOP header, per GOP item.
+struct GopRecord {
+    uint32_t time_code = 0;  // the 25 bits as read, drop_frame_flag the most significant
+    uint8_t drop_frame_flag = 0;
+    uint8_t time_code_hours = 0;
+    uint8_t time_code_minutes = 0;
+    uint8_t marker_bit = 0;
+    uint8_t time_code_seconds = 0;
+    uint8_t time_code_pictures = 0;
+    uint8_t closed_gop = 0;
+    uint8_t broken_link = 0;
+};
+
+// The pictures a picture predicts from, per picture item (0 = none).
+struct PredictionFramesRecord {
+    TreeItem forward_frames[2] = {};
+    TreeItem backward_frames[2] = {};
+};
+
+// A slice header, per slice item, with what re-reading the slice's macroblocks needs: the
+// header fields to restore, where the macroblocks begin (the same position is kept for the
+// placeholder item in videoPositions), the picture it belongs to and its placeholder item.
+struct SliceRecord {
+    SliceHeader header;
+    ItemPosition macroblocks;
+    TreeItem pictureItem = 0;
+    TreeItem placeholderItem = 0;
+};
+
+using QuantMatrixRecord = QuantMatrixSet;
+using PictureCodingRecord = PictureCodingExtension;
+using PictureDisplayRecord = PictureDisplayExtension;
+using SpatialScalableRecord = PictureSpatialScalableExtension;
+
 // Counters of a parse; reset at the start of every parse.
 struct StreamCounters {
     uint32_t sequenceHeaderCount = 0;
@@ -132,6 +177,16 @@ public:
     ItemMap<uint16_t> payloadSizes;
     // Video-layer records, emptied together when the video root item is deleted.
     ItemMap<ItemPosition> videoPositions;
+    ItemMap<GopRecord> gopRecords;                        // GOP item
+    ItemMap<PictureRecord> pictureRecords;                // picture item
+    ItemMap<QuantMatrixRecord> quantMatrixRecords;        // picture item
+    ItemMap<PredictionFramesRecord> predictionFrames;     // picture item
+    ItemMap<PictureCodingRecord> pictureCodingRecords;    // picture item
+    ItemMap<PictureDisplayRecord> pictureDisplayRecords;  // picture item
+    ItemMap<SpatialScalableRecord> spatialScalableRecords;  // extension item
+    ItemMap<SliceRecord> sliceRecords;                    // slice item
+    ItemMap<MacroblockRecord> macroblockRecords;          // macroblock item, coded or skipped
+    ItemMap<int16_t> blockRecords;  // block item: its component's DC predictor before it
 
     StreamCounters counters;
 
@@ -157,6 +212,21 @@ public:
     int32_t codedHeight = 0;
     uint8_t greyColour = 128;
     bool greyColourFixed = false;
+    // The fields behind the values above, as the headers carry them.
+    uint16_t horizontal_size_value = 0;  // the 12 bits of the sequence header
+    uint16_t vertical_size_value = 0;
+    uint32_t bit_rate_value = 0;         // 18 bits, units of 400 bit/s
+    uint16_t vbv_buffer_size_value = 0;  // 10 bits, units of 16 KB
+    uint8_t frame_rate_code = 0;
+    uint8_t frame_rate_extension_n = 0;
+    uint8_t frame_rate_extension_d = 0;
+    uint8_t profile_and_level_indication = 0;
+    uint8_t video_format = 5;  // unspecified
+    uint8_t colour_primaries = 0;
+    uint8_t transfer_characteristics = 0;
+    // The colour conversion in force, and greyColour as an RGB word (red in bits 0..7).
+    ColourMatrix colourMatrix;
+    uint32_t greyColourRgb = 0x808080;
 
     // Back to the state of no open file.
     void Reset();

@@ -12,7 +12,8 @@ CSyntaxParser::CSyntaxParser(CStreamState& streamState, TreeStore& treeStore, Ho
       payload(file),
       emit(*this, treeStore, streamState),
       system(*this),
-      video(*this) {
+      video(*this),
+      macroblocks(*this) {
     file.SetProgress([this](int64_t offset) { dialog.UpdateProgress(offset); });
     payload.SetProgress([this](int64_t offset) { dialog.UpdateProgress(offset); });
     payload.SetNextPacket([this]() -> int64_t {

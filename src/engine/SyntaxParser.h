@@ -24,6 +24,8 @@
 #include "engine/StreamState.h"
 #include "engine/TreeStore.h"
 #include "engine/VideoState.h"
+#include "macroblock/Idct.h"
+#include "macroblock/MacroblockLayer.h"
 #include "system/SystemLayer.h"
 #include "video/VideoHeaders.h"
 
@@ -60,6 +62,8 @@ public:
     Emitters emit;
     SystemLayer system;
     VideoHeaders video;
+    MacroblockLayer macroblocks;
+    CIdct idct;
 
     // --- parse state ---
     int64_t progressStep = 1;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/TreeStore.h"
+#include "macroblock/MacroblockRecord.h"
 
 namespace bitloupe {
 
@@ -55,12 +56,16 @@ struct PictureCodingExtension {
     uint8_t burst_amplitude = 0;
     uint8_t sub_carrier_phase = 0;
     uint32_t mbsInPicture = 0;
+    double subCarrierPhaseDegrees = 0.0;  // sub_carrier_phase * 360 / 256
 };
 
 struct PictureDisplayExtension {
     int16_t frame_centre_horizontal_offset[3] = {};
     int16_t frame_centre_vertical_offset[3] = {};
     uint8_t offsetCount = 1;
+    // The marker bits after each horizontal and each vertical offset.
+    uint8_t horizontalMarker[3] = {};
+    uint8_t verticalMarker[3] = {};
 };
 
 struct PictureSpatialScalableExtension {
@@ -70,6 +75,9 @@ struct PictureSpatialScalableExtension {
     uint8_t spatial_temporal_weight_code_table_index = 0;
     uint8_t lower_layer_progressive_frame = 0;
     uint8_t lower_layer_deinterlaced_field_select = 0;
+    // The marker bits after lower_layer_temporal_reference and lower_layer_horizontal_offset.
+    uint8_t temporalReferenceMarker = 0;
+    uint8_t horizontalOffsetMarker = 0;
 };
 
 struct SliceHeader {
@@ -81,6 +89,9 @@ struct SliceHeader {
     uint8_t intra_slice = 0;
     uint8_t slice_picture_id_enable = 0;
     uint8_t slice_picture_id = 0;
+    uint8_t reserved_bits = 0;  // the 7 bits after intra_slice, as read
+    uint8_t extra_bit_slice = 0;
+    uint8_t extra_information_slice = 0;  // the last one read
 };
 
 struct ReferenceEntry {
@@ -116,6 +127,9 @@ struct VideoState {
     uint8_t quantiser_scale_code = 0;
 
     std::array<ReferenceEntry, 4> referenceHistory{};
+
+    // The running state of the macroblocks of the slice being parsed.
+    MacroblockState mb;
 };
 
 }  // namespace bitloupe

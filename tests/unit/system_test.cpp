@@ -286,7 +286,7 @@ TEST(PesMpeg2, EveryOptionalFieldAndThePayloadBehindThem) {
                          "stuffing_byte=0xFF (1 byte)",
                          "PES_packet_data_byte[0..4] (5 bytes)"}));
     EXPECT_EQ(e.tree.ChildCount(p[0]), 92u);
-    EXPECT_EQ(e.CountWithImage(image::kError), 1u);
+    EXPECT_EQ(e.CountWithImage(image::kError, e.stream.systemItem), 1u);
     // The embedded pack header is a pack of its own; the payload has exactly its bytes.
     EXPECT_TRUE(e.Find("system_clock_reference(SCR)=13500000 (42 bits)", e.Find("Pack #2")));
     EXPECT_EQ(List(e, PayloadOf(e, p[0])), payload);
@@ -496,7 +496,7 @@ TEST(BadInput, StreamCutAnywhere) {
     TempFile f(full);
     Engine e;
     Parse(e, f);
-    EXPECT_EQ(e.CountWithImage(image::kError), 0u);
+    EXPECT_EQ(e.CountWithImage(image::kError, e.stream.systemItem), 0u);
     EXPECT_EQ(Packets(e).size(), 4u);
 }
 
