@@ -1,4 +1,5 @@
 // bitloupe-cli: the engine without windows, for scripts, batch work, tests and benchmarks.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -97,7 +98,8 @@ void PrintTree(const TreeStore& tree, ExportFilter filter, bool json, bool crlf)
 }
 
 // "Parse MBs in Picture" on every picture of the video stream, in stream order.
-void ParseAllMacroblocks(CSyntaxParser& parser, const TreeStore& tree, TreeItem videoItem) {
+void ParseAllMacroblocks(CSyntaxParser& parser, const TreeStore& tree, TreeItem videoItem,
+                         bool stats) {
     if (!videoItem) return;
     std::vector<TreeItem> pictures;
     for (TreeItem c = tree.GetChildItem(videoItem); c; c = tree.GetNextSiblingItem(c)) {
@@ -107,7 +109,16 @@ void ParseAllMacroblocks(CSyntaxParser& parser, const TreeStore& tree, TreeItem 
             for (TreeItem p = tree.GetChildItem(c); p; p = tree.GetNextSiblingItem(p))
                 if (tree.GetItemData(p) == kind::kPicture) pictures.push_back(p);
     }
-    for (TreeItem picture : pictures) parser.macroblocks.ParseMacroblocksOfPicture(picture);
+    for (TreeItem picture : pictures) {
+        const size_t before = tree.ItemCount();
+        const auto t0 = std::chrono::steady_clock::now();
+        parser.macroblocks.ParseMacroblocksOfPicture(picture);
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        if (stats)
+            std::fprintf(stderr, "  %s: %.2f ms, %zu items\n", tree.GetItemText(picture).c_str(),
+                         ms, tree.ItemCount() - before);
+    }
 }
 
 bool ParseInt64(const char* s, int64_t& value) {
@@ -135,6 +146,8 @@ int RunTree(int argc, char** argv) {
     bool crlf = false;
     bool json = false;
     bool mbs = false;
+    bool quiet = false;  // no tree output (benchmarks)
+    bool stats = false;  // timings, item count and tree memory on stderr
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -189,6 +202,10 @@ int RunTree(int argc, char** argv) {
             }
             pictureNumber = static_cast<int>(n);
             startFrom = true;
+        } else if (arg == "--quiet") {
+            quiet = true;
+        } else if (arg == "--stats") {
+            stats = true;
         } else if (arg == "--mbs") {
             mbs = true;
         } else if (arg == "--crlf") {
@@ -239,12 +256,30 @@ int RunTree(int argc, char** argv) {
     dialog.pictureKind = pictureKind;
     dialog.pictureNumber = pictureNumber;
     dialog.BeginParse();
+    const auto t0 = std::chrono::steady_clock::now();
     if (stream.streamType == kProgramStream && dialog.mode == kModeProgramStreamOnly)
         parser.ParseSystemStream();
     else
         parser.ParseVideoStream();
-    if (mbs) ParseAllMacroblocks(parser, tree, stream.videoItem);
-    PrintTree(tree, filter, json, crlf);
+    const auto t1 = std::chrono::steady_clock::now();
+    const size_t itemsAfterParse = tree.ItemCount();
+    if (mbs) ParseAllMacroblocks(parser, tree, stream.videoItem, stats);
+    const auto t2 = std::chrono::steady_clock::now();
+    if (stats) {
+        const double parse = std::chrono::duration<double>(t1 - t0).count();
+        const double mbTime = std::chrono::duration<double>(t2 - t1).count();
+        const double mb = static_cast<double>(parser.fileStatus.size) / 1e6;
+        std::fprintf(stderr,
+                     "parse: %.3f s, %.1f MB/s, %zu items\n"
+                     "macroblocks: %.3f s, %zu items\n"
+                     "tree: %zu items, %zu bytes, %.1f bytes per item\n",
+                     parse, parse > 0 ? mb / parse : 0.0, itemsAfterParse, mbTime,
+                     tree.ItemCount() - itemsAfterParse, tree.ItemCount(), tree.MemoryBytes(),
+                     tree.ItemCount() ? static_cast<double>(tree.MemoryBytes()) /
+                                            static_cast<double>(tree.ItemCount())
+                                      : 0.0);
+    }
+    if (!quiet) PrintTree(tree, filter, json, crlf);
     return kExitOk;
 }
 

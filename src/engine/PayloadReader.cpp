@@ -13,40 +13,33 @@ constexpr int kCarry = 4;
 PayloadReader::PayloadReader(FileReader& file)
     : file_(file),
       buf_(new uint8_t[kBufferEntries + 8]()),
-      offsets_(new uint64_t[kBufferEntries + 8]()),
-      remaining_(new uint32_t[kBufferEntries + 8]()) {}
+      runs_(new Run[kBufferEntries + 8]()) {
+    AddRun(0, 0, 0);
+}
 
 PayloadReader::~PayloadReader() {
     delete[] buf_;
-    delete[] offsets_;
-    delete[] remaining_;
+    delete[] runs_;
 }
 
 int PayloadReader::FillPayload(int max) {
     if (file_.AtEnd()) return 0;
     int count = 0;
     uint8_t* dst = buf_ + kCarry;
-    uint64_t* off = offsets_ + kCarry;
-    uint32_t* rem = remaining_ + kCarry;
     for (;;) {
         while (packetRemaining > 0) {
             int64_t n = file_.ContiguousBytes();
             if (n > packetRemaining) n = packetRemaining;
             if (n > max - count) n = max - count;
+            AddRun(kCarry + count, static_cast<uint64_t>(file_.fileOffset()),
+                   static_cast<uint32_t>(packetRemaining));
             if (n > 0) {
                 // The bytes of the file reader's chunk in one piece.
-                const int64_t first = file_.fileOffset();
                 std::memcpy(dst + count, file_.CurrentPointer(), static_cast<size_t>(n));
-                for (int64_t k = 0; k < n; ++k) {
-                    off[count + k] = static_cast<uint64_t>(first + k);
-                    rem[count + k] = static_cast<uint32_t>(packetRemaining - k);
-                }
                 file_.Advance(static_cast<int>(n));
                 count += static_cast<int>(n);
                 packetRemaining -= n;
             } else {
-                off[count] = static_cast<uint64_t>(file_.fileOffset());
-                rem[count] = static_cast<uint32_t>(packetRemaining);
                 dst[count] = file_.ReadByte();
                 ++count;
                 --packetRemaining;
@@ -65,8 +58,8 @@ void PayloadReader::LoadPayload(bool initial) {
     if (initial) {
         file_.FillChunk();
         std::memset(buf_, 0, kBufferEntries + 8);
-        std::memset(offsets_, 0, sizeof(uint64_t) * (kBufferEntries + 8));
-        std::memset(remaining_, 0, sizeof(uint32_t) * (kBufferEntries + 8));
+        runCount_ = 0;
+        AddRun(0, 0, 0);
         count_ = 0;
         pos_ = kCarry;
     } else {
@@ -76,8 +69,12 @@ void PayloadReader::LoadPayload(bool initial) {
     // where reading of the previous fill stopped, so they sit at count_..count_+3.
     const int from = count_;
     std::memmove(buf_, buf_ + from, kCarry);
-    std::memmove(offsets_, offsets_ + from, sizeof(uint64_t) * kCarry);
-    std::memmove(remaining_, remaining_ + from, sizeof(uint32_t) * kCarry);
+    Run carried[kCarry];
+    for (int k = 0; k < kCarry; ++k)
+        carried[k] = {k, OffsetAt(from + k), RemainingAt(from + k)};
+    runCount_ = 0;
+    for (const Run& r : carried) AddRun(r.start, r.offset, r.remaining);
+    nextProgressCheck_ = 0;
     std::memset(buf_ + kCarry, 0, kBufferEntries + 8 - kCarry);
     const int n = FillPayload(kChunkSize);
     count_ = n;
@@ -93,13 +90,46 @@ bool PayloadReader::ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi) {
     if (AtEnd()) return false;
     const int end = ScanForStartCode(buf_, pos_, count_, acc, lo, hi);
     pos_ = end < 0 ? count_ : end;
-    if (reportProgress && progress_ &&
-        static_cast<int64_t>(offsets_[pos_]) - lastProgress >= progressStep) {
-        lastProgress = static_cast<int64_t>(offsets_[pos_]);
-        progress_(lastProgress);
-    }
+    ReportProgress();
     if (pos_ >= count_ && !file_.AtEnd()) LoadPayload(false);
     return end >= 0;
+}
+
+void PayloadReader::AddRun(int start, uint64_t offset, uint32_t remaining) {
+    if (runCount_ > 0) {
+        const Run& last = runs_[runCount_ - 1];
+        // A run that continues the last one adds nothing.
+        const int gap = start - last.start;
+        if (last.offset + static_cast<uint64_t>(gap) == offset &&
+            last.remaining - static_cast<uint32_t>(gap) == remaining)
+            return;
+        if (last.start == start) --runCount_;
+    }
+    if (runCount_ < kBufferEntries + 8) runs_[runCount_++] = {start, offset, remaining};
+}
+
+const PayloadReader::Run& PayloadReader::RunAt(int index) const {
+    // The last run that starts at or before index.
+    int lo = 0, hi = runCount_ - 1;
+    while (lo < hi) {
+        const int mid = (lo + hi + 1) / 2;
+        if (runs_[mid].start <= index)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return runs_[lo];
+}
+
+void PayloadReader::ReportProgress() {
+    // Checked once in a while rather than on every byte: at most every 256 bytes.
+    nextProgressCheck_ = pos_ + 256;
+    if (!reportProgress || !progress_) return;
+    const int64_t offset = static_cast<int64_t>(OffsetAt(pos_));
+    if (offset - lastProgress >= progressStep) {
+        lastProgress = offset;
+        progress_(lastProgress);
+    }
 }
 
 void PayloadReader::SkipBits(int n) {

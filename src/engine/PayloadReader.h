@@ -1,7 +1,9 @@
 // The payload reader: the PES payload bytes of one video stream of a program stream, gathered
-// 4096 at a time through the file reader and read as one continuous elementary stream. Beside
-// every gathered byte it keeps the byte's file offset and the count of its packet's bytes
-// still to come (itself included), so positions taken here name real file offsets.
+// 4096 at a time through the file reader and read as one continuous elementary stream. For
+// every gathered byte it knows the byte's file offset and the count of its packet's bytes
+// still to come (itself included), so positions taken here name real file offsets. They are
+// kept per run of bytes that lie back to back in one packet (a fill holds a handful of runs),
+// which gives every byte's values without storing them byte by byte.
 //
 // Buffer layout: 4 carry-over bytes, then the new fill. The last 4 gathered bytes stay unread
 // as look-ahead for the window until the next fill carries them to the buffer start; at the
@@ -66,8 +68,8 @@ public:
     bool ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi);
 
     // File offset and packet-remaining count of the current payload byte.
-    uint64_t CurrentOffset() const { return offsets_[pos_]; }
-    uint32_t CurrentRemaining() const { return remaining_[pos_]; }
+    uint64_t CurrentOffset() const { return OffsetAt(pos_); }
+    uint32_t CurrentRemaining() const { return RemainingAt(pos_); }
     int bitOffset() const { return bitOffset_; }
 
     int64_t packetRemaining = 0;
@@ -79,20 +81,35 @@ public:
 private:
     void Step(bool report) {
         ++pos_;
-        if (report && reportProgress && progress_ && pos_ < kBufferEntries &&
-            static_cast<int64_t>(offsets_[pos_]) - lastProgress >= progressStep) {
-            lastProgress = static_cast<int64_t>(offsets_[pos_]);
-            progress_(lastProgress);
-        }
+        if (report && pos_ >= nextProgressCheck_) ReportProgress();
         if (pos_ >= count_ && !file_.AtEnd()) LoadPayload(false);
     }
+    void ReportProgress();
     static constexpr int kBufferEntries = kChunkSize + 8;
+
+    // A run of buffer bytes [start, next run's start) that lie back to back in the file.
+    struct Run {
+        int start;
+        uint64_t offset;     // file offset of the byte at start
+        uint32_t remaining;  // its packet's bytes still to come, itself included
+    };
+    const Run& RunAt(int index) const;
+    uint64_t OffsetAt(int index) const {
+        const Run& r = RunAt(index);
+        return r.offset + static_cast<uint64_t>(index - r.start);
+    }
+    uint32_t RemainingAt(int index) const {
+        const Run& r = RunAt(index);
+        return r.remaining - static_cast<uint32_t>(index - r.start);
+    }
+    void AddRun(int start, uint64_t offset, uint32_t remaining);
 
     FileReader& file_;
     NextPacketFn nextPacket_;
     uint8_t* buf_;
-    uint64_t* offsets_;
-    uint32_t* remaining_;
+    Run* runs_;  // in order of start; at most one per buffer byte
+    int runCount_ = 0;
+    int nextProgressCheck_ = 0;  // buffer index from which progress is checked again
     int pos_ = 4;
     int count_ = 0;  // reading stops here; the bytes behind it are look-ahead
     int bitOffset_ = 0;

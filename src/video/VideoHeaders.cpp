@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "display/PictureDib.h"
 #include "engine/SyntaxParser.h"
 #include "macroblock/ScanTables.h"
 #include "video/VideoTables.h"
@@ -102,7 +103,7 @@ void VideoHeaders::ParseSequenceHeader() {
     q.nonIntra.loaded = q.chromaNonIntra.loaded = static_cast<uint8_t>(loadNonIntra);
     emit.AddMatrix8Small(q.nonIntra.values, nonIntraItem, !loadNonIntra);
 
-    SelectColourMatrix(kDefaultColourMatrixRow);
+    SelectColourMatrix(kDefaultMatrixCoefficients);
     UpdateGreyColour();
     tree.EnsureVisible(item);
 }
@@ -140,28 +141,22 @@ void VideoHeaders::UpdatePelAspectRatio() {
 
 void VideoHeaders::SelectColourMatrix(int code) {
     ColourMatrix& m = p_.stream.colourMatrix;
-    const int row = code >= 0 && code < 8 ? code : kDefaultColourMatrixRow;
-    m.crv = kColourMatrixRows[row][0];
-    m.cbu = kColourMatrixRows[row][1];
-    m.cgu = kColourMatrixRows[row][2];
-    m.cgv = kColourMatrixRows[row][3];
+    const ColourFactors f = ColourFactorsFor(code);
+    m.crv = f.crv;
+    m.cbu = f.cbu;
+    m.cgu = f.cgu;
+    m.cgv = f.cgv;
     m.matrix_coefficients = static_cast<uint8_t>(code);
 }
 
 void VideoHeaders::UpdateGreyColour() {
     CStreamState& st = p_.stream;
     if (st.greyColourFixed) return;
-    // The picture's colour conversion applied to Y = Cb = Cr = 128 (the chroma terms vanish,
-    // but are kept so the sum reads as the conversion does).
+    // The colour the picture's conversion gives Y = Cb = Cr = 128.
     const ColourMatrix& m = st.colourMatrix;
-    const int64_t y = (128 - 16) * int64_t{76309};
-    const int64_t cb = 0, cr = 0;
-    auto clip = [](int64_t x) { return static_cast<uint32_t>(std::clamp<int64_t>(x, 0, 255)); };
-    const uint32_t blue = clip((y + cb * m.cbu + 32786) >> 16);
-    const uint32_t green = clip((y - cr * m.cgv - cb * m.cgu + 32768) >> 16);
-    const uint32_t red = clip((y + cr * m.crv + 32768) >> 16);
-    st.greyColour = static_cast<uint8_t>(green);
-    st.greyColourRgb = red | green << 8 | blue << 16;
+    const uint32_t rgb = GreyColour({m.crv, m.cbu, m.cgu, m.cgv});
+    st.greyColour = static_cast<uint8_t>(rgb >> 8);
+    st.greyColourRgb = rgb;
 }
 
 void VideoHeaders::ParseSequenceEnd() {

@@ -65,20 +65,6 @@ inline constexpr uint8_t kDefaultIntraMatrix[64] = {8,  16, 19, 22, 26, 27, 29, 
                                                     27, 29, 35, 38, 46, 56, 69, 83};
 inline constexpr uint8_t kDefaultNonIntraValue = 16;
 
-// --- colour conversion ---
-
-// Factors crv, cbu, cgu, cgv (16.16 fixed point) by matrix_coefficients 0..7.
-inline constexpr int32_t kColourMatrixRows[8][4] = {{117504, 138453, 13954, 34903},  //
-                                                    {117504, 138453, 13954, 34903},  //
-                                                    {104597, 132201, 25675, 53279},  //
-                                                    {104597, 132201, 25675, 53279},  //
-                                                    {104448, 132798, 24759, 53109},  //
-                                                    {104597, 132201, 25675, 53279},  //
-                                                    {104597, 132201, 25675, 53279},  //
-                                                    {117579, 136230, 16907, 35559}};
-// The row taken for matrix_coefficients values the table has no row for.
-inline constexpr int kDefaultColourMatrixRow = 5;
-
 // --- extensions ---
 
 // Names of the extension items, by extension_start_code_identifier.
