@@ -20,22 +20,25 @@ mb=$(awk -v s="$size" 'BEGIN{printf "%.1f", s/1e6}')
 echo "file: $file ($mb MB)"
 cat "$file" > /dev/null  # warm the page cache
 
-timeit() {  # label, command...
+timeit() {  # label, command...  (best of 3 runs: this kind of machine is noisy)
   local label="$1"; shift
-  local t0 t1
-  t0=$(date +%s.%N)
-  /usr/bin/time -f "%M" -o /tmp/bench-rss "$@" > /dev/null 2>/tmp/bench-err || true
-  t1=$(date +%s.%N)
-  local s rss
-  s=$(awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.3f", b-a}')
-  rss=$(cat /tmp/bench-rss | tail -1)
-  printf "%-44s %8s s %9s MB/s  peak RSS %7s MB\n" "$label" "$s" \
-    "$(awk -v m="$mb" -v s="$s" 'BEGIN{printf "%.1f", m/s}')" "$(awk -v k="$rss" 'BEGIN{printf "%.1f", k/1024}')"
+  local best="" bestrss=0 t0 t1 s
+  for _ in 1 2 3; do
+    t0=$(date +%s.%N)
+    /usr/bin/time -f "%M" -o /tmp/bench-rss "$@" > /dev/null 2>/tmp/bench-err || true
+    t1=$(date +%s.%N)
+    s=$(awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.3f", b-a}')
+    if [ -z "$best" ] || awk -v a="$s" -v b="$best" 'BEGIN{exit !(a<b)}'; then best=$s; fi
+    bestrss=$(tail -1 /tmp/bench-rss)
+  done
+  printf "%-48s %8s s %9s MB/s  peak RSS %7s MB\n" "$label" "$best" \
+    "$(awk -v m="$mb" -v s="$best" 'BEGIN{printf "%.1f", m/s}')" "$(awk -v k="$bestrss" 'BEGIN{printf "%.1f", k/1024}')"
 }
 timeit "cat FILE > /dev/null" cat "$file"
-timeit "bitloupe-cli tree --mode video (mode 1)" "$cli" tree "$file" --mode video
-timeit "bitloupe-cli tree --mode both (mode 2)" "$cli" tree "$file" --mode both
-timeit "bitloupe-cli tree --mode ps (mode 0)" "$cli" tree "$file" --mode ps
+for m in video both ps; do
+  timeit "bitloupe-cli tree --mode $m --quiet (parse)" "$cli" tree "$file" --mode $m --quiet
+  timeit "bitloupe-cli tree --mode $m (parse + print)" "$cli" tree "$file" --mode $m
+done
 if command -v ffprobe >/dev/null; then
   timeit "ffprobe -show_packets" ffprobe -v error -show_packets "$file"
   timeit "ffmpeg -c copy -f null" ffmpeg -v error -i "$file" -c copy -f null -

@@ -13,7 +13,9 @@ CSyntaxParser::CSyntaxParser(CStreamState& streamState, TreeStore& treeStore, Ho
       emit(*this, treeStore, streamState),
       system(*this),
       video(*this),
-      macroblocks(*this) {
+      macroblocks(*this),
+      decoder(*this) {
+    AllocatePictureBuffers = [this] { return decoder.AllocatePictureBuffers(); };
     file.SetProgress([this](int64_t offset) { dialog.UpdateProgress(offset); });
     payload.SetProgress([this](int64_t offset) { dialog.UpdateProgress(offset); });
     payload.SetNextPacket([this]() -> int64_t {

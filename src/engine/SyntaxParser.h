@@ -17,6 +17,7 @@
 #include <functional>
 #include <string>
 
+#include "decode/PictureDecoder.h"
 #include "engine/Emitters.h"
 #include "engine/FileReader.h"
 #include "engine/Host.h"
@@ -64,6 +65,7 @@ public:
     VideoHeaders video;
     MacroblockLayer macroblocks;
     CIdct idct;
+    PictureDecoder decoder;
 
     // --- parse state ---
     int64_t progressStep = 1;
@@ -71,8 +73,8 @@ public:
     uint8_t videoStreamId = 0xE0;
     bool silentSystemLayer = true;
     VideoState v;
-    // Allocates the picture buffers for the decoded size after a video parse; set by the
-    // decoder. False when memory ran out.
+    // Allocates the picture buffers for the decoded size after a video parse (the decoder's
+    // by default). False when memory ran out.
     std::function<bool()> AllocatePictureBuffers;
 
     // --- the video layer's reads: payload reader for program streams, else file reader ---

@@ -40,6 +40,31 @@ bool IsFieldPicture(int structure) { return structure == kTopField || structure 
 
 }  // namespace
 
+void MacroblockLayer::SetWeightClass(MacroblockRecord& rec, int tableIndex) {
+    int weightType;
+    if (!rec.spatial_temporal_weight_code_flag)
+        weightType = rec.permitted_spatial_temporal_weight_class ? 8 : 0;
+    else if (tableIndex != 0)
+        weightType = kWeightTypes[tableIndex - 1][rec.spatial_temporal_weight_code & 3];
+    else
+        weightType = 4;
+    rec.spatial_temporal_weight_class = kWeightClasses[weightType];
+}
+
+void MacroblockLayer::SetMotionVectorFormat(MacroblockRecord& rec, int motionType,
+                                            bool fieldPicture) {
+    rec.motionType = static_cast<uint8_t>(motionType);
+    if (fieldPicture) {
+        rec.motionVectorFormat = 1;
+        rec.motionVectorCount = motionType == 2 ? 2 : 1;
+    } else {
+        rec.motionVectorCount = motionType == 1 && rec.spatial_temporal_weight_class < 2 ? 2 : 1;
+        rec.motionVectorFormat = motionType == 2 ? 0 : 1;
+    }
+    rec.dmv = motionType == 3;
+    rec.mvscale = rec.motionVectorFormat == 1 && !fieldPicture;
+}
+
 int MacroblockLayer::QuantiserScale(int code, bool mpeg2, bool nonLinear) {
     code &= 31;
     if (!mpeg2) return code;
@@ -423,19 +448,13 @@ bool MacroblockLayer::ParseMacroblockModes(MacroblockRecord& rec, TreeItem heade
                            ? "permitted spatial_temporal_weight_class=4"
                            : "permitted spatial_temporal_weight_class=0",
                        typeItem);
-    int weightType;
     const int tableIndex = v.spatial.spatial_temporal_weight_code_table_index & 3;
-    if (!rec.spatial_temporal_weight_code_flag) {
-        weightType = rec.permitted_spatial_temporal_weight_class ? 8 : 0;
-    } else if (tableIndex != 0) {
+    if (rec.spatial_temporal_weight_code_flag && tableIndex != 0) {
         rec.spatial_temporal_weight_code = static_cast<uint8_t>(p_.ReadBits(2));
         emit.AddBitString("spatial_temporal_weight_code", rec.spatial_temporal_weight_code, 2,
                           header);
-        weightType = kWeightTypes[tableIndex - 1][rec.spatial_temporal_weight_code & 3];
-    } else {
-        weightType = 4;
     }
-    rec.spatial_temporal_weight_class = kWeightClasses[weightType];
+    SetWeightClass(rec, tableIndex);
 
     const int structure = v.coding.picture_structure;
     const bool field = IsFieldPicture(structure);
@@ -457,16 +476,7 @@ bool MacroblockLayer::ParseMacroblockModes(MacroblockRecord& rec, TreeItem heade
         motionType = static_cast<int>(p_.ReadBits(2));
         emit.AddEnumField("frame_motion_type", kFrameMotionTypeNames, motionType, 2, header);
     }
-    rec.motionType = static_cast<uint8_t>(motionType);
-    if (field) {
-        rec.motionVectorFormat = 1;
-        rec.motionVectorCount = motionType == 2 ? 2 : 1;
-    } else {
-        rec.motionVectorCount = motionType == 1 && rec.spatial_temporal_weight_class < 2 ? 2 : 1;
-        rec.motionVectorFormat = motionType == 2 ? 0 : 1;
-    }
-    rec.dmv = motionType == 3;
-    rec.mvscale = rec.motionVectorFormat == 1 && !field;
+    SetMotionVectorFormat(rec, motionType, field);
     rec.dct_type = 0;
     if (!field && v.coding.frame_pred_frame_dct == 0 &&
         (rec.macroblock_intra || rec.macroblock_pattern)) {

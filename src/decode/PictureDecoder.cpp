@@ -1,0 +1,911 @@
+#include "decode/PictureDecoder.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "engine/Messages.h"
+#include "engine/SyntaxParser.h"
+#include "imaging/Filters.h"
+#include "macroblock/Dequantise.h"
+#include "macroblock/VlcTables.h"
+#include "video/VideoTables.h"
+
+namespace bitloupe {
+
+namespace {
+
+constexpr int kPictureI = 1;
+constexpr int kPictureP = 2;
+constexpr int kPictureB = 3;
+constexpr int kPictureD = 4;
+constexpr int kTopField = 1;
+constexpr int kBottomField = 2;
+constexpr int kFramePicture = 3;
+
+bool IsReference(int type) { return type == kPictureI || type == kPictureP; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Frame stores
+
+bool PictureDecoder::AllocatePictureBuffers() {
+    CStreamState& st = p_.stream;
+    FreePictureBuffers(false);
+    const int32_t w = st.codedWidth;
+    const int32_t h = st.codedHeight;
+    // Without a sequence header there is nothing to decode and nothing to allocate.
+    if (w <= 0 || h <= 0) return true;
+    if (!CPictureDib::IsValidSize(w, h)) {
+        FreePictureBuffers(true);
+        return false;
+    }
+    try {
+        const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+        for (FrameSlot& slot : stores.slots)
+            for (auto& plane : slot.plane) plane.reset(new uint8_t[n]());
+        overlay.assign(static_cast<size_t>(st.mbWidth) * static_cast<size_t>(st.mbHeight),
+                       MotionOverlayRecord());
+    } catch (const std::bad_alloc&) {
+        FreePictureBuffers(true);
+        return false;
+    }
+    if (!dib.Create(w, h)) {
+        FreePictureBuffers(true);
+        return false;
+    }
+    stores.width = w;
+    stores.height = h;
+    // The aspect-corrected size of the scaled view.
+    const double a = st.pelAspectRatio > 0.0 ? st.pelAspectRatio : 1.0;
+    int32_t dw = w;
+    int32_t dh = static_cast<int32_t>(h * a);
+    if (dh > h) {
+        dw = static_cast<int32_t>(w / a);
+        dh = h;
+    }
+    dib.displayWidth = dw;
+    dib.displayHeight = dh;
+    dib.scaleX = static_cast<double>(dw) / w;
+    dib.scaleY = static_cast<double>(dh) / h;
+    return true;
+}
+
+void PictureDecoder::FreePictureBuffers(bool outOfMemory) {
+    for (FrameSlot& slot : stores.slots)
+        for (auto& plane : slot.plane) plane.reset();
+    for (FieldEntry& e : stores.entries) e = FieldEntry();
+    stores.width = stores.height = 0;
+    stores.currentReferenceSlot = -1;
+    stores.currentSlot = -1;
+    stores.currentEntry = 0;
+    overlay.clear();
+    currentPicture = 0;
+    lastTemporalReference = -1;
+    rememberedParent_ = 0;
+    p_.stream.outOfMemory = outOfMemory;
+}
+
+int PictureDecoder::FindCompleteEntry(TreeItem item) const {
+    if (!item) return -1;
+    for (int e = 0; e < 4; ++e)
+        if (stores.entries[e].item == item && stores.entries[e].complete) return e;
+    return -1;
+}
+
+bool PictureDecoder::LookUpReferences(TreeItem pictureItem, int& forward, int& backward) const {
+    forward = backward = -1;
+    const CStreamState& st = p_.stream;
+    const auto frames = st.predictionFrames.find(pictureItem);
+    if (frames == st.predictionFrames.end()) return false;
+    const TreeItem items[4] = {frames->second.forward_frames[0], frames->second.forward_frames[1],
+                               frames->second.backward_frames[0],
+                               frames->second.backward_frames[1]};
+    int slot[4];
+    for (int k = 0; k < 4; ++k) {
+        slot[k] = -1;
+        if (!items[k]) continue;
+        const int e = FindCompleteEntry(items[k]);
+        if (e < 0) return false;
+        slot[k] = e / 2;
+    }
+    forward = slot[0];
+    backward = slot[1] < 0 || slot[1] == slot[0] ? slot[2] : slot[1];
+    const auto picture = st.pictureRecords.find(pictureItem);
+    if (picture == st.pictureRecords.end()) return false;
+    switch (picture->second.picture_coding_type) {
+        case kPictureI: return true;
+        case kPictureP:
+            if (!picture->second.secondField) return forward >= 0;
+            return forward >= 0 || backward >= 0;
+        case kPictureB: return forward >= 0 || backward >= 0;
+        default: return true;
+    }
+}
+
+void PictureDecoder::ChooseSlot(TreeItem pictureItem, int entry) {
+    // The same picture again goes into the same store.
+    if (pictureItem == currentPicture && lastTemporalReference != -1 && stores.currentSlot >= 0)
+        return;
+    currentPicture = pictureItem;
+    if (entry >= 0) {
+        stores.currentSlot = static_cast<int8_t>(entry / 2);
+        stores.currentEntry = static_cast<uint8_t>(entry);
+        stores.entries[entry].complete = false;  // being rewritten
+        return;
+    }
+    const PictureRecord& pic = p_.v.picture;
+    if (!IsReference(pic.picture_coding_type)) {
+        stores.currentSlot = 2;
+        return;
+    }
+    const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
+    if (pic.secondField && mpeg2 && lastTemporalReference == pic.temporal_reference &&
+        (stores.currentSlot == 0 || stores.currentSlot == 1)) {
+        // The second field of the frame whose first field was just decoded.
+        stores.currentEntry = static_cast<uint8_t>(stores.currentSlot * 2 + 1);
+        stores.entries[stores.currentEntry] = {pictureItem, false};
+        return;
+    }
+    stores.currentReferenceSlot = static_cast<int8_t>((stores.currentReferenceSlot + 1 + 2) % 2);
+    stores.currentSlot = stores.currentReferenceSlot;
+    const int even = stores.currentSlot * 2;
+    if (pic.secondField) {
+        stores.entries[even] = FieldEntry();
+        stores.entries[even + 1] = {pictureItem, false};
+        stores.currentEntry = static_cast<uint8_t>(even + 1);
+    } else {
+        stores.entries[even] = {pictureItem, false};
+        stores.entries[even + 1] = FieldEntry();
+        stores.currentEntry = static_cast<uint8_t>(even);
+    }
+}
+
+void PictureDecoder::AdjustDisplayType(TreeItem pictureItem, bool intraCheck, bool newFrameCheck) {
+    const uint8_t before = displayType;
+    if (displayType == display_type::kNull) displayType = display_type::kAuto;
+    const PictureRecord& pic = p_.v.picture;
+    if (intraCheck && pic.picture_coding_type == kPictureI) {
+        displayType = display_type::kAuto;
+    } else {
+        if (newFrameCheck && lastTemporalReference != pic.temporal_reference)
+            displayType = display_type::kAuto;
+        int forward, backward;
+        if (displayType != display_type::kRaw &&
+            !LookUpReferences(pictureItem, forward, backward))
+            displayType = display_type::kRaw;
+    }
+    if (displayType != before) p_.poster.PostCommand(msg::kCommandDisplayTypeChanged);
+}
+
+bool PictureDecoder::IsFieldPicture() const {
+    const int s = p_.v.coding.picture_structure;
+    return s == kTopField || s == kBottomField;
+}
+
+ColourFactors PictureDecoder::Factors() const {
+    const ColourMatrix& m = p_.stream.colourMatrix;
+    return {m.crv, m.cbu, m.cgu, m.cgv};
+}
+
+uint32_t PictureDecoder::BackgroundColour() const {
+    return fieldBackground == kStreamGrey ? p_.stream.greyColourRgb : fieldBackground;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pictures
+
+bool PictureDecoder::RestorePictureState(TreeItem pictureItem) {
+    if (!p_.macroblocks.RestorePictureState(pictureItem, false)) return false;
+    dib.SetPictureStructure(p_.v.coding.picture_structure);
+    return true;
+}
+
+bool PictureDecoder::DecodePicture(TreeItem pictureItem, bool firstDisplay) {
+    CStreamState& st = p_.stream;
+    if (!stores.Allocated()) return false;
+    if (!RestorePictureState(pictureItem)) return false;
+    const auto pos = st.videoPositions.find(pictureItem);
+    if (pos == st.videoPositions.end()) return false;
+    if (p_.UsesPayload()) p_.silentSystemLayer = true;
+    p_.SeekTo(pos->second.offset, pos->second.bitOffset, pos->second.packetRemaining,
+              !p_.UsesPayload());
+
+    const TreeItem parent = p_.tree.GetParentItem(pictureItem);
+    if (parent != rememberedParent_) {
+        lastTemporalReference = -1;
+        rememberedParent_ = parent;
+    }
+    ChooseSlot(pictureItem, FindCompleteEntry(pictureItem));
+    p_.poster.PostCommand(msg::kCommandFieldOption);
+    AdjustDisplayType(pictureItem, true, firstDisplay);
+    const PictureRecord& pic = p_.v.picture;
+    if (lastTemporalReference != pic.temporal_reference) dib.Fill(BackgroundColour());
+    std::fill(overlay.begin(), overlay.end(), MotionOverlayRecord());
+
+    // The first slice; user data and extensions may come before it, anything else means the
+    // picture has none.
+    uint32_t acc = 0xFFFFFFFF;
+    uint32_t code = 0;
+    for (;;) {
+        if (p_.ScanStartCode(acc, 0x100, 0x1FF)) {
+            code = acc & 0xFF;
+            if (code >= 0x01 && code <= 0xAF) break;
+            if (code == 0xB2 || code == 0xB5) continue;
+            return false;
+        }
+        if (p_.AtEnd()) return false;
+    }
+    // Every slice up to the next start code that is not a slice's.
+    for (;;) {
+        DecodeSliceHeaderAndMacroblocks(code);
+        acc = 0xFFFFFFFF;
+        bool found = false;
+        while (!found && !p_.AtEnd()) found = p_.ScanStartCode(acc, 0x100, 0x1FF);
+        if (!found) break;
+        code = acc & 0xFF;
+        if (code < 0x01 || code > 0xAF) break;
+    }
+    FinishPicture();
+    return true;
+}
+
+void PictureDecoder::DecodeSliceHeaderAndMacroblocks(uint32_t code) {
+    const CStreamState& st = p_.stream;
+    const bool mpeg2 = st.mpegVersion == kMpeg2;
+    SliceHeader& sh = p_.v.slice;
+    sh = SliceHeader();
+    sh.slice_vertical_position = code;
+    if (mpeg2 && st.vertical_size > 2800) sh.slice_vertical_position += p_.ReadBits(3) * 128;
+    if (mpeg2 && st.scalable_mode == video_tables::kDataPartitioning) p_.ReadBits(7);
+    sh.quantiser_scale_code = static_cast<uint8_t>(p_.ReadBits(5));
+    if (mpeg2 && p_.PeekBits(1) == 1) p_.ReadBits(9);
+    while (p_.ReadBits(1) && !p_.AtEnd()) p_.ReadBits(8);
+    ResetSliceState();
+    DecodeSliceMacroblocks(true);
+}
+
+void PictureDecoder::FinishPicture() {
+    const PictureRecord& pic = p_.v.picture;
+    const int type = pic.picture_coding_type;
+    const int structure = p_.v.coding.picture_structure;
+    if (IsReference(type) && displayType != display_type::kRaw && stores.currentEntry < 4)
+        stores.entries[stores.currentEntry].complete = true;
+
+    const int w = stores.width, h = stores.height;
+    const bool field = structure == kTopField || structure == kBottomField;
+    // The difference to a reference, in place.
+    if ((type == kPictureP || type == kPictureB) &&
+        (displayType == display_type::kDiff0 || displayType == display_type::kDiff1)) {
+        int forward, backward;
+        if (LookUpReferences(currentPicture, forward, backward)) {
+            const int ref =
+                type == kPictureP || displayType == display_type::kDiff0 ? forward : backward;
+            if (ref >= 0 && ref != stores.currentSlot) {
+                for (int c = 0; c < 3; ++c) {
+                    uint8_t* cur = stores.Plane(stores.currentSlot, c);
+                    const uint8_t* r = stores.Plane(ref, c);
+                    const int first = field ? (structure == kBottomField ? 1 : 0) : 0;
+                    const int step = field ? 2 : 1;
+                    for (int y = first; y < h; y += step)
+                        for (int x = 0; x < w; ++x) {
+                            const size_t i = static_cast<size_t>(y) * w + x;
+                            cur[i] = static_cast<uint8_t>((cur[i] - r[i]) / 2 + 128);
+                        }
+                }
+            }
+        }
+    }
+
+    uint8_t lines = CPictureDib::kAllLines;
+    if (structure == kTopField) lines = CPictureDib::kTopFieldLines;
+    else if (structure == kBottomField) lines = CPictureDib::kBottomFieldLines;
+    else if (fieldOption == field_option::kTopField) lines = CPictureDib::kTopFieldLines;
+    else if (fieldOption == field_option::kBottomField) lines = CPictureDib::kBottomFieldLines;
+    dib.ConvertFromPlanes(CurrentPlane(0), CurrentPlane(1), CurrentPlane(2), w, h, lines,
+                          colourMode, Factors());
+    if (liveDeInterlace) DeInterlace(dib);
+    dib.SetFocus({0, 0, dib.Width() - 1, dib.Height() - 1});
+    lastTemporalReference = pic.temporal_reference;
+    focusItem = currentPicture;
+    dib.DropSavedCopy();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Units below a picture
+
+bool PictureDecoder::RestoreUnitPictureState(TreeItem pictureItem) {
+    if (!stores.Allocated() || !RestorePictureState(pictureItem)) return false;
+    if (pictureItem != currentPicture) {
+        std::fill(overlay.begin(), overlay.end(), MotionOverlayRecord());
+        currentPicture = pictureItem;
+    }
+    p_.poster.PostCommand(msg::kCommandFieldOption);
+    return true;
+}
+
+void PictureDecoder::SeekToPosition(const ItemPosition& pos) {
+    if (p_.UsesPayload()) p_.silentSystemLayer = true;
+    p_.SeekTo(pos.offset, pos.bitOffset, pos.packetRemaining, !p_.UsesPayload());
+}
+
+void PictureDecoder::ResetSliceState() {
+    MacroblockState& mb = p_.v.mb;
+    mb.currentQuantiserScaleCode = p_.v.slice.quantiser_scale_code;
+    mb.macroblockError = false;
+    mb.mbsParsedInSlice = 0;
+    std::memset(mb.dcPredictor, 0, sizeof mb.dcPredictor);
+    std::memset(mb.PMV, 0, sizeof mb.PMV);
+    mb.previousMotionForward = mb.previousMotionBackward = 0;
+}
+
+bool PictureDecoder::DecodeSlice(TreeItem sliceItem) {
+    CStreamState& st = p_.stream;
+    const auto slice = st.sliceRecords.find(sliceItem);
+    if (slice == st.sliceRecords.end()) return false;
+    if (!RestoreUnitPictureState(p_.tree.GetParentItem(sliceItem))) return false;
+    p_.v.slice = slice->second.header;
+    ResetSliceState();
+    SeekToPosition(slice->second.macroblocks);
+    if (displayType != display_type::kRaw) AdjustDisplayType(currentPicture, false, false);
+    const bool ok = DecodeSliceMacroblocks(false);
+    focusItem = sliceItem;
+    return ok;
+}
+
+bool PictureDecoder::DecodeMacroblock(TreeItem macroblockItem) {
+    CStreamState& st = p_.stream;
+    const auto pos = st.videoPositions.find(macroblockItem);
+    const auto found = st.macroblockRecords.find(macroblockItem);
+    if (pos == st.videoPositions.end() || found == st.macroblockRecords.end()) return false;
+    const MacroblockRecord rec = found->second;
+    const TreeItem picture = p_.tree.GetParentItem(p_.tree.GetParentItem(macroblockItem));
+    if (!RestoreUnitPictureState(picture)) return false;
+    std::memcpy(p_.v.mb.dcPredictor, rec.dcPredictor, sizeof rec.dcPredictor);
+    WriteOverlay(rec);
+    SeekToPosition(pos->second);
+    if (displayType != display_type::kRaw) AdjustDisplayType(picture, false, false);
+    const int blockCount = st.blockCount > 12 ? 12 : st.blockCount;
+    for (int i = 0; i < blockCount; ++i) {
+        BlockPlacement(i, rec, blocks_[i]);
+        if (rec.coded[i]) {
+            if (!DecodeBlockData(i, rec, blocks_[i])) return false;
+        } else {
+            MarkNotCoded(blocks_[i], rec.macroblock_intra != 0);
+        }
+    }
+    ReconstructAndOutput(rec, blocks_, false, false);
+    focusItem = macroblockItem;
+    return true;
+}
+
+bool PictureDecoder::DecodeSkippedMacroblock(TreeItem item) {
+    CStreamState& st = p_.stream;
+    const auto found = st.macroblockRecords.find(item);
+    if (found == st.macroblockRecords.end()) return false;
+    MacroblockRecord rec = found->second;
+    const TreeItem picture = p_.tree.GetParentItem(p_.tree.GetParentItem(item));
+    if (!RestoreUnitPictureState(picture)) return false;
+    if (displayType != display_type::kRaw) AdjustDisplayType(picture, false, false);
+    if (!rec.macroblock_motion_forward && !rec.macroblock_motion_backward)
+        rec.macroblock_motion_forward = 1;
+    WriteOverlay(rec);
+    OutputSkipped(rec, false, false);
+    focusItem = item;
+    return true;
+}
+
+bool PictureDecoder::DecodeBlock(BlockResult& out, TreeItem blockItem) {
+    CStreamState& st = p_.stream;
+    TreeStore& tree = p_.tree;
+    const TreeItem macroblockItem = tree.GetParentItem(blockItem);
+    const auto found = st.macroblockRecords.find(macroblockItem);
+    if (!blockItem || found == st.macroblockRecords.end()) return false;
+    const MacroblockRecord rec = found->second;
+    const TreeItem picture = tree.GetParentItem(tree.GetParentItem(macroblockItem));
+    if (!RestoreUnitPictureState(picture)) return false;
+    const std::string text = tree.GetItemText(blockItem);
+    int number = 0;
+    if (text.empty() || text[0] != '#' || std::sscanf(text.c_str(), "#%d", &number) != 1)
+        return false;
+    const int blockCount = st.blockCount > 12 ? 12 : st.blockCount;
+    if (number < 1 || number > blockCount) return false;
+    const int i = number - 1;
+    BlockPlacement(i, rec, out);
+    const auto pos = st.videoPositions.find(blockItem);
+    if (pos == st.videoPositions.end()) {
+        MarkNotCoded(out, rec.macroblock_intra != 0);
+        return true;
+    }
+    const auto dc = st.blockRecords.find(blockItem);
+    if (dc != st.blockRecords.end()) p_.v.mb.dcPredictor[out.component] = dc->second;
+    SeekToPosition(pos->second);
+    focusItem = blockItem;
+    return DecodeBlockData(i, rec, out);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The silent reader
+
+bool PictureDecoder::DecodeSliceMacroblocks(bool storeMode) {
+    const CStreamState& st = p_.stream;
+    MacroblockState& mb = p_.v.mb;
+    int previousAddress =
+        (static_cast<int>(p_.v.slice.slice_vertical_position) - 1) * st.mbWidth - 1;
+    bool first = true;
+    for (;;) {
+        if (!DecodeSilentMacroblock(previousAddress, storeMode, !first)) {
+            mb.macroblockError = true;
+            return false;
+        }
+        first = false;
+        ++mb.mbsParsedInSlice;
+        if (p_.PeekBits(23) == 0 || p_.AtEnd()) return true;
+    }
+}
+
+bool PictureDecoder::DecodeSilentMacroblock(int& previousAddress, bool storeMode,
+                                            bool keepFocus) {
+    const CStreamState& st = p_.stream;
+    VideoState& v = p_.v;
+    MacroblockState& mb = v.mb;
+    const bool mpeg2 = st.mpegVersion == kMpeg2;
+
+    MacroblockRecord rec;
+    if (!mpeg2)
+        while (p_.PeekBits(11) == 0x0F && !p_.AtEnd()) p_.ReadBits(11);
+    int escapes = 0;
+    while (p_.PeekBits(11) == 0x08 && !p_.AtEnd()) {
+        p_.ReadBits(11);
+        ++escapes;
+    }
+    const VlcResult inc = GetMacroblockAddressIncrement(p_);
+    if (!inc.IsValid() || st.mbWidth <= 0) return false;
+    const int address = previousAddress + 33 * escapes + inc.value;
+    if (address < 0 || address >= static_cast<int>(v.coding.mbsInPicture) || address > 0xFFFF ||
+        address / st.mbWidth > 0xFF)
+        return false;
+    rec.macroblock_address = static_cast<uint16_t>(address);
+    rec.row = static_cast<uint8_t>(address / st.mbWidth);
+    rec.column = static_cast<uint8_t>(address % st.mbWidth);
+    const int type = v.picture.picture_coding_type;
+    const bool skippedBefore = address - previousAddress > 1;
+
+    if (mb.mbsParsedInSlice > 0 && skippedBefore) {
+        if (type == kPictureP)
+            mb.PMV[0][0][0] = mb.PMV[0][0][1] = mb.PMV[1][0][0] = mb.PMV[1][0][1] = 0;
+        for (int a = previousAddress + 1; a < address; ++a) {
+            MacroblockRecord skipped;
+            p_.macroblocks.MakeSkippedMacroblock(skipped, a);
+            if (!skipped.macroblock_motion_forward && !skipped.macroblock_motion_backward)
+                skipped.macroblock_motion_forward = 1;
+            WriteOverlay(skipped);
+            OutputSkipped(skipped, storeMode, true);
+            ++mb.mbsParsedInSlice;
+        }
+    }
+
+    if (!ReadMacroblockModes(rec)) return false;
+    if (rec.macroblock_quant) mb.currentQuantiserScaleCode = static_cast<uint8_t>(p_.ReadBits(5));
+    rec.quantiser_scale_code = mb.currentQuantiserScaleCode;
+    rec.quantiser_scale = static_cast<uint8_t>(MacroblockLayer::QuantiserScale(
+        mb.currentQuantiserScaleCode, mpeg2, v.coding.q_scale_type == 1));
+    if (rec.macroblock_motion_forward ||
+        (rec.macroblock_intra && v.coding.concealment_motion_vectors)) {
+        if (!ReadMotionVectors(0, rec)) return false;
+    }
+    if (rec.macroblock_motion_backward && !ReadMotionVectors(1, rec)) return false;
+    const int structure = v.coding.picture_structure;
+    if (type == kPictureP && structure != kFramePicture && !rec.macroblock_intra &&
+        !rec.macroblock_motion_forward)
+        rec.motion_vertical_field_select[0][0] = structure == kBottomField ? 1 : 0;
+    WriteOverlay(rec);
+    if (rec.macroblock_intra && v.coding.concealment_motion_vectors) p_.ReadBits(1);
+    if (!ReadCodedBlockPattern(rec)) return false;
+    if (!rec.macroblock_intra || skippedBefore)
+        std::memset(mb.dcPredictor, 0, sizeof mb.dcPredictor);
+    std::memcpy(rec.dcPredictor, mb.dcPredictor, sizeof rec.dcPredictor);
+
+    const int blockCount = st.blockCount > 12 ? 12 : st.blockCount;
+    for (int i = 0; i < blockCount; ++i) {
+        BlockPlacement(i, rec, blocks_[i]);
+        if (rec.coded[i]) {
+            if (!DecodeBlockData(i, rec, blocks_[i])) return false;
+        } else {
+            MarkNotCoded(blocks_[i], rec.macroblock_intra != 0);
+        }
+    }
+    p_.macroblocks.ResetMotionPredictors(rec);
+    mb.previousMotionForward = rec.macroblock_motion_forward;
+    mb.previousMotionBackward = rec.macroblock_motion_backward;
+    ReconstructAndOutput(rec, blocks_, storeMode, keepFocus);
+    if (type == kPictureD) p_.ReadBits(1);  // end_of_macroblock
+    previousAddress = address;
+    return true;
+}
+
+bool PictureDecoder::ReadMacroblockModes(MacroblockRecord& rec) {
+    VideoState& v = p_.v;
+    const int type = v.picture.picture_coding_type;
+    const VlcResult mt = GetMacroblockType(p_, p_.stream.scalable_mode, type);
+    if (!mt.IsValid()) return false;
+    const int flags = mt.value;
+    rec.macroblock_type = static_cast<uint8_t>(flags);
+    rec.macroblock_quant = (flags & kMacroblockQuant) != 0;
+    rec.macroblock_motion_forward = (flags & kMacroblockMotionForward) != 0;
+    rec.macroblock_motion_backward = (flags & kMacroblockMotionBackward) != 0;
+    rec.macroblock_pattern = (flags & kMacroblockPattern) != 0;
+    rec.macroblock_intra = (flags & kMacroblockIntra) != 0;
+    rec.spatial_temporal_weight_code_flag = (flags & kSpatialTemporalWeightCodeFlag) != 0;
+    rec.permitted_spatial_temporal_weight_class = (flags & kMacroblockCompatible) != 0;
+    if (type == kPictureI && rec.macroblock_motion_forward && !v.coding.concealment_motion_vectors)
+        return false;
+    if ((type == kPictureI || type == kPictureP) && rec.macroblock_motion_backward) return false;
+    if (p_.stream.mpegVersion != kMpeg2) {
+        rec.motionType = 2;
+        return true;
+    }
+    const int tableIndex = v.spatial.spatial_temporal_weight_code_table_index & 3;
+    if (rec.spatial_temporal_weight_code_flag && tableIndex != 0)
+        rec.spatial_temporal_weight_code = static_cast<uint8_t>(p_.ReadBits(2));
+    MacroblockLayer::SetWeightClass(rec, tableIndex);
+    const bool field = IsFieldPicture();
+    int motionType;
+    if (!rec.macroblock_motion_forward && !rec.macroblock_motion_backward)
+        motionType = field ? 1 : 2;
+    else if (!field && v.coding.frame_pred_frame_dct == 1)
+        motionType = 2;
+    else
+        motionType = static_cast<int>(p_.ReadBits(2));
+    MacroblockLayer::SetMotionVectorFormat(rec, motionType, field);
+    if (!field && v.coding.frame_pred_frame_dct == 0 &&
+        (rec.macroblock_intra || rec.macroblock_pattern))
+        rec.dct_type = static_cast<uint8_t>(p_.ReadBits(1));
+    return true;
+}
+
+bool PictureDecoder::ReadMotionVectors(int s, MacroblockRecord& rec) {
+    VideoState& v = p_.v;
+    MacroblockState& mb = v.mb;
+    const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
+    const bool fullPel = !mpeg2 && (s == 0 ? v.picture.full_pel_forward_vector
+                                           : v.picture.full_pel_backward_vector);
+    auto vector = [&](int r) {
+        for (int t = 0; t < 2; ++t) {
+            const VlcResult code = GetMotionCode(p_);
+            if (!code.IsValid()) return false;
+            const int rSize = v.coding.f_code[s][t] - 1;
+            int residual = 0;
+            if (rSize >= 1 && rSize <= 8 && code.value != 0)
+                residual = static_cast<int>(p_.ReadBits(rSize));
+            const int vec = MacroblockLayer::DecodeMotionVector(
+                mb.PMV[r][s][t], rSize, code.value, residual, fullPel, t == 1 && rec.mvscale);
+            mb.PMV[r][s][t] = static_cast<int16_t>(vec);
+            rec.vector[r][s][t] = static_cast<int16_t>(vec);
+            if (rec.dmv) rec.dmvector[t] = static_cast<int8_t>(GetDmvector(p_).value);
+        }
+        return true;
+    };
+    if (rec.motionVectorCount == 2) {
+        rec.motion_vertical_field_select[0][s] = static_cast<uint8_t>(p_.ReadBits(1));
+        if (!vector(0)) return false;
+        rec.motion_vertical_field_select[1][s] = static_cast<uint8_t>(p_.ReadBits(1));
+        return vector(1);
+    }
+    if (rec.motionVectorFormat == 1 && !rec.dmv)
+        rec.motion_vertical_field_select[0][s] = static_cast<uint8_t>(p_.ReadBits(1));
+    if (!vector(0)) return false;
+    mb.PMV[1][s][0] = mb.PMV[0][s][0];
+    mb.PMV[1][s][1] = mb.PMV[0][s][1];
+    return true;
+}
+
+bool PictureDecoder::ReadCodedBlockPattern(MacroblockRecord& rec) {
+    std::memset(rec.coded, rec.macroblock_intra ? 1 : 0, sizeof rec.coded);
+    if (!rec.macroblock_pattern) return true;
+    const VlcResult cbp = GetCodedBlockPattern(p_);
+    if (!cbp.IsValid()) return false;
+    const int chroma = p_.stream.chroma_format;
+    int extra = 0;
+    if (chroma == 2) extra = static_cast<int>(p_.ReadBits(2));
+    if (chroma == 3) extra = static_cast<int>(p_.ReadBits(6));
+    for (int i = 0; i < 6; ++i) rec.coded[i] = (cbp.value >> (5 - i)) & 1;
+    if (chroma == 2) {
+        rec.coded[6] = (extra >> 1) & 1;
+        rec.coded[7] = extra & 1;
+    } else if (chroma == 3) {
+        for (int i = 0; i < 6; ++i) rec.coded[6 + i] = (extra >> (5 - i)) & 1;
+    }
+    return true;
+}
+
+void PictureDecoder::BlockPlacement(int i, const MacroblockRecord& rec, BlockResult& out) const {
+    out.index = static_cast<uint8_t>(i);
+    out.component = static_cast<uint8_t>(MacroblockLayer::ComponentOf(i));
+    int x, y;
+    MacroblockLayer::BlockPosition(rec.row, rec.column, i, p_.stream.chroma_format, &x, &y);
+    out.x = x;
+    out.y = y;
+}
+
+bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockResult& out) {
+    VideoState& v = p_.v;
+    MacroblockState& mb = v.mb;
+    const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
+    const int c = MacroblockLayer::ComponentOf(i);
+    const bool intra = rec.macroblock_intra != 0;
+    BlockState block;
+    block.alternate_scan = mpeg2 ? (v.coding.alternate_scan & 1) : 0;
+    bool dcOnly = false;
+    if (intra) {
+        const VlcResult size = c == 0 ? GetDctDcSizeLuminance(p_) : GetDctDcSizeChrominance(p_);
+        if (!size.IsValid()) return false;
+        int diff = 0;
+        if (size.value > 0) {
+            const int s = size.value;
+            const int raw = static_cast<int>(p_.ReadBits(s));
+            diff = (raw >> (s - 1)) & 1 ? raw : raw + 1 - (1 << s);
+        }
+        mb.dcPredictor[c] = static_cast<int16_t>(mb.dcPredictor[c] + diff);
+        const int precision = mpeg2 ? (v.coding.intra_dc_precision & 3) : 0;
+        int dc = mb.dcPredictor[c] * (1 << (3 - precision));
+        if (dc < -2048) dc = -2048;
+        if (dc > 2047) dc = 2047;
+        block.F[0] = static_cast<int16_t>(dc);
+        block.sum = dc;
+        // A D picture holds the DC coefficient only: a flat block at its level.
+        dcOnly = !mpeg2 && v.picture.picture_coding_type == kPictureD;
+    }
+    if (!dcOnly) {
+        int n = intra ? 1 : 0;
+        block.quantMatrix = SelectQuantMatrix(v.quant, intra, c);
+        const int q = rec.quantiser_scale;
+        for (;;) {
+            const DctResult coef = mpeg2 && intra
+                                       ? GetIntraDctCoefficient(p_, v.coding.intra_vlc_format != 0)
+                                       : GetDctCoefficient(p_, n == 0);
+            if (!coef.IsValid()) return false;
+            if (coef.IsEndOfBlock()) {
+                if (mpeg2 && !(coef.length == 2 || (coef.length == 4 && coef.code == 6)))
+                    return false;
+                break;
+            }
+            int run, level;
+            if (coef.IsEscape()) {
+                run = static_cast<int>(p_.ReadBits(6));
+                if (mpeg2) {
+                    const int raw = static_cast<int>(p_.ReadBits(12));
+                    if (raw == 0) return false;
+                    level = raw >= 2048 ? raw - 4096 : raw;
+                } else {
+                    const int b = static_cast<int>(p_.ReadBits(8));
+                    if (b != 0 && b != 128) {
+                        level = b > 128 ? b - 256 : b;
+                    } else {
+                        const int second = static_cast<int>(p_.ReadBits(8));
+                        level = b == 0 ? second : second - 256;
+                    }
+                }
+            } else {
+                run = coef.run;
+                level = coef.level;
+            }
+            if (n + run >= 64) return false;
+            n = SkipZeroRun(block, n, run);
+            Dequantise(block, n, level, q, intra, !mpeg2);
+            ++n;
+        }
+        if (mpeg2) ApplyMismatchControl(block);
+    }
+    selectiveDct.Apply(block.F);
+    std::memcpy(out.raw, block.F, sizeof out.raw);
+    p_.idct.FastIdct(out.raw);
+    if (intra) {
+        for (int k = 0; k < 64; ++k) out.display[k] = out.raw[k] = sat_(out.raw[k] + 128);
+    } else {
+        for (int k = 0; k < 64; ++k) out.display[k] = static_cast<int16_t>(out.raw[k] / 2 + 128);
+    }
+    out.notCoded = 0;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Prediction and output
+
+bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRecord& rec) {
+    int forward, backward;
+    if (!LookUpReferences(currentPicture, forward, backward)) return false;
+    const VideoState& v = p_.v;
+    const int structure = v.coding.picture_structure;
+    const int type = v.picture.picture_coding_type;
+    const bool secondField = v.picture.secondField != 0;
+    const int x = rec.column * 16;
+    const int y = rec.row * 16;
+    const int w = stores.width, h = stores.height;
+    auto source = [&](int slot, int c, bool field, bool bottom) {
+        return PredictionSource{stores.Plane(slot, c), w, h, field, bottom};
+    };
+    auto predict = [&](int slot, bool field, bool bottom, int dstOffset, int dstStride, int py,
+                       int mx, int my, int rows, bool average) {
+        bool ok = true;
+        for (int c = 0; c < 3; ++c)
+            ok = PredictComponent(pred.c[c] + dstOffset, dstStride, source(slot, c, field, bottom),
+                                  x, py, mx, my, rows, average) &&
+                 ok;
+        return ok;
+    };
+    const bool flags[2] = {rec.macroblock_motion_forward != 0, rec.macroblock_motion_backward != 0};
+    const int slots[2] = {forward, backward};
+    bool formed = false;
+
+    if (structure == kFramePicture) {
+        if (rec.motionType == 3) {
+            if (!flags[0] || forward < 0) return false;
+            const int mx = rec.vector[0][0][0];
+            const int my = rec.vector[0][0][1] >> 1;
+            const int vec[2] = {mx, my};
+            const int dm[2] = {rec.dmvector[0], rec.dmvector[1]};
+            int derived[2][2];
+            MacroblockLayer::DualPrimeArithmetic(vec, dm, {kFramePicture, v.coding.top_field_first != 0},
+                                                 derived);
+            for (int r = 0; r < 2; ++r) {
+                const bool bottom = r == 1;
+                predict(forward, true, bottom, r * 16, 32, y / 2, mx, my, 8, false);
+                predict(forward, true, !bottom, r * 16, 32, y / 2, derived[r][0], derived[r][1], 8,
+                        true);
+            }
+            return true;
+        }
+        for (int s = 0; s < 2; ++s) {
+            if (!flags[s] || slots[s] < 0) continue;
+            if (rec.motionType == 1) {
+                for (int r = 0; r < 2; ++r)
+                    predict(slots[s], true, rec.motion_vertical_field_select[r][s] != 0, r * 16, 32,
+                            y / 2, rec.vector[r][s][0], rec.vector[r][s][1] >> 1, 8, formed);
+            } else {
+                predict(slots[s], false, false, 0, 16, y, rec.vector[0][s][0], rec.vector[0][s][1],
+                        16, formed);
+            }
+            formed = true;
+        }
+        return formed;
+    }
+
+    // Field pictures. A P field that is the second of its frame finds the field of opposite
+    // parity, its own frame's first field, in the slot that frame is being decoded into.
+    const bool bottomCurrent = structure == kBottomField;
+    auto forwardSlot = [&](int select) {
+        const bool opposite = (select != 0) != bottomCurrent;
+        return type == kPictureP && secondField && opposite ? backward : forward;
+    };
+    if (rec.motionType == 3) {
+        if (!flags[0] || forward < 0) return false;
+        const int vec[2] = {rec.vector[0][0][0], rec.vector[0][0][1]};
+        const int dm[2] = {rec.dmvector[0], rec.dmvector[1]};
+        int derived[2][2];
+        MacroblockLayer::DualPrimeArithmetic(vec, dm, {structure, v.coding.top_field_first != 0},
+                                             derived);
+        const int oppositeSlot = secondField ? backward : forward;
+        predict(forward, true, bottomCurrent, 0, 16, y, vec[0], vec[1], 16, false);
+        if (oppositeSlot >= 0)
+            predict(oppositeSlot, true, !bottomCurrent, 0, 16, y, derived[0][0], derived[0][1], 16,
+                    true);
+        return true;
+    }
+    for (int s = 0; s < 2; ++s) {
+        if (!flags[s]) continue;
+        bool any = false;
+        if (rec.motionType == 2) {
+            for (int r = 0; r < 2; ++r) {
+                const int select = rec.motion_vertical_field_select[r][s];
+                const int slot = s == 0 ? forwardSlot(select) : backward;
+                if (slot < 0) continue;
+                predict(slot, true, select != 0, r * 128, 16, y + 8 * r, rec.vector[r][s][0],
+                        rec.vector[r][s][1], 8, formed);
+                any = true;
+            }
+        } else {
+            const int select = rec.motion_vertical_field_select[0][s];
+            const int slot = s == 0 ? forwardSlot(select) : backward;
+            if (slot < 0) continue;
+            predict(slot, true, select != 0, 0, 16, y, rec.vector[0][s][0], rec.vector[0][s][1],
+                    16, formed);
+            any = true;
+        }
+        formed = formed || any;
+    }
+    return formed;
+}
+
+void PictureDecoder::ApplyDifference(MacroblockSamples& ws, const MacroblockRecord& rec) const {
+    const int type = p_.v.picture.picture_coding_type;
+    if ((type != kPictureP && type != kPictureB) ||
+        (displayType != display_type::kDiff0 && displayType != display_type::kDiff1))
+        return;
+    int forward, backward;
+    if (!LookUpReferences(currentPicture, forward, backward)) return;
+    const int ref = type == kPictureP || displayType == display_type::kDiff0 ? forward : backward;
+    if (ref < 0) return;
+    const int x = rec.column * 16, y = rec.row * 16;
+    if (x + 16 > stores.width || y + 16 > stores.height) return;
+    for (int c = 0; c < 3; ++c) {
+        const uint8_t* r = stores.Plane(ref, c) + static_cast<size_t>(y) * stores.width + x;
+        for (int row = 0; row < 16; ++row)
+            for (int col = 0; col < 16; ++col) {
+                int16_t& s = ws.c[c][row * 16 + col];
+                s = static_cast<int16_t>((s - r[row * stores.width + col]) / 2 + 128);
+            }
+    }
+}
+
+void PictureDecoder::ReconstructAndOutput(const MacroblockRecord& rec, const BlockResult* blocks,
+                                          bool storeMode, bool keepFocus) {
+    const CStreamState& st = p_.stream;
+    bool raw = displayType == display_type::kRaw || rec.macroblock_intra;
+    MacroblockSamples pred;
+    if (!raw) {
+        MacroblockRecord r = rec;
+        if (!r.macroblock_motion_forward && !r.macroblock_motion_backward)
+            r.macroblock_motion_forward = 1;
+        if (!FormPrediction(pred, r)) raw = true;
+    }
+    MacroblockSamples ws;
+    AssembleMacroblock(ws, blocks, st.blockCount > 12 ? 12 : st.blockCount, st.chroma_format,
+                       rec.dct_type, raw ? nullptr : &pred, raw, sat_);
+    if (storeMode) {
+        for (int c = 0; c < 3; ++c)
+            StoreComponent(stores.Plane(stores.currentSlot, c), stores.width, stores.height,
+                           p_.v.coding.picture_structure, rec.column * 16, rec.row * 16, ws.c[c]);
+        return;
+    }
+    ApplyDifference(ws, rec);
+    PaintSamples(ws, rec, keepFocus);
+}
+
+void PictureDecoder::OutputSkipped(const MacroblockRecord& rec, bool storeMode, bool keepFocus) {
+    MacroblockSamples pred;
+    // A skipped macroblock has no residual: in "Raw" it shows as the flat residual level.
+    const bool formed = displayType != display_type::kRaw && FormPrediction(pred, rec);
+    if (storeMode) {
+        if (!formed)
+            for (auto& component : pred.c)
+                for (int16_t& s : component) s = 128;
+        for (int c = 0; c < 3; ++c)
+            StoreComponent(stores.Plane(stores.currentSlot, c), stores.width, stores.height,
+                           p_.v.coding.picture_structure, rec.column * 16, rec.row * 16, pred.c[c]);
+        return;
+    }
+    if (formed) {
+        ApplyDifference(pred, rec);
+        PaintSamples(pred, rec, keepFocus);
+        return;
+    }
+    ColourMacroblock cm;
+    std::memset(cm.rows, p_.stream.greyColour, sizeof cm.rows);
+    cm.x = rec.column * 16;
+    cm.y = rec.row * 16;
+    dib.PaintMacroblock(cm, IsFieldPicture() ? CPictureDib::kAllLines : fieldOption, keepFocus);
+}
+
+void PictureDecoder::PaintSamples(const MacroblockSamples& ws, const MacroblockRecord& rec,
+                                  bool keepFocus) {
+    ColourMacroblock cm;
+    ConvertMacroblockToColour(cm, ws.c[0], ws.c[1], ws.c[2], colourMode, Factors(),
+                              liveDeInterlace);
+    cm.x = rec.column * 16;
+    cm.y = rec.row * 16;
+    dib.PaintMacroblock(cm, IsFieldPicture() ? CPictureDib::kAllLines : fieldOption, keepFocus);
+}
+
+void PictureDecoder::WriteOverlay(const MacroblockRecord& rec) {
+    const size_t i = static_cast<size_t>(rec.row) * static_cast<size_t>(p_.stream.mbWidth) +
+                     rec.column;
+    if (i >= overlay.size()) return;
+    MotionOverlayRecord& o = overlay[i];
+    std::memcpy(o.vector, rec.vector, sizeof o.vector);
+    o.motionType = rec.motionType;
+    o.motionVectorFormat = rec.motionVectorFormat;
+}
+
+}  // namespace bitloupe

@@ -1,0 +1,132 @@
+// Decoding for display. Pictures are decoded on demand, when the user selects an item: the
+// decoder re-reads the picture (or slice, macroblock, block) from the file with a silent
+// second reading of the slice syntax that makes no tree items, reconstructs it against the
+// frame stores and hands the result to the picture bitmap.
+//
+// References are whatever the stores hold: a P or B picture comes out right only when its
+// reference pictures were decoded before it. The decoder never decodes references by itself;
+// when they are missing it switches the display type to "Raw" and shows the residual.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "decode/Reconstruction.h"
+#include "display/PictureDib.h"
+#include "engine/StreamState.h"
+#include "engine/TreeStore.h"
+#include "imaging/DctMask.h"
+#include "macroblock/MacroblockRecord.h"
+
+namespace bitloupe {
+
+class CSyntaxParser;
+struct BlockState;
+
+// The "Picture Display Type" box, in its order.
+namespace display_type {
+inline constexpr uint8_t kAuto = 0;
+inline constexpr uint8_t kRaw = 1;
+inline constexpr uint8_t kDiff0 = 2;
+inline constexpr uint8_t kDiff1 = 3;
+inline constexpr uint8_t kNull = 4;
+}  // namespace display_type
+
+// The "Field Option" box, in its order.
+namespace field_option {
+inline constexpr uint8_t kFrame = 0;
+inline constexpr uint8_t kTopField = 1;
+inline constexpr uint8_t kBottomField = 2;
+}  // namespace field_option
+
+class PictureDecoder {
+public:
+    explicit PictureDecoder(CSyntaxParser& parser) : p_(parser) {}
+    PictureDecoder(const PictureDecoder&) = delete;
+    PictureDecoder& operator=(const PictureDecoder&) = delete;
+
+    // --- frame stores ---
+    // Creates the picture bitmap at the coded size, the motion overlay array and the nine
+    // planes, all cleared; the stores start empty. False (with the out-of-memory flag set)
+    // when the size is refused or memory is lacking.
+    bool AllocatePictureBuffers();
+    // Frees the planes, empties the field entries and sets the out-of-memory flag.
+    void FreePictureBuffers(bool outOfMemory);
+
+    // --- pictures ---
+    // Decodes the picture into a frame store and shows it in the bitmap. firstDisplay is set
+    // when the selection changed, clear when the shown picture is drawn again (display type,
+    // field option). False when a record is missing or no slice precedes a sequence end.
+    bool DecodePicture(TreeItem pictureItem, bool firstDisplay);
+    // The slots (0..2, -1 none) holding the picture's forward and backward references; false
+    // when the references it needs are not complete in the stores.
+    bool LookUpReferences(TreeItem pictureItem, int& forward, int& backward) const;
+
+    // --- units below a picture; each paints into the bitmap ---
+    bool DecodeSlice(TreeItem sliceItem);
+    bool DecodeMacroblock(TreeItem macroblockItem);
+    bool DecodeSkippedMacroblock(TreeItem item);
+    // Decodes a block item ("#n: ..." below a macroblock) into `out`.
+    bool DecodeBlock(BlockResult& out, TreeItem blockItem);
+
+    // --- display settings ---
+    uint8_t displayType = display_type::kAuto;
+    uint8_t fieldOption = field_option::kFrame;
+    uint8_t colourMode = 0;
+    bool liveDeInterlace = false;
+    SelectiveDct selectiveDct;
+    // The colour lines of a field not decoded yet show; kStreamGrey for the stream's grey.
+    static constexpr uint32_t kStreamGrey = 0xFFFFFFFF;
+    uint32_t fieldBackground = kStreamGrey;
+
+    // --- what was decoded ---
+    CPictureDib dib;
+    FrameStores stores;
+    std::vector<MotionOverlayRecord> overlay;  // macroblock-width x macroblock-height
+    TreeItem currentPicture = 0;
+    TreeItem focusItem = 0;
+    int32_t lastTemporalReference = -1;
+    // Planes of the slot the last decode wrote (null before any).
+    const uint8_t* CurrentPlane(int component) const {
+        return stores.Plane(stores.currentSlot, component);
+    }
+
+    // --- the silent reader, exposed for the tests ---
+    // Decodes the macroblocks of a slice from the reader's position; the slice header state
+    // must be restored. storeMode writes the frame store, else paints the bitmap.
+    bool DecodeSliceMacroblocks(bool storeMode);
+
+private:
+    bool RestorePictureState(TreeItem pictureItem);
+    bool RestoreUnitPictureState(TreeItem pictureItem);
+    void SeekToPosition(const ItemPosition& pos);
+    void ChooseSlot(TreeItem pictureItem, int entry);
+    int FindCompleteEntry(TreeItem item) const;
+    void AdjustDisplayType(TreeItem pictureItem, bool intraCheck, bool newFrameCheck);
+    void FinishPicture();
+    void ResetSliceState();
+    void DecodeSliceHeaderAndMacroblocks(uint32_t code);
+    bool DecodeSilentMacroblock(int& previousAddress, bool storeMode, bool keepFocus);
+    bool ReadMacroblockModes(MacroblockRecord& rec);
+    bool ReadMotionVectors(int s, MacroblockRecord& rec);
+    bool ReadCodedBlockPattern(MacroblockRecord& rec);
+    bool DecodeBlockData(int i, const MacroblockRecord& rec, BlockResult& out);
+    bool FormPrediction(MacroblockSamples& pred, const MacroblockRecord& rec);
+    void ReconstructAndOutput(const MacroblockRecord& rec, const BlockResult* blocks,
+                              bool storeMode, bool keepFocus);
+    void ApplyDifference(MacroblockSamples& ws, const MacroblockRecord& rec) const;
+    void OutputSkipped(const MacroblockRecord& rec, bool storeMode, bool keepFocus);
+    void PaintSamples(const MacroblockSamples& ws, const MacroblockRecord& rec, bool keepFocus);
+    void WriteOverlay(const MacroblockRecord& rec);
+    void BlockPlacement(int i, const MacroblockRecord& rec, BlockResult& out) const;
+    ColourFactors Factors() const;
+    uint32_t BackgroundColour() const;
+    bool IsFieldPicture() const;
+
+    CSyntaxParser& p_;
+    SaturationTable sat_;
+    TreeItem rememberedParent_ = 0;
+    BlockResult blocks_[12];
+};
+
+}  // namespace bitloupe

@@ -1,0 +1,192 @@
+#include "decode/Reconstruction.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace bitloupe {
+
+void MarkNotCoded(BlockResult& block, bool intraMacroblock) {
+    block.notCoded = 1;
+    for (int i = 0; i < 64; ++i) {
+        block.display[i] = 128;
+        block.raw[i] = intraMacroblock ? 128 : 0;
+    }
+}
+
+SaturationTable::SaturationTable() {
+    for (int i = 0; i < 1024; ++i) {
+        const int v = i - 384;
+        table_[i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
+}
+
+namespace {
+
+// The four half-sample cases, each with and without averaging into the destination.
+template <bool HX, bool HY, bool AVG>
+void Interpolate(int16_t* dst, int dstStride, const uint8_t* s, int ss, int rows) {
+    for (int r = 0; r < rows; ++r, dst += dstStride, s += ss) {
+        const uint8_t* n = s + ss;
+        for (int c = 0; c < 16; ++c) {
+            int p;
+            if constexpr (!HX && !HY)
+                p = s[c];
+            else if constexpr (HX && !HY)
+                p = (s[c] + s[c + 1] + 1) >> 1;
+            else if constexpr (!HX && HY)
+                p = (s[c] + n[c] + 1) >> 1;
+            else
+                p = (s[c] + s[c + 1] + n[c] + n[c + 1] + 2) >> 2;
+            if constexpr (AVG)
+                dst[c] = static_cast<int16_t>((dst[c] + p + 1) >> 1);
+            else
+                dst[c] = static_cast<int16_t>(p);
+        }
+    }
+}
+
+template <bool AVG>
+void InterpolateCase(bool hx, bool hy, int16_t* dst, int dstStride, const uint8_t* s, int ss,
+                     int rows) {
+    if (!hx && !hy) Interpolate<false, false, AVG>(dst, dstStride, s, ss, rows);
+    else if (hx && !hy) Interpolate<true, false, AVG>(dst, dstStride, s, ss, rows);
+    else if (!hx && hy) Interpolate<false, true, AVG>(dst, dstStride, s, ss, rows);
+    else Interpolate<true, true, AVG>(dst, dstStride, s, ss, rows);
+}
+
+}  // namespace
+
+bool PredictComponent(int16_t* dst, int dstStride, const PredictionSource& src, int x, int y,
+                      int mx, int my, int rows, bool average) {
+    const int width = src.width;
+    const int stride = src.field ? 2 * width : width;
+    const int lines = src.field ? src.height / 2 : src.height;
+    if (!src.plane || rows <= 0 || rows > 16 || x < 0 || x + 16 > width || y < 0 ||
+        y + rows > lines)
+        return false;
+    int xi = x + (mx >> 1);
+    int yi = y + (my >> 1);
+    const bool hx = (mx & 1) != 0;
+    const bool hy = (my & 1) != 0;
+    if (xi < 0 || xi + 16 > width) xi = x;
+    if (yi < 0 || yi + rows > lines) yi = y;
+    const uint8_t* base = src.plane + (src.field && src.bottom ? width : 0);
+
+    const uint8_t* s = base + static_cast<ptrdiff_t>(yi) * stride + xi;
+    int ss = stride;
+    uint8_t window[17 * 17];
+    // A half-sample neighbour past the last column or line repeats the last one.
+    if ((hx && xi + 16 >= width) || (hy && yi + rows >= lines)) {
+        for (int r = 0; r <= rows; ++r) {
+            const int line = std::min(yi + r, lines - 1);
+            const uint8_t* row = base + static_cast<ptrdiff_t>(line) * stride;
+            for (int c = 0; c < 17; ++c) window[r * 17 + c] = row[std::min(xi + c, width - 1)];
+        }
+        s = window;
+        ss = 17;
+    }
+    if (average)
+        InterpolateCase<true>(hx, hy, dst, dstStride, s, ss, rows);
+    else
+        InterpolateCase<false>(hx, hy, dst, dstStride, s, ss, rows);
+    return true;
+}
+
+namespace {
+
+// Copies an 8x8 block into a 16-wide array at (column, row0), every line or, with field DCT,
+// every second line.
+void Place8x8(int16_t* out, const int16_t* b, int column, int row0, bool fieldDct) {
+    for (int r = 0; r < 8; ++r) {
+        const int line = fieldDct ? row0 / 8 + 2 * r : row0 + r;
+        std::memcpy(out + line * 16 + column, b + r * 8, 8 * sizeof(int16_t));
+    }
+}
+
+// Widens 8 samples to 16: each sample twice, then the odd columns 1..13 the mean of their
+// neighbours; column 15 stays a copy of column 14.
+void WidenRow(int16_t* out, const int16_t* in) {
+    for (int k = 0; k < 8; ++k) out[2 * k] = out[2 * k + 1] = in[k];
+    for (int c = 1; c <= 13; c += 2) out[c] = static_cast<int16_t>((out[c - 1] + out[c + 1]) / 2);
+}
+
+void Upsample422(int16_t* out, const int16_t* upper, const int16_t* lower, bool fieldDct) {
+    for (int r = 0; r < 8; ++r) {
+        const int lineUpper = fieldDct ? 2 * r : r;
+        const int lineLower = fieldDct ? 2 * r + 1 : 8 + r;
+        WidenRow(out + lineUpper * 16, upper + r * 8);
+        WidenRow(out + lineLower * 16, lower + r * 8);
+    }
+}
+
+void Upsample420(int16_t* out, const int16_t* b) {
+    for (int r = 0; r < 16; ++r)
+        for (int c = 0; c < 16; ++c) out[r * 16 + c] = b[(r / 2) * 8 + c / 2];
+    for (int r = 0; r < 16; ++r)
+        for (int c = 1; c <= 13; c += 2)
+            out[r * 16 + c] = static_cast<int16_t>((out[r * 16 + c - 1] + out[r * 16 + c + 1]) / 2);
+    for (int r = 1; r <= 13; r += 2)
+        for (int c = 0; c < 16; ++c)
+            out[r * 16 + c] =
+                static_cast<int16_t>((out[(r - 1) * 16 + c] + out[(r + 1) * 16 + c]) / 2);
+    for (int r = 1; r <= 13; r += 2)
+        for (int c = 1; c <= 13; c += 2)
+            out[r * 16 + c] = static_cast<int16_t>(
+                (out[(r - 1) * 16 + c] + out[(r + 1) * 16 + c] + out[r * 16 + c - 1] +
+                 out[r * 16 + c + 1]) /
+                4);
+}
+
+}  // namespace
+
+void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int blockCount,
+                        int chromaFormat, int dctType, const MacroblockSamples* prediction,
+                        bool raw, const SaturationTable& sat) {
+    const bool fieldDct = dctType == 1;
+    auto half = [&](int i) -> const int16_t* {
+        static const int16_t kGrey[64] = {128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+                                          128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+                                          128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+                                          128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+                                          128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+                                          128, 128, 128, 128, 128, 128, 128, 128, 128};
+        static const int16_t kZero[64] = {};
+        if (i >= blockCount) return raw ? kGrey : kZero;
+        return raw ? blocks[i].display : blocks[i].raw;
+    };
+    // Luma and 4:4:4 chroma: four blocks, top-left, top-right, bottom-left, bottom-right.
+    static constexpr int kQuads[3][4] = {{0, 1, 2, 3}, {4, 8, 6, 10}, {5, 9, 7, 11}};
+    const int components = 3;
+    for (int c = 0; c < components; ++c) {
+        int16_t* o = out.c[c];
+        if (c == 0 || chromaFormat == 3) {
+            for (int q = 0; q < 4; ++q)
+                Place8x8(o, half(kQuads[c][q]), (q % 2) * 8, (q / 2) * 8, fieldDct);
+        } else if (chromaFormat == 2) {
+            Upsample422(o, half(c == 1 ? 4 : 5), half(c == 1 ? 6 : 7), fieldDct);
+        } else {
+            Upsample420(o, half(c == 1 ? 4 : 5));
+        }
+    }
+    if (!raw && prediction) {
+        for (int c = 0; c < 3; ++c)
+            for (int i = 0; i < 256; ++i)
+                out.c[c][i] = sat(out.c[c][i] + prediction->c[c][i]);
+    }
+}
+
+void StoreComponent(uint8_t* plane, int32_t width, int32_t height, int pictureStructure, int x,
+                    int y, const int16_t* samples) {
+    if (!plane || x < 0 || x + 16 > width) return;
+    const bool field = pictureStructure == 1 || pictureStructure == 2;
+    for (int r = 0; r < 16; ++r) {
+        const int64_t line = field ? 2 * static_cast<int64_t>(y + r) + (pictureStructure == 2)
+                                   : static_cast<int64_t>(y) + r;
+        if (line < 0 || line >= height) continue;
+        uint8_t* d = plane + line * width + x;
+        const int16_t* s = samples + r * 16;
+        for (int c = 0; c < 16; ++c) d[c] = static_cast<uint8_t>(s[c]);
+    }
+}
+
+}  // namespace bitloupe
