@@ -147,6 +147,13 @@ ff -f lavfi -i "smptebars=size=176x144:rate=25,scroll=h=0.03" \
     -frames:v 5 -map 0:v -map 1:a -c:v mpeg2video -flags +bitexact -bf 0 -g 5 -q:v 8 \
     -c:a mp2 -b:a 64k -ac 1 "${BITEXACT[@]}" -f mpegts transport.ts
 
+# --- 8b. A still picture: P pictures equal to their reference ------------------
+# A flat field with a macroblock-aligned white square: the I picture decodes exactly, so the
+# P pictures after it code nothing and equal it sample for sample.
+ff -f lavfi -i "color=c=0x4060a0:size=64x48:rate=25,drawbox=x=16:y=16:w=16:h=16:c=white:t=fill" \
+    -frames:v 3 -c:v mpeg2video -flags +bitexact -bf 0 -g 3 -q:v 2 "${BITEXACT[@]}" \
+    -f mpeg2video still.m2v
+
 # --- 9. Files that are not (complete) MPEG streams -----------------------------
 : >empty.bin
 printf '\0' >one-byte.bin

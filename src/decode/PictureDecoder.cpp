@@ -125,9 +125,13 @@ bool PictureDecoder::LookUpReferences(TreeItem pictureItem, int& forward, int& b
 }
 
 void PictureDecoder::ChooseSlot(TreeItem pictureItem, int entry) {
-    // The same picture again goes into the same store.
-    if (pictureItem == currentPicture && lastTemporalReference != -1 && stores.currentSlot >= 0)
+    // The same picture again goes into the same store; until it is finished it cannot serve
+    // as a reference (drawn as "Raw" it never does).
+    if (pictureItem == currentPicture && lastTemporalReference != -1 && stores.currentSlot >= 0) {
+        if (stores.currentEntry < 4 && stores.entries[stores.currentEntry].item == pictureItem)
+            stores.entries[stores.currentEntry].complete = false;
         return;
+    }
     currentPicture = pictureItem;
     if (entry >= 0) {
         stores.currentSlot = static_cast<int8_t>(entry / 2);

@@ -1,0 +1,361 @@
+// The picture decoder on real streams: display types, the frame-store slots, the unit decoders
+// against the whole-picture decode, and broken slice data.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "TestUtil.h"
+#include "engine/Messages.h"
+
+namespace bitloupe {
+namespace {
+
+using test::Engine;
+
+std::vector<TreeItem> Pictures(const Engine& e) {
+    std::vector<TreeItem> out;
+    const TreeStore& t = e.tree;
+    for (TreeItem c = t.GetChildItem(e.stream.videoItem); c; c = t.GetNextSiblingItem(c)) {
+        if (t.GetItemData(c) == kind::kPicture) out.push_back(c);
+        if (t.GetItemData(c) == kind::kGop)
+            for (TreeItem p = t.GetChildItem(c); p; p = t.GetNextSiblingItem(p))
+                if (t.GetItemData(p) == kind::kPicture) out.push_back(p);
+    }
+    return out;
+}
+
+std::vector<TreeItem> ChildrenOfKind(const TreeStore& t, TreeItem item, uint32_t data) {
+    std::vector<TreeItem> out;
+    for (TreeItem c = t.GetChildItem(item); c; c = t.GetNextSiblingItem(c))
+        if (t.GetItemData(c) == data) out.push_back(c);
+    return out;
+}
+
+// The Y plane of the slot the last decode wrote.
+std::vector<uint8_t> LumaPlane(const PictureDecoder& d) {
+    const size_t n = static_cast<size_t>(d.stores.width) * d.stores.height;
+    return std::vector<uint8_t>(d.CurrentPlane(0), d.CurrentPlane(0) + n);
+}
+
+bool Posted(const Engine& e, int id) {
+    return std::find(e.poster.posted.begin(), e.poster.posted.end(), id) != e.poster.posted.end();
+}
+
+struct Opened : Engine {
+    explicit Opened(const char* name) {
+        ok = Open(test::DataPath(name));
+        if (ok) Parse();
+        pictures = Pictures(*this);
+    }
+    bool ok = false;
+    std::vector<TreeItem> pictures;
+};
+
+TEST(Decoder, DiffOfAPictureEqualToItsReferenceIsUniformGrey) {
+    if (!test::HaveData("still.m2v")) GTEST_SKIP() << "no test data";
+    Opened e("still.m2v");
+    ASSERT_TRUE(e.ok);
+    ASSERT_EQ(e.pictures.size(), 3u);
+    PictureDecoder& d = e.parser.decoder;
+    ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));
+    const std::vector<uint8_t> intra = LumaPlane(d);
+    ASSERT_TRUE(d.DecodePicture(e.pictures[1], true));
+    EXPECT_EQ(LumaPlane(d), intra);  // the P picture predicts its reference exactly
+
+    // The user picks "Diff[0]": the picture is drawn again as its difference to the reference.
+    d.displayType = display_type::kDiff0;
+    ASSERT_TRUE(d.DecodePicture(e.pictures[1], false));
+    EXPECT_EQ(d.displayType, display_type::kDiff0);
+    for (int c = 0; c < 3; ++c) {
+        const uint8_t* p = d.CurrentPlane(c);
+        const size_t n = static_cast<size_t>(d.stores.width) * d.stores.height;
+        EXPECT_TRUE(std::all_of(p, p + n, [](uint8_t s) { return s == 128; })) << "component " << c;
+    }
+    EXPECT_EQ(d.dib.Pixel(5, 5), d.dib.Pixel(40, 30));
+    // The I picture keeps its own samples: Diff applies to P and B pictures only.
+    d.displayType = display_type::kDiff0;
+    ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));
+    EXPECT_EQ(LumaPlane(d), intra);
+}
+
+TEST(Decoder, RawShowsTheResidualAroundMidGrey) {
+    if (!test::HaveData("mpeg2-progressive.m2v")) GTEST_SKIP() << "no test data";
+    Opened e("mpeg2-progressive.m2v");
+    ASSERT_TRUE(e.ok);
+    PictureDecoder& d = e.parser.decoder;
+    ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));  // I
+    ASSERT_TRUE(d.DecodePicture(e.pictures[1], true));  // P
+    const std::vector<uint8_t> reconstructed = LumaPlane(d);
+    d.displayType = display_type::kRaw;
+    ASSERT_TRUE(d.DecodePicture(e.pictures[1], false));
+    EXPECT_EQ(d.displayType, display_type::kRaw);
+    const std::vector<uint8_t> raw = LumaPlane(d);
+    EXPECT_NE(raw, reconstructed);
+    // A residual is small: nearly every sample lies close to 128, and the mean is near it.
+    double sum = 0;
+    size_t near = 0;
+    for (uint8_t s : raw) {
+        sum += s;
+        near += s >= 96 && s <= 160;
+    }
+    EXPECT_NEAR(sum / raw.size(), 128.0, 4.0);
+    EXPECT_GT(near, raw.size() * 8 / 10);
+    // A picture decoded as "Raw" cannot serve as a reference.
+    int forward, backward;
+    EXPECT_FALSE(d.LookUpReferences(e.pictures[2], forward, backward));
+}
+
+TEST(Decoder, BPictureWithoutItsReferencesSwitchesToRaw) {
+    if (!test::HaveData("mpeg2-progressive.m2v")) GTEST_SKIP() << "no test data";
+    Opened e("mpeg2-progressive.m2v");
+    ASSERT_TRUE(e.ok);
+    PictureDecoder& d = e.parser.decoder;
+    // Coded order I P B B: the third picture is a B picture; nothing was decoded before it.
+    ASSERT_EQ(e.stream.pictureRecords[e.pictures[2]].picture_coding_type, 3);
+    e.poster.posted.clear();
+    ASSERT_TRUE(d.DecodePicture(e.pictures[2], true));
+    EXPECT_EQ(d.displayType, display_type::kRaw);
+    EXPECT_TRUE(Posted(e, msg::kCommandDisplayTypeChanged));
+    EXPECT_TRUE(Posted(e, msg::kCommandFieldOption));
+
+    // With its references decoded it is reconstructed, and the type is back to "Auto".
+    ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));
+    EXPECT_EQ(d.displayType, display_type::kAuto);
+    ASSERT_TRUE(d.DecodePicture(e.pictures[1], true));
+    ASSERT_TRUE(d.DecodePicture(e.pictures[2], true));
+    EXPECT_EQ(d.displayType, display_type::kAuto);
+    EXPECT_EQ(d.stores.currentSlot, 2);
+    // "Null" is never kept.
+    d.displayType = display_type::kNull;
+    ASSERT_TRUE(d.DecodePicture(e.pictures[2], false));
+    EXPECT_EQ(d.displayType, display_type::kAuto);
+}
+
+TEST(Decoder, ReferencePicturesAlternateBetweenTwoSlots) {
+    if (!test::HaveData("mpeg2-progressive.m2v")) GTEST_SKIP() << "no test data";
+    Opened e("mpeg2-progressive.m2v");
+    ASSERT_TRUE(e.ok);
+    PictureDecoder& d = e.parser.decoder;
+    // Coded order I P B B I B B P B B.
+    ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));
+    EXPECT_EQ(d.stores.currentSlot, 0);
+    ASSERT_TRUE(d.DecodePicture(e.pictures[1], true));
+    EXPECT_EQ(d.stores.currentSlot, 1);
+    // The same P picture again reuses its slot.
+    ASSERT_TRUE(d.DecodePicture(e.pictures[1], true));
+    EXPECT_EQ(d.stores.currentSlot, 1);
+    ASSERT_TRUE(d.DecodePicture(e.pictures[2], true));
+    EXPECT_EQ(d.stores.currentSlot, 2);
+    // The third reference picture replaces the first.
+    ASSERT_TRUE(d.DecodePicture(e.pictures[4], true));
+    EXPECT_EQ(d.stores.currentSlot, 0);
+    EXPECT_EQ(d.stores.entries[0].item, e.pictures[4]);
+    EXPECT_TRUE(d.stores.entries[0].complete);
+    EXPECT_EQ(d.stores.entries[2].item, e.pictures[1]);
+}
+
+TEST(Decoder, SecondFieldSharesTheSlotOfItsFirstField) {
+    if (!test::HaveData("mpeg2-fieldpic.m2v")) GTEST_SKIP() << "no test data";
+    Opened e("mpeg2-fieldpic.m2v");
+    ASSERT_TRUE(e.ok);
+    PictureDecoder& d = e.parser.decoder;
+    ASSERT_GE(e.pictures.size(), 4u);
+    ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));  // I field
+    EXPECT_EQ(d.stores.currentEntry, 0);
+    const TreeItem background = 0;
+    (void)background;
+    ASSERT_TRUE(d.DecodePicture(e.pictures[1], true));  // its P field
+    EXPECT_EQ(d.stores.currentSlot, 0);
+    EXPECT_EQ(d.stores.currentEntry, 1);
+    EXPECT_TRUE(d.stores.entries[0].complete);
+    EXPECT_TRUE(d.stores.entries[1].complete);
+    // The next frame's first field takes the other slot; its second field, decoded after a
+    // picture of another frame, takes a new slot of its own.
+    ASSERT_TRUE(d.DecodePicture(e.pictures[2], true));
+    EXPECT_EQ(d.stores.currentSlot, 1);
+    ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));
+    ASSERT_TRUE(d.DecodePicture(e.pictures[3], true));
+    EXPECT_EQ(d.stores.entries[d.stores.currentEntry].item, e.pictures[3]);
+    EXPECT_EQ(d.stores.currentEntry % 2, 1);
+}
+
+TEST(Decoder, FieldLinesNotDecodedYetShowTheBackground) {
+    if (!test::HaveData("mpeg2-fieldpic.m2v")) GTEST_SKIP() << "no test data";
+    Opened e("mpeg2-fieldpic.m2v");
+    ASSERT_TRUE(e.ok);
+    PictureDecoder& d = e.parser.decoder;
+    d.fieldBackground = 0x00FF00;  // green
+    ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));
+    const bool topFirst = e.stream.pictureCodingRecords[e.pictures[0]].picture_structure == 1;
+    const int other = topFirst ? 1 : 0;
+    for (int line = other; line < d.dib.Height(); line += 2) ASSERT_EQ(d.dib.Pixel(7, line), 0x00FF00u);
+    EXPECT_NE(d.dib.Pixel(7, 1 - other), 0x00FF00u);
+    // The second field fills the other lines and leaves the first field's lines as they were.
+    const uint32_t kept = d.dib.Pixel(100, 1 - other);
+    ASSERT_TRUE(d.DecodePicture(e.pictures[1], true));
+    EXPECT_EQ(d.dib.Pixel(100, 1 - other), kept);
+    EXPECT_NE(d.dib.Pixel(7, other), 0x00FF00u);
+}
+
+// Every unit decoder paints what the picture decode drew at the same place.
+TEST(Decoder, UnitDecodersAgreeWithThePictureDecode) {
+    for (const char* name : {"mpeg2-interlaced.m2v", "mpeg1.m1v", "mpeg2-422.m2v"}) {
+        if (!test::HaveData(name)) GTEST_SKIP() << "no test data";
+        Opened e(name);
+        ASSERT_TRUE(e.ok);
+        PictureDecoder& d = e.parser.decoder;
+        // Decode I and P, then parse the macroblocks of the P picture.
+        ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));
+        ASSERT_TRUE(d.DecodePicture(e.pictures[1], true));
+        ASSERT_TRUE(e.parser.macroblocks.ParseMacroblocksOfPicture(e.pictures[1]));
+        CPictureDib whole;
+        ASSERT_TRUE(whole.CopyFrom(d.dib));
+        const TreeStore& t = e.tree;
+        int coded = 0, skipped = 0, checked = 0;
+        for (TreeItem slice : ChildrenOfKind(t, e.pictures[1], kind::kSlice)) {
+            for (TreeItem mb = t.GetChildItem(slice); mb; mb = t.GetNextSiblingItem(mb)) {
+                const uint32_t kindOf = t.GetItemData(mb);
+                if (kindOf != kind::kMacroblock && kindOf != kind::kSkippedMacroblock) continue;
+                d.dib.Fill(0);
+                const bool ok = kindOf == kind::kMacroblock ? d.DecodeMacroblock(mb)
+                                                            : d.DecodeSkippedMacroblock(mb);
+                ASSERT_TRUE(ok) << name;
+                (kindOf == kind::kMacroblock ? coded : skipped)++;
+                const MacroblockRecord& r = e.stream.macroblockRecords[mb];
+                FocusRect f;
+                ASSERT_TRUE(d.dib.ClippedFocus(f));
+                EXPECT_EQ(f.x0, r.column * 16);
+                EXPECT_EQ(f.y0, r.row * 16);
+                for (int y = f.y0; y <= f.y1; y += 3)
+                    for (int x = f.x0; x <= f.x1; x += 3) {
+                        ASSERT_EQ(d.dib.Pixel(x, y), whole.Pixel(x, y))
+                            << name << " macroblock at " << x << "," << y;
+                        ++checked;
+                    }
+            }
+        }
+        EXPECT_GT(coded, 0) << name;
+        EXPECT_GT(checked, 0);
+
+        // A slice paints its macroblocks the same way.
+        const TreeItem firstSlice = ChildrenOfKind(t, e.pictures[1], kind::kSlice).front();
+        d.dib.Fill(0);
+        ASSERT_TRUE(d.DecodeSlice(firstSlice));
+        FocusRect f;
+        ASSERT_TRUE(d.dib.ClippedFocus(f));
+        EXPECT_EQ(f.x0, 0);
+        for (int x = 0; x < d.dib.Width(); x += 5) ASSERT_EQ(d.dib.Pixel(x, f.y0), whole.Pixel(x, f.y0));
+    }
+}
+
+TEST(Decoder, BlockDecoderMatchesThePelMatrixOfTheTree) {
+    if (!test::HaveData("mpeg2-progressive.m2v")) GTEST_SKIP() << "no test data";
+    Opened e("mpeg2-progressive.m2v");
+    ASSERT_TRUE(e.ok);
+    ASSERT_TRUE(e.parser.macroblocks.ParseMacroblocksOfPicture(e.pictures[0]));
+    const TreeStore& t = e.tree;
+    const TreeItem slice = ChildrenOfKind(t, e.pictures[0], kind::kSlice).front();
+    const TreeItem mb = ChildrenOfKind(t, slice, kind::kMacroblock)[1];
+    int blocks = 0;
+    for (TreeItem block = t.GetChildItem(mb); block; block = t.GetNextSiblingItem(block)) {
+        const uint32_t k = t.GetItemData(block);
+        if (k < kind::kBlockY || k > kind::kBlockY + 2) continue;
+        BlockResult r;
+        ASSERT_TRUE(e.parser.decoder.DecodeBlock(r, block));
+        EXPECT_EQ(r.notCoded, 0);
+        // The last matrix below the block holds its pel values, eight numbers to a row.
+        TreeItem pel = 0;
+        for (TreeItem c = t.GetChildItem(block); c; c = t.GetNextSiblingItem(c))
+            if (t.GetItemData(c) == kind::kPelMatrix) pel = c;
+        ASSERT_NE(pel, 0u);
+        std::vector<int> values;
+        for (TreeItem row = t.GetChildItem(pel); row; row = t.GetNextSiblingItem(row)) {
+            std::string text = t.GetItemText(row);
+            std::replace(text.begin(), text.end(), ',', ' ');
+            std::istringstream in(text);
+            int v;
+            while (in >> v) values.push_back(v);
+        }
+        ASSERT_EQ(values.size(), 64u) << t.GetItemText(block);
+        for (int i = 0; i < 64; ++i) EXPECT_EQ(r.display[i], std::clamp(values[i], 0, 255));
+        ++blocks;
+    }
+    EXPECT_EQ(blocks, 6);
+
+    // Block numbers outside 1..blockCount show nothing.
+    const TreeItem first = t.GetChildItem(mb);
+    TreeItem block = 0;
+    for (TreeItem c = first; c; c = t.GetNextSiblingItem(c))
+        if (t.GetItemData(c) == kind::kBlockY) block = c;
+    ASSERT_NE(block, 0u);
+    BlockResult r;
+    e.tree.SetItemText(block, "#0: Coded Y-Block");
+    EXPECT_FALSE(e.parser.decoder.DecodeBlock(r, block));
+    e.tree.SetItemText(block, "#7: Coded Y-Block");
+    EXPECT_FALSE(e.parser.decoder.DecodeBlock(r, block));
+}
+
+TEST(Decoder, SelectiveDctMaskReachesTheDecodedPicture) {
+    if (!test::HaveData("mpeg2-progressive.m2v")) GTEST_SKIP() << "no test data";
+    Opened e("mpeg2-progressive.m2v");
+    ASSERT_TRUE(e.ok);
+    PictureDecoder& d = e.parser.decoder;
+    ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));
+    const std::vector<uint8_t> full = LumaPlane(d);
+    // Only the DC coefficient: every 8x8 luma block becomes flat.
+    d.selectiveDct.enabled = true;
+    d.selectiveDct.mask.fill(0);
+    d.selectiveDct.mask[0] = 1;
+    ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));
+    const std::vector<uint8_t> dcOnly = LumaPlane(d);
+    EXPECT_NE(dcOnly, full);
+    const int w = d.stores.width;
+    for (int by = 0; by < d.stores.height; by += 8)
+        for (int bx = 0; bx < w; bx += 8)
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x)
+                    ASSERT_EQ(dcOnly[(by + y) * w + bx + x], dcOnly[by * w + bx]);
+}
+
+// Random bit flips and garbage in the slice data: every picture decodes or fails, in every
+// display type, without a read or write outside a plane (the sanitizer build checks that).
+TEST(Decoder, CorruptedSliceDataNeverLeavesThePlanes) {
+    for (const char* name : {"mpeg2-fieldpic.m2v", "mpeg2-interlaced.m2v", "mpeg1.m1v",
+                             "mpeg2-422.m2v"}) {
+        if (!test::HaveData(name)) GTEST_SKIP() << "no test data";
+        std::ifstream in(test::DataPath(name), std::ios::binary);
+        const std::vector<uint8_t> clean((std::istreambuf_iterator<char>(in)), {});
+        uint32_t seed = 7;
+        auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+        for (int round = 0; round < 6; ++round) {
+            std::vector<uint8_t> data = clean;
+            const size_t from = 200;
+            if (round % 2) {
+                const size_t at = from + (next() >> 8) % (data.size() - from - 600);
+                for (size_t i = 0; i < 400; ++i) data[at + i] = static_cast<uint8_t>(next() >> 24);
+            } else {
+                for (int flips = 0; flips < 60; ++flips)
+                    data[from + (next() >> 8) % (data.size() - from)] ^=
+                        static_cast<uint8_t>(1u << ((next() >> 16) & 7));
+            }
+            test::TempFile f(data);
+            Engine e;
+            if (!e.Open(f.path())) continue;
+            e.Parse();
+            PictureDecoder& d = e.parser.decoder;
+            for (uint8_t type : {display_type::kAuto, display_type::kDiff1}) {
+                for (TreeItem p : Pictures(e)) {
+                    d.displayType = type;
+                    d.DecodePicture(p, false);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace bitloupe
