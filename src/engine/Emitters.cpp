@@ -277,22 +277,14 @@ TreeItem Emitters::AddRunLevel(uint32_t runLevel, int length, uint32_t code, Tre
 TreeItem Emitters::AddMatrix16(const char* title, const int16_t* v, TreeItem parent) {
     const TreeItem item = InsertVirtual(title, static_cast<int>(std::strlen(title)), parent);
     char buf[kTextBuffer];
-    for (int r = 0; r < 8; ++r, v += 8) {
-        const int n = std::snprintf(buf, sizeof buf, "%5d,%5d,%5d,%5d,%5d,%5d,%5d,%5d", v[0],
-                                    v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
-        InsertVirtual(buf, Clamp(n), item);
-    }
+    for (int r = 0; r < 8; ++r, v += 8) InsertVirtual(buf, FormatMatrixRow(buf, v, 5), item);
     return item;
 }
 
 TreeItem Emitters::AddMatrix8(const char* title, const uint8_t* v, TreeItem parent) {
     const TreeItem item = InsertVirtual(title, static_cast<int>(std::strlen(title)), parent);
     char buf[kTextBuffer];
-    for (int r = 0; r < 8; ++r, v += 8) {
-        const int n = std::snprintf(buf, sizeof buf, "%5d,%5d,%5d,%5d,%5d,%5d,%5d,%5d", v[0],
-                                    v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
-        InsertVirtual(buf, Clamp(n), item);
-    }
+    for (int r = 0; r < 8; ++r, v += 8) InsertVirtual(buf, FormatMatrixRow(buf, v, 5), item);
     return item;
 }
 
@@ -300,8 +292,7 @@ TreeItem Emitters::AddMatrix8Small(const uint8_t* v, TreeItem parent, bool mark)
     TreeItem last = 0;
     char buf[kTextBuffer];
     for (int r = 0; r < 8; ++r, v += 8) {
-        const int n = std::snprintf(buf, sizeof buf, "%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d", v[0],
-                                    v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
+        const int n = FormatMatrixRow(buf, v, 3);
         last = mark ? InsertVirtual(buf, Clamp(n), parent) : Insert(buf, Clamp(n), parent);
     }
     return last;

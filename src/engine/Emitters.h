@@ -18,6 +18,29 @@ class CSyntaxParser;
 std::string BitString(uint32_t value, int width);
 // Writes the same into out (at least 33 bytes), returns the length.
 int FormatBits(char* out, uint32_t value, int width);
+// Eight values right-aligned in fields of `width` characters (wider values take the room they
+// need), separated by commas, as printf's "%5d,%5d,..." writes them; out needs 96 bytes.
+// Returns the length.
+template <class T>
+int FormatMatrixRow(char* out, const T* v, int width) {
+    char* p = out;
+    for (int i = 0; i < 8; ++i) {
+        if (i) *p++ = ',';
+        char digits[12];
+        int n = 0;
+        const int x = v[i];
+        unsigned u = x < 0 ? 0u - static_cast<unsigned>(x) : static_cast<unsigned>(x);
+        do {
+            digits[n++] = static_cast<char>('0' + u % 10);
+            u /= 10;
+        } while (u);
+        if (x < 0) digits[n++] = '-';
+        for (int k = n; k < width; ++k) *p++ = ' ';
+        while (n) *p++ = digits[--n];
+    }
+    *p = 0;
+    return static_cast<int>(p - out);
+}
 // "1,234,567": the decimal digits of value in groups of three.
 std::string GroupDigits(uint64_t value);
 

@@ -13,13 +13,13 @@ TreeStore::~TreeStore() = default;
 
 TreeStore::Node* TreeStore::Find(TreeItem item) {
     if (item < base_ || item >= next_) return nullptr;
-    Node& n = nodes_[item - base_];
+    Node& n = NodeAt(item - base_);
     return (n.flags & kAlive) ? &n : nullptr;
 }
 
 const TreeStore::Node* TreeStore::Find(TreeItem item) const {
     if (item < base_ || item >= next_) return nullptr;
-    const Node& n = nodes_[item - base_];
+    const Node& n = NodeAt(item - base_);
     return (n.flags & kAlive) ? &n : nullptr;
 }
 
@@ -31,7 +31,7 @@ uint32_t TreeStore::StoreText(std::string_view text, uint8_t* len) {
     if (text.size() > kMaxText) text = text.substr(0, kMaxText);
     *len = static_cast<uint8_t>(text.size());
     if (chunks_.empty() || chunkUsed_ + text.size() > kChunkSize) {
-        chunks_.push_back(std::make_unique<char[]>(kChunkSize));
+        chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));
         chunkUsed_ = 0;
     }
     const uint32_t ref =
@@ -73,8 +73,9 @@ TreeItem TreeStore::InsertItem(std::string_view text, int image, uint32_t data, 
     }
 
     const TreeItem handle = next_++;
-    nodes_.emplace_back();
-    Node& n = nodes_.back();
+    if ((nodeCount_ >> kNodeBlockBits) == nodeBlocks_.size())
+        nodeBlocks_.push_back(std::make_unique<Node[]>(kNodeBlockMask + 1));
+    Node& n = NodeAt(nodeCount_++);
     n.parent = parent;
     n.data = data;
     n.image = static_cast<uint8_t>(image < 0 || image > 255 ? 0 : image);
@@ -115,8 +116,8 @@ void TreeStore::DeleteItem(TreeItem item) {
     auto lock = Lock();
     if (item == kTreeRoot) {
         if (observer_) observer_->AllRemoved();
-        nodes_.clear();
-        nodes_.shrink_to_fit();
+        nodeBlocks_.clear();
+        nodeCount_ = 0;
         roots_.clear();
         chunks_.clear();
         chunkUsed_ = 0;
@@ -304,8 +305,9 @@ void TreeStore::SetObserver(TreeObserver* observer) {
 
 size_t TreeStore::MemoryBytes() const {
     auto lock = Lock();
-    size_t bytes = nodes_.capacity() * sizeof(Node) + roots_.capacity() * sizeof(TreeItem);
-    for (const Node& n : nodes_) bytes += n.children.capacity() * sizeof(TreeItem);
+    size_t bytes = nodeBlocks_.size() * (kNodeBlockMask + 1) * sizeof(Node) +
+                   roots_.capacity() * sizeof(TreeItem);
+    for (size_t i = 0; i < nodeCount_; ++i) bytes += NodeAt(i).children.capacity() * sizeof(TreeItem);
     bytes += chunks_.size() ? (chunks_.size() - 1) * kChunkSize + chunkUsed_ : 0;
     return bytes;
 }

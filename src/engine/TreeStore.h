@@ -121,8 +121,17 @@ private:
     void KillBranch(TreeItem item);
 
     mutable std::recursive_mutex mutex_;
-    std::vector<Node> nodes_;  // nodes_[h - base_] for handle h
-    TreeItem base_ = 1;        // handle of nodes_[0]
+    // Nodes live in fixed blocks that never move, so the store grows without copying:
+    // node i (handle base_ + i) is nodeBlocks_[i >> kNodeBlockBits][i & kNodeBlockMask].
+    static constexpr unsigned kNodeBlockBits = 14;
+    static constexpr size_t kNodeBlockMask = (size_t{1} << kNodeBlockBits) - 1;
+    Node& NodeAt(size_t i) { return nodeBlocks_[i >> kNodeBlockBits][i & kNodeBlockMask]; }
+    const Node& NodeAt(size_t i) const {
+        return nodeBlocks_[i >> kNodeBlockBits][i & kNodeBlockMask];
+    }
+    std::vector<std::unique_ptr<Node[]>> nodeBlocks_;
+    size_t nodeCount_ = 0;
+    TreeItem base_ = 1;        // handle of node 0
     TreeItem next_ = 1;        // next handle to hand out (never goes back)
     size_t alive_ = 0;
     std::vector<TreeItem> roots_;

@@ -118,5 +118,27 @@ TEST(Formatting, GroupsAndBits) {
     EXPECT_EQ(BitString(5, 2), "101");  // a longer string is not cut
 }
 
+
+TEST(Emitters, MatrixRowsReadAsPrintfWritesThem) {
+    const int16_t values[5][8] = {{0, 1, -1, 9999, -32768, 32767, 12, -7},
+                                  {16, 16, 16, 16, 16, 16, 16, 16},
+                                  {-256, 255, 0, 0, 0, 0, 0, 0},
+                                  {-2048, 2047, -1000, 1000, -10, 10, -100, 100},
+                                  {7, 77, 777, 7777, -7, -77, -777, -7777}};
+    for (const auto& row : values) {
+        char ours[128], theirs[128];
+        FormatMatrixRow(ours, row, 5);
+        std::snprintf(theirs, sizeof theirs, "%5d,%5d,%5d,%5d,%5d,%5d,%5d,%5d", row[0], row[1],
+                      row[2], row[3], row[4], row[5], row[6], row[7]);
+        EXPECT_STREQ(ours, theirs);
+    }
+    const uint8_t small[8] = {0, 1, 9, 10, 99, 100, 255, 128};
+    char ours[64], theirs[64];
+    EXPECT_EQ(FormatMatrixRow(ours, small, 3), 31);
+    std::snprintf(theirs, sizeof theirs, "%3d,%3d,%3d,%3d,%3d,%3d,%3d,%3d", small[0], small[1],
+                  small[2], small[3], small[4], small[5], small[6], small[7]);
+    EXPECT_STREQ(ours, theirs);
+}
+
 }  // namespace
 }  // namespace bitloupe
