@@ -1,15 +1,47 @@
 #include "engine/TreeStore.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
+#include <new>
 
 namespace bitloupe {
 
 namespace {
-constexpr size_t kChunkSize = size_t{1} << 20;
+constexpr size_t kChunkSize = size_t{1} << 21;
+}
+
+void TreeStore::BlockDeleter::operator()(void* p) const {
+    if (p) munmap(p, kBlockBytes);
+}
+
+TreeStore::Block TreeStore::MapBlock() {
+    // Over-map by one block and trim, so the block starts on a 2 MiB boundary and can be one
+    // huge page.
+    const size_t span = 2 * kBlockBytes;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (start + kBlockBytes - 1) & ~(uintptr_t{kBlockBytes} - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    const uintptr_t end = start + span;
+    if (end > aligned + kBlockBytes) munmap(reinterpret_cast<void*>(aligned + kBlockBytes),
+                                            end - (aligned + kBlockBytes));
+    void* block = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+    madvise(block, kBlockBytes, MADV_HUGEPAGE);
+#endif
+    return Block(block);
+}
+
+void TreeStore::DestroyNodes() {
+    for (size_t i = 0; i < nodeCount_; ++i) NodeAt(i).~Node();
+    nodeBlocks_.clear();
+    nodeCount_ = 0;
 }
 
 TreeStore::TreeStore() = default;
-TreeStore::~TreeStore() = default;
+TreeStore::~TreeStore() { DestroyNodes(); }
 
 TreeStore::Node* TreeStore::Find(TreeItem item) {
     if (item < base_ || item >= next_) return nullptr;
@@ -31,18 +63,19 @@ uint32_t TreeStore::StoreText(std::string_view text, uint8_t* len) {
     if (text.size() > kMaxText) text = text.substr(0, kMaxText);
     *len = static_cast<uint8_t>(text.size());
     if (chunks_.empty() || chunkUsed_ + text.size() > kChunkSize) {
-        chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));
+        chunks_.push_back(MapBlock());
         chunkUsed_ = 0;
     }
     const uint32_t ref =
         static_cast<uint32_t>(((chunks_.size() - 1) << kChunkBits) | chunkUsed_);
-    if (!text.empty()) std::memcpy(chunks_.back().get() + chunkUsed_, text.data(), text.size());
+    if (!text.empty())
+        std::memcpy(static_cast<char*>(chunks_.back().get()) + chunkUsed_, text.data(), text.size());
     chunkUsed_ += text.size();
     return ref;
 }
 
 std::string_view TreeStore::TextOf(const Node& n) const {
-    const char* base = chunks_[n.textRef >> kChunkBits].get();
+    const char* base = static_cast<const char*>(chunks_[n.textRef >> kChunkBits].get());
     return std::string_view(base + (n.textRef & (kChunkSize - 1)), n.textLen);
 }
 
@@ -55,7 +88,9 @@ TreeItem TreeStore::InsertItem(std::string_view text, int image, uint32_t data, 
     auto lock = Lock();
     if (parent != kTreeRoot && !Find(parent)) return 0;
     // Texts live in 1 MiB chunks addressed by 32 bits: 4096 chunks at most.
-    if (chunks_.size() >= 4095 && chunkUsed_ + text.size() > kChunkSize) return 0;
+    if (chunks_.size() >= (size_t{1} << (32 - kChunkBits)) - 1 &&
+        chunkUsed_ + text.size() > kChunkSize)
+        return 0;
     if (next_ >= 0xFFFFFF00u) return 0;
 
     size_t pos;
@@ -73,9 +108,9 @@ TreeItem TreeStore::InsertItem(std::string_view text, int image, uint32_t data, 
     }
 
     const TreeItem handle = next_++;
-    if ((nodeCount_ >> kNodeBlockBits) == nodeBlocks_.size())
-        nodeBlocks_.push_back(std::make_unique<Node[]>(kNodeBlockMask + 1));
-    Node& n = NodeAt(nodeCount_++);
+    if (nodeCount_ / kNodesPerBlock == nodeBlocks_.size()) nodeBlocks_.push_back(MapBlock());
+    Node& n = *new (&NodeAt(nodeCount_)) Node();
+    ++nodeCount_;
     n.parent = parent;
     n.data = data;
     n.image = static_cast<uint8_t>(image < 0 || image > 255 ? 0 : image);
@@ -116,8 +151,7 @@ void TreeStore::DeleteItem(TreeItem item) {
     auto lock = Lock();
     if (item == kTreeRoot) {
         if (observer_) observer_->AllRemoved();
-        nodeBlocks_.clear();
-        nodeCount_ = 0;
+        DestroyNodes();
         roots_.clear();
         chunks_.clear();
         chunkUsed_ = 0;
@@ -305,8 +339,7 @@ void TreeStore::SetObserver(TreeObserver* observer) {
 
 size_t TreeStore::MemoryBytes() const {
     auto lock = Lock();
-    size_t bytes = nodeBlocks_.size() * (kNodeBlockMask + 1) * sizeof(Node) +
-                   roots_.capacity() * sizeof(TreeItem);
+    size_t bytes = nodeBlocks_.size() * kBlockBytes + roots_.capacity() * sizeof(TreeItem);
     for (size_t i = 0; i < nodeCount_; ++i) bytes += NodeAt(i).children.capacity() * sizeof(TreeItem);
     bytes += chunks_.size() ? (chunks_.size() - 1) * kChunkSize + chunkUsed_ : 0;
     return bytes;

@@ -110,7 +110,7 @@ private:
     };
     static constexpr uint8_t kAlive = 1;
     static constexpr uint8_t kExpanded = 2;
-    static constexpr unsigned kChunkBits = 20;  // 1 MiB text chunks
+    static constexpr unsigned kChunkBits = 21;  // 2 MiB text chunks
 
     Node* Find(TreeItem item);
     const Node* Find(TreeItem item) const;
@@ -121,21 +121,32 @@ private:
     void KillBranch(TreeItem item);
 
     mutable std::recursive_mutex mutex_;
-    // Nodes live in fixed blocks that never move, so the store grows without copying:
-    // node i (handle base_ + i) is nodeBlocks_[i >> kNodeBlockBits][i & kNodeBlockMask].
-    static constexpr unsigned kNodeBlockBits = 14;
-    static constexpr size_t kNodeBlockMask = (size_t{1} << kNodeBlockBits) - 1;
-    Node& NodeAt(size_t i) { return nodeBlocks_[i >> kNodeBlockBits][i & kNodeBlockMask]; }
-    const Node& NodeAt(size_t i) const {
-        return nodeBlocks_[i >> kNodeBlockBits][i & kNodeBlockMask];
+    // Nodes live in fixed blocks that never move, so the store grows without copying: node i
+    // (handle base_ + i) is nodeBlocks_[i / kNodesPerBlock][i % kNodesPerBlock]. Blocks and
+    // text chunks are 2 MiB mappings backed by huge pages where the system allows: the tree
+    // fills its memory once, in order, and page faults would otherwise cost more than the
+    // parse.
+    struct BlockDeleter {
+        void operator()(void* p) const;
+    };
+    using Block = std::unique_ptr<void, BlockDeleter>;
+    static constexpr size_t kBlockBytes = size_t{1} << 21;
+    static constexpr size_t kNodesPerBlock = kBlockBytes / sizeof(Node);
+    static Block MapBlock();
+    Node& NodeAt(size_t i) {
+        return static_cast<Node*>(nodeBlocks_[i / kNodesPerBlock].get())[i % kNodesPerBlock];
     }
-    std::vector<std::unique_ptr<Node[]>> nodeBlocks_;
+    const Node& NodeAt(size_t i) const {
+        return static_cast<const Node*>(nodeBlocks_[i / kNodesPerBlock].get())[i % kNodesPerBlock];
+    }
+    void DestroyNodes();
+    std::vector<Block> nodeBlocks_;
     size_t nodeCount_ = 0;
     TreeItem base_ = 1;        // handle of node 0
     TreeItem next_ = 1;        // next handle to hand out (never goes back)
     size_t alive_ = 0;
     std::vector<TreeItem> roots_;
-    std::vector<std::unique_ptr<char[]>> chunks_;
+    std::vector<Block> chunks_;
     size_t chunkUsed_ = 0;
     TreeItem selected_ = 0;
     TreeItem visible_ = 0;
