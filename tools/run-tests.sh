@@ -8,20 +8,21 @@ jobs="$(nproc)"
 "$top/tools/install-deps.sh"
 
 echo "== build and test"
-cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$top/build" -j "$jobs"
 ctest --test-dir "$top/build" --output-on-failure -j "$jobs"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+# Line tables only (-g1): enough for the sanitizers' reports, and much quicker to build.
 cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBITLOUPE_SANITIZE=ON \
-  -DCMAKE_CXX_FLAGS="-O1" >/dev/null
+  -DCMAKE_CXX_FLAGS="-O1" -DCMAKE_CXX_FLAGS_DEBUG="-g1" >/dev/null
 cmake --build "$top/build-asan" -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs"
 
 echo "== ThreadSanitizer (concurrent tree access, pause)"
 cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBITLOUPE_TSAN=ON \
-  -DCMAKE_CXX_FLAGS="-O1" >/dev/null
+  -DCMAKE_CXX_FLAGS="-O1" -DCMAKE_CXX_FLAGS_DEBUG="-g1" >/dev/null
 cmake --build "$top/build-tsan" -j "$jobs" --target engine_tests
 TSAN_OPTIONS=halt_on_error=1 "$top/build-tsan/tests/engine_tests" \
   --gtest_filter='*Thread*:*Concurrent*:*WhileWriter*:*Pause*'
