@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "engine/ItemMap.h"
 #include "engine/TreeStore.h"
 #include "engine/VideoState.h"
 
@@ -98,8 +99,6 @@ inline constexpr int kError = 35;
 inline constexpr int kInvalidFile = 36;
 }  // namespace image
 
-template <class T>
-using ItemMap = std::unordered_map<TreeItem, T>;
 
 // The four colour conversion factors (16.16 fixed point) of a matrix_coefficients code, and
 // the code they were chosen for.

@@ -489,7 +489,7 @@ TEST(BadInput, StreamCutAnywhere) {
             if (!e.Open(f.path())) continue;  // cut before the first pack's layout bits
             e.Parse(mode);
             std::vector<TreeItem> items;
-            for (const auto& entry : e.stream.payloadSizes) items.push_back(entry.first);
+            e.stream.payloadSizes.ForEach([&](const auto& entry) { items.push_back(entry.first); });
             for (TreeItem item : items) e.parser.system.ParsePacketPayload(item);
         }
     }

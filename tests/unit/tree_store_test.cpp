@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unordered_map>
+
+#include "engine/StreamState.h"
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -123,6 +127,55 @@ TEST(TreeStore, ReaderWalksWhileWriterAppends) {
     }
     writer.join();
     EXPECT_GT(walks, 0u);
+}
+
+}  // namespace
+}  // namespace bitloupe
+
+namespace bitloupe {
+namespace {
+
+// Random insertions, look-ups and erasures agree with a node-based map; erasure keeps every
+// remaining entry reachable.
+TEST(ItemMap, AgreesWithAStandardMap) {
+    ItemMap<ItemPosition> flat;
+    std::unordered_map<TreeItem, ItemPosition> ref;
+    uint64_t seed = 12345;
+    auto next = [&] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    for (int step = 0; step < 200000; ++step) {
+        const TreeItem key = static_cast<TreeItem>(next() % 5000);  // key 0 included
+        switch (next() % 4) {
+            case 0:
+            case 1: {
+                const ItemPosition pos{next(), static_cast<uint32_t>(step), 7};
+                flat[key] = pos;
+                ref[key] = pos;
+                break;
+            }
+            case 2: EXPECT_EQ(flat.erase(key), ref.erase(key)); break;
+            default: {
+                const auto* f = flat.find(key);
+                const auto r = ref.find(key);
+                ASSERT_EQ(f != flat.end(), r != ref.end());
+                if (f) EXPECT_EQ(f->second.offset, r->second.offset);
+            }
+        }
+    }
+    ASSERT_EQ(flat.size(), ref.size());
+    for (const auto& [key, pos] : ref) ASSERT_EQ(flat.at(key).bitOffset, pos.bitOffset);
+    size_t visited = 0;
+    flat.ForEach([&](const auto&) { ++visited; });
+    EXPECT_EQ(visited, ref.size());
+    EXPECT_THROW(flat.at(999999), std::out_of_range);
+    EXPECT_FALSE(flat.emplace(ref.begin()->first, ItemPosition{}).second);
+    flat.clear();
+    EXPECT_TRUE(flat.empty());
+    EXPECT_EQ(flat.find(ref.begin()->first), flat.end());
 }
 
 }  // namespace
