@@ -9,7 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -19,6 +22,9 @@ namespace bitloupe {
 
 template <class T>
 class ItemMap {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>,
+                  "records are plain data: slots are copied as bytes and never destroyed");
+
 public:
     struct value_type {
         TreeItem first;
@@ -37,7 +43,7 @@ public:
         if (size_ == 0) return nullptr;
         const uint32_t tag = key + 1;
         for (size_t i = Home(key);; i = (i + 1) & mask_) {
-            if (tags_[i] == tag) return &slots_[i];
+            if (tags_[i] == tag) return &slots_.get()[i];
             if (tags_[i] == 0) return nullptr;
         }
     }
@@ -61,9 +67,9 @@ public:
         size_t i = Home(key);
         while (tags_[i] != 0) i = (i + 1) & mask_;
         tags_[i] = key + 1;
-        slots_[i] = value_type{key, value};
+        value_type* slot = new (&slots_.get()[i]) value_type{key, value};
         ++size_;
-        return {&slots_[i], true};
+        return {slot, true};
     }
 
     size_t erase(TreeItem key) {
@@ -73,7 +79,8 @@ public:
         return 1;
     }
     void erase(iterator it) {
-        size_t i = static_cast<size_t>(it - slots_.data());
+        value_type* slots = slots_.get();
+        size_t i = static_cast<size_t>(it - slots);
         tags_[i] = 0;
         --size_;
         // Move later entries of the probe run back, so every entry stays reachable from its
@@ -82,7 +89,7 @@ public:
             const size_t home = Home(tags_[j] - 1);
             if (((j - home) & mask_) >= ((j - i) & mask_)) {
                 tags_[i] = tags_[j];
-                slots_[i] = std::move(slots_[j]);
+                slots[i] = slots[j];
                 tags_[j] = 0;
                 i = j;
             }
@@ -93,12 +100,12 @@ public:
     template <class F>
     void ForEach(F f) const {
         for (size_t i = 0; i < tags_.size(); ++i)
-            if (tags_[i]) f(slots_[i]);
+            if (tags_[i]) f(slots_.get()[i]);
     }
 
     void clear() {
         std::vector<uint32_t>().swap(tags_);
-        std::vector<value_type>().swap(slots_);
+        slots_.reset();
         size_ = 0;
         mask_ = 0;
         shift_ = 64;
@@ -111,7 +118,8 @@ private:
     void Grow() {
         const size_t capacity = tags_.empty() ? 16 : tags_.size() * 2;
         std::vector<uint32_t> oldTags(capacity, 0);
-        std::vector<value_type> oldSlots(capacity);
+        // Slots are raw storage: only slots whose tag is set hold an entry.
+        Slots oldSlots(static_cast<value_type*>(::operator new(capacity * sizeof(value_type))));
         oldTags.swap(tags_);
         oldSlots.swap(slots_);
         mask_ = capacity - 1;
@@ -122,12 +130,17 @@ private:
             size_t i = Home(oldTags[k] - 1);
             while (tags_[i] != 0) i = (i + 1) & mask_;
             tags_[i] = oldTags[k];
-            slots_[i] = std::move(oldSlots[k]);
+            new (&slots_.get()[i]) value_type(oldSlots.get()[k]);
         }
     }
 
+    struct FreeSlots {
+        void operator()(value_type* p) const { ::operator delete(p); }
+    };
+    using Slots = std::unique_ptr<value_type, FreeSlots>;
+
     std::vector<uint32_t> tags_;  // key + 1; 0 marks a free slot
-    std::vector<value_type> slots_;
+    Slots slots_;
     size_t size_ = 0;
     size_t mask_ = 0;
     unsigned shift_ = 64;
