@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/DecodeCommands.h"
 #include "engine/Host.h"
 #include "engine/StreamState.h"
 #include "engine/SyntaxParser.h"
@@ -28,6 +29,7 @@ void Usage() {
         "                         [--start-offset BYTES] [--start-picture any|I|P|B|D:N] [--crlf]\n"
         "                         [--format text|json]\n",
         stderr);
+    std::fputs(cli::DecodeUsage(), stderr);
 }
 
 void JsonString(std::ostream& out, const std::string& s) {
@@ -292,6 +294,8 @@ int main(int argc, char** argv) {
     }
     const std::string command = argv[1];
     if (command == "tree") return RunTree(argc - 2, argv + 2);
+    if (command == "decode") return cli::RunDecode(argc - 2, argv + 2);
+    if (command == "frames") return cli::RunFrames(argc - 2, argv + 2);
     if (command == "--help" || command == "-h") {
         Usage();
         return kExitOk;
