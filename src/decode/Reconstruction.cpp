@@ -13,13 +13,6 @@ void MarkNotCoded(BlockResult& block, bool intraMacroblock) {
     }
 }
 
-SaturationTable::SaturationTable() {
-    for (int i = 0; i < 1024; ++i) {
-        const int v = i - 384;
-        table_[i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-    }
-}
-
 namespace {
 
 // The four half-sample cases, each with and without averaging into the destination.
@@ -154,12 +147,23 @@ void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int b
         if (i >= blockCount) return raw ? kGrey : kZero;
         return raw ? blocks[i].display : blocks[i].raw;
     };
+    // A block that was not coded is one value throughout, and so is everything made of such
+    // blocks alone.
+    auto flat = [&](int i) { return i >= blockCount || blocks[i].notCoded; };
     // Luma and 4:4:4 chroma: four blocks, top-left, top-right, bottom-left, bottom-right.
     static constexpr int kQuads[3][4] = {{0, 1, 2, 3}, {4, 8, 6, 10}, {5, 9, 7, 11}};
     const int components = 3;
     for (int c = 0; c < components; ++c) {
         int16_t* o = out.c[c];
-        if (c == 0 || chromaFormat == 3) {
+        const bool allFlat = c == 0 || chromaFormat == 3
+                                 ? flat(kQuads[c][0]) && flat(kQuads[c][1]) &&
+                                       flat(kQuads[c][2]) && flat(kQuads[c][3])
+                             : chromaFormat == 2 ? flat(c == 1 ? 4 : 5) && flat(c == 1 ? 6 : 7)
+                                                 : flat(c == 1 ? 4 : 5);
+        if (allFlat) {
+            const int16_t value = half(c == 0 || chromaFormat == 3 ? kQuads[c][0] : c == 1 ? 4 : 5)[0];
+            std::fill(o, o + 256, value);
+        } else if (c == 0 || chromaFormat == 3) {
             for (int q = 0; q < 4; ++q)
                 Place8x8(o, half(kQuads[c][q]), (q % 2) * 8, (q / 2) * 8, fieldDct);
         } else if (chromaFormat == 2) {

@@ -25,7 +25,9 @@ struct BlockResult {
     uint8_t component = 0;  // 0 Y, 1 Cb, 2 Cr
     int32_t x = 0;          // top-left sample in the picture
     int32_t y = 0;
-    uint8_t notCoded = 1;
+    // Set by MarkNotCoded only: the halves then hold one value each, which the assembly relies
+    // on to skip the up-sampling.
+    uint8_t notCoded = 0;
 };
 
 // Sets the block result of a block whose coded_block_pattern bit is 0.
@@ -48,18 +50,10 @@ struct MacroblockSamples {
     int16_t c[3][256];
 };
 
-// Clipping to 0..255 as a table over -384..639; values beyond are clamped into the table.
-class SaturationTable {
-public:
-    SaturationTable();
-    uint8_t operator()(int v) const {
-        if (v < -384) v = -384;
-        if (v > 639) v = 639;
-        return table_[v + 384];
-    }
-
-private:
-    uint8_t table_[1024];
+// Clipping to 0..255. Written as a comparison rather than a table look-up: the same values
+// for every input, and loops over whole macroblocks vectorise.
+struct SaturationTable {
+    int16_t operator()(int v) const { return static_cast<int16_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 };
 
 // One slot of the frame stores: three full-size planes of width x height bytes.

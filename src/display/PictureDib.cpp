@@ -106,17 +106,61 @@ void WritePixel(uint8_t* bgr, uint8_t y, uint8_t cb, uint8_t cr, uint8_t mode,
     }
 }
 
+namespace {
+
+// One row of samples into blue, green, red bytes under colour mode `mode`: the arithmetic of
+// ConvertYCbCr and the channel choice of WritePixel, in one loop the compiler can keep tight.
+template <class S>
+void ConvertRow(uint8_t* bgr, const S* y, const S* cb, const S* cr, int n, uint8_t mode,
+                const ColourFactors& f) {
+    using namespace colour_mode;
+    if (mode == kY || mode == kCb || mode == kCr) {
+        const S* grey = mode == kY ? y : mode == kCb ? cb : cr;
+        for (int x = 0; x < n; ++x)
+            bgr[3 * x] = bgr[3 * x + 1] = bgr[3 * x + 2] = static_cast<uint8_t>(grey[x]);
+        return;
+    }
+    // Channels the mode keeps: blue, green, red (an unknown mode shows the normal picture).
+    uint8_t keepB = 0xFF, keepG = 0xFF, keepR = 0xFF;
+    switch (mode) {
+        case kRed: keepB = keepG = 0; break;
+        case kGreen: keepB = keepR = 0; break;
+        case kBlue: keepG = keepR = 0; break;
+        case kYellow: keepB = 0; break;
+        case kMagenta: keepG = 0; break;
+        case kCyan: keepR = 0; break;
+        default: break;
+    }
+    // In runs: the arithmetic into three plain arrays (which vectorises), then the bytes
+    // interleaved.
+    constexpr int kRun = 64;
+    uint8_t b[kRun], g[kRun], r[kRun];
+    for (int x0 = 0; x0 < n; x0 += kRun) {
+        const int m = n - x0 < kRun ? n - x0 : kRun;
+        for (int i = 0; i < m; ++i) {
+            const int32_t luma = (int32_t{static_cast<uint8_t>(y[x0 + i])} - 16) * kLumaFactor;
+            const int32_t u = int32_t{static_cast<uint8_t>(cb[x0 + i])} - 128;
+            const int32_t v = int32_t{static_cast<uint8_t>(cr[x0 + i])} - 128;
+            b[i] = Saturate((luma + u * f.cbu + 32786) >> 16) & keepB;
+            g[i] = Saturate((luma - v * f.cgv - u * f.cgu + 32768) >> 16) & keepG;
+            r[i] = Saturate((luma + v * f.crv + 32768) >> 16) & keepR;
+        }
+        uint8_t* out = bgr + 3 * x0;
+        for (int i = 0; i < m; ++i) {
+            out[3 * i] = b[i];
+            out[3 * i + 1] = g[i];
+            out[3 * i + 2] = r[i];
+        }
+    }
+}
+
+}  // namespace
+
 void ConvertMacroblockToColour(ColourMacroblock& out, const int16_t* y, const int16_t* cb,
                                const int16_t* cr, uint8_t mode, const ColourFactors& f,
                                bool liveDeInterlace) {
-    for (int row = 0; row < 16; ++row) {
-        uint8_t* dst = out.rows[row];
-        for (int col = 0; col < 16; ++col) {
-            const int i = row * 16 + col;
-            WritePixel(dst + col * 3, static_cast<uint8_t>(y[i]), static_cast<uint8_t>(cb[i]),
-                       static_cast<uint8_t>(cr[i]), mode, f);
-        }
-    }
+    for (int row = 0; row < 16; ++row)
+        ConvertRow(out.rows[row], y + row * 16, cb + row * 16, cr + row * 16, 16, mode, f);
     if (liveDeInterlace) DeInterlaceColourMacroblock(out);
 }
 
@@ -267,9 +311,7 @@ bool CPictureDib::ConvertFromPlanes(const uint8_t* y, const uint8_t* cb, const u
     }
     for (; line < height_; line += step) {
         const size_t at = static_cast<size_t>(line) * static_cast<size_t>(width_);
-        uint8_t* row = Line(line);
-        for (int32_t x = 0; x < width_; ++x)
-            WritePixel(row + x * 3, y[at + x], cb[at + x], cr[at + x], mode, f);
+        ConvertRow(Line(line), y + at, cb + at, cr + at, width_, mode, f);
     }
     return true;
 }
