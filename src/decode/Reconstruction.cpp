@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/Simd.h"
+
 namespace bitloupe {
 
 void MarkNotCoded(BlockResult& block, bool intraMacroblock) {
@@ -17,7 +19,7 @@ namespace {
 
 // The four half-sample cases, each with and without averaging into the destination.
 template <bool HX, bool HY, bool AVG>
-void Interpolate(int16_t* dst, int dstStride, const uint8_t* s, int ss, int rows) {
+inline __attribute__((always_inline)) void Interpolate(int16_t* dst, int dstStride, const uint8_t* s, int ss, int rows) {
     for (int r = 0; r < rows; ++r, dst += dstStride, s += ss) {
         const uint8_t* n = s + ss;
         for (int c = 0; c < 16; ++c) {
@@ -38,17 +40,27 @@ void Interpolate(int16_t* dst, int dstStride, const uint8_t* s, int ss, int rows
     }
 }
 
+// The row count as a constant for the two counts that occur (16, and 8 for field and 16x8
+// halves), so the loops unroll.
+template <bool HX, bool HY, bool AVG>
+void InterpolateRows(int16_t* dst, int dstStride, const uint8_t* s, int ss, int rows) {
+    if (rows == 16) Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, 16);
+    else if (rows == 8) Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, 8);
+    else Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, rows);
+}
+
 template <bool AVG>
 void InterpolateCase(bool hx, bool hy, int16_t* dst, int dstStride, const uint8_t* s, int ss,
                      int rows) {
-    if (!hx && !hy) Interpolate<false, false, AVG>(dst, dstStride, s, ss, rows);
-    else if (hx && !hy) Interpolate<true, false, AVG>(dst, dstStride, s, ss, rows);
-    else if (!hx && hy) Interpolate<false, true, AVG>(dst, dstStride, s, ss, rows);
-    else Interpolate<true, true, AVG>(dst, dstStride, s, ss, rows);
+    if (!hx && !hy) InterpolateRows<false, false, AVG>(dst, dstStride, s, ss, rows);
+    else if (hx && !hy) InterpolateRows<true, false, AVG>(dst, dstStride, s, ss, rows);
+    else if (!hx && hy) InterpolateRows<false, true, AVG>(dst, dstStride, s, ss, rows);
+    else InterpolateRows<true, true, AVG>(dst, dstStride, s, ss, rows);
 }
 
 }  // namespace
 
+BITLOUPE_VECTOR_CLONES
 bool PredictComponent(int16_t* dst, int dstStride, const PredictionSource& src, int x, int y,
                       int mx, int my, int rows, bool average) {
     const int width = src.width;
@@ -112,26 +124,39 @@ void Upsample422(int16_t* out, const int16_t* upper, const int16_t* lower, bool 
     }
 }
 
+// 4:2:0 chroma to 16x16 in one pass. The rule, stated in steps: every sample to a 2x2
+// square; odd columns 1..13 the mean of their left and right neighbours; odd rows 1..13, column
+// by column, the mean of the rows above and below; then the samples at odd rows and odd
+// columns (1..13) the mean of their four neighbours; row 15 and column 15 stay copies.
+// Divisions truncate toward zero. Each output is computed here straight from the 8x8 block.
 void Upsample420(int16_t* out, const int16_t* b) {
-    for (int r = 0; r < 16; ++r)
-        for (int c = 0; c < 16; ++c) out[r * 16 + c] = b[(r / 2) * 8 + c / 2];
-    for (int r = 0; r < 16; ++r)
-        for (int c = 1; c <= 13; c += 2)
-            out[r * 16 + c] = static_cast<int16_t>((out[r * 16 + c - 1] + out[r * 16 + c + 1]) / 2);
-    for (int r = 1; r <= 13; r += 2)
-        for (int c = 0; c < 16; ++c)
-            out[r * 16 + c] =
-                static_cast<int16_t>((out[(r - 1) * 16 + c] + out[(r + 1) * 16 + c]) / 2);
-    for (int r = 1; r <= 13; r += 2)
-        for (int c = 1; c <= 13; c += 2)
-            out[r * 16 + c] = static_cast<int16_t>(
-                (out[(r - 1) * 16 + c] + out[(r + 1) * 16 + c] + out[r * 16 + c - 1] +
-                 out[r * 16 + c + 1]) /
-                4);
+    auto s = [&](int j, int k) { return int{b[j * 8 + k]}; };
+    auto a = [&](int j, int k) { return (s(j, k) + s(j, k + 1)) / 2; };  // even row, odd column
+    auto v = [&](int j, int k) { return (s(j, k) + s(j + 1, k)) / 2; };  // odd row, even column
+    for (int j = 0; j < 8; ++j) {
+        int16_t* even = out + (2 * j) * 16;
+        for (int k = 0; k < 7; ++k) {
+            even[2 * k] = static_cast<int16_t>(s(j, k));
+            even[2 * k + 1] = static_cast<int16_t>(a(j, k));
+        }
+        even[14] = even[15] = static_cast<int16_t>(s(j, 7));
+        int16_t* odd = even + 16;
+        if (j == 7) {  // row 15 repeats row 14
+            std::memcpy(odd, even, 16 * sizeof(int16_t));
+            break;
+        }
+        for (int k = 0; k < 7; ++k) {
+            odd[2 * k] = static_cast<int16_t>(v(j, k));
+            odd[2 * k + 1] =
+                static_cast<int16_t>((a(j, k) + a(j + 1, k) + v(j, k) + v(j, k + 1)) / 4);
+        }
+        odd[14] = odd[15] = static_cast<int16_t>(v(j, 7));
+    }
 }
 
 }  // namespace
 
+BITLOUPE_VECTOR_CLONES
 void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int blockCount,
                         int chromaFormat, int dctType, const MacroblockSamples* prediction,
                         bool raw, const SaturationTable& sat) {

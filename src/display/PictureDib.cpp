@@ -1,5 +1,7 @@
 #include "display/PictureDib.h"
 
+#include "engine/Simd.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -299,6 +301,7 @@ void CPictureDib::PaintMacroblock(const ColourMacroblock& mb, uint8_t fieldOptio
     focus_.y1 = to32(top + (field ? 31 : 15));
 }
 
+BITLOUPE_VECTOR_CLONES
 bool CPictureDib::ConvertFromPlanes(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
                                     int32_t width, int32_t height, uint8_t fieldLines, uint8_t mode,
                                     const ColourFactors& f) {

@@ -82,7 +82,7 @@ void FileReader::FillChunk() {
     bitOffset_ = 0;
 }
 
-void FileReader::SkipBits(int n) {
+void FileReader::SkipBitsSlow(int n) {
     if (n <= 0) return;
     while (n > 0 && !AtEnd()) {
         const int inByte = 8 - bitOffset_;

@@ -37,7 +37,17 @@ public:
         if (n <= 0 || n > 32) return 0;
         return Window() >> (32 - n);
     }
-    void SkipBits(int n);
+    void SkipBits(int n) {
+        // Within the chunk: one step; across its end the byte-wise path refills.
+        const int total = bitOffset_ + n;
+        if (n > 0 && pos_ + (total >> 3) < count_) {
+            pos_ += total >> 3;
+            fileOffset_ += total >> 3;
+            bitOffset_ = total & 7;
+            return;
+        }
+        SkipBitsSlow(n);
+    }
     uint32_t ReadBits(int n) {
         if (n <= 0 || n > 32 || AtEnd()) return 0;
         const uint32_t v = PeekBits(n);
@@ -82,6 +92,7 @@ public:
 
     int64_t fileOffset() const { return fileOffset_; }
     int bitOffset() const { return bitOffset_; }
+    void SkipBitsSlow(int n);
     uint32_t Window() const {
         if (AtEnd()) return 0;
         const uint8_t* p = buf_ + pos_;

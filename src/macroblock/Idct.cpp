@@ -1,5 +1,7 @@
 #include "macroblock/Idct.h"
 
+#include "engine/Simd.h"
+
 namespace bitloupe {
 
 namespace {
@@ -113,6 +115,7 @@ CIdct::CIdct() {
         clipTable_[v - kClipMin] = static_cast<int16_t>(v < -256 ? -256 : v > 255 ? 255 : v);
 }
 
+BITLOUPE_VECTOR_CLONES
 void CIdct::FastIdct(int16_t block[64]) const {
     for (int row = 0; row < 8; ++row) RowPass(block + 8 * row);
 
