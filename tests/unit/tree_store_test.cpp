@@ -162,7 +162,9 @@ TEST(ItemMap, AgreesWithAStandardMap) {
                 const auto* f = flat.find(key);
                 const auto r = ref.find(key);
                 ASSERT_EQ(f != flat.end(), r != ref.end());
-                if (f) EXPECT_EQ(f->second.offset, r->second.offset);
+                if (f) {
+                    EXPECT_EQ(f->second.offset, r->second.offset);
+                }
             }
         }
     }
