@@ -60,12 +60,27 @@ void FileReader::Close() {
     fileSize_ = 0;
     pos_ = count_ = bitOffset_ = 0;
     lastChunk_ = true;
+    cacheStart_ = 0;
+    cacheLength_ = 0;
+}
+
+int FileReader::ReadThroughCache(uint8_t* dst, int n, int64_t offset) {
+    // Chunks are small; the file is read in large blocks and the chunks copied out of them.
+    if (offset < cacheStart_ || offset + n > cacheStart_ + cacheLength_) {
+        if (!cache_) cache_ = std::make_unique_for_overwrite<uint8_t[]>(kCacheBytes);
+        cacheStart_ = offset;
+        cacheLength_ = ReadAt(fd_, cache_.get(), kCacheBytes, offset);
+    }
+    const int64_t available = cacheStart_ + cacheLength_ - offset;
+    const int m = available <= 0 ? 0 : available < n ? static_cast<int>(available) : n;
+    if (m > 0) std::memcpy(dst, cache_.get() + (offset - cacheStart_), static_cast<size_t>(m));
+    return m;
 }
 
 void FileReader::FillChunk() {
     // The chunk and its look-ahead bytes in one read; the next chunk starts right after the
     // chunk, so the look-ahead bytes are read again then.
-    int got = fd_ >= 0 ? ReadAt(fd_, buf_, kChunkSize + kLookAhead, filePos_) : 0;
+    int got = fd_ >= 0 ? ReadThroughCache(buf_, kChunkSize + kLookAhead, filePos_) : 0;
     if (got > kChunkSize) {
         count_ = kChunkSize;
         lastChunk_ = false;

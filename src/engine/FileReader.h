@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <functional>
 #include <string>
 
@@ -117,6 +118,12 @@ private:
     void CheckProgress();
 
     int fd_ = -1;
+    // Read-ahead block the chunks are copied from.
+    static constexpr int kCacheBytes = 1 << 20;
+    int ReadThroughCache(uint8_t* dst, int n, int64_t offset);
+    std::unique_ptr<uint8_t[]> cache_;
+    int64_t cacheStart_ = 0;
+    int cacheLength_ = 0;
     int64_t fileSize_ = 0;
     int64_t filePos_ = 0;  // where the next chunk is read
     uint8_t* buf_;         // kChunkSize + kLookAhead bytes, plus padding for the window
