@@ -23,7 +23,9 @@ constexpr int kTopField = 1;
 constexpr int kBottomField = 2;
 constexpr int kFramePicture = 3;
 
-bool IsReference(int type) { return type == kPictureI || type == kPictureP; }
+bool IsReference(int type) {
+    return type == kPictureI || type == kPictureP;
+}
 
 }  // namespace
 
@@ -115,12 +117,15 @@ bool PictureDecoder::LookUpReferences(TreeItem pictureItem, int& forward, int& b
     const auto picture = st.pictureRecords.find(pictureItem);
     if (picture == st.pictureRecords.end()) return false;
     switch (picture->second.picture_coding_type) {
-        case kPictureI: return true;
+        case kPictureI:
+            return true;
         case kPictureP:
             if (!picture->second.secondField) return forward >= 0;
             return forward >= 0 || backward >= 0;
-        case kPictureB: return forward >= 0 || backward >= 0;
-        default: return true;
+        case kPictureB:
+            return forward >= 0 || backward >= 0;
+        default:
+            return true;
     }
 }
 
@@ -176,8 +181,7 @@ void PictureDecoder::AdjustDisplayType(TreeItem pictureItem, bool intraCheck, bo
         if (newFrameCheck && lastTemporalReference != pic.temporal_reference)
             displayType = display_type::kAuto;
         int forward, backward;
-        if (displayType != display_type::kRaw &&
-            !LookUpReferences(pictureItem, forward, backward))
+        if (displayType != display_type::kRaw && !LookUpReferences(pictureItem, forward, backward))
             displayType = display_type::kRaw;
     }
     if (displayType != before) p_.poster.PostCommand(msg::kCommandDisplayTypeChanged);
@@ -303,10 +307,14 @@ void PictureDecoder::FinishPicture() {
     }
 
     uint8_t lines = CPictureDib::kAllLines;
-    if (structure == kTopField) lines = CPictureDib::kTopFieldLines;
-    else if (structure == kBottomField) lines = CPictureDib::kBottomFieldLines;
-    else if (fieldOption == field_option::kTopField) lines = CPictureDib::kTopFieldLines;
-    else if (fieldOption == field_option::kBottomField) lines = CPictureDib::kBottomFieldLines;
+    if (structure == kTopField)
+        lines = CPictureDib::kTopFieldLines;
+    else if (structure == kBottomField)
+        lines = CPictureDib::kBottomFieldLines;
+    else if (fieldOption == field_option::kTopField)
+        lines = CPictureDib::kTopFieldLines;
+    else if (fieldOption == field_option::kBottomField)
+        lines = CPictureDib::kBottomFieldLines;
     dib.ConvertFromPlanes(CurrentPlane(0), CurrentPlane(1), CurrentPlane(2), w, h, lines,
                           colourMode, Factors());
     if (liveDeInterlace) DeInterlace(dib);
@@ -449,8 +457,7 @@ bool PictureDecoder::DecodeSliceMacroblocks(bool storeMode) {
     }
 }
 
-bool PictureDecoder::DecodeSilentMacroblock(int& previousAddress, bool storeMode,
-                                            bool keepFocus) {
+bool PictureDecoder::DecodeSilentMacroblock(int& previousAddress, bool storeMode, bool keepFocus) {
     const CStreamState& st = p_.stream;
     VideoState& v = p_.v;
     MacroblockState& mb = v.mb;
@@ -573,8 +580,8 @@ bool PictureDecoder::ReadMotionVectors(int s, MacroblockRecord& rec) {
     VideoState& v = p_.v;
     MacroblockState& mb = v.mb;
     const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
-    const bool fullPel = !mpeg2 && (s == 0 ? v.picture.full_pel_forward_vector
-                                           : v.picture.full_pel_backward_vector);
+    const bool fullPel =
+        !mpeg2 && (s == 0 ? v.picture.full_pel_forward_vector : v.picture.full_pel_backward_vector);
     auto vector = [&](int r) {
         for (int t = 0; t < 2; ++t) {
             const VlcResult code = GetMotionCode(p_);
@@ -696,7 +703,7 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
                 level = coef.level;
             }
             if (n + run >= 64) return false;
-            n = SkipZeroRun(block, n, run);
+            n += run;  // the skipped coefficients are still 0 in the fresh block
             Dequantise(block, n, level, q, intra, !mpeg2);
             ++n;
         }
@@ -751,8 +758,8 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
             const int vec[2] = {mx, my};
             const int dm[2] = {rec.dmvector[0], rec.dmvector[1]};
             int derived[2][2];
-            MacroblockLayer::DualPrimeArithmetic(vec, dm, {kFramePicture, v.coding.top_field_first != 0},
-                                                 derived);
+            MacroblockLayer::DualPrimeArithmetic(
+                vec, dm, {kFramePicture, v.coding.top_field_first != 0}, derived);
             for (int r = 0; r < 2; ++r) {
                 const bool bottom = r == 1;
                 predict(forward, true, bottom, r * 16, 32, y / 2, mx, my, 8, false);
@@ -813,8 +820,8 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
             const int select = rec.motion_vertical_field_select[0][s];
             const int slot = s == 0 ? forwardSlot(select) : backward;
             if (slot < 0) continue;
-            predict(slot, true, select != 0, 0, 16, y, rec.vector[0][s][0], rec.vector[0][s][1],
-                    16, formed);
+            predict(slot, true, select != 0, 0, 16, y, rec.vector[0][s][0], rec.vector[0][s][1], 16,
+                    formed);
             any = true;
         }
         formed = formed || any;
@@ -903,8 +910,8 @@ void PictureDecoder::PaintSamples(const MacroblockSamples& ws, const MacroblockR
 }
 
 void PictureDecoder::WriteOverlay(const MacroblockRecord& rec) {
-    const size_t i = static_cast<size_t>(rec.row) * static_cast<size_t>(p_.stream.mbWidth) +
-                     rec.column;
+    const size_t i =
+        static_cast<size_t>(rec.row) * static_cast<size_t>(p_.stream.mbWidth) + rec.column;
     if (i >= overlay.size()) return;
     MotionOverlayRecord& o = overlay[i];
     std::memcpy(o.vector, rec.vector, sizeof o.vector);

@@ -40,7 +40,7 @@ inline constexpr uint8_t kBottomField = 2;
 }  // namespace field_option
 
 class PictureDecoder {
-public:
+  public:
     explicit PictureDecoder(CSyntaxParser& parser) : p_(parser) {}
     PictureDecoder(const PictureDecoder&) = delete;
     PictureDecoder& operator=(const PictureDecoder&) = delete;
@@ -96,7 +96,7 @@ public:
     // must be restored. storeMode writes the frame store, else paints the bitmap.
     bool DecodeSliceMacroblocks(bool storeMode);
 
-private:
+  private:
     bool RestorePictureState(TreeItem pictureItem);
     bool RestoreUnitPictureState(TreeItem pictureItem);
     void SeekToPosition(const ItemPosition& pos);

@@ -19,7 +19,8 @@ namespace {
 
 // The four half-sample cases, each with and without averaging into the destination.
 template <bool HX, bool HY, bool AVG>
-inline __attribute__((always_inline)) void Interpolate(int16_t* dst, int dstStride, const uint8_t* s, int ss, int rows) {
+inline __attribute__((always_inline)) void Interpolate(int16_t* dst, int dstStride,
+                                                       const uint8_t* s, int ss, int rows) {
     for (int r = 0; r < rows; ++r, dst += dstStride, s += ss) {
         const uint8_t* n = s + ss;
         for (int c = 0; c < 16; ++c) {
@@ -43,19 +44,28 @@ inline __attribute__((always_inline)) void Interpolate(int16_t* dst, int dstStri
 // The row count as a constant for the two counts that occur (16, and 8 for field and 16x8
 // halves), so the loops unroll.
 template <bool HX, bool HY, bool AVG>
-void InterpolateRows(int16_t* dst, int dstStride, const uint8_t* s, int ss, int rows) {
-    if (rows == 16) Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, 16);
-    else if (rows == 8) Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, 8);
-    else Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, rows);
+inline __attribute__((always_inline)) void InterpolateRows(int16_t* dst, int dstStride,
+                                                           const uint8_t* s, int ss, int rows) {
+    if (rows == 16)
+        Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, 16);
+    else if (rows == 8)
+        Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, 8);
+    else
+        Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, rows);
 }
 
 template <bool AVG>
-void InterpolateCase(bool hx, bool hy, int16_t* dst, int dstStride, const uint8_t* s, int ss,
-                     int rows) {
-    if (!hx && !hy) InterpolateRows<false, false, AVG>(dst, dstStride, s, ss, rows);
-    else if (hx && !hy) InterpolateRows<true, false, AVG>(dst, dstStride, s, ss, rows);
-    else if (!hx && hy) InterpolateRows<false, true, AVG>(dst, dstStride, s, ss, rows);
-    else InterpolateRows<true, true, AVG>(dst, dstStride, s, ss, rows);
+inline __attribute__((always_inline)) void InterpolateCase(bool hx, bool hy, int16_t* dst,
+                                                           int dstStride, const uint8_t* s, int ss,
+                                                           int rows) {
+    if (!hx && !hy)
+        InterpolateRows<false, false, AVG>(dst, dstStride, s, ss, rows);
+    else if (hx && !hy)
+        InterpolateRows<true, false, AVG>(dst, dstStride, s, ss, rows);
+    else if (!hx && hy)
+        InterpolateRows<false, true, AVG>(dst, dstStride, s, ss, rows);
+    else
+        InterpolateRows<true, true, AVG>(dst, dstStride, s, ss, rows);
 }
 
 }  // namespace
@@ -101,7 +111,8 @@ namespace {
 
 // Copies an 8x8 block into a 16-wide array at (column, row0), every line or, with field DCT,
 // every second line.
-void Place8x8(int16_t* out, const int16_t* b, int column, int row0, bool fieldDct) {
+inline __attribute__((always_inline)) void Place8x8(int16_t* out, const int16_t* b, int column,
+                                                    int row0, bool fieldDct) {
     for (int r = 0; r < 8; ++r) {
         const int line = fieldDct ? row0 / 8 + 2 * r : row0 + r;
         std::memcpy(out + line * 16 + column, b + r * 8, 8 * sizeof(int16_t));
@@ -110,12 +121,13 @@ void Place8x8(int16_t* out, const int16_t* b, int column, int row0, bool fieldDc
 
 // Widens 8 samples to 16: each sample twice, then the odd columns 1..13 the mean of their
 // neighbours; column 15 stays a copy of column 14.
-void WidenRow(int16_t* out, const int16_t* in) {
+inline __attribute__((always_inline)) void WidenRow(int16_t* out, const int16_t* in) {
     for (int k = 0; k < 8; ++k) out[2 * k] = out[2 * k + 1] = in[k];
     for (int c = 1; c <= 13; c += 2) out[c] = static_cast<int16_t>((out[c - 1] + out[c + 1]) / 2);
 }
 
-void Upsample422(int16_t* out, const int16_t* upper, const int16_t* lower, bool fieldDct) {
+inline __attribute__((always_inline)) void Upsample422(int16_t* out, const int16_t* upper,
+                                                       const int16_t* lower, bool fieldDct) {
     for (int r = 0; r < 8; ++r) {
         const int lineUpper = fieldDct ? 2 * r : r;
         const int lineLower = fieldDct ? 2 * r + 1 : 8 + r;
@@ -129,7 +141,7 @@ void Upsample422(int16_t* out, const int16_t* upper, const int16_t* lower, bool 
 // by column, the mean of the rows above and below; then the samples at odd rows and odd
 // columns (1..13) the mean of their four neighbours; row 15 and column 15 stay copies.
 // Divisions truncate toward zero. Each output is computed here straight from the 8x8 block.
-void Upsample420(int16_t* out, const int16_t* b) {
+inline __attribute__((always_inline)) void Upsample420(int16_t* out, const int16_t* b) {
     auto s = [&](int j, int k) { return int{b[j * 8 + k]}; };
     auto a = [&](int j, int k) { return (s(j, k) + s(j, k + 1)) / 2; };  // even row, odd column
     auto v = [&](int j, int k) { return (s(j, k) + s(j + 1, k)) / 2; };  // odd row, even column
@@ -162,12 +174,11 @@ void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int b
                         bool raw, const SaturationTable& sat) {
     const bool fieldDct = dctType == 1;
     auto half = [&](int i) -> const int16_t* {
-        static const int16_t kGrey[64] = {128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
-                                          128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
-                                          128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
-                                          128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
-                                          128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
-                                          128, 128, 128, 128, 128, 128, 128, 128, 128};
+        static const int16_t kGrey[64] = {
+            128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+            128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+            128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128,
+            128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128, 128};
         static const int16_t kZero[64] = {};
         if (i >= blockCount) return raw ? kGrey : kZero;
         return raw ? blocks[i].display : blocks[i].raw;
@@ -181,12 +192,14 @@ void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int b
     for (int c = 0; c < components; ++c) {
         int16_t* o = out.c[c];
         const bool allFlat = c == 0 || chromaFormat == 3
-                                 ? flat(kQuads[c][0]) && flat(kQuads[c][1]) &&
-                                       flat(kQuads[c][2]) && flat(kQuads[c][3])
+                                 ? flat(kQuads[c][0]) && flat(kQuads[c][1]) && flat(kQuads[c][2]) &&
+                                       flat(kQuads[c][3])
                              : chromaFormat == 2 ? flat(c == 1 ? 4 : 5) && flat(c == 1 ? 6 : 7)
                                                  : flat(c == 1 ? 4 : 5);
         if (allFlat) {
-            const int16_t value = half(c == 0 || chromaFormat == 3 ? kQuads[c][0] : c == 1 ? 4 : 5)[0];
+            const int16_t value = half(c == 0 || chromaFormat == 3 ? kQuads[c][0]
+                                       : c == 1                    ? 4
+                                                                   : 5)[0];
             std::fill(o, o + 256, value);
         } else if (c == 0 || chromaFormat == 3) {
             for (int q = 0; q < 4; ++q)
@@ -199,11 +212,11 @@ void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int b
     }
     if (!raw && prediction) {
         for (int c = 0; c < 3; ++c)
-            for (int i = 0; i < 256; ++i)
-                out.c[c][i] = sat(out.c[c][i] + prediction->c[c][i]);
+            for (int i = 0; i < 256; ++i) out.c[c][i] = sat(out.c[c][i] + prediction->c[c][i]);
     }
 }
 
+BITLOUPE_VECTOR_CLONES
 void StoreComponent(uint8_t* plane, int32_t width, int32_t height, int pictureStructure, int x,
                     int y, const int16_t* samples) {
     if (!plane || x < 0 || x + 16 > width) return;

@@ -1,7 +1,5 @@
 #include "display/PictureDib.h"
 
-#include "engine/Simd.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +7,8 @@
 #include <limits>
 #include <new>
 #include <vector>
+
+#include "engine/Simd.h"
 
 namespace bitloupe {
 
@@ -113,8 +113,9 @@ namespace {
 // One row of samples into blue, green, red bytes under colour mode `mode`: the arithmetic of
 // ConvertYCbCr and the channel choice of WritePixel, in one loop the compiler can keep tight.
 template <class S>
-void ConvertRow(uint8_t* bgr, const S* y, const S* cb, const S* cr, int n, uint8_t mode,
-                const ColourFactors& f) {
+inline __attribute__((always_inline)) void ConvertRow(uint8_t* bgr, const S* y, const S* cb,
+                                                      const S* cr, int n, uint8_t mode,
+                                                      const ColourFactors& f) {
     using namespace colour_mode;
     if (mode == kY || mode == kCb || mode == kCr) {
         const S* grey = mode == kY ? y : mode == kCb ? cb : cr;
@@ -125,13 +126,26 @@ void ConvertRow(uint8_t* bgr, const S* y, const S* cb, const S* cr, int n, uint8
     // Channels the mode keeps: blue, green, red (an unknown mode shows the normal picture).
     uint8_t keepB = 0xFF, keepG = 0xFF, keepR = 0xFF;
     switch (mode) {
-        case kRed: keepB = keepG = 0; break;
-        case kGreen: keepB = keepR = 0; break;
-        case kBlue: keepG = keepR = 0; break;
-        case kYellow: keepB = 0; break;
-        case kMagenta: keepG = 0; break;
-        case kCyan: keepR = 0; break;
-        default: break;
+        case kRed:
+            keepB = keepG = 0;
+            break;
+        case kGreen:
+            keepB = keepR = 0;
+            break;
+        case kBlue:
+            keepG = keepR = 0;
+            break;
+        case kYellow:
+            keepB = 0;
+            break;
+        case kMagenta:
+            keepG = 0;
+            break;
+        case kCyan:
+            keepR = 0;
+            break;
+        default:
+            break;
     }
     // In runs: the arithmetic into three plain arrays (which vectorises), then the bytes
     // interleaved.

@@ -1,13 +1,13 @@
 #include "engine/FileReader.h"
 
-#include "engine/StartCodeScan.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "engine/StartCodeScan.h"
 
 namespace bitloupe {
 
@@ -134,7 +134,8 @@ void FileReader::Advance(int n) {
         // Report the last progress mark passed, as byte steps would have.
         const int64_t step = progressStep < 1 ? 1 : progressStep;
         const int64_t mark = fileOffset_ / step * step;
-        if (mark >= nextProgress_ && reportProgress && progressAllowed && progress_) progress_(mark);
+        if (mark >= nextProgress_ && reportProgress && progressAllowed && progress_)
+            progress_(mark);
         nextProgress_ = mark + step;
     }
     if (pos_ >= count_ && !lastChunk_) FillChunk();

@@ -6,8 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace bitloupe {
@@ -16,7 +16,7 @@ namespace bitloupe {
 using ProgressFn = std::function<void(int64_t offset)>;
 
 class FileReader {
-public:
+  public:
     static constexpr int kChunkSize = 4096;
     static constexpr int kLookAhead = 4;
 
@@ -108,7 +108,7 @@ public:
     bool progressAllowed = true;  // the driver's own condition (dialog visible, mode)
     int64_t progressStep = 1;
 
-private:
+  private:
     void Step() {
         ++pos_;
         ++fileOffset_;

@@ -25,7 +25,7 @@ class ItemMap {
     static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>,
                   "records are plain data: slots are copied as bytes and never destroyed");
 
-public:
+  public:
     struct value_type {
         TreeItem first;
         T second;
@@ -111,7 +111,7 @@ public:
         shift_ = 64;
     }
 
-private:
+  private:
     size_t Home(TreeItem key) const {
         return static_cast<size_t>((uint64_t{key} * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
     }

@@ -25,8 +25,8 @@ TreeStore::Block TreeStore::MapBlock() {
     const uintptr_t aligned = (start + kBlockBytes - 1) & ~(uintptr_t{kBlockBytes} - 1);
     if (aligned > start) munmap(raw, aligned - start);
     const uintptr_t end = start + span;
-    if (end > aligned + kBlockBytes) munmap(reinterpret_cast<void*>(aligned + kBlockBytes),
-                                            end - (aligned + kBlockBytes));
+    if (end > aligned + kBlockBytes)
+        munmap(reinterpret_cast<void*>(aligned + kBlockBytes), end - (aligned + kBlockBytes));
     void* block = reinterpret_cast<void*>(aligned);
 #ifdef MADV_HUGEPAGE
     madvise(block, kBlockBytes, MADV_HUGEPAGE);
@@ -41,7 +41,9 @@ void TreeStore::DestroyNodes() {
 }
 
 TreeStore::TreeStore() = default;
-TreeStore::~TreeStore() { DestroyNodes(); }
+TreeStore::~TreeStore() {
+    DestroyNodes();
+}
 
 TreeStore::Node* TreeStore::Find(TreeItem item) {
     if (item < base_ || item >= next_) return nullptr;
@@ -66,10 +68,10 @@ uint32_t TreeStore::StoreText(std::string_view text, uint8_t* len) {
         chunks_.push_back(MapBlock());
         chunkUsed_ = 0;
     }
-    const uint32_t ref =
-        static_cast<uint32_t>(((chunks_.size() - 1) << kChunkBits) | chunkUsed_);
+    const uint32_t ref = static_cast<uint32_t>(((chunks_.size() - 1) << kChunkBits) | chunkUsed_);
     if (!text.empty())
-        std::memcpy(static_cast<char*>(chunks_.back().get()) + chunkUsed_, text.data(), text.size());
+        std::memcpy(static_cast<char*>(chunks_.back().get()) + chunkUsed_, text.data(),
+                    text.size());
     chunkUsed_ += text.size();
     return ref;
 }
@@ -257,7 +259,9 @@ TreeItem TreeStore::GetPrevSiblingItem(TreeItem item) const {
     return s[n->row - 1];
 }
 
-bool TreeStore::ItemHasChildren(TreeItem item) const { return ChildCount(item) > 0; }
+bool TreeStore::ItemHasChildren(TreeItem item) const {
+    return ChildCount(item) > 0;
+}
 
 uint32_t TreeStore::ChildCount(TreeItem item) const {
     auto lock = Lock();
@@ -340,7 +344,8 @@ void TreeStore::SetObserver(TreeObserver* observer) {
 size_t TreeStore::MemoryBytes() const {
     auto lock = Lock();
     size_t bytes = nodeBlocks_.size() * kBlockBytes + roots_.capacity() * sizeof(TreeItem);
-    for (size_t i = 0; i < nodeCount_; ++i) bytes += NodeAt(i).children.capacity() * sizeof(TreeItem);
+    for (size_t i = 0; i < nodeCount_; ++i)
+        bytes += NodeAt(i).children.capacity() * sizeof(TreeItem);
     bytes += chunks_.size() ? (chunks_.size() - 1) * kChunkSize + chunkUsed_ : 0;
     return bytes;
 }

@@ -30,7 +30,7 @@ inline constexpr TreeItem kInsertFirst = 0xFFFFFFFEu;  // insert as the first ch
 // Receives notice of structural changes; used by the desktop model. Called with the store's
 // lock held, from the thread that changes the tree.
 class TreeObserver {
-public:
+  public:
     virtual ~TreeObserver() = default;
     virtual void ItemInserted(TreeItem parent, uint32_t row, TreeItem item) = 0;
     virtual void ItemAboutToBeRemoved(TreeItem parent, uint32_t row, TreeItem item) = 0;
@@ -40,7 +40,7 @@ public:
 };
 
 class TreeStore {
-public:
+  public:
     static constexpr size_t kMaxText = 255;
 
     TreeStore();
@@ -97,7 +97,7 @@ public:
     // Bytes held by the store (items, child lists, texts), for measurements.
     size_t MemoryBytes() const;
 
-private:
+  private:
     struct Node {
         TreeItem parent = 0;
         uint32_t row = 0;
@@ -142,8 +142,8 @@ private:
     void DestroyNodes();
     std::vector<Block> nodeBlocks_;
     size_t nodeCount_ = 0;
-    TreeItem base_ = 1;        // handle of node 0
-    TreeItem next_ = 1;        // next handle to hand out (never goes back)
+    TreeItem base_ = 1;  // handle of node 0
+    TreeItem next_ = 1;  // next handle to hand out (never goes back)
     size_t alive_ = 0;
     std::vector<TreeItem> roots_;
     std::vector<Block> chunks_;

@@ -53,7 +53,7 @@ inline int32_t MulInvSqrt2(int32_t d) {
 }
 
 // One row, b[0..7], in place.
-void RowPass(int16_t* b) {
+inline __attribute__((always_inline)) void RowPass(int16_t* b) {
     if (!(b[1] | b[2] | b[3] | b[4] | b[5] | b[6] | b[7])) {
         const int16_t dc = static_cast<int16_t>(b[0] * 8);
         for (int k = 0; k < 8; ++k) b[k] = dc;
