@@ -15,13 +15,7 @@ namespace bitloupe {
 
 namespace {
 
-constexpr int kPictureI = 1;
-constexpr int kPictureP = 2;
-constexpr int kPictureB = 3;
-constexpr int kPictureD = 4;
-constexpr int kTopField = 1;
-constexpr int kBottomField = 2;
-constexpr int kFramePicture = 3;
+using namespace video_tables;  // picture types and structures
 
 bool IsReference(int type) {
     return type == kPictureI || type == kPictureP;
@@ -378,15 +372,7 @@ bool PictureDecoder::DecodeMacroblock(TreeItem macroblockItem) {
     WriteOverlay(rec);
     SeekToPosition(pos->second);
     if (displayType != display_type::kRaw) AdjustDisplayType(picture, false, false);
-    const int blockCount = st.blockCount > 12 ? 12 : st.blockCount;
-    for (int i = 0; i < blockCount; ++i) {
-        BlockPlacement(i, rec, blocks_[i]);
-        if (rec.coded[i]) {
-            if (!DecodeBlockData(i, rec, blocks_[i])) return false;
-        } else {
-            MarkNotCoded(blocks_[i], rec.macroblock_intra != 0);
-        }
-    }
+    if (!DecodeBlocks(rec)) return false;
     ReconstructAndOutput(rec, blocks_, false, false);
     focusItem = macroblockItem;
     return true;
@@ -518,15 +504,7 @@ bool PictureDecoder::DecodeSilentMacroblock(int& previousAddress, bool storeMode
         std::memset(mb.dcPredictor, 0, sizeof mb.dcPredictor);
     std::memcpy(rec.dcPredictor, mb.dcPredictor, sizeof rec.dcPredictor);
 
-    const int blockCount = st.blockCount > 12 ? 12 : st.blockCount;
-    for (int i = 0; i < blockCount; ++i) {
-        BlockPlacement(i, rec, blocks_[i]);
-        if (rec.coded[i]) {
-            if (!DecodeBlockData(i, rec, blocks_[i])) return false;
-        } else {
-            MarkNotCoded(blocks_[i], rec.macroblock_intra != 0);
-        }
-    }
+    if (!DecodeBlocks(rec)) return false;
     p_.macroblocks.ResetMotionPredictors(rec);
     mb.previousMotionForward = rec.macroblock_motion_forward;
     mb.previousMotionBackward = rec.macroblock_motion_backward;
@@ -542,14 +520,7 @@ bool PictureDecoder::ReadMacroblockModes(MacroblockRecord& rec) {
     const VlcResult mt = GetMacroblockType(p_, p_.stream.scalable_mode, type);
     if (!mt.IsValid()) return false;
     const int flags = mt.value;
-    rec.macroblock_type = static_cast<uint8_t>(flags);
-    rec.macroblock_quant = (flags & kMacroblockQuant) != 0;
-    rec.macroblock_motion_forward = (flags & kMacroblockMotionForward) != 0;
-    rec.macroblock_motion_backward = (flags & kMacroblockMotionBackward) != 0;
-    rec.macroblock_pattern = (flags & kMacroblockPattern) != 0;
-    rec.macroblock_intra = (flags & kMacroblockIntra) != 0;
-    rec.spatial_temporal_weight_code_flag = (flags & kSpatialTemporalWeightCodeFlag) != 0;
-    rec.permitted_spatial_temporal_weight_class = (flags & kMacroblockCompatible) != 0;
+    MacroblockLayer::SetTypeFlags(rec, flags);
     if (type == kPictureI && rec.macroblock_motion_forward && !v.coding.concealment_motion_vectors)
         return false;
     if ((type == kPictureI || type == kPictureP) && rec.macroblock_motion_backward) return false;
@@ -627,6 +598,19 @@ bool PictureDecoder::ReadCodedBlockPattern(MacroblockRecord& rec) {
         rec.coded[7] = extra & 1;
     } else if (chroma == 3) {
         for (int i = 0; i < 6; ++i) rec.coded[6 + i] = (extra >> (5 - i)) & 1;
+    }
+    return true;
+}
+
+bool PictureDecoder::DecodeBlocks(const MacroblockRecord& rec) {
+    const int blockCount = p_.stream.blockCount > 12 ? 12 : p_.stream.blockCount;
+    for (int i = 0; i < blockCount; ++i) {
+        BlockPlacement(i, rec, blocks_[i]);
+        if (rec.coded[i]) {
+            if (!DecodeBlockData(i, rec, blocks_[i])) return false;
+        } else {
+            MarkNotCoded(blocks_[i], rec.macroblock_intra != 0);
+        }
     }
     return true;
 }

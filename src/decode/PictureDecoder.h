@@ -111,6 +111,8 @@ class PictureDecoder {
     bool ReadMotionVectors(int s, MacroblockRecord& rec);
     bool ReadCodedBlockPattern(MacroblockRecord& rec);
     bool DecodeBlockData(int i, const MacroblockRecord& rec, BlockResult& out);
+    // Every block of the macroblock into blocks_: decoded, or marked not coded.
+    bool DecodeBlocks(const MacroblockRecord& rec);
     bool FormPrediction(MacroblockSamples& pred, const MacroblockRecord& rec);
     void ReconstructAndOutput(const MacroblockRecord& rec, const BlockResult* blocks,
                               bool storeMode, bool keepFocus);

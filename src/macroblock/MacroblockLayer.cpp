@@ -8,18 +8,13 @@
 #include "macroblock/Dequantise.h"
 #include "macroblock/Idct.h"
 #include "macroblock/VlcTables.h"
+#include "video/VideoTables.h"
 
 namespace bitloupe {
 
 namespace {
 
-constexpr int kPictureI = 1;
-constexpr int kPictureP = 2;
-constexpr int kPictureB = 3;
-constexpr int kPictureD = 4;
-constexpr int kTopField = 1;
-constexpr int kBottomField = 2;
-constexpr int kFramePicture = 3;
+using namespace video_tables;  // picture types and structures
 
 const char* const kComponentNames[3] = {"Y", "Cb", "Cr"};
 const char* const kFrameMotionTypeNames[4] = {"reserved", "Field-based", "Frame-based",
@@ -39,6 +34,17 @@ constexpr uint8_t kWeightClasses[9] = {0, 1, 2, 1, 1, 2, 3, 3, 4};
 bool IsFieldPicture(int structure) { return structure == kTopField || structure == kBottomField; }
 
 }  // namespace
+
+void MacroblockLayer::SetTypeFlags(MacroblockRecord& rec, int flags) {
+    rec.macroblock_type = static_cast<uint8_t>(flags);
+    rec.macroblock_quant = (flags & kMacroblockQuant) != 0;
+    rec.macroblock_motion_forward = (flags & kMacroblockMotionForward) != 0;
+    rec.macroblock_motion_backward = (flags & kMacroblockMotionBackward) != 0;
+    rec.macroblock_pattern = (flags & kMacroblockPattern) != 0;
+    rec.macroblock_intra = (flags & kMacroblockIntra) != 0;
+    rec.spatial_temporal_weight_code_flag = (flags & kSpatialTemporalWeightCodeFlag) != 0;
+    rec.permitted_spatial_temporal_weight_class = (flags & kMacroblockCompatible) != 0;
+}
 
 void MacroblockLayer::SetWeightClass(MacroblockRecord& rec, int tableIndex) {
     int weightType;
@@ -404,14 +410,7 @@ bool MacroblockLayer::ParseMacroblockModes(MacroblockRecord& rec, TreeItem heade
         return false;
     }
     const int flags = type.value;
-    rec.macroblock_type = static_cast<uint8_t>(flags);
-    rec.macroblock_quant = (flags & kMacroblockQuant) != 0;
-    rec.macroblock_motion_forward = (flags & kMacroblockMotionForward) != 0;
-    rec.macroblock_motion_backward = (flags & kMacroblockMotionBackward) != 0;
-    rec.macroblock_pattern = (flags & kMacroblockPattern) != 0;
-    rec.macroblock_intra = (flags & kMacroblockIntra) != 0;
-    rec.spatial_temporal_weight_code_flag = (flags & kSpatialTemporalWeightCodeFlag) != 0;
-    rec.permitted_spatial_temporal_weight_class = (flags & kMacroblockCompatible) != 0;
+    MacroblockLayer::SetTypeFlags(rec, flags);
 
     char bits[40];
     FormatBits(bits, type.code, type.length);

@@ -58,6 +58,8 @@ public:
     static void BlockPosition(int row, int column, int block, int chromaFormat, int* x, int* y);
     static int ComponentOf(int block) { return block < 4 ? 0 : (block % 2 == 0 ? 1 : 2); }
     static int QuantiserScale(int code, bool mpeg2, bool nonLinear);
+    // macroblock_type and the flags it stands for.
+    static void SetTypeFlags(MacroblockRecord& rec, int flags);
     // The spatial_temporal_weight_class from the type flags and the weight code read.
     static void SetWeightClass(MacroblockRecord& rec, int tableIndex);
     // Vector count, vector format, dual prime and the vertical scaling of a motion type.

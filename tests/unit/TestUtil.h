@@ -109,6 +109,27 @@ struct Engine {
     size_t CountWithImage(int image, TreeItem from = kTreeRoot) const;
 };
 
+// The picture items of the video root, in stream order (below GOP items or directly).
+inline std::vector<TreeItem> Pictures(const Engine& e) {
+    std::vector<TreeItem> out;
+    const TreeStore& t = e.tree;
+    for (TreeItem c = t.GetChildItem(e.stream.videoItem); c; c = t.GetNextSiblingItem(c)) {
+        if (t.GetItemData(c) == kind::kPicture) out.push_back(c);
+        if (t.GetItemData(c) == kind::kGop)
+            for (TreeItem p = t.GetChildItem(c); p; p = t.GetNextSiblingItem(p))
+                if (t.GetItemData(p) == kind::kPicture) out.push_back(p);
+    }
+    return out;
+}
+
+// The children of item whose data is `data`.
+inline std::vector<TreeItem> Children(const TreeStore& t, TreeItem item, uint32_t data) {
+    std::vector<TreeItem> out;
+    for (TreeItem c = t.GetChildItem(item); c; c = t.GetNextSiblingItem(c))
+        if (t.GetItemData(c) == data) out.push_back(c);
+    return out;
+}
+
 inline TreeItem Engine::Find(const std::string& prefix, TreeItem from) const {
     for (TreeItem c = tree.GetChildItem(from); c; c = tree.GetNextSiblingItem(c)) {
         if (tree.GetItemText(c).rfind(prefix, 0) == 0) return c;

@@ -16,24 +16,8 @@ namespace {
 
 using test::Engine;
 
-std::vector<TreeItem> Pictures(const Engine& e) {
-    std::vector<TreeItem> out;
-    const TreeStore& t = e.tree;
-    for (TreeItem c = t.GetChildItem(e.stream.videoItem); c; c = t.GetNextSiblingItem(c)) {
-        if (t.GetItemData(c) == kind::kPicture) out.push_back(c);
-        if (t.GetItemData(c) == kind::kGop)
-            for (TreeItem p = t.GetChildItem(c); p; p = t.GetNextSiblingItem(p))
-                if (t.GetItemData(p) == kind::kPicture) out.push_back(p);
-    }
-    return out;
-}
+using test::Pictures;
 
-std::vector<TreeItem> ChildrenOfKind(const TreeStore& t, TreeItem item, uint32_t data) {
-    std::vector<TreeItem> out;
-    for (TreeItem c = t.GetChildItem(item); c; c = t.GetNextSiblingItem(c))
-        if (t.GetItemData(c) == data) out.push_back(c);
-    return out;
-}
 
 // The Y plane of the slot the last decode wrote.
 std::vector<uint8_t> LumaPlane(const PictureDecoder& d) {
@@ -216,7 +200,7 @@ TEST(Decoder, UnitDecodersAgreeWithThePictureDecode) {
         ASSERT_TRUE(whole.CopyFrom(d.dib));
         const TreeStore& t = e.tree;
         int coded = 0, skipped = 0, checked = 0;
-        for (TreeItem slice : ChildrenOfKind(t, e.pictures[1], kind::kSlice)) {
+        for (TreeItem slice : test::Children(t, e.pictures[1], kind::kSlice)) {
             for (TreeItem mb = t.GetChildItem(slice); mb; mb = t.GetNextSiblingItem(mb)) {
                 const uint32_t kindOf = t.GetItemData(mb);
                 if (kindOf != kind::kMacroblock && kindOf != kind::kSkippedMacroblock) continue;
@@ -242,7 +226,7 @@ TEST(Decoder, UnitDecodersAgreeWithThePictureDecode) {
         EXPECT_GT(checked, 0);
 
         // A slice paints its macroblocks the same way.
-        const TreeItem firstSlice = ChildrenOfKind(t, e.pictures[1], kind::kSlice).front();
+        const TreeItem firstSlice = test::Children(t, e.pictures[1], kind::kSlice).front();
         d.dib.Fill(0);
         ASSERT_TRUE(d.DecodeSlice(firstSlice));
         FocusRect f;
@@ -258,8 +242,8 @@ TEST(Decoder, BlockDecoderMatchesThePelMatrixOfTheTree) {
     ASSERT_TRUE(e.ok);
     ASSERT_TRUE(e.parser.macroblocks.ParseMacroblocksOfPicture(e.pictures[0]));
     const TreeStore& t = e.tree;
-    const TreeItem slice = ChildrenOfKind(t, e.pictures[0], kind::kSlice).front();
-    const TreeItem mb = ChildrenOfKind(t, slice, kind::kMacroblock)[1];
+    const TreeItem slice = test::Children(t, e.pictures[0], kind::kSlice).front();
+    const TreeItem mb = test::Children(t, slice, kind::kMacroblock)[1];
     int blocks = 0;
     for (TreeItem block = t.GetChildItem(mb); block; block = t.GetNextSiblingItem(block)) {
         const uint32_t k = t.GetItemData(block);

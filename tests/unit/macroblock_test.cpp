@@ -16,24 +16,9 @@ namespace {
 using test::Engine;
 using test::TempFile;
 
-std::vector<TreeItem> Pictures(const Engine& e) {
-    std::vector<TreeItem> out;
-    const TreeStore& t = e.tree;
-    for (TreeItem c = t.GetChildItem(e.stream.videoItem); c; c = t.GetNextSiblingItem(c)) {
-        if (t.GetItemData(c) == kind::kPicture) out.push_back(c);
-        if (t.GetItemData(c) == kind::kGop)
-            for (TreeItem p = t.GetChildItem(c); p; p = t.GetNextSiblingItem(p))
-                if (t.GetItemData(p) == kind::kPicture) out.push_back(p);
-    }
-    return out;
-}
+using test::Pictures;
 
-std::vector<TreeItem> Children(const TreeStore& t, TreeItem item, uint32_t data) {
-    std::vector<TreeItem> out;
-    for (TreeItem c = t.GetChildItem(item); c; c = t.GetNextSiblingItem(c))
-        if (t.GetItemData(c) == data) out.push_back(c);
-    return out;
-}
+using test::Children;
 
 size_t ErrorItems(const Engine& e) {
     size_t n = 0;
