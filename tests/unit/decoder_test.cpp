@@ -305,6 +305,58 @@ TEST(Decoder, SelectiveDctMaskReachesTheDecodedPicture) {
                     ASSERT_EQ(dcOnly[(by + y) * w + bx + x], dcOnly[by * w + bx]);
 }
 
+// An MPEG-1 D picture holds DC coefficients only: each block shows flat at its DC level.
+TEST(Decoder, DPictureBlocksAreFlatAtTheirDcLevel) {
+    test::BitWriter w;
+    w.StartCode(0xB3);  // 32x16, 1:1, 25 fps
+    w.Bits(32, 12);
+    w.Bits(16, 12);
+    w.Bits(1, 4);
+    w.Bits(3, 4);
+    w.Pattern("001001001001111100 1 0001110000 0 0 0");
+    w.Align();
+    w.StartCode(0xB8);
+    w.Bits(1u << 12, 25);
+    w.Pattern("10");
+    w.Align();
+    w.StartCode(0x00);
+    w.Bits(0, 10);      // temporal_reference
+    w.Bits(4, 3);       // D picture
+    w.Bits(0xFFFF, 16);  // vbv_delay
+    w.Bit(0);           // extra_bit_picture
+    w.Align();
+    w.StartCode(0x01);
+    w.Bits(8, 5);  // quantizer_scale
+    w.Bit(0);      // extra_bit_slice
+    // Macroblock 1: luma DC +7 in block 1 (the others repeat the predictor), chroma 0.
+    w.Pattern("1 1");
+    w.Pattern("101 111  100 100 100  00 00");
+    w.Pattern("1");
+    // Macroblock 2: luma unchanged, Cb DC -3, Cr 0.
+    w.Pattern("1 1");
+    w.Pattern("100 100 100 100  10 00  00");
+    w.Pattern("1");
+    w.Align();
+    w.StartCode(0xB7);
+    test::TempFile f(w.bytes());
+    Engine e;
+    ASSERT_TRUE(e.Open(f.path()));
+    e.Parse();
+    const auto pictures = Pictures(e);
+    ASSERT_EQ(pictures.size(), 1u);
+    PictureDecoder& d = e.parser.decoder;
+    ASSERT_TRUE(d.DecodePicture(pictures[0], true));
+    ASSERT_EQ(d.stores.width, 32);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const size_t i = static_cast<size_t>(y) * 32 + x;
+            ASSERT_EQ(d.CurrentPlane(0)[i], 128 + 7) << x << "," << y;
+            ASSERT_EQ(d.CurrentPlane(1)[i], x < 16 ? 128 : 128 - 3) << x << "," << y;
+            ASSERT_EQ(d.CurrentPlane(2)[i], 128) << x << "," << y;
+        }
+    EXPECT_EQ(e.CountWithImage(image::kError), 0u);
+}
+
 // Random bit flips and garbage in the slice data: every picture decodes or fails, in every
 // display type, without a read or write outside a plane (the sanitizer build checks that).
 TEST(Decoder, CorruptedSliceDataNeverLeavesThePlanes) {
