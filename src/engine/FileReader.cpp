@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -68,8 +69,12 @@ int FileReader::ReadThroughCache(uint8_t* dst, int n, int64_t offset) {
     // Chunks are small; the file is read in large blocks and the chunks copied out of them.
     if (offset < cacheStart_ || offset + n > cacheStart_ + cacheLength_) {
         if (!cache_) cache_ = std::make_unique_for_overwrite<uint8_t[]>(kCacheBytes);
+        // Reading on from the block before gets a whole block; after a jump elsewhere (a
+        // selected item, a checkpoint) a small one, which grows again as reading goes on.
+        const bool onward = offset >= cacheStart_ && offset <= cacheStart_ + cacheLength_;
+        const int size = onward ? kCacheBytes : kJumpReadBytes;
         cacheStart_ = offset;
-        cacheLength_ = ReadAt(fd_, cache_.get(), kCacheBytes, offset);
+        cacheLength_ = ReadAt(fd_, cache_.get(), std::max(size, n), offset);
     }
     const int64_t available = cacheStart_ + cacheLength_ - offset;
     const int m = available <= 0 ? 0 : available < n ? static_cast<int>(available) : n;

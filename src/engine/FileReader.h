@@ -120,6 +120,7 @@ class FileReader {
     int fd_ = -1;
     // Read-ahead block the chunks are copied from.
     static constexpr int kCacheBytes = 1 << 20;
+    static constexpr int kJumpReadBytes = 1 << 15;
     int ReadThroughCache(uint8_t* dst, int n, int64_t offset);
     std::unique_ptr<uint8_t[]> cache_;
     int64_t cacheStart_ = 0;

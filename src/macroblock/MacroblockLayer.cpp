@@ -241,7 +241,7 @@ bool MacroblockLayer::ParseSliceMacroblocks(TreeItem sliceItem, TreeItem placeho
     const ItemPosition pos = found->second;
     if (p_.UsesPayload()) p_.silentSystemLayer = true;
     p_.SeekTo(pos.offset, pos.bitOffset, pos.packetRemaining, !p_.UsesPayload());
-    st.videoPositions.erase(found);
+    st.videoPositions.erase(placeholderItem);  // by key: the reads above may have moved entries
     p_.tree.DeleteItem(placeholderItem);
 
     mb.currentQuantiserScaleCode = p_.v.slice.quantiser_scale_code;
