@@ -1,5 +1,6 @@
 #include "decode/PictureDecoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -624,6 +625,63 @@ void PictureDecoder::BlockPlacement(int i, const MacroblockRecord& rec, BlockRes
     out.y = y;
 }
 
+namespace {
+
+// The coefficients after the DC term (all of them in a non-intra block) up to end_of_block,
+// inverse-quantised into the block. False on a code not in the tables, a run past the block or
+// a forbidden escape level.
+template <class R>
+bool ReadCoefficients(R& r, BlockState& block, bool intra, bool mpeg2,
+                      const PictureCodingExtension& coding, int quantiserScale) {
+    int n = intra ? 1 : 0;
+    for (;;) {
+        const DctResult coef = mpeg2 && intra
+                                   ? GetIntraDctCoefficient(r, coding.intra_vlc_format != 0)
+                                   : GetDctCoefficient(r, n == 0);
+        if (!coef.IsValid()) return false;
+        if (coef.IsEndOfBlock())
+            return !mpeg2 || coef.length == 2 || (coef.length == 4 && coef.code == 6);
+        int run, level;
+        if (coef.IsEscape()) {
+            run = static_cast<int>(r.ReadBits(6));
+            if (mpeg2) {
+                const int raw = static_cast<int>(r.ReadBits(12));
+                if (raw == 0) return false;
+                level = raw >= 2048 ? raw - 4096 : raw;
+            } else {
+                const int b = static_cast<int>(r.ReadBits(8));
+                if (b != 0 && b != 128) {
+                    level = b > 128 ? b - 256 : b;
+                } else {
+                    const int second = static_cast<int>(r.ReadBits(8));
+                    level = b == 0 ? second : second - 256;
+                }
+            }
+        } else {
+            run = coef.run;
+            level = coef.level;
+        }
+        if (n + run >= 64) return false;
+        n += run;  // the skipped coefficients are still 0 in the fresh block
+        Dequantise(block, n, level, quantiserScale, intra, !mpeg2);
+        ++n;
+    }
+}
+
+}  // namespace
+
+int16_t PictureDecoder::FlatIdct(int16_t dc) {
+    const int i = std::clamp<int>(dc, -2048, 2047) + 2048;
+    if (!flatKnown_[i]) {
+        int16_t b[64] = {};
+        b[0] = dc;
+        p_.idct.FastIdct(b);
+        flatValue_[i] = b[0];
+        flatKnown_[i] = true;
+    }
+    return flatValue_[i];
+}
+
 bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockResult& out) {
     VideoState& v = p_.v;
     MacroblockState& mb = v.mb;
@@ -653,49 +711,26 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
         dcOnly = !mpeg2 && v.picture.picture_coding_type == kPictureD;
     }
     if (!dcOnly) {
-        int n = intra ? 1 : 0;
         block.quantMatrix = SelectQuantMatrix(v.quant, intra, c);
-        const int q = rec.quantiser_scale;
-        for (;;) {
-            const DctResult coef = mpeg2 && intra
-                                       ? GetIntraDctCoefficient(p_, v.coding.intra_vlc_format != 0)
-                                       : GetDctCoefficient(p_, n == 0);
-            if (!coef.IsValid()) return false;
-            if (coef.IsEndOfBlock()) {
-                if (mpeg2 && !(coef.length == 2 || (coef.length == 4 && coef.code == 6)))
-                    return false;
-                break;
-            }
-            int run, level;
-            if (coef.IsEscape()) {
-                run = static_cast<int>(p_.ReadBits(6));
-                if (mpeg2) {
-                    const int raw = static_cast<int>(p_.ReadBits(12));
-                    if (raw == 0) return false;
-                    level = raw >= 2048 ? raw - 4096 : raw;
-                } else {
-                    const int b = static_cast<int>(p_.ReadBits(8));
-                    if (b != 0 && b != 128) {
-                        level = b > 128 ? b - 256 : b;
-                    } else {
-                        const int second = static_cast<int>(p_.ReadBits(8));
-                        level = b == 0 ? second : second - 256;
-                    }
-                }
-            } else {
-                run = coef.run;
-                level = coef.level;
-            }
-            if (n + run >= 64) return false;
-            n += run;  // the skipped coefficients are still 0 in the fresh block
-            Dequantise(block, n, level, q, intra, !mpeg2);
-            ++n;
-        }
+        // The reader is chosen once per block, so the coefficient loop calls it directly.
+        const bool ok =
+            p_.UsesPayload()
+                ? ReadCoefficients(p_.payload, block, intra, mpeg2, v.coding, rec.quantiser_scale)
+                : ReadCoefficients(p_.file, block, intra, mpeg2, v.coding, rec.quantiser_scale);
+        if (!ok) return false;
         if (mpeg2) ApplyMismatchControl(block);
     }
     selectiveDct.Apply(block.F);
-    std::memcpy(out.raw, block.F, sizeof out.raw);
-    p_.idct.FastIdct(out.raw);
+    bool flat = true;
+    for (int k = 1; k < 64; ++k) flat &= block.F[k] == 0;
+    if (flat) {
+        // The inverse DCT of a lone DC coefficient is one value throughout.
+        const int16_t value = FlatIdct(block.F[0]);
+        for (int16_t& x : out.raw) x = value;
+    } else {
+        std::memcpy(out.raw, block.F, sizeof out.raw);
+        p_.idct.FastIdct(out.raw);
+    }
     if (intra) {
         for (int k = 0; k < 64; ++k) out.display[k] = out.raw[k] = sat_(out.raw[k] + 128);
     } else {

@@ -125,8 +125,13 @@ class PictureDecoder {
     uint32_t BackgroundColour() const;
     bool IsFieldPicture() const;
 
+    // The inverse DCT of a block whose only coefficient is dc (-2048..2047), remembered.
+    int16_t FlatIdct(int16_t dc);
+
     CSyntaxParser& p_;
     SaturationTable sat_;
+    int16_t flatValue_[4096] = {};
+    bool flatKnown_[4096] = {};
     TreeItem rememberedParent_ = 0;
     BlockResult blocks_[12];
 };
