@@ -357,6 +357,25 @@ TEST(Decoder, DPictureBlocksAreFlatAtTheirDcLevel) {
     EXPECT_EQ(e.CountWithImage(image::kError), 0u);
 }
 
+// Pictures located by a parse of packs and packets together decode as after a video parse.
+TEST(Decoder, ProgramStreamDecodesAlikeInEveryParseMode) {
+    for (const char* name : {"mpeg2-ps-mplex.mpg", "mpeg1-system.mpg"}) {
+        if (!test::HaveData(name)) GTEST_SKIP() << "no test data";
+        std::vector<std::vector<uint8_t>> planes[2];
+        for (int m = 0; m < 2; ++m) {
+            Engine e;
+            ASSERT_TRUE(e.Open(test::DataPath(name)));
+            e.Parse(m == 0 ? kModeVideoOnly : kModeBoth);
+            for (TreeItem p : Pictures(e)) {
+                ASSERT_TRUE(e.parser.decoder.DecodePicture(p, true)) << name;
+                planes[m].push_back(LumaPlane(e.parser.decoder));
+            }
+        }
+        ASSERT_EQ(planes[0].size(), 8u + (std::string(name) == "mpeg1-system.mpg" ? 2u : 0u));
+        EXPECT_EQ(planes[0], planes[1]) << name;
+    }
+}
+
 // Random bit flips and garbage in the slice data: every picture decodes or fails, in every
 // display type, without a read or write outside a plane (the sanitizer build checks that).
 TEST(Decoder, CorruptedSliceDataNeverLeavesThePlanes) {
