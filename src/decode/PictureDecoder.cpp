@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -41,7 +42,10 @@ bool PictureDecoder::AllocatePictureBuffers() {
     try {
         const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
         for (FrameSlot& slot : stores.slots)
-            for (auto& plane : slot.plane) plane.reset(new uint8_t[n]());
+            for (auto& plane : slot.plane) {
+                plane.reset(static_cast<uint8_t*>(std::calloc(n, 1)));
+                if (!plane) throw std::bad_alloc();
+            }
         overlay.assign(static_cast<size_t>(st.mbWidth) * static_cast<size_t>(st.mbHeight),
                        MotionOverlayRecord());
     } catch (const std::bad_alloc&) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 #include "engine/TreeStore.h"
@@ -57,8 +58,14 @@ struct SaturationTable {
 };
 
 // One slot of the frame stores: three full-size planes of width x height bytes.
+// Planes come from calloc: zero from the start without touching the pages, so a big picture
+// size costs memory only as pictures are decoded into it.
+struct FreePlane {
+    void operator()(uint8_t* p) const { std::free(p); }
+};
+using Plane = std::unique_ptr<uint8_t[], FreePlane>;
 struct FrameSlot {
-    std::unique_ptr<uint8_t[]> plane[3];
+    Plane plane[3];
 };
 
 // The part of a field entry the decoder keeps: which picture filled it, and whether it is
