@@ -119,61 +119,59 @@ BITLOUPE_VECTOR_CLONES
 void CIdct::FastIdct(int16_t block[64]) const {
     for (int row = 0; row < 8; ++row) RowPass(block + 8 * row);
 
-    // Column pass, c[k] = block[8k + column]. Its results go through Clip, which clamps the
-    // index into the table: with 16-bit inputs the results stay within about +-3830, inside
-    // the table, but the clamp keeps every read in bounds whatever the coefficients were.
-    for (int column = 0; column < 8; ++column) {
-        int16_t* c = block + column;
-        if (!(c[8] | c[16] | c[24] | c[32] | c[40] | c[48] | c[56])) {
-            const int16_t dc = Clip((c[0] + 32) >> 6);
-            for (int k = 0; k < 8; ++k) c[8 * k] = dc;
-            continue;
-        }
-        int32_t x0 = c[0] * kColumnDcScale + 8192;
-        int32_t x1 = c[32] * kColumnDcScale;
-        int32_t x2 = c[48];
-        int32_t x3 = c[16];
-        int32_t x4 = c[8];
-        int32_t x5 = c[56];
-        int32_t x6 = c[40];
-        int32_t x7 = c[24];
-        int32_t x8;
-
+    // Column pass, c[k] = block[8k + column], all eight columns side by side: straight-line
+    // code that vectorises across the columns. A column holding only its DC term comes out
+    // the same as through a shortcut, so there is none. The results are clamped to -256..255
+    // as Clip does; with 16-bit inputs they stay within about +-3830 before it.
+    int32_t x0[8], x1[8], x2[8], x3[8], x4[8], x5[8], x6[8], x7[8], x8[8];
+    for (int k = 0; k < 8; ++k) {
+        x0[k] = block[k] * kColumnDcScale + 8192;
+        x1[k] = block[32 + k] * kColumnDcScale;
+        x2[k] = block[48 + k];
+        x3[k] = block[16 + k];
+        x4[k] = block[8 + k];
+        x5[k] = block[56 + k];
+        x6[k] = block[40 + k];
+        x7[k] = block[24 + k];
+    }
+    for (int k = 0; k < 8; ++k) {
         // Odd part, first stage; products taken from 11 to 8 fraction bits.
-        x8 = W7 * (x4 + x5) + 4;
-        x4 = (x8 + (W1 - W7) * x4) >> 3;
-        x5 = (x8 - (W1 + W7) * x5) >> 3;
-        x8 = W3 * (x6 + x7) + 4;
-        x6 = (x8 - (W3 - W5) * x6) >> 3;
-        x7 = (x8 - (W3 + W5) * x7) >> 3;
+        x8[k] = W7 * (x4[k] + x5[k]) + 4;
+        x4[k] = (x8[k] + (W1 - W7) * x4[k]) >> 3;
+        x5[k] = (x8[k] - (W1 + W7) * x5[k]) >> 3;
+        x8[k] = W3 * (x6[k] + x7[k]) + 4;
+        x6[k] = (x8[k] - (W3 - W5) * x6[k]) >> 3;
+        x7[k] = (x8[k] - (W3 + W5) * x7[k]) >> 3;
 
         // Even part; odd part second stage.
-        x8 = x0 + x1;
-        x0 -= x1;
-        x1 = W6 * (x3 + x2) + 4;
-        x2 = (x1 - (W2 + W6) * x2) >> 3;
-        x3 = (x1 + (W2 - W6) * x3) >> 3;
-        x1 = x4 + x6;
-        x4 -= x6;
-        x6 = x5 + x7;
-        x5 -= x7;
+        x8[k] = x0[k] + x1[k];
+        x0[k] -= x1[k];
+        x1[k] = W6 * (x3[k] + x2[k]) + 4;
+        x2[k] = (x1[k] - (W2 + W6) * x2[k]) >> 3;
+        x3[k] = (x1[k] + (W2 - W6) * x3[k]) >> 3;
+        x1[k] = x4[k] + x6[k];
+        x4[k] -= x6[k];
+        x6[k] = x5[k] + x7[k];
+        x5[k] -= x7[k];
 
         // Third stage.
-        x7 = x8 + x3;
-        x8 -= x3;
-        x3 = x0 + x2;
-        x0 -= x2;
-        x2 = MulInvSqrt2(x4 + x5);
-        x4 = MulInvSqrt2(x4 - x5);
-
-        c[0] = Clip((x7 + x1) >> 14);
-        c[8] = Clip((x3 + x2) >> 14);
-        c[16] = Clip((x0 + x4) >> 14);
-        c[24] = Clip((x8 + x6) >> 14);
-        c[32] = Clip((x8 - x6) >> 14);
-        c[40] = Clip((x0 - x4) >> 14);
-        c[48] = Clip((x3 - x2) >> 14);
-        c[56] = Clip((x7 - x1) >> 14);
+        x7[k] = x8[k] + x3[k];
+        x8[k] -= x3[k];
+        x3[k] = x0[k] + x2[k];
+        x0[k] -= x2[k];
+        x2[k] = MulInvSqrt2(x4[k] + x5[k]);
+        x4[k] = MulInvSqrt2(x4[k] - x5[k]);
+    }
+    auto clip = [](int32_t v) { return static_cast<int16_t>(v < -256 ? -256 : v > 255 ? 255 : v); };
+    for (int k = 0; k < 8; ++k) {
+        block[k] = clip((x7[k] + x1[k]) >> 14);
+        block[8 + k] = clip((x3[k] + x2[k]) >> 14);
+        block[16 + k] = clip((x0[k] + x4[k]) >> 14);
+        block[24 + k] = clip((x8[k] + x6[k]) >> 14);
+        block[32 + k] = clip((x8[k] - x6[k]) >> 14);
+        block[40 + k] = clip((x0[k] - x4[k]) >> 14);
+        block[48 + k] = clip((x3[k] - x2[k]) >> 14);
+        block[56 + k] = clip((x7[k] - x1[k]) >> 14);
     }
 }
 

@@ -2,9 +2,11 @@
 // blocks, before the +128 level shift) or prediction errors (non-intra blocks).
 //
 // It is a separable integer transform: a row pass, then a column pass, each a fast butterfly
-// network with 11-bit fixed-point constants. Everything is integer, nothing is allocated, and
-// the final clipping to -256..255 is a table lookup. The table is built once when the object is
-// made; the parser owns one object and reuses it for every block.
+// network with 11-bit fixed-point constants. Everything is integer and nothing is allocated.
+// The final clipping to -256..255 gives the values of the clip table below; the column pass
+// computes them with comparisons so that its eight columns run side by side in vector
+// registers. The table is built once when the object is made; the parser owns one object and
+// reuses it for every block.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +14,7 @@
 namespace bitloupe {
 
 class CIdct {
-public:
+  public:
     // The range of column-pass results the clip table covers.
     static constexpr int kClipMin = -3840;
     static constexpr int kClipMax = 4095;
@@ -32,7 +34,7 @@ public:
         return clipTable_[v - kClipMin];
     }
 
-private:
+  private:
     int16_t clipTable_[kClipMax - kClipMin + 1];
 };
 
