@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/Cli.h"
 #include "decode/PictureDecoder.h"
 #include "display/PictureDib.h"
 #include "engine/Host.h"
@@ -22,9 +24,6 @@ namespace bitloupe::cli {
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitRefused = 2;
 constexpr int kContinue = -1;
 
 constexpr uint8_t kPictureI = 1;
@@ -33,19 +32,8 @@ void PrintUsage() {
     std::fprintf(stderr, "usage:\n%s", DecodeUsage());
 }
 
-// The engine with the command-line surroundings, as `tree` wires it.
-struct Session {
-    TreeStore tree;
-    CStreamState stream;
-    RecordingHost host;
-    ParseDialog dialog;
-    RecordingPoster poster;
-    CSyntaxParser parser{stream, tree, host, dialog, poster};
-
-    Session() {
-        host.echoToStderr = true;
-        dialog.visible = false;
-    }
+// The engine as `tree` wires it, with what the decoding commands ask of the picture records.
+struct Session : CliEngine {
     PictureDecoder& decoder() { return parser.decoder; }
 
     const PictureRecord* Record(TreeItem item) const {
@@ -104,15 +92,6 @@ std::vector<TreeItem> Pictures(const Session& s) {
     std::vector<TreeItem> out;
     if (s.stream.videoItem) CollectPictures(s.tree, s.stream.videoItem, out);
     return out;
-}
-
-bool ParseCount(const char* s, long long& value) {
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(s, &end, 10);
-    if (errno || !end || end == s || *end) return false;
-    value = v;
-    return true;
 }
 
 // The index of the given word in a null-terminated list, or -1.
@@ -178,7 +157,7 @@ const char* DecodeUsage() {
 
 int RunDecode(int argc, char** argv) {
     std::string path, out;
-    long long number = 0;
+    int64_t number = 0;
     bool numberGiven = false;
     int display = display_type::kAuto;
     int field = field_option::kFrame;
@@ -186,7 +165,7 @@ int RunDecode(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--picture") {
-            if (i + 1 >= argc || !ParseCount(argv[++i], number) || number < 1) {
+            if (i + 1 >= argc || !ParseNonNegative(argv[++i], number, 10) || number < 1) {
                 std::fputs("bitloupe-cli: --picture takes a picture number from 1\n", stderr);
                 return kExitUsage;
             }
@@ -224,8 +203,8 @@ int RunDecode(int argc, char** argv) {
     if (const int rc = OpenAndParse(s, path); rc != kContinue) return rc;
     const std::vector<TreeItem> pictures = Pictures(s);
     if (number < 1 || static_cast<unsigned long long>(number) > pictures.size()) {
-        std::fprintf(stderr, "bitloupe-cli: there is no picture %lld; the stream has %zu\n", number,
-                     pictures.size());
+        std::fprintf(stderr, "bitloupe-cli: there is no picture %" PRId64 "; the stream has %zu\n",
+                     number, pictures.size());
         return kExitUsage;
     }
     PictureDecoder& dec = s.decoder();
@@ -241,15 +220,15 @@ int RunDecode(int argc, char** argv) {
     }
     dec.displayType = display_type::kAuto;
     if (!dec.DecodePicture(pictures[k], true)) {
-        std::fprintf(stderr, "bitloupe-cli: picture %lld could not be decoded\n", number);
+        std::fprintf(stderr, "bitloupe-cli: picture %" PRId64 " could not be decoded\n", number);
         return kExitUsage;
     }
     if (display != display_type::kAuto) {
         // Drawn again with the chosen type, as after a change of the display type box.
         dec.displayType = static_cast<uint8_t>(display);
         if (!dec.DecodePicture(pictures[k], false)) {
-            std::fprintf(stderr, "bitloupe-cli: picture %lld could not be decoded as %s\n", number,
-                         kDisplayTypes[display]);
+            std::fprintf(stderr, "bitloupe-cli: picture %" PRId64 " could not be decoded as %s\n",
+                         number, kDisplayTypes[display]);
             return kExitUsage;
         }
     }

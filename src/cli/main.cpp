@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Cli.h"
 #include "cli/DecodeCommands.h"
 #include "engine/Host.h"
 #include "engine/StreamState.h"
@@ -15,12 +16,9 @@
 #include "treeview/Export.h"
 
 using namespace bitloupe;
+using namespace bitloupe::cli;
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitRefused = 2;
 
 void Usage() {
     std::fputs(
@@ -36,11 +34,21 @@ void JsonString(std::ostream& out, const std::string& s) {
     out << '"';
     for (unsigned char c : s) {
         switch (c) {
-            case '"': out << "\\\""; break;
-            case '\\': out << "\\\\"; break;
-            case '\n': out << "\\n"; break;
-            case '\r': out << "\\r"; break;
-            case '\t': out << "\\t"; break;
+            case '"':
+                out << "\\\"";
+                break;
+            case '\\':
+                out << "\\\\";
+                break;
+            case '\n':
+                out << "\\n";
+                break;
+            case '\r':
+                out << "\\r";
+                break;
+            case '\t':
+                out << "\\t";
+                break;
             default:
                 if (c < 0x20 || c >= 0x80) {
                     // Item texts are 8-bit; keep them readable whatever the bytes are.
@@ -116,20 +124,12 @@ void ParseAllMacroblocks(CSyntaxParser& parser, const TreeStore& tree, TreeItem 
         const auto t0 = std::chrono::steady_clock::now();
         parser.macroblocks.ParseMacroblocksOfPicture(picture);
         const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                .count();
         if (stats)
             std::fprintf(stderr, "  %s: %.2f ms, %zu items\n", tree.GetItemText(picture).c_str(),
                          ms, tree.ItemCount() - before);
     }
-}
-
-bool ParseInt64(const char* s, int64_t& value) {
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(s, &end, 0);
-    if (errno || !end || *end || v < 0) return false;
-    value = v;
-    return true;
 }
 
 int RunTree(int argc, char** argv) {
@@ -172,16 +172,19 @@ int RunTree(int argc, char** argv) {
             const char* v = value("--filter");
             if (!v) return kExitUsage;
             const std::string f = v;
-            if (f == "all") filter = ExportFilter::All;
-            else if (f == "non-virtual") filter = ExportFilter::NonVirtual;
-            else if (f == "ycbcr") filter = ExportFilter::YCbCr;
+            if (f == "all")
+                filter = ExportFilter::All;
+            else if (f == "non-virtual")
+                filter = ExportFilter::NonVirtual;
+            else if (f == "ycbcr")
+                filter = ExportFilter::YCbCr;
             else {
                 Usage();
                 return kExitUsage;
             }
         } else if (arg == "--start-offset") {
             const char* v = value("--start-offset");
-            if (!v || !ParseInt64(v, startOffset)) {
+            if (!v || !ParseNonNegative(v, startOffset, 0)) {
                 std::fputs("bitloupe-cli: --start-offset takes a byte offset\n", stderr);
                 return kExitUsage;
             }
@@ -197,7 +200,7 @@ int RunTree(int argc, char** argv) {
                 if (kindText == kKinds[k]) pictureKind = k;
             int64_t n = 1;
             if (pictureKind < 0 || colon == std::string::npos ||
-                !ParseInt64(s.c_str() + colon + 1, n) || n < 1 || n > 0x7FFFFFFF) {
+                !ParseNonNegative(s.c_str() + colon + 1, n, 0) || n < 1 || n > 0x7FFFFFFF) {
                 std::fputs("bitloupe-cli: --start-picture takes any|I|P|B|D:N with N >= 1\n",
                            stderr);
                 return kExitUsage;
@@ -216,7 +219,8 @@ int RunTree(int argc, char** argv) {
             const char* v = value("--format");
             if (!v) return kExitUsage;
             const std::string f = v;
-            if (f == "json") json = true;
+            if (f == "json")
+                json = true;
             else if (f != "text") {
                 Usage();
                 return kExitUsage;
@@ -237,21 +241,20 @@ int RunTree(int argc, char** argv) {
         return kExitUsage;
     }
 
-    TreeStore tree;
-    CStreamState stream;
-    RecordingHost host;
-    host.echoToStderr = true;
-    ParseDialog dialog;
-    RecordingPoster poster;
-    CSyntaxParser parser(stream, tree, host, dialog, poster);
-    dialog.visible = false;
+    CliEngine engine;
+    TreeStore& tree = engine.tree;
+    CStreamState& stream = engine.stream;
+    ParseDialog& dialog = engine.dialog;
+    CSyntaxParser& parser = engine.parser;
 
     if (!parser.OpenFile(path)) {
         PrintTree(tree, filter, json, crlf);
         // A file that could not be opened at all is an I/O error; a refused one is not.
         return stream.fileItem ? kExitRefused : kExitUsage;
     }
-    dialog.mode = mode == "ps" ? kModeProgramStreamOnly : mode == "both" ? kModeBoth : kModeVideoOnly;
+    dialog.mode = mode == "ps"     ? kModeProgramStreamOnly
+                  : mode == "both" ? kModeBoth
+                                   : kModeVideoOnly;
     (void)modeGiven;
     dialog.startOffset = startOffset;
     dialog.startFromPicture = startFrom;

@@ -170,7 +170,7 @@ void PictureDecoder::ChooseSlot(TreeItem pictureItem, int entry) {
     }
 }
 
-void PictureDecoder::AdjustDisplayType(TreeItem pictureItem, bool intraCheck, bool newFrameCheck) {
+void PictureDecoder::AdjustDisplayType(bool intraCheck, bool newFrameCheck) {
     const uint8_t before = displayType;
     if (displayType == display_type::kNull) displayType = display_type::kAuto;
     const PictureRecord& pic = p_.v.picture;
@@ -179,11 +179,30 @@ void PictureDecoder::AdjustDisplayType(TreeItem pictureItem, bool intraCheck, bo
     } else {
         if (newFrameCheck && lastTemporalReference != pic.temporal_reference)
             displayType = display_type::kAuto;
-        int forward, backward;
-        if (displayType != display_type::kRaw && !LookUpReferences(pictureItem, forward, backward))
-            displayType = display_type::kRaw;
+        if (displayType != display_type::kRaw && !refs_.ok) displayType = display_type::kRaw;
     }
     if (displayType != before) p_.poster.PostCommand(msg::kCommandDisplayTypeChanged);
+}
+
+void PictureDecoder::UpdateReferences() {
+    refs_.ok = LookUpReferences(currentPicture, refs_.forward, refs_.backward);
+}
+
+int PictureDecoder::DifferenceReference() const {
+    const int type = p_.v.picture.picture_coding_type;
+    if ((type != kPictureP && type != kPictureB) ||
+        (displayType != display_type::kDiff0 && displayType != display_type::kDiff1) || !refs_.ok)
+        return -1;
+    return type == kPictureP || displayType == display_type::kDiff0 ? refs_.forward
+                                                                    : refs_.backward;
+}
+
+int PictureDecoder::BlockCount() const {
+    return p_.stream.blockCount > 12 ? 12 : p_.stream.blockCount;
+}
+
+void PictureDecoder::ClearOverlay() {
+    std::fill(overlay.begin(), overlay.end(), MotionOverlayRecord());
 }
 
 bool PictureDecoder::IsFieldPicture() const {
@@ -215,9 +234,7 @@ bool PictureDecoder::DecodePicture(TreeItem pictureItem, bool firstDisplay) {
     if (!RestorePictureState(pictureItem)) return false;
     const auto pos = st.videoPositions.find(pictureItem);
     if (pos == st.videoPositions.end()) return false;
-    if (p_.UsesPayload()) p_.silentSystemLayer = true;
-    p_.SeekTo(pos->second.offset, pos->second.bitOffset, pos->second.packetRemaining,
-              !p_.UsesPayload());
+    SeekToPosition(pos->second);
 
     const TreeItem parent = p_.tree.GetParentItem(pictureItem);
     if (parent != rememberedParent_) {
@@ -225,11 +242,12 @@ bool PictureDecoder::DecodePicture(TreeItem pictureItem, bool firstDisplay) {
         rememberedParent_ = parent;
     }
     ChooseSlot(pictureItem, FindCompleteEntry(pictureItem));
+    UpdateReferences();
     p_.poster.PostCommand(msg::kCommandFieldOption);
-    AdjustDisplayType(pictureItem, true, firstDisplay);
+    AdjustDisplayType(true, firstDisplay);
     const PictureRecord& pic = p_.v.picture;
     if (lastTemporalReference != pic.temporal_reference) dib.Fill(BackgroundColour());
-    std::fill(overlay.begin(), overlay.end(), MotionOverlayRecord());
+    ClearOverlay();
 
     // The first slice; user data and extensions may come before it, anything else means the
     // picture has none.
@@ -281,27 +299,19 @@ void PictureDecoder::FinishPicture() {
         stores.entries[stores.currentEntry].complete = true;
 
     const int w = stores.width, h = stores.height;
-    const bool field = structure == kTopField || structure == kBottomField;
     // The difference to a reference, in place.
-    if ((type == kPictureP || type == kPictureB) &&
-        (displayType == display_type::kDiff0 || displayType == display_type::kDiff1)) {
-        int forward, backward;
-        if (LookUpReferences(currentPicture, forward, backward)) {
-            const int ref =
-                type == kPictureP || displayType == display_type::kDiff0 ? forward : backward;
-            if (ref >= 0 && ref != stores.currentSlot) {
-                for (int c = 0; c < 3; ++c) {
-                    uint8_t* cur = stores.Plane(stores.currentSlot, c);
-                    const uint8_t* r = stores.Plane(ref, c);
-                    const int first = field ? (structure == kBottomField ? 1 : 0) : 0;
-                    const int step = field ? 2 : 1;
-                    for (int y = first; y < h; y += step)
-                        for (int x = 0; x < w; ++x) {
-                            const size_t i = static_cast<size_t>(y) * w + x;
-                            cur[i] = static_cast<uint8_t>((cur[i] - r[i]) / 2 + 128);
-                        }
+    const int ref = DifferenceReference();
+    if (ref >= 0 && ref != stores.currentSlot) {
+        const int first = structure == kBottomField ? 1 : 0;
+        const int step = IsFieldPicture() ? 2 : 1;
+        for (int c = 0; c < 3; ++c) {
+            uint8_t* cur = stores.Plane(stores.currentSlot, c);
+            const uint8_t* r = stores.Plane(ref, c);
+            for (int y = first; y < h; y += step)
+                for (int x = 0; x < w; ++x) {
+                    const size_t i = static_cast<size_t>(y) * w + x;
+                    cur[i] = static_cast<uint8_t>((cur[i] - r[i]) / 2 + 128);
                 }
-            }
         }
     }
 
@@ -329,9 +339,10 @@ void PictureDecoder::FinishPicture() {
 bool PictureDecoder::RestoreUnitPictureState(TreeItem pictureItem) {
     if (!stores.Allocated() || !RestorePictureState(pictureItem)) return false;
     if (pictureItem != currentPicture) {
-        std::fill(overlay.begin(), overlay.end(), MotionOverlayRecord());
+        ClearOverlay();
         currentPicture = pictureItem;
     }
+    UpdateReferences();
     p_.poster.PostCommand(msg::kCommandFieldOption);
     return true;
 }
@@ -359,7 +370,7 @@ bool PictureDecoder::DecodeSlice(TreeItem sliceItem) {
     p_.v.slice = slice->second.header;
     ResetSliceState();
     SeekToPosition(slice->second.macroblocks);
-    if (displayType != display_type::kRaw) AdjustDisplayType(currentPicture, false, false);
+    if (displayType != display_type::kRaw) AdjustDisplayType(false, false);
     const bool ok = DecodeSliceMacroblocks(false);
     focusItem = sliceItem;
     return ok;
@@ -376,7 +387,7 @@ bool PictureDecoder::DecodeMacroblock(TreeItem macroblockItem) {
     std::memcpy(p_.v.mb.dcPredictor, rec.dcPredictor, sizeof rec.dcPredictor);
     WriteOverlay(rec);
     SeekToPosition(pos->second);
-    if (displayType != display_type::kRaw) AdjustDisplayType(picture, false, false);
+    if (displayType != display_type::kRaw) AdjustDisplayType(false, false);
     if (!DecodeBlocks(rec)) return false;
     ReconstructAndOutput(rec, blocks_, false, false);
     focusItem = macroblockItem;
@@ -387,12 +398,10 @@ bool PictureDecoder::DecodeSkippedMacroblock(TreeItem item) {
     CStreamState& st = p_.stream;
     const auto found = st.macroblockRecords.find(item);
     if (found == st.macroblockRecords.end()) return false;
-    MacroblockRecord rec = found->second;
+    const MacroblockRecord rec = found->second;
     const TreeItem picture = p_.tree.GetParentItem(p_.tree.GetParentItem(item));
     if (!RestoreUnitPictureState(picture)) return false;
-    if (displayType != display_type::kRaw) AdjustDisplayType(picture, false, false);
-    if (!rec.macroblock_motion_forward && !rec.macroblock_motion_backward)
-        rec.macroblock_motion_forward = 1;
+    if (displayType != display_type::kRaw) AdjustDisplayType(false, false);
     WriteOverlay(rec);
     OutputSkipped(rec, false, false);
     focusItem = item;
@@ -412,8 +421,7 @@ bool PictureDecoder::DecodeBlock(BlockResult& out, TreeItem blockItem) {
     int number = 0;
     if (text.empty() || text[0] != '#' || std::sscanf(text.c_str(), "#%d", &number) != 1)
         return false;
-    const int blockCount = st.blockCount > 12 ? 12 : st.blockCount;
-    if (number < 1 || number > blockCount) return false;
+    if (number < 1 || number > BlockCount()) return false;
     const int i = number - 1;
     BlockPlacement(i, rec, out);
     const auto pos = st.videoPositions.find(blockItem);
@@ -480,8 +488,6 @@ bool PictureDecoder::DecodeSilentMacroblock(int& previousAddress, bool storeMode
         for (int a = previousAddress + 1; a < address; ++a) {
             MacroblockRecord skipped;
             p_.macroblocks.MakeSkippedMacroblock(skipped, a);
-            if (!skipped.macroblock_motion_forward && !skipped.macroblock_motion_backward)
-                skipped.macroblock_motion_forward = 1;
             WriteOverlay(skipped);
             OutputSkipped(skipped, storeMode, true);
             ++mb.mbsParsedInSlice;
@@ -608,8 +614,7 @@ bool PictureDecoder::ReadCodedBlockPattern(MacroblockRecord& rec) {
 }
 
 bool PictureDecoder::DecodeBlocks(const MacroblockRecord& rec) {
-    const int blockCount = p_.stream.blockCount > 12 ? 12 : p_.stream.blockCount;
-    for (int i = 0; i < blockCount; ++i) {
+    for (int i = 0; i < BlockCount(); ++i) {
         BlockPlacement(i, rec, blocks_[i]);
         if (rec.coded[i]) {
             if (!DecodeBlockData(i, rec, blocks_[i])) return false;
@@ -748,8 +753,8 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
 // Prediction and output
 
 bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRecord& rec) {
-    int forward, backward;
-    if (!LookUpReferences(currentPicture, forward, backward)) return false;
+    if (!refs_.ok) return false;
+    const int forward = refs_.forward, backward = refs_.backward;
     const VideoState& v = p_.v;
     const int structure = v.coding.picture_structure;
     const int type = v.picture.picture_coding_type;
@@ -769,7 +774,9 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
                  ok;
         return ok;
     };
-    const bool flags[2] = {rec.macroblock_motion_forward != 0, rec.macroblock_motion_backward != 0};
+    // A macroblock with neither motion flag (in a P picture) predicts forward with its vectors.
+    const bool flags[2] = {rec.macroblock_motion_forward || !rec.macroblock_motion_backward,
+                           rec.macroblock_motion_backward != 0};
     const int slots[2] = {forward, backward};
     bool formed = false;
 
@@ -853,13 +860,7 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
 }
 
 void PictureDecoder::ApplyDifference(MacroblockSamples& ws, const MacroblockRecord& rec) const {
-    const int type = p_.v.picture.picture_coding_type;
-    if ((type != kPictureP && type != kPictureB) ||
-        (displayType != display_type::kDiff0 && displayType != display_type::kDiff1))
-        return;
-    int forward, backward;
-    if (!LookUpReferences(currentPicture, forward, backward)) return;
-    const int ref = type == kPictureP || displayType == display_type::kDiff0 ? forward : backward;
+    const int ref = DifferenceReference();
     if (ref < 0) return;
     const int x = rec.column * 16, y = rec.row * 16;
     if (x + 16 > stores.width || y + 16 > stores.height) return;
@@ -875,22 +876,14 @@ void PictureDecoder::ApplyDifference(MacroblockSamples& ws, const MacroblockReco
 
 void PictureDecoder::ReconstructAndOutput(const MacroblockRecord& rec, const BlockResult* blocks,
                                           bool storeMode, bool keepFocus) {
-    const CStreamState& st = p_.stream;
     bool raw = displayType == display_type::kRaw || rec.macroblock_intra;
     MacroblockSamples pred;
-    if (!raw) {
-        MacroblockRecord r = rec;
-        if (!r.macroblock_motion_forward && !r.macroblock_motion_backward)
-            r.macroblock_motion_forward = 1;
-        if (!FormPrediction(pred, r)) raw = true;
-    }
+    if (!raw && !FormPrediction(pred, rec)) raw = true;
     MacroblockSamples ws;
-    AssembleMacroblock(ws, blocks, st.blockCount > 12 ? 12 : st.blockCount, st.chroma_format,
-                       rec.dct_type, raw ? nullptr : &pred, raw, sat_);
+    AssembleMacroblock(ws, blocks, BlockCount(), p_.stream.chroma_format, rec.dct_type,
+                       raw ? nullptr : &pred, raw, sat_);
     if (storeMode) {
-        for (int c = 0; c < 3; ++c)
-            StoreComponent(stores.Plane(stores.currentSlot, c), stores.width, stores.height,
-                           p_.v.coding.picture_structure, rec.column * 16, rec.row * 16, ws.c[c]);
+        StoreMacroblock(ws, rec);
         return;
     }
     ApplyDifference(ws, rec);
@@ -905,9 +898,7 @@ void PictureDecoder::OutputSkipped(const MacroblockRecord& rec, bool storeMode, 
         if (!formed)
             for (auto& component : pred.c)
                 for (int16_t& s : component) s = 128;
-        for (int c = 0; c < 3; ++c)
-            StoreComponent(stores.Plane(stores.currentSlot, c), stores.width, stores.height,
-                           p_.v.coding.picture_structure, rec.column * 16, rec.row * 16, pred.c[c]);
+        StoreMacroblock(pred, rec);
         return;
     }
     if (formed) {
@@ -917,8 +908,19 @@ void PictureDecoder::OutputSkipped(const MacroblockRecord& rec, bool storeMode, 
     }
     ColourMacroblock cm;
     std::memset(cm.rows, p_.stream.greyColour, sizeof cm.rows);
+    Paint(cm, rec, keepFocus);
+}
+
+void PictureDecoder::StoreMacroblock(const MacroblockSamples& ws, const MacroblockRecord& rec) {
+    for (int c = 0; c < 3; ++c)
+        StoreComponent(stores.Plane(stores.currentSlot, c), stores.width, stores.height,
+                       p_.v.coding.picture_structure, rec.column * 16, rec.row * 16, ws.c[c]);
+}
+
+void PictureDecoder::Paint(ColourMacroblock& cm, const MacroblockRecord& rec, bool keepFocus) {
     cm.x = rec.column * 16;
     cm.y = rec.row * 16;
+    // The field option applies to frame pictures; a field picture paints its own lines.
     dib.PaintMacroblock(cm, IsFieldPicture() ? CPictureDib::kAllLines : fieldOption, keepFocus);
 }
 
@@ -927,9 +929,7 @@ void PictureDecoder::PaintSamples(const MacroblockSamples& ws, const MacroblockR
     ColourMacroblock cm;
     ConvertMacroblockToColour(cm, ws.c[0], ws.c[1], ws.c[2], colourMode, Factors(),
                               liveDeInterlace);
-    cm.x = rec.column * 16;
-    cm.y = rec.row * 16;
-    dib.PaintMacroblock(cm, IsFieldPicture() ? CPictureDib::kAllLines : fieldOption, keepFocus);
+    Paint(cm, rec, keepFocus);
 }
 
 void PictureDecoder::WriteOverlay(const MacroblockRecord& rec) {

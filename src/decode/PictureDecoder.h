@@ -102,7 +102,14 @@ class PictureDecoder {
     void SeekToPosition(const ItemPosition& pos);
     void ChooseSlot(TreeItem pictureItem, int entry);
     int FindCompleteEntry(TreeItem item) const;
-    void AdjustDisplayType(TreeItem pictureItem, bool intraCheck, bool newFrameCheck);
+    void AdjustDisplayType(bool intraCheck, bool newFrameCheck);
+    // Looks up the current picture's references once for the decode that follows: the stores
+    // do not change while a picture or unit is decoded.
+    void UpdateReferences();
+    // The slot "Diff[0]" or "Diff[1]" subtracts for the current picture, or -1 for none.
+    int DifferenceReference() const;
+    int BlockCount() const;
+    void ClearOverlay();
     void FinishPicture();
     void ResetSliceState();
     void DecodeSliceHeaderAndMacroblocks(uint32_t code);
@@ -119,6 +126,8 @@ class PictureDecoder {
     void ApplyDifference(MacroblockSamples& ws, const MacroblockRecord& rec) const;
     void OutputSkipped(const MacroblockRecord& rec, bool storeMode, bool keepFocus);
     void PaintSamples(const MacroblockSamples& ws, const MacroblockRecord& rec, bool keepFocus);
+    void StoreMacroblock(const MacroblockSamples& ws, const MacroblockRecord& rec);
+    void Paint(ColourMacroblock& cm, const MacroblockRecord& rec, bool keepFocus);
     void WriteOverlay(const MacroblockRecord& rec);
     void BlockPlacement(int i, const MacroblockRecord& rec, BlockResult& out) const;
     ColourFactors Factors() const;
@@ -130,6 +139,11 @@ class PictureDecoder {
 
     CSyntaxParser& p_;
     SaturationTable sat_;
+    struct References {
+        bool ok = false;
+        int forward = -1;
+        int backward = -1;
+    } refs_;
     int16_t flatValue_[4096] = {};
     bool flatKnown_[4096] = {};
     TreeItem rememberedParent_ = 0;

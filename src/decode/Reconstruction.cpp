@@ -186,29 +186,26 @@ void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int b
     // A block that was not coded is one value throughout, and so is everything made of such
     // blocks alone.
     auto flat = [&](int i) { return i >= blockCount || blocks[i].notCoded; };
-    // Luma and 4:4:4 chroma: four blocks, top-left, top-right, bottom-left, bottom-right.
+    // The blocks each component is made of: four (luma and 4:4:4 chroma: top-left, top-right,
+    // bottom-left, bottom-right), an upper and a lower one (4:2:2), or one (4:2:0).
     static constexpr int kQuads[3][4] = {{0, 1, 2, 3}, {4, 8, 6, 10}, {5, 9, 7, 11}};
-    const int components = 3;
-    for (int c = 0; c < components; ++c) {
+    for (int c = 0; c < 3; ++c) {
+        const int count = c == 0 || chromaFormat == 3 ? 4 : chromaFormat == 2 ? 2 : 1;
+        const int first = c == 2 ? 5 : 4;  // the chroma component's upper block
+        const int src[4] = {count == 4 ? kQuads[c][0] : first,
+                            count == 4 ? kQuads[c][1] : first + 2, kQuads[c][2], kQuads[c][3]};
+        bool allFlat = true;
+        for (int k = 0; k < count; ++k) allFlat = allFlat && flat(src[k]);
         int16_t* o = out.c[c];
-        const bool allFlat = c == 0 || chromaFormat == 3
-                                 ? flat(kQuads[c][0]) && flat(kQuads[c][1]) && flat(kQuads[c][2]) &&
-                                       flat(kQuads[c][3])
-                             : chromaFormat == 2 ? flat(c == 1 ? 4 : 5) && flat(c == 1 ? 6 : 7)
-                                                 : flat(c == 1 ? 4 : 5);
-        if (allFlat) {
-            const int16_t value = half(c == 0 || chromaFormat == 3 ? kQuads[c][0]
-                                       : c == 1                    ? 4
-                                                                   : 5)[0];
-            std::fill(o, o + 256, value);
-        } else if (c == 0 || chromaFormat == 3) {
+        if (allFlat)
+            std::fill(o, o + 256, half(src[0])[0]);
+        else if (count == 4)
             for (int q = 0; q < 4; ++q)
-                Place8x8(o, half(kQuads[c][q]), (q % 2) * 8, (q / 2) * 8, fieldDct);
-        } else if (chromaFormat == 2) {
-            Upsample422(o, half(c == 1 ? 4 : 5), half(c == 1 ? 6 : 7), fieldDct);
-        } else {
-            Upsample420(o, half(c == 1 ? 4 : 5));
-        }
+                Place8x8(o, half(src[q]), (q % 2) * 8, (q / 2) * 8, fieldDct);
+        else if (count == 2)
+            Upsample422(o, half(src[0]), half(src[1]), fieldDct);
+        else
+            Upsample420(o, half(src[0]));
     }
     if (!raw && prediction) {
         for (int c = 0; c < 3; ++c)

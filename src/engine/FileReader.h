@@ -93,7 +93,6 @@ class FileReader {
 
     int64_t fileOffset() const { return fileOffset_; }
     int bitOffset() const { return bitOffset_; }
-    void SkipBitsSlow(int n);
     uint32_t Window() const {
         if (AtEnd()) return 0;
         const uint8_t* p = buf_ + pos_;
@@ -109,6 +108,7 @@ class FileReader {
     int64_t progressStep = 1;
 
   private:
+    void SkipBitsSlow(int n);
     void Step() {
         ++pos_;
         ++fileOffset_;

@@ -117,11 +117,10 @@ class ItemMap {
     }
     void Grow() {
         const size_t capacity = tags_.empty() ? 16 : tags_.size() * 2;
-        std::vector<uint32_t> oldTags(capacity, 0);
+        std::vector<uint32_t> oldTags = std::exchange(tags_, std::vector<uint32_t>(capacity, 0));
         // Slots are raw storage: only slots whose tag is set hold an entry.
-        Slots oldSlots(static_cast<value_type*>(::operator new(capacity * sizeof(value_type))));
-        oldTags.swap(tags_);
-        oldSlots.swap(slots_);
+        Slots oldSlots = std::exchange(
+            slots_, Slots(static_cast<value_type*>(::operator new(capacity * sizeof(value_type)))));
         mask_ = capacity - 1;
         shift_ = 64;
         for (size_t c = capacity; c > 1; c >>= 1) --shift_;

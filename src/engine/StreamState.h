@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include "engine/ItemMap.h"
 #include "engine/TreeStore.h"
@@ -68,7 +67,9 @@ inline constexpr uint32_t kPayloadListed = 1280;
 inline constexpr uint32_t kVirtual = 0xFFFF0000;
 }  // namespace kind
 
-inline bool IsVirtual(uint32_t data) { return (data >> 16) == 0xFFFF; }
+inline bool IsVirtual(uint32_t data) {
+    return (data >> 16) == 0xFFFF;
+}
 
 // Icons of the tree.
 namespace image {
@@ -98,7 +99,6 @@ inline constexpr int kDecoded = 28;
 inline constexpr int kError = 35;
 inline constexpr int kInvalidFile = 36;
 }  // namespace image
-
 
 // The four colour conversion factors (16.16 fixed point) of a matrix_coefficients code, and
 // the code they were chosen for.
@@ -157,7 +157,7 @@ struct StreamCounters {
 };
 
 class CStreamState {
-public:
+  public:
     uint8_t streamType = kUnknownStream;
     uint8_t mpegVersion = kMpegUnknown;
     bool invalidFile = false;
@@ -176,15 +176,15 @@ public:
     ItemMap<uint16_t> payloadSizes;
     // Video-layer records, emptied together when the video root item is deleted.
     ItemMap<ItemPosition> videoPositions;
-    ItemMap<GopRecord> gopRecords;                        // GOP item
-    ItemMap<PictureRecord> pictureRecords;                // picture item
-    ItemMap<QuantMatrixRecord> quantMatrixRecords;        // picture item
-    ItemMap<PredictionFramesRecord> predictionFrames;     // picture item
-    ItemMap<PictureCodingRecord> pictureCodingRecords;    // picture item
-    ItemMap<PictureDisplayRecord> pictureDisplayRecords;  // picture item
+    ItemMap<GopRecord> gopRecords;                          // GOP item
+    ItemMap<PictureRecord> pictureRecords;                  // picture item
+    ItemMap<QuantMatrixRecord> quantMatrixRecords;          // picture item
+    ItemMap<PredictionFramesRecord> predictionFrames;       // picture item
+    ItemMap<PictureCodingRecord> pictureCodingRecords;      // picture item
+    ItemMap<PictureDisplayRecord> pictureDisplayRecords;    // picture item
     ItemMap<SpatialScalableRecord> spatialScalableRecords;  // extension item
-    ItemMap<SliceRecord> sliceRecords;                    // slice item
-    ItemMap<MacroblockRecord> macroblockRecords;          // macroblock item, coded or skipped
+    ItemMap<SliceRecord> sliceRecords;                      // slice item
+    ItemMap<MacroblockRecord> macroblockRecords;            // macroblock item, coded or skipped
     ItemMap<int16_t> blockRecords;  // block item: its component's DC predictor before it
 
     StreamCounters counters;

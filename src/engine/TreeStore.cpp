@@ -7,10 +7,6 @@
 
 namespace bitloupe {
 
-namespace {
-constexpr size_t kChunkSize = size_t{1} << 21;
-}
-
 void TreeStore::BlockDeleter::operator()(void* p) const {
     if (p) munmap(p, kBlockBytes);
 }
@@ -64,7 +60,7 @@ std::vector<TreeItem>& TreeStore::ChildrenOf(TreeItem parent) {
 uint32_t TreeStore::StoreText(std::string_view text, uint8_t* len) {
     if (text.size() > kMaxText) text = text.substr(0, kMaxText);
     *len = static_cast<uint8_t>(text.size());
-    if (chunks_.empty() || chunkUsed_ + text.size() > kChunkSize) {
+    if (chunks_.empty() || chunkUsed_ + text.size() > kBlockBytes) {
         chunks_.push_back(MapBlock());
         chunkUsed_ = 0;
     }
@@ -78,7 +74,7 @@ uint32_t TreeStore::StoreText(std::string_view text, uint8_t* len) {
 
 std::string_view TreeStore::TextOf(const Node& n) const {
     const char* base = static_cast<const char*>(chunks_[n.textRef >> kChunkBits].get());
-    return std::string_view(base + (n.textRef & (kChunkSize - 1)), n.textLen);
+    return std::string_view(base + (n.textRef & (kBlockBytes - 1)), n.textLen);
 }
 
 void TreeStore::Renumber(std::vector<TreeItem>& list, size_t from) {
@@ -89,9 +85,9 @@ TreeItem TreeStore::InsertItem(std::string_view text, int image, uint32_t data, 
                                TreeItem after) {
     auto lock = Lock();
     if (parent != kTreeRoot && !Find(parent)) return 0;
-    // Texts live in 1 MiB chunks addressed by 32 bits: 4096 chunks at most.
+    // Texts live in 2 MiB chunks addressed by 32 bits: 2048 chunks at most.
     if (chunks_.size() >= (size_t{1} << (32 - kChunkBits)) - 1 &&
-        chunkUsed_ + text.size() > kChunkSize)
+        chunkUsed_ + text.size() > kBlockBytes)
         return 0;
     if (next_ >= 0xFFFFFF00u) return 0;
 
@@ -346,7 +342,7 @@ size_t TreeStore::MemoryBytes() const {
     size_t bytes = nodeBlocks_.size() * kBlockBytes + roots_.capacity() * sizeof(TreeItem);
     for (size_t i = 0; i < nodeCount_; ++i)
         bytes += NodeAt(i).children.capacity() * sizeof(TreeItem);
-    bytes += chunks_.size() ? (chunks_.size() - 1) * kChunkSize + chunkUsed_ : 0;
+    bytes += chunks_.size() ? (chunks_.size() - 1) * kBlockBytes + chunkUsed_ : 0;
     return bytes;
 }
 

@@ -130,7 +130,7 @@ class TreeStore {
         void operator()(void* p) const;
     };
     using Block = std::unique_ptr<void, BlockDeleter>;
-    static constexpr size_t kBlockBytes = size_t{1} << 21;
+    static constexpr size_t kBlockBytes = size_t{1} << kChunkBits;  // a text chunk is a block
     static constexpr size_t kNodesPerBlock = kBlockBytes / sizeof(Node);
     static Block MapBlock();
     Node& NodeAt(size_t i) {

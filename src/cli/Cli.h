@@ -1,0 +1,45 @@
+// What the commands of bitloupe-cli share: the exit codes, the engine wired to the command
+// line's surroundings, and number parsing.
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+
+#include "engine/Host.h"
+#include "engine/StreamState.h"
+#include "engine/SyntaxParser.h"
+#include "engine/TreeStore.h"
+
+namespace bitloupe::cli {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;    // usage or I/O error
+constexpr int kExitRefused = 2;  // the file was refused; the message is on stderr
+
+// The engine with recording surroundings whose messages go to stderr, and no dialog shown.
+struct CliEngine {
+    TreeStore tree;
+    CStreamState stream;
+    RecordingHost host;
+    ParseDialog dialog;
+    RecordingPoster poster;
+    CSyntaxParser parser{stream, tree, host, dialog, poster};
+
+    CliEngine() {
+        host.echoToStderr = true;
+        dialog.visible = false;
+    }
+};
+
+// A whole non-negative number in the given base (0: decimal, 0x hex or 0 octal, as C reads it).
+inline bool ParseNonNegative(const char* s, int64_t& value, int base) {
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(s, &end, base);
+    if (errno || !end || end == s || *end || v < 0) return false;
+    value = v;
+    return true;
+}
+
+}  // namespace bitloupe::cli
