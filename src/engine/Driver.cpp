@@ -227,8 +227,8 @@ void CSyntaxParser::SetupProgress() {
 
 void CSyntaxParser::ParseSequenceLevel(bool ui) {
     if (ui) {
-        dialog.sliderPosition = 0;
-        dialog.selectionStart = dialog.selectionEnd = 0;
+        dialog.UpdateProgress(0);
+        dialog.SetSelectionStartFromOffset(-1);
         if (stream.streamType == kProgramStream) {
             DeleteSystemItem();
             InsertSystemItem();
@@ -270,11 +270,17 @@ done:
     }
 }
 
-void CSyntaxParser::ParseSystemStream() {
+void CSyntaxParser::BeginSystemParse() {
     if (stream.videoItem) tree.Collapse(stream.videoItem);
     if (dialog.cleanTree && stream.systemItem) DeleteSystemItem();
     if (!stream.systemItem) InsertSystemItem();
     tree.SelectItem(stream.systemItem);
+    begun_ = true;
+}
+
+void CSyntaxParser::ParseSystemStream() {
+    if (!begun_) BeginSystemParse();
+    begun_ = false;
 
     const int64_t start = dialog.startOffset;
     if (start > 0) emit.InsertVirtual("......", stream.systemItem);
@@ -307,6 +313,7 @@ void CSyntaxParser::ParseSystemStream() {
     }
 
     if (start > 0) emit.InsertVirtual("......", stream.systemItem);
+    ReportOutOfMemory();
     if (!dialog.IsStopped()) dialog.ResetToIdle();
     if (system.firstVideoPacketItem) {
         tree.SelectItem(system.firstVideoPacketItem);
@@ -315,10 +322,9 @@ void CSyntaxParser::ParseSystemStream() {
     tree.EnsureVisible(stream.systemItem);
 }
 
-void CSyntaxParser::ParseVideoStream() {
+void CSyntaxParser::BeginVideoParse() {
     const bool programStream = UsesPayload();
     const bool both = programStream && dialog.mode == kModeBoth;
-    silentSystemLayer = !both;
 
     if (programStream && both) {
         if (dialog.cleanTree && stream.systemItem) DeleteSystemItem();
@@ -329,6 +335,15 @@ void CSyntaxParser::ParseVideoStream() {
     if (dialog.cleanTree && stream.videoItem) DeleteVideoItem();
     if (!stream.videoItem) InsertVideoItem();
     tree.SelectItem(stream.videoItem);
+    begun_ = true;
+}
+
+void CSyntaxParser::ParseVideoStream() {
+    if (!begun_) BeginVideoParse();
+    begun_ = false;
+    const bool programStream = UsesPayload();
+    const bool both = programStream && dialog.mode == kModeBoth;
+    silentSystemLayer = !both;
 
     v.currentGopItem = v.currentPictureItem = stream.videoItem;
     v.firstPictureItem = 0;
@@ -377,7 +392,7 @@ void CSyntaxParser::ParseVideoStream() {
                                            : stream.counters.pictureCount;
                 if (count < static_cast<uint32_t>(dialog.pictureNumber)) {
                     if (v.currentPictureItem != v.currentGopItem)
-                        tree.DeleteItem(v.currentPictureItem);
+                        tree.DeleteItemLater(v.currentPictureItem);
                     v.currentPictureItem = v.currentGopItem;
                     continue;
                 }
@@ -388,12 +403,12 @@ void CSyntaxParser::ParseVideoStream() {
             }
             if (!v.firstPictureItem) v.firstPictureItem = v.currentPictureItem;
             if (justStarted) {
-                dialog.startOffset = GetBytePosition();
-                dialog.SetSelectionStartFromOffset();
+                dialog.SetSelectionStartFromOffset(GetBytePosition());
                 if (v.picturesInGop >= 2) {
+                    // Marks the pictures passed over, right after the GOP header.
                     const TreeItem first = tree.GetChildItem(v.currentGopItem);
-                    tree.InsertItem("......", image::kVirtual, kind::kVirtual, v.currentGopItem,
-                                    first ? first : kInsertFirst);
+                    tree.InsertItemLater("......", image::kVirtual, kind::kVirtual,
+                                         v.currentGopItem, first ? first : kInsertFirst);
                 }
             }
             continue;
@@ -420,7 +435,7 @@ void CSyntaxParser::ParseVideoStream() {
                     tree.Collapse(v.currentPictureItem);
                 } else if (v.currentGopItem != stream.videoItem) {
                     // A GOP passed over while seeking the start picture.
-                    tree.DeleteItem(v.currentGopItem);
+                    tree.DeleteItemLater(v.currentGopItem);
                     v.currentGopItem = v.currentPictureItem = stream.videoItem;
                 }
                 if (dialog.startFromPicture && stream.counters.gopCount == 0)
@@ -435,7 +450,7 @@ void CSyntaxParser::ParseVideoStream() {
         tree.Collapse(v.currentGopItem);
         tree.Collapse(v.currentPictureItem);
     }
-    if (AllocatePictureBuffers && !AllocatePictureBuffers()) {
+    if (!ReportOutOfMemory() && AllocatePictureBuffers && !AllocatePictureBuffers()) {
         host.MessageBox(msg::kOutOfMemory, msg::kWarningCaption, MsgIcon::None, MsgButtons::Ok);
     }
     if (tree.GetParentItem(v.firstPictureItem) != v.currentGopItem)
@@ -454,6 +469,12 @@ void CSyntaxParser::ParseVideoStream() {
         tree.EnsureVisible(v.firstPictureItem);
     }
     tree.EnsureVisible(stream.videoItem);
+}
+
+bool CSyntaxParser::ReportOutOfMemory() {
+    if (!tree.OutOfMemory()) return false;
+    host.MessageBox(msg::kOutOfMemory, msg::kWarningCaption, MsgIcon::None, MsgButtons::Ok);
+    return true;
 }
 
 }  // namespace bitloupe

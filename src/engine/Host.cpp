@@ -26,6 +26,7 @@ void ParseDialog::SetPaused(bool paused) {
 void ParseDialog::SetParseRunning(bool running) {
     std::lock_guard<std::mutex> lock(gateMutex_);
     running_ = running;
+    parseRunning_.store(running, std::memory_order_release);
     gateCv_.notify_all();
 }
 
@@ -40,41 +41,27 @@ void ParseDialog::Block() {
 
 int64_t ParseDialog::SetupSlider(int64_t size) {
     fileSize = size;
-    if (sliderPosition > 0) {
-        sliderPosition = 0;
-        selectionStart = selectionEnd = 0;
-    }
     const int64_t step = sliderRange > 0 ? size / sliderRange : size;
     UpdateProgress(0);
+    SetSelectionStartFromOffset(-1);
     return step < 1 ? 1 : step;
 }
 
-void ParseDialog::UpdateProgress(int64_t offset) {
-    if (fileSize <= 0) return;
-    const int pos = static_cast<int>(static_cast<double>(sliderRange) *
-                                     static_cast<double>(offset) / static_cast<double>(fileSize));
-    if (pos == sliderPosition) return;
-    sliderPosition = pos;
-    if (!IsStopped() && !IsPaused()) {
-        if (selectionStart < pos) {
-            selectionEnd = pos;
-        } else {
-            selectionEnd = selectionStart;
-        }
-    }
+int ParseDialog::SliderPositionFor(int64_t offset) const {
+    if (fileSize <= 0) return 0;
+    return static_cast<int>(static_cast<double>(sliderRange) * static_cast<double>(offset) /
+                            static_cast<double>(fileSize));
 }
 
-void ParseDialog::SetSelectionStartFromOffset() {
-    if (fileSize <= 0) return;
-    selectionStart = static_cast<int>(static_cast<double>(sliderRange) *
-                                      static_cast<double>(startOffset) /
-                                      static_cast<double>(fileSize));
+int64_t ParseDialog::OffsetForSliderPosition(int position) const {
+    if (sliderRange <= 0) return 0;
+    return static_cast<int64_t>(static_cast<double>(fileSize) * static_cast<double>(position) /
+                                static_cast<double>(sliderRange));
 }
 
 void ParseDialog::ResetToIdle() {
     stopped.store(true);
     if (IsPaused()) SetPaused(false);
-    parseEnabled = true;
 }
 
 }  // namespace bitloupe

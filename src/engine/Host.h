@@ -1,6 +1,25 @@
 // What the engine needs from its surroundings: message boxes and beeps (the host), the state
 // of the parsing dialog, and a way to post command ids to the main window. The desktop
 // application, the command-line tool and the tests each supply their own.
+//
+// Which thread calls what
+// -----------------------
+// The interface thread runs every window, command and decoder; a parse or an on-demand
+// macroblock parse runs on the one parse thread (`ParseThread`).
+//
+// Host: the interface thread may ask anything and waits for the answer. The parse thread only
+//   tells (`MsgButtons::Ok`) and beeps; it never asks a question and never touches the wait
+//   cursor. A host may therefore show a message of the parse thread later, on the interface
+//   thread, and return at once: the parse never waits for the user, so it can never wait for
+//   an interface thread that is itself waiting at the pause gate.
+// CommandPoster: callable from either thread; the command runs later on the interface thread.
+//   The parse thread posts `msg::kCommandWorkerFinished` as its last act.
+// ParseDialog: the interface thread writes the request (mode to pictureNumber, fileSize,
+//   sliderRange) only while no parse runs, and the parse reads it as it starts and while it
+//   runs. The parse reports progress through atomics (`UpdateProgress`,
+//   `SetSelectionStartFromOffset`) that the interface polls, and ends with `ResetToIdle`,
+//   which only sets the stop flag. Stop and pause are the interface thread's; the parse
+//   thread waits at the pause gate between runs of scanned bytes and between macroblocks.
 #pragma once
 
 #include <atomic>
@@ -63,14 +82,13 @@ inline constexpr int kModeProgramStreamOnly = 0;
 inline constexpr int kModeVideoOnly = 1;
 inline constexpr int kModeBoth = 2;
 
-// The parsing dialog's state as the engine sees it. The flags are written by the user-interface
-// thread and read by the parse thread, hence atomics. Pause is cooperative: the parse's byte
-// scans call `WaitWhilePaused`, which blocks while the dialog is paused.
+// The parsing dialog's state as the engine sees it (thread rules above). Pause is cooperative:
+// the parse's scans call `WaitWhilePaused`, which blocks while the dialog is paused.
 class ParseDialog {
 public:
     virtual ~ParseDialog() = default;
 
-    // Control values, read when a parse starts.
+    // The request: control values, read when a parse starts.
     int mode = kModeVideoOnly;
     int64_t startOffset = 0;
     bool cleanTree = true;
@@ -79,10 +97,8 @@ public:
     int pictureNumber = 1;
     int64_t fileSize = 100;
     int sliderRange = 1000;
-    int sliderPosition = 0;
-    int selectionStart = 0;
-    int selectionEnd = 0;  // selection range selectionStart..selectionEnd, empty when equal
-    bool visible = true;
+    // Whether the dialog is shown: progress is reported only then.
+    std::atomic<bool> visible{true};
 
     std::atomic<bool> stopped{true};
 
@@ -103,20 +119,34 @@ public:
     }
     // Marks whether a parse thread is running, for `SetPaused` to know whether to wait.
     void SetParseRunning(bool running);
+    bool ParseRunning() const { return parseRunning_.load(std::memory_order_acquire); }
 
     // Sets up the slider for a newly opened file; returns the progress step in bytes.
-    int64_t SetupSlider(int64_t size);
-    // Moves the progress indicator to the given file offset.
-    virtual void UpdateProgress(int64_t offset);
-    void SetSelectionStartFromOffset();
-    // Returns the dialog to idle: stopped, the Parse button enabled again.
-    virtual void ResetToIdle();
+    virtual int64_t SetupSlider(int64_t size);
+    // Progress sink of the parse thread: the file offset reached, and the offset where the
+    // parse really began after seeking a start picture (-1 for none).
+    void UpdateProgress(int64_t offset) { progress_.store(offset, std::memory_order_relaxed); }
+    void SetSelectionStartFromOffset(int64_t offset) {
+        selectionStartOffset_.store(offset, std::memory_order_relaxed);
+    }
+    int64_t ProgressOffset() const { return progress_.load(std::memory_order_relaxed); }
+    int64_t SelectionStartOffset() const {
+        return selectionStartOffset_.load(std::memory_order_relaxed);
+    }
+    // The slider's arithmetic: the position of a file offset, and the offset of a position.
+    int SliderPositionFor(int64_t offset) const;
+    int64_t OffsetForSliderPosition(int position) const;
+    // Ends the parse as the Stop button does: stopped, and let go if paused.
+    void ResetToIdle();
     virtual void SetParseEnabled(bool enabled) { parseEnabled = enabled; }
     bool parseEnabled = false;
 
 private:
     void Block();
     std::atomic<bool> paused_{false};
+    std::atomic<bool> parseRunning_{false};
+    std::atomic<int64_t> progress_{0};
+    std::atomic<int64_t> selectionStartOffset_{-1};
     std::mutex gateMutex_;
     std::condition_variable gateCv_;
     bool waiting_ = false;

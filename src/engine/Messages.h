@@ -7,6 +7,8 @@ namespace bitloupe::msg {
 inline constexpr int kCommandRedisplay = 33000;
 inline constexpr int kCommandDisplayTypeChanged = 33001;
 inline constexpr int kCommandFieldOption = 33002;
+// Posted by the parse thread as its last act: the worker has finished.
+inline constexpr int kCommandWorkerFinished = 33010;
 
 inline constexpr const char* kAppCaption = "Bitloupe";
 inline constexpr const char* kErrorCaption = "Error";

@@ -7,12 +7,15 @@
 #include <thread>
 
 #include "engine/Host.h"
+#include "engine/Messages.h"
 
 namespace bitloupe {
 
 class ParseThread {
 public:
-    explicit ParseThread(ParseDialog& dialog) : dialog_(dialog) {}
+    // With a poster, the thread posts msg::kCommandWorkerFinished as its last act.
+    explicit ParseThread(ParseDialog& dialog, CommandPoster* poster = nullptr)
+        : dialog_(dialog), poster_(poster) {}
     ~ParseThread() { Join(); }
     ParseThread(const ParseThread&) = delete;
     ParseThread& operator=(const ParseThread&) = delete;
@@ -27,6 +30,7 @@ public:
             driver();
             dialog_.SetParseRunning(false);
             running_ = false;
+            if (poster_) poster_->PostCommand(msg::kCommandWorkerFinished);
         });
         return true;
     }
@@ -37,6 +41,7 @@ public:
 
 private:
     ParseDialog& dialog_;
+    CommandPoster* poster_;
     std::thread thread_;
     std::atomic<bool> running_{false};
 };

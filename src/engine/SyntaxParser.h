@@ -117,7 +117,13 @@ public:
     void AddFileInfo();
     void AddStreamTypeItem();
     void ParseSequenceLevel(bool ui);
+    // The drivers. Each begins with the changes to the root items that its parse makes first
+    // (deleting the old branch when the tree is cleaned, inserting the new root): the
+    // interface thread makes them with Begin...Parse before it starts the parse thread, which
+    // then only appends. Called without Begin first, a driver makes them itself.
+    void BeginSystemParse();
     void ParseSystemStream();
+    void BeginVideoParse();
     void ParseVideoStream();
     // Closes the open file (for a refused file).
     void CloseFile() { file.Close(); }
@@ -138,12 +144,25 @@ private:
     void InsertSystemItem();
     void InsertVideoItem();
     void SetupProgress();
+public:
     // Stop and pause handling of the start-code scans, tested before each run of scanned bytes
-    // (at most one chunk): waits while paused, then tells whether the user asked to stop.
+    // (at most one chunk): waits while paused, then tells whether the user asked to stop or
+    // the tree ran out of memory.
     bool ShouldStop() {
         dialog.WaitWhilePaused();
-        return dialog.IsStopped();
+        return dialog.IsStopped() || tree.OutOfMemory();
     }
+    // The same for the on-demand macroblock parses, tested between macroblocks: they stop only
+    // when they run on the parse thread (a caller that parses synchronously has no Stop).
+    bool ShouldStopOnDemand() {
+        dialog.WaitWhilePaused();
+        return (dialog.ParseRunning() && dialog.IsStopped()) || tree.OutOfMemory();
+    }
+    // Shows "Out of memory!" when the tree ran out of it; true then.
+    bool ReportOutOfMemory();
+
+private:
+    bool begun_ = false;
 
     struct Checkpoint {
         ItemPosition position;

@@ -2,6 +2,8 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <new>
 
@@ -12,6 +14,7 @@ void TreeStore::BlockDeleter::operator()(void* p) const {
 }
 
 TreeStore::Block TreeStore::MapBlock() {
+    if (blockLimit_ && blocksMapped_ >= blockLimit_) throw std::bad_alloc();
     // Over-map by one block and trim, so the block starts on a 2 MiB boundary and can be one
     // huge page.
     const size_t span = 2 * kBlockBytes;
@@ -27,11 +30,13 @@ TreeStore::Block TreeStore::MapBlock() {
 #ifdef MADV_HUGEPAGE
     madvise(block, kBlockBytes, MADV_HUGEPAGE);
 #endif
+    ++blocksMapped_;
     return Block(block);
 }
 
 void TreeStore::DestroyNodes() {
     for (size_t i = 0; i < nodeCount_; ++i) NodeAt(i).~Node();
+    blocksMapped_ -= nodeBlocks_.size();
     nodeBlocks_.clear();
     nodeCount_ = 0;
 }
@@ -81,9 +86,10 @@ void TreeStore::Renumber(std::vector<TreeItem>& list, size_t from) {
     for (size_t i = from; i < list.size(); ++i) Find(list[i])->row = static_cast<uint32_t>(i);
 }
 
-TreeItem TreeStore::InsertItem(std::string_view text, int image, uint32_t data, TreeItem parent,
-                               TreeItem after) {
-    auto lock = Lock();
+TreeItem TreeStore::InsertLocked(std::string_view text, int image, uint32_t data,
+                                 TreeItem parent, TreeItem after, bool dryRun, bool* announce,
+                                 uint32_t* row) {
+    if (outOfMemory_.load(std::memory_order_relaxed)) return 0;
     if (parent != kTreeRoot && !Find(parent)) return 0;
     // Texts live in 2 MiB chunks addressed by 32 bits: 2048 chunks at most.
     if (chunks_.size() >= (size_t{1} << (32 - kChunkBits)) - 1 &&
@@ -91,40 +97,92 @@ TreeItem TreeStore::InsertItem(std::string_view text, int image, uint32_t data, 
         return 0;
     if (next_ >= 0xFFFFFF00u) return 0;
 
+    std::vector<TreeItem>& siblings = ChildrenOf(parent);
     size_t pos;
-    {
-        std::vector<TreeItem>& siblings = ChildrenOf(parent);
-        if (after == kInsertLast) {
-            pos = siblings.size();
-        } else if (after == kInsertFirst) {
-            pos = 0;
-        } else {
-            const Node* a = Find(after);
-            if (!a || a->parent != parent) return 0;
-            pos = a->row + 1;
-        }
+    if (after == kInsertLast) {
+        pos = siblings.size();
+    } else if (after == kInsertFirst) {
+        pos = 0;
+    } else {
+        const Node* a = Find(after);
+        if (!a || a->parent != parent) return 0;
+        pos = a->row + 1;
+    }
+    uint32_t& published = PublishedOf(parent);
+    *row = static_cast<uint32_t>(pos);
+    *announce = pos < published;
+    if (dryRun) return 0;  // the caller only wanted to know the row
+
+    // Everything that can fail comes first, so a failure leaves the tree as it was.
+    uint8_t textLen = 0;
+    uint32_t textRef = 0;
+    try {
+        if (nodeCount_ / kNodesPerBlock == nodeBlocks_.size()) nodeBlocks_.push_back(MapBlock());
+        if (siblings.size() == siblings.capacity())
+            siblings.reserve(siblings.empty() ? 4 : siblings.capacity() * 2);
+        textRef = StoreText(text, &textLen);
+    } catch (const std::bad_alloc&) {
+        outOfMemory_.store(true, std::memory_order_relaxed);
+        return 0;
     }
 
     const TreeItem handle = next_++;
-    if (nodeCount_ / kNodesPerBlock == nodeBlocks_.size()) nodeBlocks_.push_back(MapBlock());
     Node& n = *new (&NodeAt(nodeCount_)) Node();
     ++nodeCount_;
     n.parent = parent;
     n.data = data;
     n.image = static_cast<uint8_t>(image < 0 || image > 255 ? 0 : image);
     n.flags = kAlive;
-    n.textRef = StoreText(text, &n.textLen);
+    n.textRef = textRef;
+    n.textLen = textLen;
     n.row = static_cast<uint32_t>(pos);
     ++alive_;
 
-    std::vector<TreeItem>& siblings = ChildrenOf(parent);
     if (pos == siblings.size()) {
         siblings.push_back(handle);
     } else {
         siblings.insert(siblings.begin() + static_cast<std::ptrdiff_t>(pos), handle);
         Renumber(siblings, pos + 1);
     }
-    if (observer_) observer_->ItemInserted(parent, static_cast<uint32_t>(pos), handle);
+    if (*announce) {
+        ++published;  // the view was told of this row
+    } else if (publishing_) {
+        if (parent == kTreeRoot) {
+            rootDirty_ = true;
+        } else if (Node* p = Find(parent); !(p->flags & kDirty)) {
+            p->flags |= kDirty;
+            dirty_.push_back(parent);
+        }
+    }
+    return handle;
+}
+
+TreeItem TreeStore::InsertItem(std::string_view text, int image, uint32_t data, TreeItem parent,
+                               TreeItem after) {
+    bool announce = false;
+    uint32_t row = 0;
+    if (after != kInsertLast) {
+        if (!OnInterfaceThread()) {
+            assert(!"only the interface thread inserts before the last child");
+            InsertItemLater(text, image, data, parent, after);
+            return 0;
+        }
+        if (observer_) {
+            // A dry run tells whether the view must hear of it first.
+            {
+                auto lock = Lock();
+                InsertLocked(text, image, data, parent, after, true, &announce, &row);
+            }
+            if (announce) observer_->RowAboutToBeInserted(parent, row);
+        }
+    }
+    TreeItem handle;
+    {
+        auto lock = Lock();
+        bool shown = false;
+        handle = InsertLocked(text, image, data, parent, after, false, &shown, &row);
+    }
+    if (announce) observer_->RowInserted();
     return handle;
 }
 
@@ -145,29 +203,100 @@ void TreeStore::KillBranch(TreeItem item) {
     }
 }
 
+void TreeStore::DeleteAll() {
+    DestroyNodes();
+    roots_.clear();
+    blocksMapped_ -= chunks_.size();
+    chunks_.clear();
+    chunkUsed_ = 0;
+    alive_ = 0;
+    base_ = next_;
+    selected_ = visible_ = 0;
+    rootPublished_ = 0;
+    rootDirty_ = false;
+    dirty_.clear();
+    record_ = TreeChanges();
+    deferred_.clear();
+    outOfMemory_.store(false, std::memory_order_relaxed);
+}
+
 void TreeStore::DeleteItem(TreeItem item) {
-    auto lock = Lock();
-    if (item == kTreeRoot) {
-        if (observer_) observer_->AllRemoved();
-        DestroyNodes();
-        roots_.clear();
-        chunks_.clear();
-        chunkUsed_ = 0;
-        alive_ = 0;
-        base_ = next_;
-        selected_ = visible_ = 0;
+    if (!OnInterfaceThread()) {
+        assert(!"only the interface thread deletes items");
+        DeleteItemLater(item);
         return;
     }
-    Node* n = Find(item);
-    if (!n) return;
-    const TreeItem parent = n->parent;
-    const uint32_t row = n->row;
-    if (observer_) observer_->ItemAboutToBeRemoved(parent, row, item);
-    std::vector<TreeItem>& siblings = ChildrenOf(parent);
-    siblings.erase(siblings.begin() + row);
-    Renumber(siblings, row);
-    KillBranch(item);
-    if (observer_) observer_->ItemRemoved(parent, row);
+    if (item == kTreeRoot) {
+        if (observer_) observer_->AboutToClear();
+        {
+            auto lock = Lock();
+            DeleteAll();
+        }
+        if (observer_) observer_->Cleared();
+        return;
+    }
+    TreeItem parent;
+    uint32_t row;
+    bool announce;
+    {
+        auto lock = Lock();
+        const Node* n = Find(item);
+        if (!n) return;
+        parent = n->parent;
+        row = n->row;
+        announce = observer_ && row < PublishedOf(parent) && PublishedLocked(parent);
+    }
+    // Only this thread moves existing rows, so the row stays right while the lock is off.
+    if (announce) observer_->RowAboutToBeRemoved(parent, row);
+    {
+        auto lock = Lock();
+        std::vector<TreeItem>& siblings = ChildrenOf(parent);
+        siblings.erase(siblings.begin() + row);
+        Renumber(siblings, row);
+        uint32_t& published = PublishedOf(parent);
+        if (row < published) --published;
+        KillBranch(item);
+    }
+    if (announce) observer_->RowRemoved();
+}
+
+void TreeStore::DeleteItemLater(TreeItem item) {
+    if (OnInterfaceThread()) {
+        DeleteItem(item);
+        return;
+    }
+    auto lock = Lock();
+    deferred_.push_back({false, item, 0, 0, 0, {}});
+}
+
+void TreeStore::InsertItemLater(std::string_view text, int image, uint32_t data,
+                                TreeItem parent, TreeItem after) {
+    if (OnInterfaceThread()) {
+        InsertItem(text, image, data, parent, after);
+        return;
+    }
+    auto lock = Lock();
+    deferred_.push_back({true, parent, after, image, data, std::string(text)});
+}
+
+void TreeStore::ApplyDeferred() {
+    assert(OnInterfaceThread());
+    std::vector<Deferred> work;
+    {
+        auto lock = Lock();
+        work.swap(deferred_);
+    }
+    for (const Deferred& d : work) {
+        if (d.insert)
+            InsertItem(d.text, d.image, d.data, d.item, d.after);
+        else
+            DeleteItem(d.item);
+    }
+}
+
+bool TreeStore::HasDeferred() const {
+    auto lock = Lock();
+    return !deferred_.empty();
 }
 
 bool TreeStore::IsValid(TreeItem item) const {
@@ -185,8 +314,15 @@ bool TreeStore::SetItemText(TreeItem item, std::string_view text) {
     auto lock = Lock();
     Node* n = Find(item);
     if (!n) return false;
-    n->textRef = StoreText(text, &n->textLen);
-    if (observer_) observer_->ItemChanged(item);
+    try {
+        uint8_t len = 0;
+        n->textRef = StoreText(text, &len);
+        n->textLen = len;
+    } catch (const std::bad_alloc&) {
+        outOfMemory_.store(true, std::memory_order_relaxed);
+        return false;
+    }
+    NoteChanged(*n, item);
     return true;
 }
 
@@ -201,7 +337,7 @@ bool TreeStore::SetItemImage(TreeItem item, int image) {
     Node* n = Find(item);
     if (!n) return false;
     n->image = static_cast<uint8_t>(image < 0 || image > 255 ? 0 : image);
-    if (observer_) observer_->ItemChanged(item);
+    NoteChanged(*n, item);
     return true;
 }
 
@@ -288,14 +424,40 @@ size_t TreeStore::ItemCount() const {
     return alive_;
 }
 
+void TreeStore::Request(ViewRequestKind kind, TreeItem item) {
+    if (publishing_) record_.requests.push_back({kind, item});
+}
+
+void TreeStore::NoteChanged(Node& n, TreeItem item) {
+    if (!publishing_ || (n.flags & kChanged)) return;
+    n.flags |= kChanged;
+    record_.changedItems.push_back(item);
+}
+
 void TreeStore::Expand(TreeItem item) {
     auto lock = Lock();
-    if (Node* n = Find(item)) n->flags |= kExpanded;
+    if (Node* n = Find(item)) {
+        n->flags |= kExpanded;
+        Request(ViewRequestKind::Expand, item);
+    }
 }
 
 void TreeStore::Collapse(TreeItem item) {
     auto lock = Lock();
-    if (Node* n = Find(item)) n->flags &= static_cast<uint8_t>(~kExpanded);
+    if (Node* n = Find(item)) {
+        n->flags &= static_cast<uint8_t>(~kExpanded);
+        Request(ViewRequestKind::Collapse, item);
+    }
+}
+
+void TreeStore::SetExpandedFlag(TreeItem item, bool expanded) {
+    auto lock = Lock();
+    if (Node* n = Find(item)) {
+        if (expanded)
+            n->flags |= kExpanded;
+        else
+            n->flags &= static_cast<uint8_t>(~kExpanded);
+    }
 }
 
 bool TreeStore::IsExpanded(TreeItem item) const {
@@ -307,6 +469,7 @@ bool TreeStore::IsExpanded(TreeItem item) const {
 void TreeStore::SelectItem(TreeItem item) {
     auto lock = Lock();
     selected_ = Find(item) ? item : 0;
+    Request(ViewRequestKind::Select, selected_);
 }
 
 TreeItem TreeStore::GetSelectedItem() const {
@@ -325,6 +488,7 @@ void TreeStore::EnsureVisible(TreeItem item) {
         pn->flags |= kExpanded;
         p = pn->parent;
     }
+    Request(ViewRequestKind::EnsureVisible, item);
 }
 
 TreeItem TreeStore::LastEnsuredVisible() const {
@@ -335,6 +499,104 @@ TreeItem TreeStore::LastEnsuredVisible() const {
 void TreeStore::SetObserver(TreeObserver* observer) {
     auto lock = Lock();
     observer_ = observer;
+}
+
+void TreeStore::SetInterfaceThread(std::thread::id id) {
+    auto lock = Lock();
+    interfaceThread_ = id;
+}
+
+uint32_t& TreeStore::PublishedOf(TreeItem parent) {
+    return parent == kTreeRoot ? rootPublished_ : Find(parent)->published;
+}
+
+bool TreeStore::PublishedLocked(TreeItem item) const {
+    // An item is shown when its row is below its parent's published count, all the way up.
+    while (item != kTreeRoot) {
+        const Node* n = Find(item);
+        if (!n) return false;
+        const uint32_t shown = n->parent == kTreeRoot ? rootPublished_ : Find(n->parent)->published;
+        if (n->row >= shown) return false;
+        item = n->parent;
+    }
+    return true;
+}
+
+bool TreeStore::IsPublished(TreeItem item) const {
+    auto lock = Lock();
+    return PublishedLocked(item);
+}
+
+void TreeStore::SetPublishing(bool on) {
+    auto lock = Lock();
+    if (on == publishing_) return;
+    publishing_ = on;
+    dirty_.clear();
+    record_ = TreeChanges();
+    rootPublished_ = 0;
+    rootDirty_ = false;
+    for (size_t i = 0; i < nodeCount_; ++i) {
+        Node& n = NodeAt(i);
+        n.published = 0;
+        n.flags &= static_cast<uint8_t>(~(kDirty | kChanged));
+        if (on && (n.flags & kAlive) && !n.children.empty()) {
+            n.flags |= kDirty;
+            dirty_.push_back(base_ + static_cast<TreeItem>(i));
+        }
+    }
+    rootDirty_ = on && !roots_.empty();
+}
+
+TreeChanges TreeStore::Drain() {
+    auto lock = Lock();
+    TreeChanges out;
+    std::swap(out, record_);
+    // Handles grow with time and a parent is always older than its children, so ascending
+    // order publishes every parent before the rows below it.
+    std::sort(dirty_.begin(), dirty_.end());
+    if (rootDirty_) out.parents.push_back(kTreeRoot);
+    rootDirty_ = false;
+    for (TreeItem p : dirty_) {
+        if (Node* n = Find(p)) {
+            n->flags &= static_cast<uint8_t>(~kDirty);
+            out.parents.push_back(p);
+        }
+    }
+    dirty_.clear();
+    for (TreeItem c : out.changedItems)
+        if (Node* n = Find(c)) n->flags &= static_cast<uint8_t>(~kChanged);
+    return out;
+}
+
+bool TreeStore::PendingRows(TreeItem parent, uint32_t* first, uint32_t* count) const {
+    auto lock = Lock();
+    if (!PublishedLocked(parent)) return false;
+    const std::vector<TreeItem>& list = parent == kTreeRoot ? roots_ : Find(parent)->children;
+    const uint32_t shown = parent == kTreeRoot ? rootPublished_ : Find(parent)->published;
+    if (list.size() <= shown) return false;
+    *first = shown;
+    *count = static_cast<uint32_t>(list.size()) - shown;
+    return true;
+}
+
+void TreeStore::CommitRows(TreeItem parent, uint32_t count) {
+    auto lock = Lock();
+    if (parent != kTreeRoot && !Find(parent)) return;
+    const size_t size = parent == kTreeRoot ? roots_.size() : Find(parent)->children.size();
+    uint32_t& shown = PublishedOf(parent);
+    shown = static_cast<uint32_t>(std::min<size_t>(count, size));
+}
+
+uint32_t TreeStore::PublishedChildCount(TreeItem parent) const {
+    auto lock = Lock();
+    if (parent == kTreeRoot) return rootPublished_;
+    const Node* n = Find(parent);
+    return n ? n->published : 0;
+}
+
+void TreeStore::SetBlockLimit(size_t blocks) {
+    auto lock = Lock();
+    blockLimit_ = blocks;
 }
 
 size_t TreeStore::MemoryBytes() const {

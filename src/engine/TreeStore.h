@@ -1,21 +1,40 @@
 // The syntax tree: every item the parser lists, with its text, icon, kind code and place.
 //
-// Threading rule: every public operation takes the store's one mutex, so a parse thread may
-// append while the user-interface thread reads. A reader that needs several answers to agree
-// (a row count and the rows behind it) either holds the store's lock across them through
-// `Lock()` or tolerates the tree having grown in between: items are only ever removed by the
-// thread that also inserts them, or while no parse runs, and the Qt model learns of every
-// structural change through the observer before it happens (removal) or after it (insertion).
-//
 // Handles are non-zero 32-bit numbers that are never reused while the program runs: a handle
 // that was deleted stays invalid forever, even after the whole tree was cleared.
+//
+// How a view keeps up with a tree that another thread is filling
+// ---------------------------------------------------------------
+// One thread is the interface thread (the one that made the store, unless `SetInterfaceThread`
+// names another); a parse may run on one other thread at a time. The contract:
+//
+//  1. A parse thread only appends: new items as last children of their parent. Every other
+//     structural change (deleting, clearing, inserting before the last child) is made on the
+//     interface thread, before or after the parse, or handed to it with `DeleteItemLater` and
+//     `InsertItemLater` and carried out there by `ApplyDeferred`. (Made on another thread, such
+//     a change fails an assertion in a debug build and is handed over in a release build.)
+//  2. A view sees only published rows. Appended rows are recorded as "this parent gained
+//     rows"; the view drains that record (`Drain`) a few times a second on the interface thread
+//     and publishes each parent's new rows (`PendingRows`, then `CommitRows`), parents before
+//     children. Until then it never reads them, so appends never move anything it shows.
+//  3. The interface thread's own changes that touch published rows are announced to the
+//     `TreeObserver` before and after they happen, on that thread, without the store's lock,
+//     so the observer may call any getter. Changes to unpublished rows need no announcement.
+//  4. Select, expand, collapse and ensure-visible requests, and changes of text or icon, are
+//     recorded in order and drained with the rows.
+//  5. The store never calls out while it holds its lock, and every getter takes the lock, so a
+//     reader on any thread sees a consistent tree.
+//
+// Nothing is recorded until `SetPublishing(true)`: the command-line tool pays nothing for it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace bitloupe {
@@ -27,16 +46,29 @@ inline constexpr TreeItem kTreeRoot = 0;               // the root level (as a p
 inline constexpr TreeItem kInsertLast = 0xFFFFFFFFu;   // append as the last child
 inline constexpr TreeItem kInsertFirst = 0xFFFFFFFEu;  // insert as the first child
 
-// Receives notice of structural changes; used by the desktop model. Called with the store's
-// lock held, from the thread that changes the tree.
+// The view's side of rule 3 above: told of the interface thread's changes to published rows.
 class TreeObserver {
   public:
     virtual ~TreeObserver() = default;
-    virtual void ItemInserted(TreeItem parent, uint32_t row, TreeItem item) = 0;
-    virtual void ItemAboutToBeRemoved(TreeItem parent, uint32_t row, TreeItem item) = 0;
-    virtual void ItemRemoved(TreeItem parent, uint32_t row) = 0;
-    virtual void AllRemoved() = 0;
-    virtual void ItemChanged(TreeItem item) = 0;
+    virtual void RowAboutToBeInserted(TreeItem parent, uint32_t row) = 0;
+    virtual void RowInserted() = 0;
+    virtual void RowAboutToBeRemoved(TreeItem parent, uint32_t row) = 0;
+    virtual void RowRemoved() = 0;
+    virtual void AboutToClear() = 0;
+    virtual void Cleared() = 0;
+};
+
+enum class ViewRequestKind : uint8_t { Select, Expand, Collapse, EnsureVisible };
+struct ViewRequest {
+    ViewRequestKind kind;
+    TreeItem item;
+};
+
+// What changed since the last drain.
+struct TreeChanges {
+    std::vector<TreeItem> parents;        // parents that gained rows, ascending (parents first)
+    std::vector<ViewRequest> requests;    // in the order they were made
+    std::vector<TreeItem> changedItems;   // text or icon changed
 };
 
 class TreeStore {
@@ -50,13 +82,23 @@ class TreeStore {
 
     // Inserts an item under parent (kTreeRoot for the root level) after `after` (a sibling,
     // kInsertLast or kInsertFirst). Texts longer than 255 characters are cut. Returns 0 when
-    // the parent or the sibling does not exist.
+    // the parent or the sibling does not exist, or memory ran out (see `OutOfMemory`).
     TreeItem InsertItem(std::string_view text, int image, uint32_t data, TreeItem parent,
                         TreeItem after = kInsertLast);
 
     // Deletes the item with all its descendants; kTreeRoot deletes every item.
     void DeleteItem(TreeItem item);
     void DeleteAllItems() { DeleteItem(kTreeRoot); }
+
+    // The same changes asked for by a parse thread (rule 1): carried out at once on the
+    // interface thread, else queued for `ApplyDeferred`. A queued insertion's handle is not
+    // known to the caller.
+    void DeleteItemLater(TreeItem item);
+    void InsertItemLater(std::string_view text, int image, uint32_t data, TreeItem parent,
+                         TreeItem after);
+    // Carries out the queued changes in order; interface thread only.
+    void ApplyDeferred();
+    bool HasDeferred() const;
 
     bool IsValid(TreeItem item) const;
     std::string GetItemText(TreeItem item) const;
@@ -81,12 +123,36 @@ class TreeStore {
     void Expand(TreeItem item);
     void Collapse(TreeItem item);
     bool IsExpanded(TreeItem item) const;
+    // Records what the user did in the view, without asking the view for it again.
+    void SetExpandedFlag(TreeItem item, bool expanded);
     void SelectItem(TreeItem item);
     TreeItem GetSelectedItem() const;
     void EnsureVisible(TreeItem item);  // expands the ancestors too
     TreeItem LastEnsuredVisible() const;
 
+    // --- publishing (rule 2) ---
     void SetObserver(TreeObserver* observer);
+    void SetInterfaceThread(std::thread::id id);
+    bool OnInterfaceThread() const { return std::this_thread::get_id() == interfaceThread_; }
+    // Starts or stops recording rows, requests and changes for a view. Starting marks every
+    // row unpublished, so a view attached to a full tree publishes it all on its first drain.
+    void SetPublishing(bool on);
+    // Takes the record since the last drain.
+    TreeChanges Drain();
+    // The rows of parent that exist but are not published yet: false when there are none or
+    // the parent itself is not published (or gone).
+    bool PendingRows(TreeItem parent, uint32_t* first, uint32_t* count) const;
+    // Marks parent's rows below `count` published.
+    void CommitRows(TreeItem parent, uint32_t count);
+    uint32_t PublishedChildCount(TreeItem parent) const;
+    // True for an item the view has been shown (its parent chain is published).
+    bool IsPublished(TreeItem item) const;
+
+    // True after an insertion failed for lack of memory; every later insertion fails too
+    // until the tree is cleared, so nothing lands in the wrong place.
+    bool OutOfMemory() const { return outOfMemory_.load(std::memory_order_relaxed); }
+    // Caps the number of 2 MiB blocks the store may map (0: no cap), to test running out.
+    void SetBlockLimit(size_t blocks);
 
     // Holds the store's lock for a group of reads; the store's own operations may be
     // called while it is held (the mutex is recursive).
@@ -102,7 +168,8 @@ class TreeStore {
         TreeItem parent = 0;
         uint32_t row = 0;
         uint32_t data = 0;
-        uint32_t textRef = 0;  // chunk << kChunkBits | offset
+        uint32_t textRef = 0;    // chunk << kChunkBits | offset
+        uint32_t published = 0;  // children the view has been shown
         uint8_t textLen = 0;
         uint8_t image = 0;
         uint8_t flags = 0;
@@ -110,6 +177,8 @@ class TreeStore {
     };
     static constexpr uint8_t kAlive = 1;
     static constexpr uint8_t kExpanded = 2;
+    static constexpr uint8_t kDirty = 4;    // listed in dirty_
+    static constexpr uint8_t kChanged = 8;  // listed in changedItems
     static constexpr unsigned kChunkBits = 21;  // 2 MiB text chunks
 
     Node* Find(TreeItem item);
@@ -119,6 +188,13 @@ class TreeStore {
     std::string_view TextOf(const Node& n) const;
     void Renumber(std::vector<TreeItem>& list, size_t from);
     void KillBranch(TreeItem item);
+    bool PublishedLocked(TreeItem item) const;
+    uint32_t& PublishedOf(TreeItem parent);
+    void Request(ViewRequestKind kind, TreeItem item);
+    void NoteChanged(Node& n, TreeItem item);
+    TreeItem InsertLocked(std::string_view text, int image, uint32_t data, TreeItem parent,
+                          TreeItem after, bool dryRun, bool* announce, uint32_t* row);
+    void DeleteAll();
 
     mutable std::recursive_mutex mutex_;
     // Nodes live in fixed blocks that never move, so the store grows without copying: node i
@@ -132,7 +208,7 @@ class TreeStore {
     using Block = std::unique_ptr<void, BlockDeleter>;
     static constexpr size_t kBlockBytes = size_t{1} << kChunkBits;  // a text chunk is a block
     static constexpr size_t kNodesPerBlock = kBlockBytes / sizeof(Node);
-    static Block MapBlock();
+    Block MapBlock();
     Node& NodeAt(size_t i) {
         return static_cast<Node*>(nodeBlocks_[i / kNodesPerBlock].get())[i % kNodesPerBlock];
     }
@@ -151,6 +227,25 @@ class TreeStore {
     TreeItem selected_ = 0;
     TreeItem visible_ = 0;
     TreeObserver* observer_ = nullptr;
+
+    std::thread::id interfaceThread_ = std::this_thread::get_id();
+    bool publishing_ = false;
+    uint32_t rootPublished_ = 0;
+    std::vector<TreeItem> dirty_;
+    bool rootDirty_ = false;
+    TreeChanges record_;
+    struct Deferred {
+        bool insert;
+        TreeItem item;  // the item to delete, or the parent to insert under
+        TreeItem after;
+        int image;
+        uint32_t data;
+        std::string text;
+    };
+    std::vector<Deferred> deferred_;
+    std::atomic<bool> outOfMemory_{false};
+    size_t blockLimit_ = 0;
+    size_t blocksMapped_ = 0;
 };
 
 }  // namespace bitloupe

@@ -206,6 +206,7 @@ bool MacroblockLayer::ParseMacroblocksOfPicture(TreeItem pictureItem) {
     for (TreeItem slice = tree.GetChildItem(pictureItem); slice;
          slice = tree.GetNextSiblingItem(slice)) {
         if (tree.GetItemData(slice) != kind::kSlice) continue;
+        if (p_.ShouldStopOnDemand()) break;
         TreeItem placeholder = 0;
         for (TreeItem c = tree.GetChildItem(slice); c; c = tree.GetNextSiblingItem(c))
             if (tree.GetItemData(c) == kind::kSlicePlaceholder) placeholder = c;
@@ -242,7 +243,7 @@ bool MacroblockLayer::ParseSliceMacroblocks(TreeItem sliceItem, TreeItem placeho
     if (p_.UsesPayload()) p_.silentSystemLayer = true;
     p_.SeekTo(pos.offset, pos.bitOffset, pos.packetRemaining, !p_.UsesPayload());
     st.videoPositions.erase(placeholderItem);  // by key: the reads above may have moved entries
-    p_.tree.DeleteItem(placeholderItem);
+    p_.tree.DeleteItemLater(placeholderItem);
 
     mb.currentQuantiserScaleCode = p_.v.slice.quantiser_scale_code;
     int previousAddress =
@@ -256,6 +257,7 @@ bool MacroblockLayer::ParseSliceMacroblocks(TreeItem sliceItem, TreeItem placeho
     while (ok) {
         ++mb.mbsParsedInSlice;
         if (p_.PeekBits(23) == 0) break;  // a start code follows
+        if (p_.ShouldStopOnDemand()) break;
         ok = ParseMacroblock(previousAddress, sliceItem);
     }
     if (!ok) {

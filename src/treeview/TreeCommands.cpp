@@ -32,7 +32,21 @@ void DeleteSliceMacroblocks(TreeStore& tree, CStreamState& stream, TreeItem slic
         if (k == (kind::kMacroblock & 0xFFFF) || k == (kind::kSkippedMacroblock & 0xFFFF))
             doomed.push_back(c);
     }
-    for (TreeItem item : doomed) tree.DeleteItem(item);
+    // The records of the macroblocks and their blocks go with them.
+    std::vector<TreeItem> branch;
+    for (TreeItem item : doomed) {
+        branch.assign(1, item);
+        while (!branch.empty()) {
+            const TreeItem h = branch.back();
+            branch.pop_back();
+            stream.macroblockRecords.erase(h);
+            stream.videoPositions.erase(h);
+            stream.blockRecords.erase(h);
+            for (TreeItem c = tree.GetChildItem(h); c; c = tree.GetNextSiblingItem(c))
+                branch.push_back(c);
+        }
+        tree.DeleteItem(item);
+    }
     const TreeItem placeholder = tree.InsertItem("Macroblock(s) is/are to be parsed ...",
                                                  image::kPlain, kind::kSlicePlaceholder, slice);
     // A slice without a recorded position gets a zero one first.

@@ -233,6 +233,7 @@ TEST(Pause, WorkDuringPauseLeavesTheParseIntact) {
         ASSERT_TRUE(e.Open(f.path()));
         e.dialog.mode = kModeVideoOnly;
         e.dialog.BeginParse();
+        e.parser.BeginVideoParse();
         ParseThread worker(e.dialog);
         int pauses = 0;
         ASSERT_TRUE(worker.Start([&] { e.parser.ParseVideoStream(); }));
