@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the normal build, then the core tests again under
+# Builds everything and runs every test: the normal build, then every test again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, and the threading tests under
-# ThreadSanitizer.
+# ThreadSanitizer. The desktop tests run offscreen.
 set -euo pipefail
+export QT_QPA_PLATFORM=offscreen
 top="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
 "$top/tools/install-deps.sh"
@@ -23,7 +24,8 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== ThreadSanitizer (concurrent tree access, pause)"
 cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBITLOUPE_TSAN=ON \
   -DCMAKE_CXX_FLAGS="-O1" -DCMAKE_CXX_FLAGS_DEBUG="-g1" >/dev/null
-cmake --build "$top/build-tsan" -j "$jobs" --target engine_tests
+cmake --build "$top/build-tsan" -j "$jobs" --target engine_tests model_tests
 TSAN_OPTIONS=halt_on_error=1 "$top/build-tsan/tests/engine_tests" \
-  --gtest_filter='*Thread*:*Concurrent*:*WhileWriter*:*Pause*'
+  --gtest_filter='*Thread*:*Concurrent*:*WhileWriter*:*Pause*:*HandsOver*'
+TSAN_OPTIONS=halt_on_error=1 QT_QPA_PLATFORM=offscreen "$top/build-tsan/tests/model_tests"
 echo "== all tests passed"

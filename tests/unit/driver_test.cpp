@@ -257,5 +257,70 @@ TEST(Pause, WorkDuringPauseLeavesTheParseIntact) {
     }
 }
 
+
+// "Start from" a picture on a parse thread: the pictures and GOPs passed over are deleted and
+// "......" inserted on the interface thread (checked by the store's assertions in a debug
+// build), and the tree ends as the same parse made on one thread leaves it.
+TEST(VideoDriver, StartPictureOnAParseThreadEndsLikeOneThread) {
+    for (const char* name : {"mpeg2-progressive.m2v", "mpeg2-ps.mpg"}) {
+        if (!test::HaveData(name)) GTEST_SKIP() << "no test data";
+        const std::vector<uint8_t> one = ReadAll(test::DataPath(name));
+        std::vector<uint8_t> data;
+        for (int i = 0; i < 20; ++i) data.insert(data.end(), one.begin(), one.end());
+        TempFile f(data);
+        auto setup = [](Engine& e) {
+            e.dialog.startFromPicture = true;
+            e.dialog.pictureKind = 3;  // B
+            e.dialog.pictureNumber = 30;
+        };
+        Engine plain;
+        ASSERT_TRUE(plain.Open(f.path()));
+        setup(plain);
+        plain.Parse();
+        const std::string expected = ExportBranch(plain.tree, kTreeRoot, true, true);
+
+        Engine e;
+        ASSERT_TRUE(e.Open(f.path()));
+        setup(e);
+        e.tree.SetPublishing(true);
+        e.dialog.BeginParse();
+        e.parser.BeginVideoParse();
+        ParseThread worker(e.dialog);
+        ASSERT_TRUE(worker.Start([&] { e.parser.ParseVideoStream(); }));
+        while (worker.Running()) {
+            e.tree.ApplyDeferred();  // as the interface does on every drain
+            e.tree.Drain();
+            std::this_thread::yield();
+        }
+        worker.Join();
+        e.tree.ApplyDeferred();
+        EXPECT_EQ(ExportBranch(e.tree, kTreeRoot, true, true), expected) << name;
+    }
+}
+
+// A tree that runs out of memory ends the parse with "Out of memory!" and nothing misplaced.
+TEST(Driver, OutOfMemoryEndsTheParseWithItsMessage) {
+    if (!test::HaveData("mpeg2-ps.mpg")) GTEST_SKIP() << "no test data";
+    const std::vector<uint8_t> one = ReadAll(test::DataPath("mpeg2-ps.mpg"));
+    std::vector<uint8_t> data;
+    for (int i = 0; i < 60; ++i) data.insert(data.end(), one.begin(), one.end());
+    TempFile f(data);
+    Engine e;
+    ASSERT_TRUE(e.Open(f.path()));
+    e.tree.SetBlockLimit(3);
+    e.Parse(kModeBoth);
+    EXPECT_TRUE(e.tree.OutOfMemory());
+    ASSERT_FALSE(e.host.messages.empty());
+    EXPECT_EQ(e.host.messages.back().text, "Out of memory!");
+    // Only stream roots at the top level, as a full parse makes them.
+    Engine full;
+    ASSERT_TRUE(full.Open(f.path()));
+    full.Parse(kModeBoth);
+    for (TreeItem r = e.tree.GetChildItem(kTreeRoot); r; r = e.tree.GetNextSiblingItem(r))
+        EXPECT_NE(full.Find(e.Text(r)), 0u) << e.Text(r);
+    EXPECT_LE(e.tree.ChildCount(kTreeRoot), full.tree.ChildCount(kTreeRoot));
+    EXPECT_LT(e.parser.file.fileOffset(), static_cast<int64_t>(data.size()));
+}
+
 }  // namespace
 }  // namespace bitloupe

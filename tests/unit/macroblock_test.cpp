@@ -116,8 +116,13 @@ TEST(Macroblocks, DeleteAndParseAgainGivesTheSameSubtree) {
     const std::string once = ExportBranch(e.tree, picture, true, true);
     const auto slices = Children(e.tree, picture, kind::kSlice);
     ASSERT_FALSE(slices.empty());
-    const TreeItem consumed = e.tree.GetChildItem(slices[0]);
+    const size_t macroblocks = e.stream.macroblockRecords.size();
+    const size_t blocks = e.stream.blockRecords.size();
+    ASSERT_GT(macroblocks, 0u);
     for (TreeItem slice : slices) DeleteSliceMacroblocks(e.tree, e.stream, slice);
+    // The records of the deleted items go with them.
+    EXPECT_EQ(e.stream.macroblockRecords.size(), 0u);
+    EXPECT_EQ(e.stream.blockRecords.size(), 0u);
     for (TreeItem slice : slices) {
         const TreeItem placeholder = FindSlicePlaceholder(e.tree, slice);
         ASSERT_NE(placeholder, 0u);
@@ -130,7 +135,8 @@ TEST(Macroblocks, DeleteAndParseAgainGivesTheSameSubtree) {
     EXPECT_EQ(Children(e.tree, slices[0], kind::kSlicePlaceholder).size(), 1u);
     ASSERT_TRUE(e.parser.macroblocks.ParseMacroblocksOfPicture(picture));
     EXPECT_EQ(ExportBranch(e.tree, picture, true, true), once);
-    (void)consumed;
+    EXPECT_EQ(e.stream.macroblockRecords.size(), macroblocks);
+    EXPECT_EQ(e.stream.blockRecords.size(), blocks);
 }
 
 TEST(Macroblocks, OnDemandCommandsReportWhatIsMissing) {

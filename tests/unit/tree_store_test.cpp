@@ -92,8 +92,9 @@ TEST(TreeStore, TextDataImageAndViewState) {
     EXPECT_EQ(t.GetLastChildItem(a), b);
 }
 
-// One thread appends as a parse does, another walks the tree as the view does; run under
-// ThreadSanitizer this proves the store's locking rule.
+// One thread appends as a parse does, the interface thread walks the tree as the view does
+// and deletes as "Delete MBs" does; run under ThreadSanitizer this proves the store's locking
+// rule.
 TEST(TreeStore, ReaderWalksWhileWriterAppends) {
     TreeStore t;
     const TreeItem root = t.InsertItem("root", 0, 0, kTreeRoot);
@@ -102,31 +103,148 @@ TEST(TreeStore, ReaderWalksWhileWriterAppends) {
         TreeItem parent = root;
         for (int i = 0; i < 20000; ++i) {
             const TreeItem item = t.InsertItem("item " + std::to_string(i), 0, 5, parent);
-            if (i % 100 == 0) parent = item;
-            if (i % 1000 == 999) t.DeleteItem(t.GetChildItem(root));
+            if (!item) parent = root;  // the branch was deleted meanwhile
+            else if (i % 100 == 0) parent = item;
         }
         done = true;
     });
     size_t walks = 0;
     while (!done || walks == 0) {
-        auto lock = t.Lock();
-        // Depth-first walk by rows; every row must give back its own item.
-        std::vector<TreeItem> stack{root};
-        while (!stack.empty()) {
-            const TreeItem p = stack.back();
-            stack.pop_back();
-            const uint32_t n = t.ChildCount(p);
-            for (uint32_t r = 0; r < n; ++r) {
-                const TreeItem c = t.ChildAt(p, r);
-                ASSERT_EQ(t.RowOf(c), static_cast<int>(r));
-                ASSERT_EQ(t.GetParentItem(c), p);
-                stack.push_back(c);
+        {
+            auto lock = t.Lock();
+            // Depth-first walk by rows; every row must give back its own item.
+            std::vector<TreeItem> stack{root};
+            while (!stack.empty()) {
+                const TreeItem p = stack.back();
+                stack.pop_back();
+                const uint32_t n = t.ChildCount(p);
+                for (uint32_t r = 0; r < n; ++r) {
+                    const TreeItem c = t.ChildAt(p, r);
+                    ASSERT_EQ(t.RowOf(c), static_cast<int>(r));
+                    ASSERT_EQ(t.GetParentItem(c), p);
+                    stack.push_back(c);
+                }
             }
         }
-        ++walks;
+        if (++walks % 8 == 0) t.DeleteItem(t.GetChildItem(root));
     }
     writer.join();
     EXPECT_GT(walks, 0u);
+}
+
+// Records what the view would be told, and on which thread.
+struct RecordingObserver : TreeObserver {
+    std::vector<std::string> calls;
+    bool offThread = false;
+    void Note(std::string call) {
+        if (std::this_thread::get_id() != mainThread) offThread = true;
+        calls.push_back(std::move(call));
+    }
+    void RowAboutToBeInserted(TreeItem p, uint32_t row) override {
+        Note("insert " + std::to_string(p) + ":" + std::to_string(row));
+    }
+    void RowInserted() override { Note("inserted"); }
+    void RowAboutToBeRemoved(TreeItem p, uint32_t row) override {
+        Note("remove " + std::to_string(p) + ":" + std::to_string(row));
+    }
+    void RowRemoved() override { Note("removed"); }
+    void AboutToClear() override { Note("clear"); }
+    void Cleared() override { Note("cleared"); }
+    std::thread::id mainThread = std::this_thread::get_id();
+};
+
+// Appended rows wait in the record until published, parents first; changes to published rows
+// are announced, changes to unpublished rows are not; requests come back in order.
+TEST(TreeStore, PublishesAppendsAndAnnouncesOwnChanges) {
+    TreeStore t;
+    RecordingObserver obs;
+    t.SetObserver(&obs);
+    const TreeItem a = t.InsertItem("a", 0, 0, kTreeRoot);
+    t.SetPublishing(true);  // a tree that exists already is published on the first drain
+    const TreeItem b = t.InsertItem("b", 0, 0, a);
+    const TreeItem c = t.InsertItem("c", 0, 0, b);
+    t.Expand(a);
+    t.SelectItem(c);
+    EXPECT_EQ(t.PublishedChildCount(kTreeRoot), 0u);
+    EXPECT_FALSE(t.IsPublished(a));
+
+    TreeChanges ch = t.Drain();
+    ASSERT_EQ(ch.parents, (std::vector<TreeItem>{kTreeRoot, a, b}));
+    ASSERT_EQ(ch.requests.size(), 2u);
+    EXPECT_EQ(ch.requests[0].kind, ViewRequestKind::Expand);
+    EXPECT_EQ(ch.requests[1].item, c);
+    for (TreeItem p : ch.parents) {
+        uint32_t first = 9, count = 0;
+        ASSERT_TRUE(t.PendingRows(p, &first, &count));
+        EXPECT_EQ(first, 0u);
+        EXPECT_EQ(count, 1u);
+        t.CommitRows(p, first + count);
+    }
+    EXPECT_TRUE(t.IsPublished(c));
+    EXPECT_TRUE(t.Drain().parents.empty());
+    EXPECT_TRUE(obs.calls.empty());
+
+    // Unpublished rows change silently; published ones are announced around the change.
+    const TreeItem d = t.InsertItem("d", 0, 0, a);          // appended: recorded
+    t.DeleteItem(d);                                        // never shown: silent
+    const TreeItem e = t.InsertItem("e", 0, 0, a, kInsertFirst);  // before a shown row
+    t.SetItemText(b, "b2");
+    t.DeleteItem(b);
+    EXPECT_EQ(obs.calls, (std::vector<std::string>{"insert " + std::to_string(a) + ":0",
+                                                   "inserted",
+                                                   "remove " + std::to_string(a) + ":1",
+                                                   "removed"}));
+    EXPECT_EQ(t.PublishedChildCount(a), 1u);
+    EXPECT_TRUE(t.IsPublished(e));
+    ch = t.Drain();
+    EXPECT_EQ(ch.changedItems, std::vector<TreeItem>{b});  // gone: the view skips it
+    uint32_t first, count;
+    EXPECT_FALSE(t.PendingRows(a, &first, &count));
+    t.DeleteAllItems();
+    EXPECT_EQ(obs.calls.back(), "cleared");
+    EXPECT_FALSE(obs.offThread);
+}
+
+// A parse thread's deletions and insertions before the last child wait for the interface
+// thread and are carried out there in order; on the interface thread they happen at once.
+TEST(TreeStore, HandsOverChangesOfAParseThread) {
+    TreeStore t;
+    RecordingObserver obs;
+    t.SetObserver(&obs);
+    const TreeItem gop = t.InsertItem("gop", 0, 0, kTreeRoot);
+    const TreeItem header = t.InsertItem("header", 0, 0, gop);
+    const TreeItem early = t.InsertItem("early", 0, 0, gop);
+    std::thread worker([&] {
+        t.DeleteItemLater(early);
+        t.InsertItemLater("......", 21, 0xFFFF0000, gop, header);
+        t.InsertItem("late", 0, 0, gop);  // appends go straight in
+    });
+    worker.join();
+    EXPECT_TRUE(t.HasDeferred());
+    EXPECT_EQ(t.ChildCount(gop), 3u);
+    t.ApplyDeferred();
+    EXPECT_FALSE(t.HasDeferred());
+    ASSERT_EQ(t.ChildCount(gop), 3u);
+    EXPECT_EQ(t.GetItemText(t.ChildAt(gop, 1)), "......");
+    EXPECT_EQ(t.GetItemText(t.ChildAt(gop, 2)), "late");
+    t.DeleteItemLater(header);
+    EXPECT_FALSE(t.IsValid(header));
+}
+
+// Running out of memory makes every later insertion fail, until the tree is cleared.
+TEST(TreeStore, OutOfMemoryFailsInsertionsCleanly) {
+    TreeStore t;
+    t.SetBlockLimit(2);  // one block of nodes, one of text
+    TreeItem parent = t.InsertItem("root", 0, 0, kTreeRoot);
+    size_t inserted = 1;
+    while (t.InsertItem("an item of some length", 0, 0, parent)) ++inserted;
+    EXPECT_TRUE(t.OutOfMemory());
+    EXPECT_EQ(t.ItemCount(), inserted);
+    EXPECT_EQ(t.InsertItem("x", 0, 0, kTreeRoot), 0u);
+    EXPECT_EQ(t.ChildCount(kTreeRoot), 1u);
+    t.DeleteAllItems();
+    EXPECT_FALSE(t.OutOfMemory());
+    EXPECT_NE(t.InsertItem("x", 0, 0, kTreeRoot), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,149 @@
+#include "treeview/SyntaxTreeModel.h"
+
+#include <QColor>
+
+#include "engine/StreamState.h"
+#include "treeview/TreeColours.h"
+
+namespace bitloupe {
+
+namespace {
+QVariant ToColour(const TextColour& c) {
+    return c.set ? QVariant(QColor(c.r, c.g, c.b)) : QVariant();
+}
+}  // namespace
+
+SyntaxTreeModel::SyntaxTreeModel(TreeStore& store, QObject* parent)
+    : QAbstractItemModel(parent), store_(store) {
+    store_.SetObserver(this);
+    store_.SetPublishing(true);
+}
+
+SyntaxTreeModel::~SyntaxTreeModel() {
+    store_.SetPublishing(false);
+    store_.SetObserver(nullptr);
+}
+
+TreeItem SyntaxTreeModel::ItemOf(const QModelIndex& index) const {
+    return index.isValid() ? static_cast<TreeItem>(index.internalId()) : kTreeRoot;
+}
+
+QModelIndex SyntaxTreeModel::IndexOf(TreeItem item) const {
+    if (item == kTreeRoot || !store_.IsPublished(item)) return {};
+    return createIndex(store_.RowOf(item), 0, static_cast<quintptr>(item));
+}
+
+QModelIndex SyntaxTreeModel::index(int row, int column, const QModelIndex& parent) const {
+    if (row < 0 || column != 0) return {};
+    const TreeItem p = ItemOf(parent);
+    if (static_cast<uint32_t>(row) >= store_.PublishedChildCount(p)) return {};
+    const TreeItem item = store_.ChildAt(p, static_cast<uint32_t>(row));
+    return item ? createIndex(row, 0, static_cast<quintptr>(item)) : QModelIndex();
+}
+
+QModelIndex SyntaxTreeModel::parent(const QModelIndex& child) const {
+    if (!child.isValid()) return {};
+    const TreeItem p = store_.GetParentItem(ItemOf(child));
+    if (p == kTreeRoot) return {};
+    return createIndex(store_.RowOf(p), 0, static_cast<quintptr>(p));
+}
+
+int SyntaxTreeModel::rowCount(const QModelIndex& parent) const {
+    if (parent.column() > 0) return 0;
+    return static_cast<int>(store_.PublishedChildCount(ItemOf(parent)));
+}
+
+int SyntaxTreeModel::columnCount(const QModelIndex&) const {
+    return 1;
+}
+
+bool SyntaxTreeModel::hasChildren(const QModelIndex& parent) const {
+    return rowCount(parent) > 0;
+}
+
+Qt::ItemFlags SyntaxTreeModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+QVariant SyntaxTreeModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid()) return {};
+    const TreeItem item = ItemOf(index);
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::ToolTipRole:
+            return QString::fromUtf8(store_.GetItemText(item));
+        case Qt::DecorationRole: {
+            const int image = store_.GetItemImage(item);
+            if (image >= 0 && static_cast<size_t>(image) < icons_.size()) return icons_[image];
+            return {};
+        }
+        case ImageRole:
+            return store_.GetItemImage(item);
+        case ItemDataRole:
+            return static_cast<uint>(store_.GetItemData(item));
+        case HandleRole:
+            return static_cast<uint>(item);
+        case Qt::ForegroundRole:
+        case SelectedForegroundRole:
+        case SelectedUnfocusedForegroundRole: {
+            const bool top = store_.GetParentItem(item) == kTreeRoot;
+            const uint32_t data = store_.GetItemData(item);
+            const bool selected = role != Qt::ForegroundRole;
+            return ToColour(ItemTextColour(top, data, selected, role == SelectedForegroundRole));
+        }
+        default:
+            return {};
+    }
+}
+
+SyntaxTreeModel::Publication SyntaxTreeModel::Publish() {
+    Publication out;
+    store_.ApplyDeferred();
+    TreeChanges changes = store_.Drain();
+    for (TreeItem parent : changes.parents) {
+        uint32_t first = 0, count = 0;
+        if (!store_.PendingRows(parent, &first, &count)) continue;
+        // The parse thread only appends, so these rows stay where they are while the lock
+        // is off; more may come, and wait for the next call.
+        beginInsertRows(IndexOf(parent), static_cast<int>(first),
+                        static_cast<int>(first + count - 1));
+        store_.CommitRows(parent, first + count);
+        endInsertRows();
+        out.rows += count;
+    }
+    for (TreeItem item : changes.changedItems) {
+        const QModelIndex index = IndexOf(item);
+        if (index.isValid()) Q_EMIT dataChanged(index, index);
+    }
+    out.requests.reserve(changes.requests.size());
+    for (const ViewRequest& r : changes.requests)
+        if (r.item == kTreeRoot || store_.IsPublished(r.item)) out.requests.push_back(r);
+    return out;
+}
+
+void SyntaxTreeModel::RowAboutToBeInserted(TreeItem parent, uint32_t row) {
+    beginInsertRows(IndexOf(parent), static_cast<int>(row), static_cast<int>(row));
+}
+
+void SyntaxTreeModel::RowInserted() {
+    endInsertRows();
+}
+
+void SyntaxTreeModel::RowAboutToBeRemoved(TreeItem parent, uint32_t row) {
+    beginRemoveRows(IndexOf(parent), static_cast<int>(row), static_cast<int>(row));
+}
+
+void SyntaxTreeModel::RowRemoved() {
+    endRemoveRows();
+}
+
+void SyntaxTreeModel::AboutToClear() {
+    beginResetModel();
+}
+
+void SyntaxTreeModel::Cleared() {
+    endResetModel();
+}
+
+}  // namespace bitloupe

@@ -1,0 +1,68 @@
+// The syntax tree as a Qt item model: a thin view over the tree store that shows only the rows
+// it has published. A parse thread appends to the store; `Publish`, called from a timer on the
+// interface thread, turns what was appended since into row insertions, parents first, one
+// batch per parent. The interface thread's own changes to shown rows reach the model through
+// the store's observer, so deletions and middle insertions are announced as they happen.
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QIcon>
+#include <vector>
+
+#include "engine/TreeStore.h"
+
+namespace bitloupe {
+
+class SyntaxTreeModel : public QAbstractItemModel, private TreeObserver {
+    Q_OBJECT
+
+public:
+    enum Role {
+        ImageRole = Qt::UserRole + 1,  // int: the item's icon index
+        ItemDataRole,                  // uint: the item's kind code
+        HandleRole,                    // uint: the item's handle
+        SelectedForegroundRole,        // QColor: text colour when selected and focused
+        SelectedUnfocusedForegroundRole,
+    };
+
+    explicit SyntaxTreeModel(TreeStore& store, QObject* parent = nullptr);
+    ~SyntaxTreeModel() override;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    TreeStore& store() { return store_; }
+    TreeItem ItemOf(const QModelIndex& index) const;
+    // The index of a published item; invalid for the root level, an item not published yet,
+    // or a deleted one.
+    QModelIndex IndexOf(TreeItem item) const;
+
+    // Icons by image index.
+    void SetIcons(std::vector<QIcon> icons) { icons_ = std::move(icons); }
+
+    struct Publication {
+        size_t rows = 0;                    // rows published
+        std::vector<ViewRequest> requests;  // for the view to carry out, in order
+    };
+    // Carries out the changes the parse thread handed over, publishes the rows appended since
+    // the last call, signals changed texts and icons, and returns the view requests.
+    Publication Publish();
+
+private:
+    void RowAboutToBeInserted(TreeItem parent, uint32_t row) override;
+    void RowInserted() override;
+    void RowAboutToBeRemoved(TreeItem parent, uint32_t row) override;
+    void RowRemoved() override;
+    void AboutToClear() override;
+    void Cleared() override;
+
+    TreeStore& store_;
+    std::vector<QIcon> icons_;
+};
+
+}  // namespace bitloupe
