@@ -143,6 +143,7 @@ TreeItem TreeStore::InsertLocked(std::string_view text, int image, uint32_t data
     } else {
         siblings.insert(siblings.begin() + static_cast<std::ptrdiff_t>(pos), handle);
         Renumber(siblings, pos + 1);
+        structureVersion_.fetch_add(1, std::memory_order_release);
     }
     if (*announce) {
         ++published;  // the view was told of this row
@@ -204,6 +205,7 @@ void TreeStore::KillBranch(TreeItem item) {
 }
 
 void TreeStore::DeleteAll() {
+    structureVersion_.fetch_add(1, std::memory_order_release);
     DestroyNodes();
     roots_.clear();
     blocksMapped_ -= chunks_.size();
@@ -256,6 +258,7 @@ void TreeStore::DeleteItem(TreeItem item) {
         uint32_t& published = PublishedOf(parent);
         if (row < published) --published;
         KillBranch(item);
+        structureVersion_.fetch_add(1, std::memory_order_release);
     }
     if (announce) observer_->RowRemoved();
 }

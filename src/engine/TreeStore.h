@@ -101,6 +101,9 @@ class TreeStore {
     bool HasDeferred() const;
 
     bool IsValid(TreeItem item) const;
+    // Counts every change of the structure but appends: deletions, clearing, insertions before
+    // the last child. A walk that remembers its place can tell when that place may be gone.
+    uint64_t StructureVersion() const { return structureVersion_.load(std::memory_order_acquire); }
     std::string GetItemText(TreeItem item) const;
     bool SetItemText(TreeItem item, std::string_view text);
     int GetItemImage(TreeItem item) const;  // -1 for no item
@@ -244,6 +247,7 @@ class TreeStore {
     };
     std::vector<Deferred> deferred_;
     std::atomic<bool> outOfMemory_{false};
+    std::atomic<uint64_t> structureVersion_{0};
     size_t blockLimit_ = 0;
     size_t blocksMapped_ = 0;
 };
