@@ -39,13 +39,21 @@ bool PictureDecoder::AllocatePictureBuffers() {
         FreePictureBuffers(true);
         return false;
     }
+    const int format = st.chroma_format >= 1 && st.chroma_format <= 3 ? st.chroma_format : 1;
+    const ChromaSize cs = ChromaSizeOf(format);
     try {
         const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
-        for (FrameSlot& slot : stores.slots)
+        const size_t cn = n >> (cs.shiftX + cs.shiftY);
+        for (FrameSlot& slot : stores.slots) {
             for (auto& plane : slot.plane) {
                 plane.reset(static_cast<uint8_t*>(std::calloc(n, 1)));
                 if (!plane) throw std::bad_alloc();
             }
+            for (auto& plane : slot.coded) {
+                plane.reset(static_cast<uint8_t*>(std::calloc(cn, 1)));
+                if (!plane) throw std::bad_alloc();
+            }
+        }
         overlay.assign(static_cast<size_t>(st.mbWidth) * static_cast<size_t>(st.mbHeight),
                        MotionOverlayRecord());
     } catch (const std::bad_alloc&) {
@@ -58,6 +66,10 @@ bool PictureDecoder::AllocatePictureBuffers() {
     }
     stores.width = w;
     stores.height = h;
+    stores.chromaFormat = static_cast<uint8_t>(format);
+    stores.chroma = cs;
+    stores.chromaWidth = w >> cs.shiftX;
+    stores.chromaHeight = h >> cs.shiftY;
     // The aspect-corrected size of the scaled view.
     const double a = st.pelAspectRatio > 0.0 ? st.pelAspectRatio : 1.0;
     int32_t dw = w;
@@ -74,10 +86,13 @@ bool PictureDecoder::AllocatePictureBuffers() {
 }
 
 void PictureDecoder::FreePictureBuffers(bool outOfMemory) {
-    for (FrameSlot& slot : stores.slots)
+    for (FrameSlot& slot : stores.slots) {
         for (auto& plane : slot.plane) plane.reset();
+        for (auto& plane : slot.coded) plane.reset();
+    }
     for (FieldEntry& e : stores.entries) e = FieldEntry();
     stores.width = stores.height = 0;
+    stores.chromaWidth = stores.chromaHeight = 0;
     stores.currentReferenceSlot = -1;
     stores.currentSlot = -1;
     stores.currentEntry = 0;
@@ -304,15 +319,18 @@ void PictureDecoder::FinishPicture() {
     if (ref >= 0 && ref != stores.currentSlot) {
         const int first = structure == kBottomField ? 1 : 0;
         const int step = IsFieldPicture() ? 2 : 1;
-        for (int c = 0; c < 3; ++c) {
-            uint8_t* cur = stores.Plane(stores.currentSlot, c);
-            const uint8_t* r = stores.Plane(ref, c);
-            for (int y = first; y < h; y += step)
-                for (int x = 0; x < w; ++x) {
-                    const size_t i = static_cast<size_t>(y) * w + x;
+        auto difference = [&](uint8_t* cur, const uint8_t* r, int pw, int ph) {
+            for (int y = first; y < ph; y += step)
+                for (int x = 0; x < pw; ++x) {
+                    const size_t i = static_cast<size_t>(y) * pw + x;
                     cur[i] = static_cast<uint8_t>((cur[i] - r[i]) / 2 + 128);
                 }
-        }
+        };
+        for (int c = 0; c < 3; ++c)
+            difference(stores.Plane(stores.currentSlot, c), stores.Plane(ref, c), w, h);
+        for (int c = 1; c < 3; ++c)
+            difference(stores.CodedPlane(stores.currentSlot, c), stores.CodedPlane(ref, c),
+                       stores.chromaWidth, stores.chromaHeight);
     }
 
     uint8_t lines = CPictureDib::kAllLines;
@@ -761,16 +779,24 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
     const bool secondField = v.picture.secondField != 0;
     const int x = rec.column * 16;
     const int y = rec.row * 16;
-    const int w = stores.width, h = stores.height;
-    auto source = [&](int slot, int c, bool field, bool bottom) {
-        return PredictionSource{stores.Plane(slot, c), w, h, field, bottom};
-    };
-    auto predict = [&](int slot, bool field, bool bottom, int dstOffset, int dstStride, int py,
-                       int mx, int my, int rows, bool average) {
-        bool ok = true;
-        for (int c = 0; c < 3; ++c)
-            ok = PredictComponent(pred.c[c] + dstOffset, dstStride, source(slot, c, field, bottom),
-                                  x, py, mx, my, rows, average) &&
+    const ChromaSize cs = stores.chroma;
+    // One prediction of every component: luma `rows` rows at field or frame line py from
+    // row firstRow of the buffer on, every rowStep-th row; chroma the same at its coded
+    // resolution with the chroma vector. Interleaved field rows stay interleaved in chroma.
+    auto predict = [&](int slot, bool field, bool bottom, int firstRow, int rowStep, int py, int mx,
+                       int my, int rows, bool average) {
+        bool ok =
+            PredictComponent(pred.c[0] + firstRow * 16, 16 * rowStep,
+                             {stores.Plane(slot, 0), stores.width, stores.height, field, bottom}, x,
+                             py, mx, my, rows, average);
+        const int chromaFirst = rowStep == 2 ? firstRow : firstRow >> cs.shiftY;
+        for (int c = 1; c < 3; ++c)
+            ok = PredictComponent(pred.c[c] + chromaFirst * 16, 16 * rowStep,
+                                  {stores.CodedPlane(slot, c), stores.chromaWidth,
+                                   stores.chromaHeight, field, bottom},
+                                  x >> cs.shiftX, py >> cs.shiftY, ChromaVector(mx, cs.shiftX),
+                                  ChromaVector(my, cs.shiftY), rows >> cs.shiftY, average,
+                                  cs.cols()) &&
                  ok;
         return ok;
     };
@@ -792,9 +818,8 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
                 vec, dm, {kFramePicture, v.coding.top_field_first != 0}, derived);
             for (int r = 0; r < 2; ++r) {
                 const bool bottom = r == 1;
-                predict(forward, true, bottom, r * 16, 32, y / 2, mx, my, 8, false);
-                predict(forward, true, !bottom, r * 16, 32, y / 2, derived[r][0], derived[r][1], 8,
-                        true);
+                predict(forward, true, bottom, r, 2, y / 2, mx, my, 8, false);
+                predict(forward, true, !bottom, r, 2, y / 2, derived[r][0], derived[r][1], 8, true);
             }
             return true;
         }
@@ -802,10 +827,10 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
             if (!flags[s] || slots[s] < 0) continue;
             if (rec.motionType == 1) {
                 for (int r = 0; r < 2; ++r)
-                    predict(slots[s], true, rec.motion_vertical_field_select[r][s] != 0, r * 16, 32,
+                    predict(slots[s], true, rec.motion_vertical_field_select[r][s] != 0, r, 2,
                             y / 2, rec.vector[r][s][0], rec.vector[r][s][1] >> 1, 8, formed);
             } else {
-                predict(slots[s], false, false, 0, 16, y, rec.vector[0][s][0], rec.vector[0][s][1],
+                predict(slots[s], false, false, 0, 1, y, rec.vector[0][s][0], rec.vector[0][s][1],
                         16, formed);
             }
             formed = true;
@@ -828,9 +853,9 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
         MacroblockLayer::DualPrimeArithmetic(vec, dm, {structure, v.coding.top_field_first != 0},
                                              derived);
         const int oppositeSlot = secondField ? backward : forward;
-        predict(forward, true, bottomCurrent, 0, 16, y, vec[0], vec[1], 16, false);
+        predict(forward, true, bottomCurrent, 0, 1, y, vec[0], vec[1], 16, false);
         if (oppositeSlot >= 0)
-            predict(oppositeSlot, true, !bottomCurrent, 0, 16, y, derived[0][0], derived[0][1], 16,
+            predict(oppositeSlot, true, !bottomCurrent, 0, 1, y, derived[0][0], derived[0][1], 16,
                     true);
         return true;
     }
@@ -842,7 +867,7 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
                 const int select = rec.motion_vertical_field_select[r][s];
                 const int slot = s == 0 ? forwardSlot(select) : backward;
                 if (slot < 0) continue;
-                predict(slot, true, select != 0, r * 128, 16, y + 8 * r, rec.vector[r][s][0],
+                predict(slot, true, select != 0, 8 * r, 1, y + 8 * r, rec.vector[r][s][0],
                         rec.vector[r][s][1], 8, formed);
                 any = true;
             }
@@ -850,7 +875,7 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
             const int select = rec.motion_vertical_field_select[0][s];
             const int slot = s == 0 ? forwardSlot(select) : backward;
             if (slot < 0) continue;
-            predict(slot, true, select != 0, 0, 16, y, rec.vector[0][s][0], rec.vector[0][s][1], 16,
+            predict(slot, true, select != 0, 0, 1, y, rec.vector[0][s][0], rec.vector[0][s][1], 16,
                     formed);
             any = true;
         }
@@ -874,47 +899,60 @@ void PictureDecoder::ApplyDifference(MacroblockSamples& ws, const MacroblockReco
     }
 }
 
+void PictureDecoder::Output(const MacroblockSamples& coded, const MacroblockRecord& rec,
+                            bool storeMode, bool keepFocus) {
+    MacroblockSamples display;
+    UpsampleChroma(display, coded, stores.chromaFormat);
+    if (storeMode) {
+        StoreMacroblock(coded, display, rec);
+        return;
+    }
+    std::memcpy(display.c[0], coded.c[0], sizeof display.c[0]);
+    ApplyDifference(display, rec);
+    PaintSamples(display, rec, keepFocus);
+}
+
 void PictureDecoder::ReconstructAndOutput(const MacroblockRecord& rec, const BlockResult* blocks,
                                           bool storeMode, bool keepFocus) {
     bool raw = displayType == display_type::kRaw || rec.macroblock_intra;
     MacroblockSamples pred;
     if (!raw && !FormPrediction(pred, rec)) raw = true;
-    MacroblockSamples ws;
-    AssembleMacroblock(ws, blocks, BlockCount(), p_.stream.chroma_format, rec.dct_type,
-                       raw ? nullptr : &pred, raw, sat_);
-    if (storeMode) {
-        StoreMacroblock(ws, rec);
-        return;
-    }
-    ApplyDifference(ws, rec);
-    PaintSamples(ws, rec, keepFocus);
+    MacroblockSamples coded;
+    AssembleCoded(coded, blocks, BlockCount(), stores.chromaFormat, rec.dct_type,
+                  raw ? nullptr : &pred, raw, sat_);
+    Output(coded, rec, storeMode, keepFocus);
 }
 
 void PictureDecoder::OutputSkipped(const MacroblockRecord& rec, bool storeMode, bool keepFocus) {
     MacroblockSamples pred;
     // A skipped macroblock has no residual: in "Raw" it shows as the flat residual level.
     const bool formed = displayType != display_type::kRaw && FormPrediction(pred, rec);
-    if (storeMode) {
-        if (!formed)
-            for (auto& component : pred.c)
-                for (int16_t& s : component) s = 128;
-        StoreMacroblock(pred, rec);
+    if (!formed && !storeMode) {
+        ColourMacroblock cm;
+        std::memset(cm.rows, p_.stream.greyColour, sizeof cm.rows);
+        Paint(cm, rec, keepFocus);
         return;
     }
-    if (formed) {
-        ApplyDifference(pred, rec);
-        PaintSamples(pred, rec, keepFocus);
-        return;
-    }
-    ColourMacroblock cm;
-    std::memset(cm.rows, p_.stream.greyColour, sizeof cm.rows);
-    Paint(cm, rec, keepFocus);
+    if (!formed)
+        for (auto& component : pred.c)
+            for (int16_t& s : component) s = 128;
+    Output(pred, rec, storeMode, keepFocus);
 }
 
-void PictureDecoder::StoreMacroblock(const MacroblockSamples& ws, const MacroblockRecord& rec) {
-    for (int c = 0; c < 3; ++c)
-        StoreComponent(stores.Plane(stores.currentSlot, c), stores.width, stores.height,
-                       p_.v.coding.picture_structure, rec.column * 16, rec.row * 16, ws.c[c]);
+void PictureDecoder::StoreMacroblock(const MacroblockSamples& coded,
+                                     const MacroblockSamples& display,
+                                     const MacroblockRecord& rec) {
+    const int slot = stores.currentSlot;
+    const int structure = p_.v.coding.picture_structure;
+    const int x = rec.column * 16, y = rec.row * 16;
+    StoreComponent(stores.Plane(slot, 0), stores.width, stores.height, structure, x, y, coded.c[0]);
+    const ChromaSize cs = stores.chroma;
+    for (int c = 1; c < 3; ++c) {
+        StoreComponent(stores.Plane(slot, c), stores.width, stores.height, structure, x, y,
+                       display.c[c]);
+        StoreComponent(stores.CodedPlane(slot, c), stores.chromaWidth, stores.chromaHeight,
+                       structure, x >> cs.shiftX, y >> cs.shiftY, coded.c[c], cs.cols(), cs.rows());
+    }
 }
 
 void PictureDecoder::Paint(ColourMacroblock& cm, const MacroblockRecord& rec, bool keepFocus) {

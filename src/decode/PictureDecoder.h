@@ -86,9 +86,13 @@ class PictureDecoder {
     TreeItem currentPicture = 0;
     TreeItem focusItem = 0;
     int32_t lastTemporalReference = -1;
-    // Planes of the slot the last decode wrote (null before any).
+    // Planes of the slot the last decode wrote (null before any): full size as shown, and at
+    // the coded resolution.
     const uint8_t* CurrentPlane(int component) const {
         return stores.Plane(stores.currentSlot, component);
+    }
+    const uint8_t* CurrentCodedPlane(int component) const {
+        return stores.CodedPlane(stores.currentSlot, component);
     }
 
     // --- the silent reader, exposed for the tests ---
@@ -126,7 +130,12 @@ class PictureDecoder {
     void ApplyDifference(MacroblockSamples& ws, const MacroblockRecord& rec) const;
     void OutputSkipped(const MacroblockRecord& rec, bool storeMode, bool keepFocus);
     void PaintSamples(const MacroblockSamples& ws, const MacroblockRecord& rec, bool keepFocus);
-    void StoreMacroblock(const MacroblockSamples& ws, const MacroblockRecord& rec);
+    // Up-samples the chroma of a macroblock reconstructed at the coded resolution and stores
+    // or paints it.
+    void Output(const MacroblockSamples& coded, const MacroblockRecord& rec, bool storeMode,
+                bool keepFocus);
+    void StoreMacroblock(const MacroblockSamples& coded, const MacroblockSamples& display,
+                         const MacroblockRecord& rec);
     void Paint(ColourMacroblock& cm, const MacroblockRecord& rec, bool keepFocus);
     void WriteOverlay(const MacroblockRecord& rec);
     void BlockPlacement(int i, const MacroblockRecord& rec, BlockResult& out) const;
