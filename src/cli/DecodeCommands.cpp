@@ -463,6 +463,7 @@ int RunFrames(int argc, char** argv) {
     std::pair<int, uint64_t> group{};
     int frameTemporalReference = 0;
     bool frameOpen = false;
+    uint32_t frameWidth = 0, frameHeight = 0;
     std::vector<uint8_t> frame;
     for (size_t i = 0; i < pictures.size() && !out.Failed(); ++i) {
         const TreeItem item = pictures[i];
@@ -505,6 +506,13 @@ int RunFrames(int argc, char** argv) {
                                          s.Structure(pictures[i + 1]) != s.Structure(item);
         if (waitsForSecondField) continue;
 
+        // Each frame has the size of its own sequence.
+        if (frames > 0 &&
+            (s.stream.horizontal_size != frameWidth || s.stream.vertical_size != frameHeight))
+            std::fprintf(stderr, "bitloupe-cli: frames from picture %zu on are %ux%u\n", i + 1,
+                         s.stream.horizontal_size, s.stream.vertical_size);
+        frameWidth = s.stream.horizontal_size;
+        frameHeight = s.stream.vertical_size;
         ExtractFrame(s, fmt, frame);
         ++frames;
         frameOpen = false;

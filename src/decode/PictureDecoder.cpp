@@ -239,14 +239,20 @@ uint32_t PictureDecoder::BackgroundColour() const {
 
 bool PictureDecoder::RestorePictureState(TreeItem pictureItem) {
     if (!p_.macroblocks.RestorePictureState(pictureItem, false)) return false;
+    // A picture of another size or chroma format than the stores: new stores for it, empty,
+    // so that the pictures of the other sequence are no references.
+    const CStreamState& st = p_.stream;
+    if (st.codedWidth != stores.width || st.codedHeight != stores.height ||
+        (stores.Allocated() && st.chroma_format != stores.chromaFormat)) {
+        if (!AllocatePictureBuffers()) return false;
+    }
     dib.SetPictureStructure(p_.v.coding.picture_structure);
     return true;
 }
 
 bool PictureDecoder::DecodePicture(TreeItem pictureItem, bool firstDisplay) {
     CStreamState& st = p_.stream;
-    if (!stores.Allocated()) return false;
-    if (!RestorePictureState(pictureItem)) return false;
+    if (!RestorePictureState(pictureItem) || !stores.Allocated()) return false;
     const auto pos = st.videoPositions.find(pictureItem);
     if (pos == st.videoPositions.end()) return false;
     SeekToPosition(pos->second);
@@ -355,7 +361,7 @@ void PictureDecoder::FinishPicture() {
 // Units below a picture
 
 bool PictureDecoder::RestoreUnitPictureState(TreeItem pictureItem) {
-    if (!stores.Allocated() || !RestorePictureState(pictureItem)) return false;
+    if (!RestorePictureState(pictureItem) || !stores.Allocated()) return false;
     if (pictureItem != currentPicture) {
         ClearOverlay();
         currentPicture = pictureItem;

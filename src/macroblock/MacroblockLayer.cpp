@@ -143,6 +143,15 @@ bool MacroblockLayer::RestorePictureState(TreeItem pictureItem, bool report) {
     const auto picture = st.pictureRecords.find(pictureItem);
     if (picture == st.pictureRecords.end()) return lost(msg::kPictureHeaderLost);
     v.picture = picture->second;
+    // The sizes, chroma format and colour conversion of the picture's own sequence.
+    const uint32_t sequence = v.picture.sequence;
+    if (sequence >= 1 && sequence <= st.sequenceRecords.size()) {
+        const SequenceParameters& own = st.sequenceRecords[sequence - 1];
+        if (!(own == static_cast<const SequenceParameters&>(st))) {
+            static_cast<SequenceParameters&>(st) = own;
+            p_.video.UpdateGreyColour();
+        }
+    }
     const auto quant = st.quantMatrixRecords.find(pictureItem);
     if (st.mpegVersion == kMpeg2) {
         const auto coding = st.pictureCodingRecords.find(pictureItem);

@@ -30,7 +30,8 @@ public:
     bool ParseMacroblocksOfSlice(TreeItem placeholderItem);
     bool ParseMacroblocksOfPicture(TreeItem pictureItem);
     // Restores the picture header, coding extension and quantiser matrices of a picture from
-    // its records; with report set a missing record is named in a message box.
+    // its records, and the parameters of its sequence; with report set a missing record is
+    // named in a message box.
     bool RestorePictureState(TreeItem pictureItem, bool report);
     // The item the last on-demand parse wants shown (0 for none).
     TreeItem itemToRedisplay = 0;

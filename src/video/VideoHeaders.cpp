@@ -312,6 +312,12 @@ void VideoHeaders::ParsePictureHeader() {
         UpdatePredictionFrames();
     }
     if (v.picturesInGop == 1) tree.EnsureVisible(item);
+    // The parameters in force are those of the picture's sequence; a new entry when a
+    // sequence header or extension changed them.
+    const SequenceParameters& sequence = st;
+    if (st.sequenceRecords.empty() || !(st.sequenceRecords.back() == sequence))
+        st.sequenceRecords.push_back(sequence);
+    pic.sequence = static_cast<uint32_t>(st.sequenceRecords.size());
     if (item) {
         st.pictureRecords[item] = pic;
         st.quantMatrixRecords[item] = v.quant;

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestUtil.h"
@@ -269,6 +270,45 @@ TEST(Frames, DisplayOrderWithoutGopHeaders) {
     ASSERT_EQ(got.size(), ref.size());
     for (size_t f = 0; f < ref.size() / n; ++f)
         EXPECT_GE(Psnr(got.data() + f * n, ref.data() + f * n, n), kMinPsnr) << "frame " << f;
+}
+
+// Two encoders' streams one after the other, of different sizes and chroma formats (64x48
+// 4:2:0, 176x144 4:2:2, 64x48 again): every picture decodes as in its own stream, and `frames`
+// writes each frame at its own size.
+TEST(Frames, ConcatenatedSequencesDecodeAtTheirOwnSizes) {
+    if (!HaveData("still.m2v") || !HaveData("mpeg2-422.m2v")) GTEST_SKIP();
+    const auto still = ReadAll(DataPath("still.m2v"));
+    const auto big = ReadAll(DataPath("mpeg2-422.m2v"));
+    std::vector<uint8_t> joined(still);
+    joined.insert(joined.end(), big.begin(), big.end());
+    joined.insert(joined.end(), still.begin(), still.end());
+    const bitloupe::test::TempFile in(joined, ".m2v");
+    const TempPath all(".yuv"), first(".yuv"), second(".yuv");
+    ASSERT_EQ(RunCli({"frames", in.path(), "-o", all.path(), "--format", "yuv"}), 0);
+    ASSERT_EQ(RunCli({"frames", DataPath("still.m2v"), "-o", first.path(), "--format", "yuv"}), 0);
+    ASSERT_EQ(RunCli({"frames", DataPath("mpeg2-422.m2v"), "-o", second.path(), "--format", "yuv"}),
+              0);
+    auto expected = ReadAll(first.path());
+    const auto middle = ReadAll(second.path());
+    const size_t firstBytes = expected.size();
+    ASSERT_EQ(firstBytes, 3u * 64 * 48 * 3 / 2);
+    expected.insert(expected.end(), middle.begin(), middle.end());
+    expected.insert(expected.end(), expected.begin(), expected.begin() + firstBytes);
+    EXPECT_TRUE(ReadAll(all.path()) == expected);
+
+    // Pictures 3 (the still's last P), 5 (a B of the 4:2:2 stream), 12 (the still again, a new
+    // I picture after the larger sequence).
+    for (const auto& [picture, file, own] :
+         {std::tuple{3, "still.m2v", 3}, std::tuple{5, "mpeg2-422.m2v", 2},
+          std::tuple{12, "still.m2v", 1}}) {
+        const TempPath a(".bmp"), b(".bmp");
+        ASSERT_EQ(
+            RunCli({"decode", in.path(), "--picture", std::to_string(picture), "-o", a.path()}), 0);
+        ASSERT_EQ(
+            RunCli({"decode", DataPath(file), "--picture", std::to_string(own), "-o", b.path()}),
+            0);
+        EXPECT_TRUE(ReadAll(a.path()) == ReadAll(b.path())) << "picture " << picture;
+    }
 }
 
 TEST(Frames, TruncatedStreamKeepsItsIntactPictures) {
