@@ -10,6 +10,7 @@
 #include "engine/SyntaxParser.h"
 #include "imaging/Filters.h"
 #include "macroblock/Dequantise.h"
+#include "macroblock/MacroblockSyntax.h"
 #include "macroblock/VlcTables.h"
 #include "video/VideoTables.h"
 
@@ -298,16 +299,8 @@ bool PictureDecoder::DecodePicture(TreeItem pictureItem, bool firstDisplay) {
 }
 
 void PictureDecoder::DecodeSliceHeaderAndMacroblocks(uint32_t code) {
-    const CStreamState& st = p_.stream;
-    const bool mpeg2 = st.mpegVersion == kMpeg2;
-    SliceHeader& sh = p_.v.slice;
-    sh = SliceHeader();
-    sh.slice_vertical_position = code;
-    if (mpeg2 && st.vertical_size > 2800) sh.slice_vertical_position += p_.ReadBits(3) * 128;
-    if (mpeg2 && st.scalable_mode == video_tables::kDataPartitioning) p_.ReadBits(7);
-    sh.quantiser_scale_code = static_cast<uint8_t>(p_.ReadBits(5));
-    if (mpeg2 && p_.PeekBits(1) == 1) p_.ReadBits(9);
-    while (p_.ReadBits(1) && !p_.AtEnd()) p_.ReadBits(8);
+    SilentEmitters silent;
+    ReadSliceHeader(p_, silent, code, p_.v.slice, 0);
     ResetSliceState();
     DecodeSliceMacroblocks(true);
 }
@@ -480,161 +473,35 @@ bool PictureDecoder::DecodeSliceMacroblocks(bool storeMode) {
     }
 }
 
+// The decoder's side of the macroblock syntax: no items; skipped and coded macroblocks are
+// reconstructed into the store or painted, their vectors written to the motion overlay.
+struct PictureDecoder::SilentSink {
+    PictureDecoder& d;
+    bool storeMode;
+    bool keepFocus;
+    SilentEmitters emit;
+
+    void Begin() {}
+    void Skipped(const MacroblockRecord& skipped) {
+        d.WriteOverlay(skipped);
+        d.OutputSkipped(skipped, storeMode, true);
+        ++d.p_.v.mb.mbsParsedInSlice;
+    }
+    TreeItem Header(const MacroblockRecord&) { return 0; }
+    void Located(const MacroblockRecord&) {}
+    void HeaderFailed() {}
+    void Motion(const MacroblockRecord& rec) { d.WriteOverlay(rec); }
+    bool Blocks(const MacroblockRecord& rec) { return d.DecodeBlocks(rec); }
+    void BlocksFailed(const MacroblockRecord&) {}
+    void EndOfMacroblock(uint32_t) {}
+    void Done(const MacroblockRecord& rec) {
+        d.ReconstructAndOutput(rec, d.blocks_, storeMode, keepFocus);
+    }
+};
+
 bool PictureDecoder::DecodeSilentMacroblock(int& previousAddress, bool storeMode, bool keepFocus) {
-    const CStreamState& st = p_.stream;
-    VideoState& v = p_.v;
-    MacroblockState& mb = v.mb;
-    const bool mpeg2 = st.mpegVersion == kMpeg2;
-
-    MacroblockRecord rec;
-    if (!mpeg2)
-        while (p_.PeekBits(11) == 0x0F && !p_.AtEnd()) p_.ReadBits(11);
-    int escapes = 0;
-    while (p_.PeekBits(11) == 0x08 && !p_.AtEnd()) {
-        p_.ReadBits(11);
-        ++escapes;
-    }
-    const VlcResult inc = GetMacroblockAddressIncrement(p_);
-    if (!inc.IsValid() || st.mbWidth <= 0) return false;
-    const int address = previousAddress + 33 * escapes + inc.value;
-    if (address < 0 || address >= static_cast<int>(v.coding.mbsInPicture) || address > 0xFFFF ||
-        address / st.mbWidth > 0xFF)
-        return false;
-    rec.macroblock_address = static_cast<uint16_t>(address);
-    rec.row = static_cast<uint8_t>(address / st.mbWidth);
-    rec.column = static_cast<uint8_t>(address % st.mbWidth);
-    const int type = v.picture.picture_coding_type;
-    const bool skippedBefore = address - previousAddress > 1;
-
-    if (mb.mbsParsedInSlice > 0 && skippedBefore) {
-        if (type == kPictureP)
-            mb.PMV[0][0][0] = mb.PMV[0][0][1] = mb.PMV[1][0][0] = mb.PMV[1][0][1] = 0;
-        for (int a = previousAddress + 1; a < address; ++a) {
-            MacroblockRecord skipped;
-            p_.macroblocks.MakeSkippedMacroblock(skipped, a);
-            WriteOverlay(skipped);
-            OutputSkipped(skipped, storeMode, true);
-            ++mb.mbsParsedInSlice;
-        }
-    }
-
-    if (!ReadMacroblockModes(rec)) return false;
-    if (rec.macroblock_quant) mb.currentQuantiserScaleCode = static_cast<uint8_t>(p_.ReadBits(5));
-    rec.quantiser_scale_code = mb.currentQuantiserScaleCode;
-    rec.quantiser_scale = static_cast<uint8_t>(MacroblockLayer::QuantiserScale(
-        mb.currentQuantiserScaleCode, mpeg2, v.coding.q_scale_type == 1));
-    if (rec.macroblock_motion_forward ||
-        (rec.macroblock_intra && v.coding.concealment_motion_vectors)) {
-        if (!ReadMotionVectors(0, rec)) return false;
-    }
-    if (rec.macroblock_motion_backward && !ReadMotionVectors(1, rec)) return false;
-    const int structure = v.coding.picture_structure;
-    if (type == kPictureP && structure != kFramePicture && !rec.macroblock_intra &&
-        !rec.macroblock_motion_forward)
-        rec.motion_vertical_field_select[0][0] = structure == kBottomField ? 1 : 0;
-    WriteOverlay(rec);
-    if (rec.macroblock_intra && v.coding.concealment_motion_vectors) p_.ReadBits(1);
-    if (!ReadCodedBlockPattern(rec)) return false;
-    if (!rec.macroblock_intra || skippedBefore)
-        std::memset(mb.dcPredictor, 0, sizeof mb.dcPredictor);
-    std::memcpy(rec.dcPredictor, mb.dcPredictor, sizeof rec.dcPredictor);
-
-    if (!DecodeBlocks(rec)) return false;
-    p_.macroblocks.ResetMotionPredictors(rec);
-    mb.previousMotionForward = rec.macroblock_motion_forward;
-    mb.previousMotionBackward = rec.macroblock_motion_backward;
-    ReconstructAndOutput(rec, blocks_, storeMode, keepFocus);
-    if (type == kPictureD) p_.ReadBits(1);  // end_of_macroblock
-    previousAddress = address;
-    return true;
-}
-
-bool PictureDecoder::ReadMacroblockModes(MacroblockRecord& rec) {
-    VideoState& v = p_.v;
-    const int type = v.picture.picture_coding_type;
-    const VlcResult mt = GetMacroblockType(p_, p_.stream.scalable_mode, type);
-    if (!mt.IsValid()) return false;
-    const int flags = mt.value;
-    MacroblockLayer::SetTypeFlags(rec, flags);
-    if (type == kPictureI && rec.macroblock_motion_forward && !v.coding.concealment_motion_vectors)
-        return false;
-    if ((type == kPictureI || type == kPictureP) && rec.macroblock_motion_backward) return false;
-    if (p_.stream.mpegVersion != kMpeg2) {
-        rec.motionType = 2;
-        return true;
-    }
-    const int tableIndex = v.spatial.spatial_temporal_weight_code_table_index & 3;
-    if (rec.spatial_temporal_weight_code_flag && tableIndex != 0)
-        rec.spatial_temporal_weight_code = static_cast<uint8_t>(p_.ReadBits(2));
-    MacroblockLayer::SetWeightClass(rec, tableIndex);
-    const bool field = IsFieldPicture();
-    int motionType;
-    if (!rec.macroblock_motion_forward && !rec.macroblock_motion_backward)
-        motionType = field ? 1 : 2;
-    else if (!field && v.coding.frame_pred_frame_dct == 1)
-        motionType = 2;
-    else
-        motionType = static_cast<int>(p_.ReadBits(2));
-    MacroblockLayer::SetMotionVectorFormat(rec, motionType, field);
-    if (!field && v.coding.frame_pred_frame_dct == 0 &&
-        (rec.macroblock_intra || rec.macroblock_pattern))
-        rec.dct_type = static_cast<uint8_t>(p_.ReadBits(1));
-    return true;
-}
-
-bool PictureDecoder::ReadMotionVectors(int s, MacroblockRecord& rec) {
-    VideoState& v = p_.v;
-    MacroblockState& mb = v.mb;
-    const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
-    const bool fullPel =
-        !mpeg2 && (s == 0 ? v.picture.full_pel_forward_vector : v.picture.full_pel_backward_vector);
-    auto vector = [&](int r) {
-        for (int t = 0; t < 2; ++t) {
-            const VlcResult code = GetMotionCode(p_);
-            if (!code.IsValid()) return false;
-            const int rSize = v.coding.f_code[s][t] - 1;
-            int residual = 0;
-            if (rSize >= 1 && rSize <= 8 && code.value != 0)
-                residual = static_cast<int>(p_.ReadBits(rSize));
-            const int vec = MacroblockLayer::DecodeMotionVector(
-                mb.PMV[r][s][t], rSize, code.value, residual, fullPel, t == 1 && rec.mvscale);
-            mb.PMV[r][s][t] = static_cast<int16_t>(vec);
-            rec.vector[r][s][t] = static_cast<int16_t>(vec);
-            if (rec.dmv) rec.dmvector[t] = static_cast<int8_t>(GetDmvector(p_).value);
-        }
-        return true;
-    };
-    if (rec.motionVectorCount == 2) {
-        rec.motion_vertical_field_select[0][s] = static_cast<uint8_t>(p_.ReadBits(1));
-        if (!vector(0)) return false;
-        rec.motion_vertical_field_select[1][s] = static_cast<uint8_t>(p_.ReadBits(1));
-        return vector(1);
-    }
-    if (rec.motionVectorFormat == 1 && !rec.dmv)
-        rec.motion_vertical_field_select[0][s] = static_cast<uint8_t>(p_.ReadBits(1));
-    if (!vector(0)) return false;
-    mb.PMV[1][s][0] = mb.PMV[0][s][0];
-    mb.PMV[1][s][1] = mb.PMV[0][s][1];
-    return true;
-}
-
-bool PictureDecoder::ReadCodedBlockPattern(MacroblockRecord& rec) {
-    std::memset(rec.coded, rec.macroblock_intra ? 1 : 0, sizeof rec.coded);
-    if (!rec.macroblock_pattern) return true;
-    const VlcResult cbp = GetCodedBlockPattern(p_);
-    if (!cbp.IsValid()) return false;
-    const int chroma = p_.stream.chroma_format;
-    int extra = 0;
-    if (chroma == 2) extra = static_cast<int>(p_.ReadBits(2));
-    if (chroma == 3) extra = static_cast<int>(p_.ReadBits(6));
-    for (int i = 0; i < 6; ++i) rec.coded[i] = (cbp.value >> (5 - i)) & 1;
-    if (chroma == 2) {
-        rec.coded[6] = (extra >> 1) & 1;
-        rec.coded[7] = extra & 1;
-    } else if (chroma == 3) {
-        for (int i = 0; i < 6; ++i) rec.coded[6 + i] = (extra >> (5 - i)) & 1;
-    }
-    return true;
+    SilentSink sink{*this, storeMode, keepFocus, {}};
+    return ReadMacroblock(p_, sink, previousAddress);
 }
 
 bool PictureDecoder::DecodeBlocks(const MacroblockRecord& rec) {

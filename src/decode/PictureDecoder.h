@@ -117,10 +117,10 @@ class PictureDecoder {
     void FinishPicture();
     void ResetSliceState();
     void DecodeSliceHeaderAndMacroblocks(uint32_t code);
+    // One macroblock of the silent reader (the syntax is ReadMacroblock, shared with the tree
+    // parse) and the skipped ones before it.
+    struct SilentSink;
     bool DecodeSilentMacroblock(int& previousAddress, bool storeMode, bool keepFocus);
-    bool ReadMacroblockModes(MacroblockRecord& rec);
-    bool ReadMotionVectors(int s, MacroblockRecord& rec);
-    bool ReadCodedBlockPattern(MacroblockRecord& rec);
     bool DecodeBlockData(int i, const MacroblockRecord& rec, BlockResult& out);
     // Every block of the macroblock into blocks_: decoded, or marked not coded.
     bool DecodeBlocks(const MacroblockRecord& rec);
