@@ -140,30 +140,36 @@ inline __attribute__((always_inline)) void WidenRow(int16_t* out, const int16_t*
 // sample to a 2x2 square; odd columns 1..13 the mean of their left and right neighbours; odd
 // rows 1..13, column by column, the mean of the rows above and below; then the samples at odd
 // rows and odd columns (1..13) the mean of their four neighbours; row 15 and column 15 stay
-// copies. Divisions truncate toward zero. Each output is computed here straight from the
-// 8x8 block.
+// copies. Divisions truncate toward zero; for samples known not to be negative (every
+// reconstructed picture) they are shifts, which give the same values faster.
+template <bool NonNegative>
 inline __attribute__((always_inline)) void Upsample420(int16_t* out, const int16_t* b) {
-    auto s = [&](int j, int k) { return int{b[j * 16 + k]}; };
-    auto a = [&](int j, int k) { return (s(j, k) + s(j, k + 1)) / 2; };  // even row, odd column
-    auto v = [&](int j, int k) { return (s(j, k) + s(j + 1, k)) / 2; };  // odd row, even column
+    auto half = [](int x) { return NonNegative ? x >> 1 : x / 2; };
+    auto quarter = [](int x) { return NonNegative ? x >> 2 : x / 4; };
     for (int j = 0; j < 8; ++j) {
+        const int16_t* s = b + j * 16;
         int16_t* even = out + (2 * j) * 16;
+        int a[7];  // even row, odd column
+        for (int k = 0; k < 7; ++k) a[k] = half(s[k] + s[k + 1]);
         for (int k = 0; k < 7; ++k) {
-            even[2 * k] = static_cast<int16_t>(s(j, k));
-            even[2 * k + 1] = static_cast<int16_t>(a(j, k));
+            even[2 * k] = s[k];
+            even[2 * k + 1] = static_cast<int16_t>(a[k]);
         }
-        even[14] = even[15] = static_cast<int16_t>(s(j, 7));
+        even[14] = even[15] = s[7];
         int16_t* odd = even + 16;
         if (j == 7) {  // row 15 repeats row 14
             std::memcpy(odd, even, 16 * sizeof(int16_t));
             break;
         }
+        const int16_t* t = s + 16;  // the next row
+        int v[8];                   // odd row, even column
+        for (int k = 0; k < 8; ++k) v[k] = half(s[k] + t[k]);
         for (int k = 0; k < 7; ++k) {
-            odd[2 * k] = static_cast<int16_t>(v(j, k));
-            odd[2 * k + 1] =
-                static_cast<int16_t>((a(j, k) + a(j + 1, k) + v(j, k) + v(j, k + 1)) / 4);
+            const int below = half(t[k] + t[k + 1]);
+            odd[2 * k] = static_cast<int16_t>(v[k]);
+            odd[2 * k + 1] = static_cast<int16_t>(quarter(a[k] + below + v[k] + v[k + 1]));
         }
-        odd[14] = odd[15] = static_cast<int16_t>(v(j, 7));
+        odd[14] = odd[15] = static_cast<int16_t>(v[7]);
     }
 }
 
@@ -224,16 +230,24 @@ void AssembleCoded(MacroblockSamples& out, const BlockResult* blocks, int blockC
 }
 
 BITLOUPE_VECTOR_CLONES
-void UpsampleChroma(MacroblockSamples& display, const MacroblockSamples& coded, int chromaFormat) {
+void UpsampleChroma(MacroblockSamples& display, const MacroblockSamples& coded,
+                    int chromaFormat) {
     for (int c = 1; c < 3; ++c) {
         int16_t* o = display.c[c];
         const int16_t* in = coded.c[c];
-        if (chromaFormat == 3)
+        if (chromaFormat == 3) {
             std::memcpy(o, in, sizeof display.c[c]);
-        else if (chromaFormat == 2)
+        } else if (chromaFormat == 2) {
             for (int r = 0; r < 16; ++r) WidenRow(o + r * 16, in + r * 16);
-        else
-            Upsample420(o, in);
+        } else {
+            int16_t signs = 0;
+            for (int r = 0; r < 8; ++r)
+                for (int k = 0; k < 8; ++k) signs |= in[r * 16 + k];
+            if (signs >= 0)
+                Upsample420<true>(o, in);
+            else
+                Upsample420<false>(o, in);
+        }
     }
 }
 
