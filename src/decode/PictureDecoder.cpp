@@ -621,9 +621,10 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
         if (mpeg2) ApplyMismatchControl(block);
     }
     selectiveDct.Apply(block.F);
-    bool flat = true;
-    for (int k = 1; k < 64; ++k) flat &= block.F[k] == 0;
-    if (flat) {
+    // Any AC coefficient, as one OR over the block (which vectorises).
+    int ac = 0;
+    for (int k = 1; k < 64; ++k) ac |= block.F[k];
+    if (ac == 0) {
         // The inverse DCT of a lone DC coefficient is one value throughout.
         const int16_t value = FlatIdct(block.F[0]);
         for (int16_t& x : out.raw) x = value;
