@@ -47,6 +47,27 @@ ref_luma() { # stream name
         -vf extractplanes=y -f rawvideo -pix_fmt gray "$out/ref/$2.gray"
 }
 
+# Writes the two chroma planes of every decoded picture, in display order, at the
+# stream's own chroma resolution: per picture the Cb plane, then the Cr plane, as
+# ffmpeg's rawvideo output holds them after the luma plane.
+ref_chroma() { # stream name pix_fmt width height
+    ff -flags +bitexact -idct simple -i "$1" -map 0:v:0 -fps_mode passthrough \
+        -f rawvideo -pix_fmt "$3" "$tmp/$2.yuv"
+    python3 - "$tmp/$2.yuv" "$out/ref/$2.cbcr" "$3" "$4" "$5" <<'EOF'
+import sys
+src, dst, fmt, w, h = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
+sx = 0 if fmt == "yuv444p" else 1
+sy = 1 if fmt == "yuv420p" else 0
+luma, chroma = w * h, ((w + sx) >> sx) * ((h + sy) >> sy)
+data = open(src, "rb").read()
+frame = luma + 2 * chroma
+assert len(data) % frame == 0, "not whole frames"
+with open(dst, "wb") as f:
+    for i in range(0, len(data), frame):
+        f.write(data[i + luma:i + frame])
+EOF
+}
+
 cd "$out"
 
 # --- 1. MPEG-1 video elementary stream ---------------------------------------
@@ -198,5 +219,12 @@ for f in mpeg1.m1v mpeg2-progressive.m2v mpeg2-custom-matrix.m2v mpeg2-interlace
     mpeg2-422.m2v mpeg2-fieldpic.m2v mpeg2-ps-mplex.mpg; do
     ref_luma "$f" "${f%.*}"
 done
+ref_chroma mpeg1.m1v mpeg1 yuv420p 168 120
+for f in mpeg2-progressive.m2v mpeg2-custom-matrix.m2v mpeg2-interlaced.m2v \
+    mpeg2-ps-mplex.mpg; do
+    ref_chroma "$f" "${f%.*}" yuv420p 176 144
+done
+ref_chroma mpeg2-422.m2v mpeg2-422 yuv422p 176 144
+ref_chroma mpeg2-fieldpic.m2v mpeg2-fieldpic yuv420p 352 288
 
 ls -l "$out" "$out/ref"

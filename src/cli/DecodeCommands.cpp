@@ -105,7 +105,7 @@ const char* const kDisplayTypes[] = {"auto", "raw", "diff0", "diff1", "null", nu
 const char* const kFieldOptions[] = {"frame", "top", "bottom", nullptr};
 const char* const kColourModes[] = {"normal", "y",      "cb",      "cr",   "red",  "green",
                                     "blue",   "yellow", "magenta", "cyan", nullptr};
-const char* const kFormats[] = {"gray", "yuv444p", "bgr24", nullptr};
+const char* const kFormats[] = {"gray", "yuv444p", "bgr24", "yuv", nullptr};
 const char* const kOrders[] = {"display", "decode", nullptr};
 
 // Reads the option at argv[i] that takes one of `words`; false (after a message) when the
@@ -148,7 +148,7 @@ const char* DecodeUsage() {
            " [--display auto|raw|diff0|diff1|null]\n"
            "                         [--field frame|top|bottom]"
            " [--colour normal|y|cb|cr|red|green|blue|yellow|magenta|cyan]\n"
-           "  bitloupe-cli frames FILE -o OUT [--format gray|yuv444p|bgr24]"
+           "  bitloupe-cli frames FILE -o OUT [--format gray|yuv444p|bgr24|yuv]"
            " [--order display|decode] [--stats]\n";
     // clang-format on
 }
@@ -245,7 +245,7 @@ int RunDecode(int argc, char** argv) {
 
 namespace {
 
-enum class Format { kGray, kYuv444p, kBgr24 };
+enum class Format { kGray, kYuv444p, kBgr24, kYuv };
 
 // Writes to a file or to standard output and remembers the first failure.
 class Output {
@@ -316,6 +316,28 @@ void ExtractFrame(const Session& s, Format format, std::vector<uint8_t>& out) {
                 d[0] = p.blue;
                 d[1] = p.green;
                 d[2] = p.red;
+            }
+        }
+        return;
+    }
+    if (format == Format::kYuv) {
+        // Luma, then the two chroma planes at their coded resolution, each cropped to the
+        // displayed part (half a sample rounds up).
+        const ChromaSize cs = dec.stores.chroma;
+        const size_t cw = (w + cs.shiftX) >> cs.shiftX, ch = (h + cs.shiftY) >> cs.shiftY;
+        const size_t scw = sw >> cs.shiftX, sch = sh >> cs.shiftY;
+        out.resize(w * h + 2 * cw * ch);
+        uint8_t* d = out.data();
+        for (size_t y = 0; y < h; ++y, d += w) row(0, y, d);
+        for (int c = 1; c < 3; ++c) {
+            const uint8_t* p = dec.CurrentCodedPlane(c);
+            for (size_t y = 0; y < ch; ++y, d += cw) {
+                size_t copied = 0;
+                if (p && y < sch) {
+                    copied = std::min(cw, scw);
+                    std::memcpy(d, p + y * scw, copied);
+                }
+                std::memset(d + copied, 128, cw - copied);
             }
         }
         return;
@@ -441,6 +463,7 @@ int RunFrames(int argc, char** argv) {
     std::pair<int, uint64_t> group{};
     int frameTemporalReference = 0;
     bool frameOpen = false;
+    uint32_t frameWidth = 0, frameHeight = 0;
     std::vector<uint8_t> frame;
     for (size_t i = 0; i < pictures.size() && !out.Failed(); ++i) {
         const TreeItem item = pictures[i];
@@ -483,6 +506,13 @@ int RunFrames(int argc, char** argv) {
                                          s.Structure(pictures[i + 1]) != s.Structure(item);
         if (waitsForSecondField) continue;
 
+        // Each frame has the size of its own sequence.
+        if (frames > 0 &&
+            (s.stream.horizontal_size != frameWidth || s.stream.vertical_size != frameHeight))
+            std::fprintf(stderr, "bitloupe-cli: frames from picture %zu on are %ux%u\n", i + 1,
+                         s.stream.horizontal_size, s.stream.vertical_size);
+        frameWidth = s.stream.horizontal_size;
+        frameHeight = s.stream.vertical_size;
         ExtractFrame(s, fmt, frame);
         ++frames;
         frameOpen = false;

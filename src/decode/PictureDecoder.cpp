@@ -10,6 +10,7 @@
 #include "engine/SyntaxParser.h"
 #include "imaging/Filters.h"
 #include "macroblock/Dequantise.h"
+#include "macroblock/MacroblockSyntax.h"
 #include "macroblock/VlcTables.h"
 #include "video/VideoTables.h"
 
@@ -39,13 +40,21 @@ bool PictureDecoder::AllocatePictureBuffers() {
         FreePictureBuffers(true);
         return false;
     }
+    const int format = st.chroma_format >= 1 && st.chroma_format <= 3 ? st.chroma_format : 1;
+    const ChromaSize cs = ChromaSizeOf(format);
     try {
         const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
-        for (FrameSlot& slot : stores.slots)
+        const size_t cn = n >> (cs.shiftX + cs.shiftY);
+        for (FrameSlot& slot : stores.slots) {
             for (auto& plane : slot.plane) {
                 plane.reset(static_cast<uint8_t*>(std::calloc(n, 1)));
                 if (!plane) throw std::bad_alloc();
             }
+            for (auto& plane : slot.coded) {
+                plane.reset(static_cast<uint8_t*>(std::calloc(cn, 1)));
+                if (!plane) throw std::bad_alloc();
+            }
+        }
         overlay.assign(static_cast<size_t>(st.mbWidth) * static_cast<size_t>(st.mbHeight),
                        MotionOverlayRecord());
     } catch (const std::bad_alloc&) {
@@ -58,6 +67,10 @@ bool PictureDecoder::AllocatePictureBuffers() {
     }
     stores.width = w;
     stores.height = h;
+    stores.chromaFormat = static_cast<uint8_t>(format);
+    stores.chroma = cs;
+    stores.chromaWidth = w >> cs.shiftX;
+    stores.chromaHeight = h >> cs.shiftY;
     // The aspect-corrected size of the scaled view.
     const double a = st.pelAspectRatio > 0.0 ? st.pelAspectRatio : 1.0;
     int32_t dw = w;
@@ -74,10 +87,13 @@ bool PictureDecoder::AllocatePictureBuffers() {
 }
 
 void PictureDecoder::FreePictureBuffers(bool outOfMemory) {
-    for (FrameSlot& slot : stores.slots)
+    for (FrameSlot& slot : stores.slots) {
         for (auto& plane : slot.plane) plane.reset();
+        for (auto& plane : slot.coded) plane.reset();
+    }
     for (FieldEntry& e : stores.entries) e = FieldEntry();
     stores.width = stores.height = 0;
+    stores.chromaWidth = stores.chromaHeight = 0;
     stores.currentReferenceSlot = -1;
     stores.currentSlot = -1;
     stores.currentEntry = 0;
@@ -224,14 +240,20 @@ uint32_t PictureDecoder::BackgroundColour() const {
 
 bool PictureDecoder::RestorePictureState(TreeItem pictureItem) {
     if (!p_.macroblocks.RestorePictureState(pictureItem, false)) return false;
+    // A picture of another size or chroma format than the stores: new stores for it, empty,
+    // so that the pictures of the other sequence are no references.
+    const CStreamState& st = p_.stream;
+    if (st.codedWidth != stores.width || st.codedHeight != stores.height ||
+        (stores.Allocated() && st.chroma_format != stores.chromaFormat)) {
+        if (!AllocatePictureBuffers()) return false;
+    }
     dib.SetPictureStructure(p_.v.coding.picture_structure);
     return true;
 }
 
 bool PictureDecoder::DecodePicture(TreeItem pictureItem, bool firstDisplay) {
     CStreamState& st = p_.stream;
-    if (!stores.Allocated()) return false;
-    if (!RestorePictureState(pictureItem)) return false;
+    if (!RestorePictureState(pictureItem) || !stores.Allocated()) return false;
     const auto pos = st.videoPositions.find(pictureItem);
     if (pos == st.videoPositions.end()) return false;
     SeekToPosition(pos->second);
@@ -277,16 +299,8 @@ bool PictureDecoder::DecodePicture(TreeItem pictureItem, bool firstDisplay) {
 }
 
 void PictureDecoder::DecodeSliceHeaderAndMacroblocks(uint32_t code) {
-    const CStreamState& st = p_.stream;
-    const bool mpeg2 = st.mpegVersion == kMpeg2;
-    SliceHeader& sh = p_.v.slice;
-    sh = SliceHeader();
-    sh.slice_vertical_position = code;
-    if (mpeg2 && st.vertical_size > 2800) sh.slice_vertical_position += p_.ReadBits(3) * 128;
-    if (mpeg2 && st.scalable_mode == video_tables::kDataPartitioning) p_.ReadBits(7);
-    sh.quantiser_scale_code = static_cast<uint8_t>(p_.ReadBits(5));
-    if (mpeg2 && p_.PeekBits(1) == 1) p_.ReadBits(9);
-    while (p_.ReadBits(1) && !p_.AtEnd()) p_.ReadBits(8);
+    SilentEmitters silent;
+    ReadSliceHeader(p_, silent, code, p_.v.slice, 0);
     ResetSliceState();
     DecodeSliceMacroblocks(true);
 }
@@ -304,15 +318,18 @@ void PictureDecoder::FinishPicture() {
     if (ref >= 0 && ref != stores.currentSlot) {
         const int first = structure == kBottomField ? 1 : 0;
         const int step = IsFieldPicture() ? 2 : 1;
-        for (int c = 0; c < 3; ++c) {
-            uint8_t* cur = stores.Plane(stores.currentSlot, c);
-            const uint8_t* r = stores.Plane(ref, c);
-            for (int y = first; y < h; y += step)
-                for (int x = 0; x < w; ++x) {
-                    const size_t i = static_cast<size_t>(y) * w + x;
+        auto difference = [&](uint8_t* cur, const uint8_t* r, int pw, int ph) {
+            for (int y = first; y < ph; y += step)
+                for (int x = 0; x < pw; ++x) {
+                    const size_t i = static_cast<size_t>(y) * pw + x;
                     cur[i] = static_cast<uint8_t>((cur[i] - r[i]) / 2 + 128);
                 }
-        }
+        };
+        for (int c = 0; c < 3; ++c)
+            difference(stores.Plane(stores.currentSlot, c), stores.Plane(ref, c), w, h);
+        for (int c = 1; c < 3; ++c)
+            difference(stores.CodedPlane(stores.currentSlot, c), stores.CodedPlane(ref, c),
+                       stores.chromaWidth, stores.chromaHeight);
     }
 
     uint8_t lines = CPictureDib::kAllLines;
@@ -337,7 +354,7 @@ void PictureDecoder::FinishPicture() {
 // Units below a picture
 
 bool PictureDecoder::RestoreUnitPictureState(TreeItem pictureItem) {
-    if (!stores.Allocated() || !RestorePictureState(pictureItem)) return false;
+    if (!RestorePictureState(pictureItem) || !stores.Allocated()) return false;
     if (pictureItem != currentPicture) {
         ClearOverlay();
         currentPicture = pictureItem;
@@ -456,161 +473,35 @@ bool PictureDecoder::DecodeSliceMacroblocks(bool storeMode) {
     }
 }
 
+// The decoder's side of the macroblock syntax: no items; skipped and coded macroblocks are
+// reconstructed into the store or painted, their vectors written to the motion overlay.
+struct PictureDecoder::SilentSink {
+    PictureDecoder& d;
+    bool storeMode;
+    bool keepFocus;
+    SilentEmitters emit;
+
+    void Begin() {}
+    void Skipped(const MacroblockRecord& skipped) {
+        d.WriteOverlay(skipped);
+        d.OutputSkipped(skipped, storeMode, true);
+        ++d.p_.v.mb.mbsParsedInSlice;
+    }
+    TreeItem Header(const MacroblockRecord&) { return 0; }
+    void Located(const MacroblockRecord&) {}
+    void HeaderFailed() {}
+    void Motion(const MacroblockRecord& rec) { d.WriteOverlay(rec); }
+    bool Blocks(const MacroblockRecord& rec) { return d.DecodeBlocks(rec); }
+    void BlocksFailed(const MacroblockRecord&) {}
+    void EndOfMacroblock(uint32_t) {}
+    void Done(const MacroblockRecord& rec) {
+        d.ReconstructAndOutput(rec, d.blocks_, storeMode, keepFocus);
+    }
+};
+
 bool PictureDecoder::DecodeSilentMacroblock(int& previousAddress, bool storeMode, bool keepFocus) {
-    const CStreamState& st = p_.stream;
-    VideoState& v = p_.v;
-    MacroblockState& mb = v.mb;
-    const bool mpeg2 = st.mpegVersion == kMpeg2;
-
-    MacroblockRecord rec;
-    if (!mpeg2)
-        while (p_.PeekBits(11) == 0x0F && !p_.AtEnd()) p_.ReadBits(11);
-    int escapes = 0;
-    while (p_.PeekBits(11) == 0x08 && !p_.AtEnd()) {
-        p_.ReadBits(11);
-        ++escapes;
-    }
-    const VlcResult inc = GetMacroblockAddressIncrement(p_);
-    if (!inc.IsValid() || st.mbWidth <= 0) return false;
-    const int address = previousAddress + 33 * escapes + inc.value;
-    if (address < 0 || address >= static_cast<int>(v.coding.mbsInPicture) || address > 0xFFFF ||
-        address / st.mbWidth > 0xFF)
-        return false;
-    rec.macroblock_address = static_cast<uint16_t>(address);
-    rec.row = static_cast<uint8_t>(address / st.mbWidth);
-    rec.column = static_cast<uint8_t>(address % st.mbWidth);
-    const int type = v.picture.picture_coding_type;
-    const bool skippedBefore = address - previousAddress > 1;
-
-    if (mb.mbsParsedInSlice > 0 && skippedBefore) {
-        if (type == kPictureP)
-            mb.PMV[0][0][0] = mb.PMV[0][0][1] = mb.PMV[1][0][0] = mb.PMV[1][0][1] = 0;
-        for (int a = previousAddress + 1; a < address; ++a) {
-            MacroblockRecord skipped;
-            p_.macroblocks.MakeSkippedMacroblock(skipped, a);
-            WriteOverlay(skipped);
-            OutputSkipped(skipped, storeMode, true);
-            ++mb.mbsParsedInSlice;
-        }
-    }
-
-    if (!ReadMacroblockModes(rec)) return false;
-    if (rec.macroblock_quant) mb.currentQuantiserScaleCode = static_cast<uint8_t>(p_.ReadBits(5));
-    rec.quantiser_scale_code = mb.currentQuantiserScaleCode;
-    rec.quantiser_scale = static_cast<uint8_t>(MacroblockLayer::QuantiserScale(
-        mb.currentQuantiserScaleCode, mpeg2, v.coding.q_scale_type == 1));
-    if (rec.macroblock_motion_forward ||
-        (rec.macroblock_intra && v.coding.concealment_motion_vectors)) {
-        if (!ReadMotionVectors(0, rec)) return false;
-    }
-    if (rec.macroblock_motion_backward && !ReadMotionVectors(1, rec)) return false;
-    const int structure = v.coding.picture_structure;
-    if (type == kPictureP && structure != kFramePicture && !rec.macroblock_intra &&
-        !rec.macroblock_motion_forward)
-        rec.motion_vertical_field_select[0][0] = structure == kBottomField ? 1 : 0;
-    WriteOverlay(rec);
-    if (rec.macroblock_intra && v.coding.concealment_motion_vectors) p_.ReadBits(1);
-    if (!ReadCodedBlockPattern(rec)) return false;
-    if (!rec.macroblock_intra || skippedBefore)
-        std::memset(mb.dcPredictor, 0, sizeof mb.dcPredictor);
-    std::memcpy(rec.dcPredictor, mb.dcPredictor, sizeof rec.dcPredictor);
-
-    if (!DecodeBlocks(rec)) return false;
-    p_.macroblocks.ResetMotionPredictors(rec);
-    mb.previousMotionForward = rec.macroblock_motion_forward;
-    mb.previousMotionBackward = rec.macroblock_motion_backward;
-    ReconstructAndOutput(rec, blocks_, storeMode, keepFocus);
-    if (type == kPictureD) p_.ReadBits(1);  // end_of_macroblock
-    previousAddress = address;
-    return true;
-}
-
-bool PictureDecoder::ReadMacroblockModes(MacroblockRecord& rec) {
-    VideoState& v = p_.v;
-    const int type = v.picture.picture_coding_type;
-    const VlcResult mt = GetMacroblockType(p_, p_.stream.scalable_mode, type);
-    if (!mt.IsValid()) return false;
-    const int flags = mt.value;
-    MacroblockLayer::SetTypeFlags(rec, flags);
-    if (type == kPictureI && rec.macroblock_motion_forward && !v.coding.concealment_motion_vectors)
-        return false;
-    if ((type == kPictureI || type == kPictureP) && rec.macroblock_motion_backward) return false;
-    if (p_.stream.mpegVersion != kMpeg2) {
-        rec.motionType = 2;
-        return true;
-    }
-    const int tableIndex = v.spatial.spatial_temporal_weight_code_table_index & 3;
-    if (rec.spatial_temporal_weight_code_flag && tableIndex != 0)
-        rec.spatial_temporal_weight_code = static_cast<uint8_t>(p_.ReadBits(2));
-    MacroblockLayer::SetWeightClass(rec, tableIndex);
-    const bool field = IsFieldPicture();
-    int motionType;
-    if (!rec.macroblock_motion_forward && !rec.macroblock_motion_backward)
-        motionType = field ? 1 : 2;
-    else if (!field && v.coding.frame_pred_frame_dct == 1)
-        motionType = 2;
-    else
-        motionType = static_cast<int>(p_.ReadBits(2));
-    MacroblockLayer::SetMotionVectorFormat(rec, motionType, field);
-    if (!field && v.coding.frame_pred_frame_dct == 0 &&
-        (rec.macroblock_intra || rec.macroblock_pattern))
-        rec.dct_type = static_cast<uint8_t>(p_.ReadBits(1));
-    return true;
-}
-
-bool PictureDecoder::ReadMotionVectors(int s, MacroblockRecord& rec) {
-    VideoState& v = p_.v;
-    MacroblockState& mb = v.mb;
-    const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
-    const bool fullPel =
-        !mpeg2 && (s == 0 ? v.picture.full_pel_forward_vector : v.picture.full_pel_backward_vector);
-    auto vector = [&](int r) {
-        for (int t = 0; t < 2; ++t) {
-            const VlcResult code = GetMotionCode(p_);
-            if (!code.IsValid()) return false;
-            const int rSize = v.coding.f_code[s][t] - 1;
-            int residual = 0;
-            if (rSize >= 1 && rSize <= 8 && code.value != 0)
-                residual = static_cast<int>(p_.ReadBits(rSize));
-            const int vec = MacroblockLayer::DecodeMotionVector(
-                mb.PMV[r][s][t], rSize, code.value, residual, fullPel, t == 1 && rec.mvscale);
-            mb.PMV[r][s][t] = static_cast<int16_t>(vec);
-            rec.vector[r][s][t] = static_cast<int16_t>(vec);
-            if (rec.dmv) rec.dmvector[t] = static_cast<int8_t>(GetDmvector(p_).value);
-        }
-        return true;
-    };
-    if (rec.motionVectorCount == 2) {
-        rec.motion_vertical_field_select[0][s] = static_cast<uint8_t>(p_.ReadBits(1));
-        if (!vector(0)) return false;
-        rec.motion_vertical_field_select[1][s] = static_cast<uint8_t>(p_.ReadBits(1));
-        return vector(1);
-    }
-    if (rec.motionVectorFormat == 1 && !rec.dmv)
-        rec.motion_vertical_field_select[0][s] = static_cast<uint8_t>(p_.ReadBits(1));
-    if (!vector(0)) return false;
-    mb.PMV[1][s][0] = mb.PMV[0][s][0];
-    mb.PMV[1][s][1] = mb.PMV[0][s][1];
-    return true;
-}
-
-bool PictureDecoder::ReadCodedBlockPattern(MacroblockRecord& rec) {
-    std::memset(rec.coded, rec.macroblock_intra ? 1 : 0, sizeof rec.coded);
-    if (!rec.macroblock_pattern) return true;
-    const VlcResult cbp = GetCodedBlockPattern(p_);
-    if (!cbp.IsValid()) return false;
-    const int chroma = p_.stream.chroma_format;
-    int extra = 0;
-    if (chroma == 2) extra = static_cast<int>(p_.ReadBits(2));
-    if (chroma == 3) extra = static_cast<int>(p_.ReadBits(6));
-    for (int i = 0; i < 6; ++i) rec.coded[i] = (cbp.value >> (5 - i)) & 1;
-    if (chroma == 2) {
-        rec.coded[6] = (extra >> 1) & 1;
-        rec.coded[7] = extra & 1;
-    } else if (chroma == 3) {
-        for (int i = 0; i < 6; ++i) rec.coded[6 + i] = (extra >> (5 - i)) & 1;
-    }
-    return true;
+    SilentSink sink{*this, storeMode, keepFocus, {}};
+    return ReadMacroblock(p_, sink, previousAddress);
 }
 
 bool PictureDecoder::DecodeBlocks(const MacroblockRecord& rec) {
@@ -730,9 +621,10 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
         if (mpeg2) ApplyMismatchControl(block);
     }
     selectiveDct.Apply(block.F);
-    bool flat = true;
-    for (int k = 1; k < 64; ++k) flat &= block.F[k] == 0;
-    if (flat) {
+    // Any AC coefficient, as one OR over the block (which vectorises).
+    int ac = 0;
+    for (int k = 1; k < 64; ++k) ac |= block.F[k];
+    if (ac == 0) {
         // The inverse DCT of a lone DC coefficient is one value throughout.
         const int16_t value = FlatIdct(block.F[0]);
         for (int16_t& x : out.raw) x = value;
@@ -761,16 +653,24 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
     const bool secondField = v.picture.secondField != 0;
     const int x = rec.column * 16;
     const int y = rec.row * 16;
-    const int w = stores.width, h = stores.height;
-    auto source = [&](int slot, int c, bool field, bool bottom) {
-        return PredictionSource{stores.Plane(slot, c), w, h, field, bottom};
-    };
-    auto predict = [&](int slot, bool field, bool bottom, int dstOffset, int dstStride, int py,
-                       int mx, int my, int rows, bool average) {
-        bool ok = true;
-        for (int c = 0; c < 3; ++c)
-            ok = PredictComponent(pred.c[c] + dstOffset, dstStride, source(slot, c, field, bottom),
-                                  x, py, mx, my, rows, average) &&
+    const ChromaSize cs = stores.chroma;
+    // One prediction of every component: luma `rows` rows at field or frame line py from
+    // row firstRow of the buffer on, every rowStep-th row; chroma the same at its coded
+    // resolution with the chroma vector. Interleaved field rows stay interleaved in chroma.
+    auto predict = [&](int slot, bool field, bool bottom, int firstRow, int rowStep, int py, int mx,
+                       int my, int rows, bool average) {
+        bool ok =
+            PredictComponent(pred.c[0] + firstRow * 16, 16 * rowStep,
+                             {stores.Plane(slot, 0), stores.width, stores.height, field, bottom}, x,
+                             py, mx, my, rows, average);
+        const int chromaFirst = rowStep == 2 ? firstRow : firstRow >> cs.shiftY;
+        for (int c = 1; c < 3; ++c)
+            ok = PredictComponent(pred.c[c] + chromaFirst * 16, 16 * rowStep,
+                                  {stores.CodedPlane(slot, c), stores.chromaWidth,
+                                   stores.chromaHeight, field, bottom},
+                                  x >> cs.shiftX, py >> cs.shiftY, ChromaVector(mx, cs.shiftX),
+                                  ChromaVector(my, cs.shiftY), rows >> cs.shiftY, average,
+                                  cs.cols()) &&
                  ok;
         return ok;
     };
@@ -792,9 +692,8 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
                 vec, dm, {kFramePicture, v.coding.top_field_first != 0}, derived);
             for (int r = 0; r < 2; ++r) {
                 const bool bottom = r == 1;
-                predict(forward, true, bottom, r * 16, 32, y / 2, mx, my, 8, false);
-                predict(forward, true, !bottom, r * 16, 32, y / 2, derived[r][0], derived[r][1], 8,
-                        true);
+                predict(forward, true, bottom, r, 2, y / 2, mx, my, 8, false);
+                predict(forward, true, !bottom, r, 2, y / 2, derived[r][0], derived[r][1], 8, true);
             }
             return true;
         }
@@ -802,10 +701,10 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
             if (!flags[s] || slots[s] < 0) continue;
             if (rec.motionType == 1) {
                 for (int r = 0; r < 2; ++r)
-                    predict(slots[s], true, rec.motion_vertical_field_select[r][s] != 0, r * 16, 32,
+                    predict(slots[s], true, rec.motion_vertical_field_select[r][s] != 0, r, 2,
                             y / 2, rec.vector[r][s][0], rec.vector[r][s][1] >> 1, 8, formed);
             } else {
-                predict(slots[s], false, false, 0, 16, y, rec.vector[0][s][0], rec.vector[0][s][1],
+                predict(slots[s], false, false, 0, 1, y, rec.vector[0][s][0], rec.vector[0][s][1],
                         16, formed);
             }
             formed = true;
@@ -828,9 +727,9 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
         MacroblockLayer::DualPrimeArithmetic(vec, dm, {structure, v.coding.top_field_first != 0},
                                              derived);
         const int oppositeSlot = secondField ? backward : forward;
-        predict(forward, true, bottomCurrent, 0, 16, y, vec[0], vec[1], 16, false);
+        predict(forward, true, bottomCurrent, 0, 1, y, vec[0], vec[1], 16, false);
         if (oppositeSlot >= 0)
-            predict(oppositeSlot, true, !bottomCurrent, 0, 16, y, derived[0][0], derived[0][1], 16,
+            predict(oppositeSlot, true, !bottomCurrent, 0, 1, y, derived[0][0], derived[0][1], 16,
                     true);
         return true;
     }
@@ -842,7 +741,7 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
                 const int select = rec.motion_vertical_field_select[r][s];
                 const int slot = s == 0 ? forwardSlot(select) : backward;
                 if (slot < 0) continue;
-                predict(slot, true, select != 0, r * 128, 16, y + 8 * r, rec.vector[r][s][0],
+                predict(slot, true, select != 0, 8 * r, 1, y + 8 * r, rec.vector[r][s][0],
                         rec.vector[r][s][1], 8, formed);
                 any = true;
             }
@@ -850,7 +749,7 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
             const int select = rec.motion_vertical_field_select[0][s];
             const int slot = s == 0 ? forwardSlot(select) : backward;
             if (slot < 0) continue;
-            predict(slot, true, select != 0, 0, 16, y, rec.vector[0][s][0], rec.vector[0][s][1], 16,
+            predict(slot, true, select != 0, 0, 1, y, rec.vector[0][s][0], rec.vector[0][s][1], 16,
                     formed);
             any = true;
         }
@@ -874,47 +773,60 @@ void PictureDecoder::ApplyDifference(MacroblockSamples& ws, const MacroblockReco
     }
 }
 
+void PictureDecoder::Output(const MacroblockSamples& coded, const MacroblockRecord& rec,
+                            bool storeMode, bool keepFocus) {
+    MacroblockSamples display;
+    UpsampleChroma(display, coded, stores.chromaFormat);
+    if (storeMode) {
+        StoreMacroblock(coded, display, rec);
+        return;
+    }
+    std::memcpy(display.c[0], coded.c[0], sizeof display.c[0]);
+    ApplyDifference(display, rec);
+    PaintSamples(display, rec, keepFocus);
+}
+
 void PictureDecoder::ReconstructAndOutput(const MacroblockRecord& rec, const BlockResult* blocks,
                                           bool storeMode, bool keepFocus) {
     bool raw = displayType == display_type::kRaw || rec.macroblock_intra;
     MacroblockSamples pred;
     if (!raw && !FormPrediction(pred, rec)) raw = true;
-    MacroblockSamples ws;
-    AssembleMacroblock(ws, blocks, BlockCount(), p_.stream.chroma_format, rec.dct_type,
-                       raw ? nullptr : &pred, raw, sat_);
-    if (storeMode) {
-        StoreMacroblock(ws, rec);
-        return;
-    }
-    ApplyDifference(ws, rec);
-    PaintSamples(ws, rec, keepFocus);
+    MacroblockSamples coded;
+    AssembleCoded(coded, blocks, BlockCount(), stores.chromaFormat, rec.dct_type,
+                  raw ? nullptr : &pred, raw, sat_);
+    Output(coded, rec, storeMode, keepFocus);
 }
 
 void PictureDecoder::OutputSkipped(const MacroblockRecord& rec, bool storeMode, bool keepFocus) {
     MacroblockSamples pred;
     // A skipped macroblock has no residual: in "Raw" it shows as the flat residual level.
     const bool formed = displayType != display_type::kRaw && FormPrediction(pred, rec);
-    if (storeMode) {
-        if (!formed)
-            for (auto& component : pred.c)
-                for (int16_t& s : component) s = 128;
-        StoreMacroblock(pred, rec);
+    if (!formed && !storeMode) {
+        ColourMacroblock cm;
+        std::memset(cm.rows, p_.stream.greyColour, sizeof cm.rows);
+        Paint(cm, rec, keepFocus);
         return;
     }
-    if (formed) {
-        ApplyDifference(pred, rec);
-        PaintSamples(pred, rec, keepFocus);
-        return;
-    }
-    ColourMacroblock cm;
-    std::memset(cm.rows, p_.stream.greyColour, sizeof cm.rows);
-    Paint(cm, rec, keepFocus);
+    if (!formed)
+        for (auto& component : pred.c)
+            for (int16_t& s : component) s = 128;
+    Output(pred, rec, storeMode, keepFocus);
 }
 
-void PictureDecoder::StoreMacroblock(const MacroblockSamples& ws, const MacroblockRecord& rec) {
-    for (int c = 0; c < 3; ++c)
-        StoreComponent(stores.Plane(stores.currentSlot, c), stores.width, stores.height,
-                       p_.v.coding.picture_structure, rec.column * 16, rec.row * 16, ws.c[c]);
+void PictureDecoder::StoreMacroblock(const MacroblockSamples& coded,
+                                     const MacroblockSamples& display,
+                                     const MacroblockRecord& rec) {
+    const int slot = stores.currentSlot;
+    const int structure = p_.v.coding.picture_structure;
+    const int x = rec.column * 16, y = rec.row * 16;
+    StoreComponent(stores.Plane(slot, 0), stores.width, stores.height, structure, x, y, coded.c[0]);
+    const ChromaSize cs = stores.chroma;
+    for (int c = 1; c < 3; ++c) {
+        StoreComponent(stores.Plane(slot, c), stores.width, stores.height, structure, x, y,
+                       display.c[c]);
+        StoreComponent(stores.CodedPlane(slot, c), stores.chromaWidth, stores.chromaHeight,
+                       structure, x >> cs.shiftX, y >> cs.shiftY, coded.c[c], cs.cols(), cs.rows());
+    }
 }
 
 void PictureDecoder::Paint(ColourMacroblock& cm, const MacroblockRecord& rec, bool keepFocus) {

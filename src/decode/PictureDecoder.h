@@ -86,9 +86,13 @@ class PictureDecoder {
     TreeItem currentPicture = 0;
     TreeItem focusItem = 0;
     int32_t lastTemporalReference = -1;
-    // Planes of the slot the last decode wrote (null before any).
+    // Planes of the slot the last decode wrote (null before any): full size as shown, and at
+    // the coded resolution.
     const uint8_t* CurrentPlane(int component) const {
         return stores.Plane(stores.currentSlot, component);
+    }
+    const uint8_t* CurrentCodedPlane(int component) const {
+        return stores.CodedPlane(stores.currentSlot, component);
     }
 
     // --- the silent reader, exposed for the tests ---
@@ -113,10 +117,10 @@ class PictureDecoder {
     void FinishPicture();
     void ResetSliceState();
     void DecodeSliceHeaderAndMacroblocks(uint32_t code);
+    // One macroblock of the silent reader (the syntax is ReadMacroblock, shared with the tree
+    // parse) and the skipped ones before it.
+    struct SilentSink;
     bool DecodeSilentMacroblock(int& previousAddress, bool storeMode, bool keepFocus);
-    bool ReadMacroblockModes(MacroblockRecord& rec);
-    bool ReadMotionVectors(int s, MacroblockRecord& rec);
-    bool ReadCodedBlockPattern(MacroblockRecord& rec);
     bool DecodeBlockData(int i, const MacroblockRecord& rec, BlockResult& out);
     // Every block of the macroblock into blocks_: decoded, or marked not coded.
     bool DecodeBlocks(const MacroblockRecord& rec);
@@ -126,7 +130,12 @@ class PictureDecoder {
     void ApplyDifference(MacroblockSamples& ws, const MacroblockRecord& rec) const;
     void OutputSkipped(const MacroblockRecord& rec, bool storeMode, bool keepFocus);
     void PaintSamples(const MacroblockSamples& ws, const MacroblockRecord& rec, bool keepFocus);
-    void StoreMacroblock(const MacroblockSamples& ws, const MacroblockRecord& rec);
+    // Up-samples the chroma of a macroblock reconstructed at the coded resolution and stores
+    // or paints it.
+    void Output(const MacroblockSamples& coded, const MacroblockRecord& rec, bool storeMode,
+                bool keepFocus);
+    void StoreMacroblock(const MacroblockSamples& coded, const MacroblockSamples& display,
+                         const MacroblockRecord& rec);
     void Paint(ColourMacroblock& cm, const MacroblockRecord& rec, bool keepFocus);
     void WriteOverlay(const MacroblockRecord& rec);
     void BlockPlacement(int i, const MacroblockRecord& rec, BlockResult& out) const;

@@ -18,12 +18,12 @@ void MarkNotCoded(BlockResult& block, bool intraMacroblock) {
 namespace {
 
 // The four half-sample cases, each with and without averaging into the destination.
-template <bool HX, bool HY, bool AVG>
+template <int COLS, bool HX, bool HY, bool AVG>
 inline __attribute__((always_inline)) void Interpolate(int16_t* dst, int dstStride,
                                                        const uint8_t* s, int ss, int rows) {
     for (int r = 0; r < rows; ++r, dst += dstStride, s += ss) {
         const uint8_t* n = s + ss;
-        for (int c = 0; c < 16; ++c) {
+        for (int c = 0; c < COLS; ++c) {
             int p;
             if constexpr (!HX && !HY)
                 p = s[c];
@@ -41,49 +41,52 @@ inline __attribute__((always_inline)) void Interpolate(int16_t* dst, int dstStri
     }
 }
 
-// The row count as a constant for the two counts that occur (16, and 8 for field and 16x8
-// halves), so the loops unroll.
-template <bool HX, bool HY, bool AVG>
+// The row count as a constant for the counts that occur (16, 8 and 4: whole blocks, field and
+// 16x8 halves, and those of 4:2:0 chroma), so the loops unroll.
+template <int COLS, bool HX, bool HY, bool AVG>
 inline __attribute__((always_inline)) void InterpolateRows(int16_t* dst, int dstStride,
                                                            const uint8_t* s, int ss, int rows) {
     if (rows == 16)
-        Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, 16);
+        Interpolate<COLS, HX, HY, AVG>(dst, dstStride, s, ss, 16);
     else if (rows == 8)
-        Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, 8);
+        Interpolate<COLS, HX, HY, AVG>(dst, dstStride, s, ss, 8);
+    else if (rows == 4)
+        Interpolate<COLS, HX, HY, AVG>(dst, dstStride, s, ss, 4);
     else
-        Interpolate<HX, HY, AVG>(dst, dstStride, s, ss, rows);
+        Interpolate<COLS, HX, HY, AVG>(dst, dstStride, s, ss, rows);
 }
 
-template <bool AVG>
+template <int COLS, bool AVG>
 inline __attribute__((always_inline)) void InterpolateCase(bool hx, bool hy, int16_t* dst,
                                                            int dstStride, const uint8_t* s, int ss,
                                                            int rows) {
     if (!hx && !hy)
-        InterpolateRows<false, false, AVG>(dst, dstStride, s, ss, rows);
+        InterpolateRows<COLS, false, false, AVG>(dst, dstStride, s, ss, rows);
     else if (hx && !hy)
-        InterpolateRows<true, false, AVG>(dst, dstStride, s, ss, rows);
+        InterpolateRows<COLS, true, false, AVG>(dst, dstStride, s, ss, rows);
     else if (!hx && hy)
-        InterpolateRows<false, true, AVG>(dst, dstStride, s, ss, rows);
+        InterpolateRows<COLS, false, true, AVG>(dst, dstStride, s, ss, rows);
     else
-        InterpolateRows<true, true, AVG>(dst, dstStride, s, ss, rows);
+        InterpolateRows<COLS, true, true, AVG>(dst, dstStride, s, ss, rows);
 }
 
 }  // namespace
 
 BITLOUPE_VECTOR_CLONES
 bool PredictComponent(int16_t* dst, int dstStride, const PredictionSource& src, int x, int y,
-                      int mx, int my, int rows, bool average) {
+                      int mx, int my, int rows, bool average, int cols) {
     const int width = src.width;
     const int stride = src.field ? 2 * width : width;
     const int lines = src.field ? src.height / 2 : src.height;
-    if (!src.plane || rows <= 0 || rows > 16 || x < 0 || x + 16 > width || y < 0 ||
+    if (cols != 16 && cols != 8) return false;
+    if (!src.plane || rows <= 0 || rows > 16 || x < 0 || x + cols > width || y < 0 ||
         y + rows > lines)
         return false;
     int xi = x + (mx >> 1);
     int yi = y + (my >> 1);
     const bool hx = (mx & 1) != 0;
     const bool hy = (my & 1) != 0;
-    if (xi < 0 || xi + 16 > width) xi = x;
+    if (xi < 0 || xi + cols > width) xi = x;
     if (yi < 0 || yi + rows > lines) yi = y;
     const uint8_t* base = src.plane + (src.field && src.bottom ? width : 0);
 
@@ -91,19 +94,26 @@ bool PredictComponent(int16_t* dst, int dstStride, const PredictionSource& src, 
     int ss = stride;
     uint8_t window[17 * 17];
     // A half-sample neighbour past the last column or line repeats the last one.
-    if ((hx && xi + 16 >= width) || (hy && yi + rows >= lines)) {
+    if ((hx && xi + cols >= width) || (hy && yi + rows >= lines)) {
         for (int r = 0; r <= rows; ++r) {
             const int line = std::min(yi + r, lines - 1);
             const uint8_t* row = base + static_cast<ptrdiff_t>(line) * stride;
-            for (int c = 0; c < 17; ++c) window[r * 17 + c] = row[std::min(xi + c, width - 1)];
+            for (int c = 0; c <= cols; ++c) window[r * 17 + c] = row[std::min(xi + c, width - 1)];
         }
         s = window;
         ss = 17;
     }
-    if (average)
-        InterpolateCase<true>(hx, hy, dst, dstStride, s, ss, rows);
-    else
-        InterpolateCase<false>(hx, hy, dst, dstStride, s, ss, rows);
+    if (cols == 16) {
+        if (average)
+            InterpolateCase<16, true>(hx, hy, dst, dstStride, s, ss, rows);
+        else
+            InterpolateCase<16, false>(hx, hy, dst, dstStride, s, ss, rows);
+    } else {
+        if (average)
+            InterpolateCase<8, true>(hx, hy, dst, dstStride, s, ss, rows);
+        else
+            InterpolateCase<8, false>(hx, hy, dst, dstStride, s, ss, rows);
+    }
     return true;
 }
 
@@ -126,52 +136,49 @@ inline __attribute__((always_inline)) void WidenRow(int16_t* out, const int16_t*
     for (int c = 1; c <= 13; c += 2) out[c] = static_cast<int16_t>((out[c - 1] + out[c + 1]) / 2);
 }
 
-inline __attribute__((always_inline)) void Upsample422(int16_t* out, const int16_t* upper,
-                                                       const int16_t* lower, bool fieldDct) {
-    for (int r = 0; r < 8; ++r) {
-        const int lineUpper = fieldDct ? 2 * r : r;
-        const int lineLower = fieldDct ? 2 * r + 1 : 8 + r;
-        WidenRow(out + lineUpper * 16, upper + r * 8);
-        WidenRow(out + lineLower * 16, lower + r * 8);
-    }
-}
-
-// 4:2:0 chroma to 16x16 in one pass. The rule, stated in steps: every sample to a 2x2
-// square; odd columns 1..13 the mean of their left and right neighbours; odd rows 1..13, column
-// by column, the mean of the rows above and below; then the samples at odd rows and odd
-// columns (1..13) the mean of their four neighbours; row 15 and column 15 stay copies.
-// Divisions truncate toward zero. Each output is computed here straight from the 8x8 block.
+// 4:2:0 chroma (8x8, row stride 16) to 16x16 in one pass. The rule, stated in steps: every
+// sample to a 2x2 square; odd columns 1..13 the mean of their left and right neighbours; odd
+// rows 1..13, column by column, the mean of the rows above and below; then the samples at odd
+// rows and odd columns (1..13) the mean of their four neighbours; row 15 and column 15 stay
+// copies. Divisions truncate toward zero; for samples known not to be negative (every
+// reconstructed picture) they are shifts, which give the same values faster.
+template <bool NonNegative>
 inline __attribute__((always_inline)) void Upsample420(int16_t* out, const int16_t* b) {
-    auto s = [&](int j, int k) { return int{b[j * 8 + k]}; };
-    auto a = [&](int j, int k) { return (s(j, k) + s(j, k + 1)) / 2; };  // even row, odd column
-    auto v = [&](int j, int k) { return (s(j, k) + s(j + 1, k)) / 2; };  // odd row, even column
+    auto half = [](int x) { return NonNegative ? x >> 1 : x / 2; };
+    auto quarter = [](int x) { return NonNegative ? x >> 2 : x / 4; };
     for (int j = 0; j < 8; ++j) {
+        const int16_t* s = b + j * 16;
         int16_t* even = out + (2 * j) * 16;
+        int a[7];  // even row, odd column
+        for (int k = 0; k < 7; ++k) a[k] = half(s[k] + s[k + 1]);
         for (int k = 0; k < 7; ++k) {
-            even[2 * k] = static_cast<int16_t>(s(j, k));
-            even[2 * k + 1] = static_cast<int16_t>(a(j, k));
+            even[2 * k] = s[k];
+            even[2 * k + 1] = static_cast<int16_t>(a[k]);
         }
-        even[14] = even[15] = static_cast<int16_t>(s(j, 7));
+        even[14] = even[15] = s[7];
         int16_t* odd = even + 16;
         if (j == 7) {  // row 15 repeats row 14
             std::memcpy(odd, even, 16 * sizeof(int16_t));
             break;
         }
+        const int16_t* t = s + 16;  // the next row
+        int v[8];                   // odd row, even column
+        for (int k = 0; k < 8; ++k) v[k] = half(s[k] + t[k]);
         for (int k = 0; k < 7; ++k) {
-            odd[2 * k] = static_cast<int16_t>(v(j, k));
-            odd[2 * k + 1] =
-                static_cast<int16_t>((a(j, k) + a(j + 1, k) + v(j, k) + v(j, k + 1)) / 4);
+            const int below = half(t[k] + t[k + 1]);
+            odd[2 * k] = static_cast<int16_t>(v[k]);
+            odd[2 * k + 1] = static_cast<int16_t>(quarter(a[k] + below + v[k] + v[k + 1]));
         }
-        odd[14] = odd[15] = static_cast<int16_t>(v(j, 7));
+        odd[14] = odd[15] = static_cast<int16_t>(v[7]);
     }
 }
 
 }  // namespace
 
 BITLOUPE_VECTOR_CLONES
-void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int blockCount,
-                        int chromaFormat, int dctType, const MacroblockSamples* prediction,
-                        bool raw, const SaturationTable& sat) {
+void AssembleCoded(MacroblockSamples& out, const BlockResult* blocks, int blockCount,
+                   int chromaFormat, int dctType, const MacroblockSamples* prediction, bool raw,
+                   const SaturationTable& sat) {
     const bool fieldDct = dctType == 1;
     auto half = [&](int i) -> const int16_t* {
         static const int16_t kGrey[64] = {
@@ -187,8 +194,11 @@ void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int b
     // blocks alone.
     auto flat = [&](int i) { return i >= blockCount || blocks[i].notCoded; };
     // The blocks each component is made of: four (luma and 4:4:4 chroma: top-left, top-right,
-    // bottom-left, bottom-right), an upper and a lower one (4:2:2), or one (4:2:0).
+    // bottom-left, bottom-right), an upper and a lower one (4:2:2), or one (4:2:0). An upper
+    // and a lower block take the even and the odd lines with field DCT; a lone 4:2:0 block is
+    // always frame-ordered.
     static constexpr int kQuads[3][4] = {{0, 1, 2, 3}, {4, 8, 6, 10}, {5, 9, 7, 11}};
+    const ChromaSize cs = ChromaSizeOf(chromaFormat);
     for (int c = 0; c < 3; ++c) {
         const int count = c == 0 || chromaFormat == 3 ? 4 : chromaFormat == 2 ? 2 : 1;
         const int first = c == 2 ? 5 : 4;  // the chroma component's upper block
@@ -197,34 +207,71 @@ void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int b
         bool allFlat = true;
         for (int k = 0; k < count; ++k) allFlat = allFlat && flat(src[k]);
         int16_t* o = out.c[c];
-        if (allFlat)
-            std::fill(o, o + 256, half(src[0])[0]);
-        else if (count == 4)
+        const int cols = c == 0 ? 16 : cs.cols();
+        const int rows = c == 0 ? 16 : cs.rows();
+        if (allFlat) {
+            const int16_t value = half(src[0])[0];
+            for (int r = 0; r < rows; ++r) std::fill(o + r * 16, o + r * 16 + cols, value);
+        } else if (count == 4) {
             for (int q = 0; q < 4; ++q)
                 Place8x8(o, half(src[q]), (q % 2) * 8, (q / 2) * 8, fieldDct);
-        else if (count == 2)
-            Upsample422(o, half(src[0]), half(src[1]), fieldDct);
-        else
-            Upsample420(o, half(src[0]));
-    }
-    if (!raw && prediction) {
-        for (int c = 0; c < 3; ++c)
-            for (int i = 0; i < 256; ++i) out.c[c][i] = sat(out.c[c][i] + prediction->c[c][i]);
+        } else if (count == 2) {
+            Place8x8(o, half(src[0]), 0, 0, fieldDct);
+            Place8x8(o, half(src[1]), 0, 8, fieldDct);
+        } else {
+            Place8x8(o, half(src[0]), 0, 0, false);
+        }
+        if (!raw && prediction) {
+            const int16_t* p = prediction->c[c];
+            for (int r = 0; r < rows; ++r)
+                for (int k = 0; k < cols; ++k) o[r * 16 + k] = sat(o[r * 16 + k] + p[r * 16 + k]);
+        }
     }
 }
 
 BITLOUPE_VECTOR_CLONES
+void UpsampleChroma(MacroblockSamples& display, const MacroblockSamples& coded,
+                    int chromaFormat) {
+    for (int c = 1; c < 3; ++c) {
+        int16_t* o = display.c[c];
+        const int16_t* in = coded.c[c];
+        if (chromaFormat == 3) {
+            std::memcpy(o, in, sizeof display.c[c]);
+        } else if (chromaFormat == 2) {
+            for (int r = 0; r < 16; ++r) WidenRow(o + r * 16, in + r * 16);
+        } else {
+            int16_t signs = 0;
+            for (int r = 0; r < 8; ++r)
+                for (int k = 0; k < 8; ++k) signs |= in[r * 16 + k];
+            if (signs >= 0)
+                Upsample420<true>(o, in);
+            else
+                Upsample420<false>(o, in);
+        }
+    }
+}
+
+void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int blockCount,
+                        int chromaFormat, int dctType, const MacroblockSamples* prediction,
+                        bool raw, const SaturationTable& sat) {
+    MacroblockSamples coded;
+    AssembleCoded(coded, blocks, blockCount, chromaFormat, dctType, prediction, raw, sat);
+    std::memcpy(out.c[0], coded.c[0], sizeof out.c[0]);
+    UpsampleChroma(out, coded, chromaFormat);
+}
+
+BITLOUPE_VECTOR_CLONES
 void StoreComponent(uint8_t* plane, int32_t width, int32_t height, int pictureStructure, int x,
-                    int y, const int16_t* samples) {
-    if (!plane || x < 0 || x + 16 > width) return;
+                    int y, const int16_t* samples, int cols, int rows) {
+    if (!plane || x < 0 || x + cols > width || cols > 16 || rows > 16) return;
     const bool field = pictureStructure == 1 || pictureStructure == 2;
-    for (int r = 0; r < 16; ++r) {
+    for (int r = 0; r < rows; ++r) {
         const int64_t line = field ? 2 * static_cast<int64_t>(y + r) + (pictureStructure == 2)
                                    : static_cast<int64_t>(y) + r;
         if (line < 0 || line >= height) continue;
         uint8_t* d = plane + line * width + x;
         const int16_t* s = samples + r * 16;
-        for (int c = 0; c < 16; ++c) d[c] = static_cast<uint8_t>(s[c]);
+        for (int c = 0; c < cols; ++c) d[c] = static_cast<uint8_t>(s[c]);
     }
 }
 

@@ -1,10 +1,11 @@
 // Reconstruction of one macroblock from its decoded pieces: motion-compensated prediction out
-// of the frame stores, the assembly of the 8x8 block results into three 16x16 arrays with the
-// chroma up-sampling to the luma grid, and storing the result in a frame store.
+// of the frame stores, the assembly of the 8x8 block results at the coded resolution of each
+// component, the chroma up-sampling to the luma grid for display, and storing the result in a
+// frame store.
 //
-// Every component lives at full luma resolution: chroma blocks are up-sampled right after the
-// inverse DCT, the frame stores hold three full-size planes, and chroma is predicted with the
-// luma vector on those planes.
+// Chroma is predicted and reconstructed at its coded resolution (4:2:0, 4:2:2 or 4:4:4) with
+// the chroma vectors derived from the luma ones. The picture that is shown is made of three
+// full-size planes: each reconstructed macroblock's chroma is up-sampled to 16x16 for them.
 #pragma once
 
 #include <cstdint>
@@ -45,11 +46,24 @@ struct MotionOverlayRecord {
 #pragma pack(pop)
 static_assert(sizeof(MotionOverlayRecord) == 18);
 
-// Three 16x16 arrays (Y, Cb, Cr), row-major, 16 samples a row: the prediction buffer and the
-// macroblock workspace.
+// Three arrays (Y, Cb, Cr), row-major, 16 samples a row: the prediction buffer and the
+// macroblock workspace. At the coded resolution luma fills 16x16 and chroma the macroblock's
+// chroma block (ChromaSize); up-sampled for display every component fills 16x16.
 struct MacroblockSamples {
     int16_t c[3][256];
 };
+
+// The chroma samples of one macroblock per chroma_format (1 4:2:0, 2 4:2:2, 3 4:4:4), and the
+// shifts from luma to chroma coordinates.
+struct ChromaSize {
+    int shiftX = 1;
+    int shiftY = 1;
+    int cols() const { return 16 >> shiftX; }
+    int rows() const { return 16 >> shiftY; }
+};
+inline ChromaSize ChromaSizeOf(int chromaFormat) {
+    return {chromaFormat == 3 ? 0 : 1, chromaFormat == 1 ? 1 : 0};
+}
 
 // Clipping to 0..255. Written as a comparison rather than a table look-up: the same values
 // for every input, and loops over whole macroblocks vectorise.
@@ -57,7 +71,8 @@ struct SaturationTable {
     int16_t operator()(int v) const { return static_cast<int16_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 };
 
-// One slot of the frame stores: three full-size planes of width x height bytes.
+// One slot of the frame stores: three full-size planes of width x height bytes, the picture
+// that is shown, and the two chroma planes at their coded resolution, which prediction reads.
 // Planes come from calloc: zero from the start without touching the pages, so a big picture
 // size costs memory only as pictures are decoded into it.
 struct FreePlane {
@@ -66,6 +81,7 @@ struct FreePlane {
 using Plane = std::unique_ptr<uint8_t[], FreePlane>;
 struct FrameSlot {
     Plane plane[3];
+    Plane coded[2];  // Cb, Cr
 };
 
 // The part of a field entry the decoder keeps: which picture filled it, and whether it is
@@ -76,16 +92,26 @@ struct FieldEntry {
 };
 
 struct FrameStores {
-    int32_t width = 0;   // 16 x macroblock-width
-    int32_t height = 0;  // 16 x macroblock-height
+    int32_t width = 0;        // 16 x macroblock-width
+    int32_t height = 0;       // 16 x macroblock-height
+    int32_t chromaWidth = 0;  // of the coded chroma planes
+    int32_t chromaHeight = 0;
+    uint8_t chromaFormat = 1;
+    ChromaSize chroma;
     FrameSlot slots[3];
     int8_t currentReferenceSlot = -1;
     int8_t currentSlot = -1;  // the slot being written; -1 before the first decode
     FieldEntry entries[4];
     uint8_t currentEntry = 0;
     bool Allocated() const { return slots[0].plane[0] != nullptr; }
+    // The full-size planes of the shown picture.
     uint8_t* Plane(int slot, int component) const {
         return slot >= 0 && slot < 3 ? slots[slot].plane[component].get() : nullptr;
+    }
+    // The planes at the coded resolution (luma is the full-size plane).
+    uint8_t* CodedPlane(int slot, int component) const {
+        if (slot < 0 || slot >= 3) return nullptr;
+        return component == 0 ? slots[slot].plane[0].get() : slots[slot].coded[component - 1].get();
     }
 };
 
@@ -99,25 +125,42 @@ struct PredictionSource {
     bool bottom = false;
 };
 
-// Predicts `rows` rows of 16 samples at (x, y) (field lines for a field source) displaced by
-// the vector (mx, my) in half samples, into dst with the given row stride, or averages the
-// prediction into what dst holds. A displaced block that would leave the plane is taken at the
-// block's own position (per axis), keeping the half-sample flags; half-sample neighbours past
-// the last column or line repeat the last one. Nothing is read outside the plane, whatever the
-// vector; a block position outside the plane predicts nothing and returns false.
+// Predicts `rows` rows of `cols` samples (16 or 8) at (x, y) (field lines for a field source)
+// displaced by the vector (mx, my) in half samples, into dst with the given row stride, or
+// averages the prediction into what dst holds. A displaced block that would leave the plane is
+// taken at the block's own position (per axis), keeping the half-sample flags; half-sample
+// neighbours past the last column or line repeat the last one. Nothing is read outside the plane,
+// whatever the vector; a block position outside the plane predicts nothing and returns false.
 bool PredictComponent(int16_t* dst, int dstStride, const PredictionSource& src, int x, int y,
-                      int mx, int my, int rows, bool average);
+                      int mx, int my, int rows, bool average, int cols = 16);
 
-// Places block results into the workspace and adds the prediction. `raw` is the raw-display
-// flag after the prediction step: true shows the display halves (no prediction added), false
-// adds the prediction to the raw halves. chromaFormat 1, 2, 3; dctType 1 for field DCT.
+// The chroma vector component of a luma vector component (half samples): halved, truncating
+// toward zero, along an axis where chroma is subsampled.
+inline int ChromaVector(int v, int shift) {
+    return shift ? v / 2 : v;
+}
+
+// Places block results into the workspace at the coded resolution and adds the prediction
+// (also at the coded resolution). `raw` is the raw-display flag after the prediction step:
+// true takes the display halves (no prediction added), false adds the prediction to the raw
+// halves. chromaFormat 1, 2, 3; dctType 1 for field DCT.
+void AssembleCoded(MacroblockSamples& out, const BlockResult* blocks, int blockCount,
+                   int chromaFormat, int dctType, const MacroblockSamples* prediction, bool raw,
+                   const SaturationTable& sat);
+
+// Up-samples the coded chroma of a macroblock to 16x16 for display (luma is not touched):
+// 4:2:0 and 4:2:2 by the fixed interpolation rule, 4:4:4 as it is.
+void UpsampleChroma(MacroblockSamples& display, const MacroblockSamples& coded, int chromaFormat);
+
+// AssembleCoded, then the whole macroblock at display resolution.
 void AssembleMacroblock(MacroblockSamples& out, const BlockResult* blocks, int blockCount,
                         int chromaFormat, int dctType, const MacroblockSamples* prediction,
                         bool raw, const SaturationTable& sat);
 
-// Writes the low bytes of a 16x16 array into a plane at (x, y): a frame picture writes 16
-// lines, a field picture every second line of its field. Parts outside the plane are skipped.
+// Writes the low bytes of a cols x rows array (row stride 16) into a plane at (x, y): a frame
+// picture writes `rows` lines, a field picture every second line of its field. Parts outside
+// the plane are skipped.
 void StoreComponent(uint8_t* plane, int32_t width, int32_t height, int pictureStructure, int x,
-                    int y, const int16_t* samples);
+                    int y, const int16_t* samples, int cols = 16, int rows = 16);
 
 }  // namespace bitloupe

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -95,10 +96,12 @@ class FileReader {
     int bitOffset() const { return bitOffset_; }
     uint32_t Window() const {
         if (AtEnd()) return 0;
-        const uint8_t* p = buf_ + pos_;
-        uint32_t w = uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-        if (bitOffset_) w = (w << bitOffset_) | (p[4] >> (8 - bitOffset_));
-        return w;
+        // Eight bytes in one load (the buffer's padding keeps it inside), of which the five
+        // that hold the window count.
+        uint64_t w;
+        std::memcpy(&w, buf_ + pos_, sizeof w);
+        w = __builtin_bswap64(w);
+        return static_cast<uint32_t>((w << bitOffset_) >> 32);
     }
 
     // Progress: reported on byte steps when the offset is a multiple of the step.

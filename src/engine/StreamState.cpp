@@ -56,6 +56,7 @@ void CStreamState::ClearVideoMaps() {
     sliceRecords.clear();
     macroblockRecords.clear();
     blockRecords.clear();
+    sequenceRecords.clear();
 }
 
 }  // namespace bitloupe

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/ItemMap.h"
 #include "engine/TreeStore.h"
@@ -108,6 +109,7 @@ struct ColourMatrix {
     int32_t cgu = 25675;   // Cb to green
     int32_t cgv = 53279;   // Cr to green
     uint8_t matrix_coefficients = 5;
+    bool operator==(const ColourMatrix&) const = default;
 };
 
 // A GOP header, per GOP item.
@@ -156,7 +158,49 @@ struct StreamCounters {
     std::array<uint32_t, 0x44> streamPacketCounts{};  // stream_id 0xBC..0xFF
 };
 
-class CStreamState {
+// The parameters a sequence header and its extensions set, which hold for the pictures of that
+// sequence.
+struct SequenceParameters {
+    uint32_t horizontal_size = 0;
+    uint32_t vertical_size = 0;
+    uint32_t displayWidth = 0;
+    uint32_t displayHeight = 0;
+    uint8_t aspect_ratio_information = 1;
+    double pelAspectRatio = 1.0;
+    uint32_t bitRate = 0;
+    uint32_t vbvSize = 0;
+    uint8_t constrained_parameters_flag = 0;
+    uint8_t progressive_sequence = 1;
+    uint8_t chroma_format = 1;
+    uint8_t blockCount = 6;
+    uint8_t low_delay = 0;
+    uint8_t scalable_mode = 0xFF;
+    int32_t mbWidth = 0;
+    int32_t mbHeight = 0;
+    int32_t mbCount = 0;
+    int32_t codedWidth = 0;
+    int32_t codedHeight = 0;
+    // The fields behind the values above, as the headers carry them.
+    uint16_t horizontal_size_value = 0;  // the 12 bits of the sequence header
+    uint16_t vertical_size_value = 0;
+    uint32_t bit_rate_value = 0;         // 18 bits, units of 400 bit/s
+    uint16_t vbv_buffer_size_value = 0;  // 10 bits, units of 16 KB
+    uint8_t frame_rate_code = 0;
+    uint8_t frame_rate_extension_n = 0;
+    uint8_t frame_rate_extension_d = 0;
+    uint8_t profile_and_level_indication = 0;
+    uint8_t video_format = 5;  // unspecified
+    uint8_t colour_primaries = 0;
+    uint8_t transfer_characteristics = 0;
+    // The colour conversion in force.
+    ColourMatrix colourMatrix;
+
+    bool operator==(const SequenceParameters&) const = default;
+};
+
+// The stream state holds the parameters of the sequence being parsed, or, while a picture is
+// decoded, of the picture's own sequence.
+class CStreamState : public SequenceParameters {
   public:
     uint8_t streamType = kUnknownStream;
     uint8_t mpegVersion = kMpegUnknown;
@@ -189,43 +233,13 @@ class CStreamState {
 
     StreamCounters counters;
 
-    // Sequence-level parameters.
-    uint32_t horizontal_size = 0;
-    uint32_t vertical_size = 0;
-    uint32_t displayWidth = 0;
-    uint32_t displayHeight = 0;
-    uint8_t aspect_ratio_information = 1;
-    double pelAspectRatio = 1.0;
-    uint32_t bitRate = 0;
-    uint32_t vbvSize = 0;
-    uint8_t constrained_parameters_flag = 0;
-    uint8_t progressive_sequence = 1;
-    uint8_t chroma_format = 1;
-    uint8_t blockCount = 6;
-    uint8_t low_delay = 0;
-    uint8_t scalable_mode = 0xFF;
-    int32_t mbWidth = 0;
-    int32_t mbHeight = 0;
-    int32_t mbCount = 0;
-    int32_t codedWidth = 0;
-    int32_t codedHeight = 0;
     uint8_t greyColour = 128;
     bool greyColourFixed = false;
-    // The fields behind the values above, as the headers carry them.
-    uint16_t horizontal_size_value = 0;  // the 12 bits of the sequence header
-    uint16_t vertical_size_value = 0;
-    uint32_t bit_rate_value = 0;         // 18 bits, units of 400 bit/s
-    uint16_t vbv_buffer_size_value = 0;  // 10 bits, units of 16 KB
-    uint8_t frame_rate_code = 0;
-    uint8_t frame_rate_extension_n = 0;
-    uint8_t frame_rate_extension_d = 0;
-    uint8_t profile_and_level_indication = 0;
-    uint8_t video_format = 5;  // unspecified
-    uint8_t colour_primaries = 0;
-    uint8_t transfer_characteristics = 0;
-    // The colour conversion in force, and greyColour as an RGB word (red in bits 0..7).
-    ColourMatrix colourMatrix;
+    // greyColour as an RGB word (red in bits 0..7).
     uint32_t greyColourRgb = 0x808080;
+    // The parameters of every sequence of the video stream, in stream order; a picture's
+    // record names its own (PictureRecord::sequence).
+    std::vector<SequenceParameters> sequenceRecords;
 
     // Back to the state of no open file.
     void Reset();

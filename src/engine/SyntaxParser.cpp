@@ -107,6 +107,7 @@ int64_t CSyntaxParser::SkipToVideoPacket(uint8_t streamId) {
 void CSyntaxParser::SaveVideoState() {
     GetPosition(checkpoint_.position, false);
     checkpoint_.state = v;
+    checkpoint_.sequence = stream;
     checkpoint_.valid = true;
 }
 
@@ -115,6 +116,7 @@ void CSyntaxParser::RestoreVideoState() {
     const ItemPosition& pos = checkpoint_.position;
     SeekTo(pos.offset, pos.bitOffset, pos.packetRemaining, !VideoThroughPayload());
     v = checkpoint_.state;
+    static_cast<SequenceParameters&>(stream) = checkpoint_.sequence;
     checkpoint_.valid = false;
 }
 

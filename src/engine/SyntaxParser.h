@@ -167,6 +167,8 @@ private:
     struct Checkpoint {
         ItemPosition position;
         VideoState state;
+        // A decode while paused restores the parameters of the decoded picture's sequence.
+        SequenceParameters sequence;
         bool valid = false;
     } checkpoint_;
 };

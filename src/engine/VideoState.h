@@ -33,6 +33,8 @@ struct PictureRecord {
     uint8_t extra_bit_picture = 0;
     uint8_t referenceKept = 0;
     uint16_t secondField = 0;
+    // The picture's sequence: 1 + its index in the stream state's sequenceRecords (0 none).
+    uint32_t sequence = 0;
 };
 
 // The picture coding extension's fields (MPEG-1 pictures get fixed defaults).

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/VideoState.h"
+#include "macroblock/ScanTables.h"
 
 namespace bitloupe {
 
@@ -48,8 +49,33 @@ int SkipZeroRun(BlockState& block, int n, int run);
 // quantiser_scale; mpeg1 selects MPEG-1 arithmetic (with oddification), otherwise MPEG-2. The
 // value saturates to -2048..2047. Levels are taken within -2048..2048 and quantiserScale
 // within 0..255, beyond anything a stream can code. Returns false, storing nothing, when n is
-// outside 0..63.
-bool Dequantise(BlockState& block, int n, int level, int quantiserScale, bool intra, bool mpeg1);
+// outside 0..63. Inline: it runs once for every coefficient of the stream.
+inline bool Dequantise(BlockState& block, int n, int level, int quantiserScale, bool intra,
+                       bool mpeg1) {
+    auto bounded = [](int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; };
+    if (n < 0 || n > 63) return false;
+    const int p = kScanTables[(block.alternate_scan ? 64 : 0) + n];
+    level = bounded(level, -2048, 2048);
+    const int32_t q = bounded(quantiserScale, 0, 255);
+    const int32_t w = block.quantMatrix[p];
+    const int32_t m = level < 0 ? -level : level;
+
+    // At most 255 * 4097 * 255, well within 32 bits. A level of 0 (only a broken escape gives
+    // one) goes through the same formulas as a positive level.
+    int32_t v;
+    if (mpeg1) {
+        v = intra ? (w * q * m) >> 3 : (w * (2 * m + 1) * q) >> 4;
+        if (v != 0) v = (v - 1) | 1;  // oddification: an even magnitude moves one towards zero
+    } else {
+        v = intra ? (w * q * m) >> 4 : (w * (2 * m + 1) * q) >> 5;
+    }
+    const int32_t f = level < 0 ? (v <= 2048 ? -v : -2048) : (v <= 2047 ? v : 2047);
+
+    block.QF[p] = static_cast<int16_t>(level);
+    block.F[p] = static_cast<int16_t>(f);
+    block.sum += f;
+    return true;
+}
 
 // MPEG-2 mismatch control, applied after a block's last coefficient: when the sum of F is
 // even, the lowest bit of F[7][7] is toggled (an odd value moves down by one, an even one up).

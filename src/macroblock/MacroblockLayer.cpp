@@ -7,6 +7,7 @@
 #include "engine/SyntaxParser.h"
 #include "macroblock/Dequantise.h"
 #include "macroblock/Idct.h"
+#include "macroblock/MacroblockSyntax.h"
 #include "macroblock/VlcTables.h"
 #include "video/VideoTables.h"
 
@@ -17,10 +18,6 @@ namespace {
 using namespace video_tables;  // picture types and structures
 
 const char* const kComponentNames[3] = {"Y", "Cb", "Cr"};
-const char* const kFrameMotionTypeNames[4] = {"reserved", "Field-based", "Frame-based",
-                                              "Dual-Prime"};
-const char* const kFieldMotionTypeNames[4] = {"reserved", "Field-based", "16x8 MC",
-                                              "Dual-Prime"};
 
 // Non-linear quantiser_scale of MPEG-2 (q_scale_type 1), by quantiser_scale_code.
 constexpr uint8_t kNonLinearQuantiserScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10, 12,
@@ -143,6 +140,15 @@ bool MacroblockLayer::RestorePictureState(TreeItem pictureItem, bool report) {
     const auto picture = st.pictureRecords.find(pictureItem);
     if (picture == st.pictureRecords.end()) return lost(msg::kPictureHeaderLost);
     v.picture = picture->second;
+    // The sizes, chroma format and colour conversion of the picture's own sequence.
+    const uint32_t sequence = v.picture.sequence;
+    if (sequence >= 1 && sequence <= st.sequenceRecords.size()) {
+        const SequenceParameters& own = st.sequenceRecords[sequence - 1];
+        if (!(own == static_cast<const SequenceParameters&>(st))) {
+            static_cast<SequenceParameters&>(st) = own;
+            p_.video.UpdateGreyColour();
+        }
+    }
     const auto quant = st.quantMatrixRecords.find(pictureItem);
     if (st.mpegVersion == kMpeg2) {
         const auto coding = st.pictureCodingRecords.find(pictureItem);
@@ -267,332 +273,72 @@ bool MacroblockLayer::ParseSliceMacroblocks(TreeItem sliceItem, TreeItem placeho
     return ok;
 }
 
-bool MacroblockLayer::ParseMacroblock(int& previousAddress, TreeItem sliceItem) {
-    CStreamState& st = p_.stream;
-    VideoState& v = p_.v;
-    MacroblockState& mb = v.mb;
-    Emitters& emit = p_.emit;
-    const bool mpeg2 = st.mpegVersion == kMpeg2;
+namespace {
 
+// The tree parse's side of the macroblock syntax: an item for every field, the macroblock and
+// skipped-macroblock items with their records, the blocks with their items.
+struct TreeSink {
+    CSyntaxParser& p;
+    TreeItem sliceItem;
+    Emitters& emit;
     ItemPosition start;
-    p_.GetPosition(start, false);
+    TreeItem mbItem = 0;
+    TreeItem header = 0;
 
-    MacroblockRecord rec;
-    if (!mpeg2) {
-        while (p_.PeekBits(11) == 0x0F && !p_.AtEnd()) {
-            p_.ReadBits(11);
-            ++rec.stuffingCount;
-        }
+    void Begin() { p.GetPosition(start, false); }
+    void Skipped(const MacroblockRecord& skipped) {
+        char text[96];
+        std::snprintf(text, sizeof text, "Skipped Macroblock (MB) (x=%d, y=%d)",
+                      skipped.column * 16, skipped.row * 16);
+        const TreeItem item = p.tree.InsertItem(text, image::kSkippedMacroblock,
+                                                kind::kSkippedMacroblock, sliceItem);
+        if (item) p.stream.macroblockRecords[item] = skipped;
     }
-    while (p_.PeekBits(11) == 0x08) {
-        p_.ReadBits(11);
-        ++rec.escapeCount;
+    TreeItem Header(const MacroblockRecord&) {
+        mbItem =
+            p.tree.InsertItem("Macroblock (MB)", image::kMacroblock, kind::kMacroblock, sliceItem);
+        emit.AddFileOffset("file_offset", start, mbItem, 1);
+        if (!p.v.firstMacroblockItem) p.v.firstMacroblockItem = mbItem;
+        header = p.tree.InsertItem("Macroblock Header", image::kMacroblockHeader,
+                                   kind::kMacroblockHeader, mbItem);
+        return header;
     }
-    const VlcResult inc = GetMacroblockAddressIncrement(p_);
-    if (!inc.IsValid() || st.mbWidth <= 0) {
-        mb.macroblockError = true;
-        return false;
-    }
-    const int address = previousAddress + 33 * rec.escapeCount + inc.value;
-    if (address < 0 || address >= static_cast<int>(v.coding.mbsInPicture) || address > 0xFFFF) {
-        mb.macroblockError = true;
-        return false;
-    }
-    rec.macroblock_address_increment = static_cast<int16_t>(inc.value);
-    rec.macroblock_address = static_cast<uint16_t>(address);
-    rec.row = static_cast<uint8_t>(address / st.mbWidth);
-    rec.column = static_cast<uint8_t>(address % st.mbWidth);
-    const int pictureType = v.picture.picture_coding_type;
-
-    // Skipped macroblocks between the previous macroblock and this one.
-    if (mb.mbsParsedInSlice > 0 && address - previousAddress > 1) {
-        if (pictureType == kPictureP) {
-            mb.PMV[0][0][0] = mb.PMV[0][0][1] = mb.PMV[1][0][0] = mb.PMV[1][0][1] = 0;
-        }
-        for (int a = previousAddress + 1; a < address; ++a) {
-            MacroblockRecord skipped;
-            MakeSkippedMacroblock(skipped, a);
-            char text[96];
-            std::snprintf(text, sizeof text, "Skipped Macroblock (MB) (x=%d, y=%d)",
-                          skipped.column * 16, skipped.row * 16);
-            const TreeItem item = p_.tree.InsertItem(text, image::kSkippedMacroblock,
-                                                     kind::kSkippedMacroblock, sliceItem);
-            if (item) st.macroblockRecords[item] = skipped;
-        }
-    }
-
-    const TreeItem mbItem =
-        p_.tree.InsertItem("Macroblock (MB)", image::kMacroblock, kind::kMacroblock, sliceItem);
-    emit.AddFileOffset("file_offset", start, mbItem, 1);
-    if (!v.firstMacroblockItem) v.firstMacroblockItem = mbItem;
-    const TreeItem header = p_.tree.InsertItem("Macroblock Header", image::kMacroblockHeader,
-                                               kind::kMacroblockHeader, mbItem);
-    for (int i = 0; i < rec.stuffingCount; ++i)
-        emit.AddField("macroblock_stuffing", 15, 11, header);
-    for (int i = 0; i < rec.escapeCount; ++i) emit.AddField("macroblock_escape", 8, 11, header);
-    emit.AddVlc("macroblock_address_increment", inc.value, inc.code, inc.length, header);
-    emit.AddValue("macroblock_address", address, header);
-    {
+    void Located(const MacroblockRecord& rec) {
         char text[96];
         std::snprintf(text, sizeof text, "Coded Macroblock (MB) (x=%d, y=%d)", rec.column * 16,
                       rec.row * 16);
-        p_.tree.SetItemText(mbItem, text);
+        p.tree.SetItemText(mbItem, text);
     }
-
-    auto failHeader = [&] {
-        p_.tree.SetItemImage(mbItem, 29);
-        p_.tree.SetItemImage(header, 30);
-        return false;
-    };
-    if (!ParseMacroblockModes(rec, header)) return failHeader();
-
-    if (rec.macroblock_quant) {
-        mb.currentQuantiserScaleCode = static_cast<uint8_t>(p_.ReadBits(5));
-        emit.AddField(mpeg2 ? "quantiser_scale_code" : "quantizer_scale",
-                      mb.currentQuantiserScaleCode, 5, header);
+    void HeaderFailed() {
+        p.tree.SetItemImage(mbItem, 29);
+        p.tree.SetItemImage(header, 30);
     }
-    rec.quantiser_scale_code = mb.currentQuantiserScaleCode;
-    rec.quantiser_scale = static_cast<uint8_t>(
-        QuantiserScale(mb.currentQuantiserScaleCode, mpeg2, v.coding.q_scale_type == 1));
-
-    if (rec.macroblock_motion_forward ||
-        (rec.macroblock_intra && v.coding.concealment_motion_vectors)) {
-        if (!ParseMotionVectors(0, rec, header)) return failHeader();
+    void Motion(const MacroblockRecord&) {}
+    bool Blocks(MacroblockRecord& rec) {
+        p.emit.RecordPosition(mbItem, 0, false);
+        const int blockCount = p.stream.blockCount > 12 ? 12 : p.stream.blockCount;
+        for (int i = 0; i < blockCount; ++i)
+            if (!p.macroblocks.ParseBlock(i, rec, mbItem)) return false;
+        return true;
     }
-    if (rec.macroblock_motion_backward) {
-        if (!ParseMotionVectors(1, rec, header)) return failHeader();
+    void BlocksFailed(const MacroblockRecord& rec) {
+        p.tree.SetItemImage(mbItem, 29);
+        p.stream.macroblockRecords[mbItem] = rec;
     }
-    const int structure = v.coding.picture_structure;
-    if (pictureType == kPictureP && structure != kFramePicture && !rec.macroblock_intra &&
-        !rec.macroblock_motion_forward) {
-        rec.motion_vertical_field_select[0][0] = structure == kBottomField ? 1 : 0;
-    }
-    if (rec.macroblock_intra && v.coding.concealment_motion_vectors) {
-        rec.concealmentMarker = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddMarkerBit(rec.concealmentMarker, header);
-    }
-    if (!ParseCodedBlockPattern(rec, header)) return failHeader();
-
-    if (!rec.macroblock_intra || address - previousAddress > 1)
-        std::memset(mb.dcPredictor, 0, sizeof mb.dcPredictor);
-    std::memcpy(rec.dcPredictor, mb.dcPredictor, sizeof rec.dcPredictor);
-    p_.emit.RecordPosition(mbItem, 0, false);
-
-    const int blockCount = st.blockCount > 12 ? 12 : st.blockCount;
-    for (int i = 0; i < blockCount; ++i) {
-        if (!ParseBlock(i, rec, mbItem)) {
-            p_.tree.SetItemImage(mbItem, 29);
-            st.macroblockRecords[mbItem] = rec;
-            previousAddress = address;
-            return false;
-        }
-    }
-    if (pictureType == kPictureD) {
-        if (p_.ReadBits(1))
+    void EndOfMacroblock(uint32_t bit) {
+        if (bit)
             emit.AddItem("end_of_macroblock=1 (1 bit)", mbItem);
         else
             emit.AddItem("end_of_macroblock=0 (1 bit, must be 1!)", mbItem, image::kError);
     }
-    ResetMotionPredictors(rec);
-    mb.previousMotionForward = rec.macroblock_motion_forward;
-    mb.previousMotionBackward = rec.macroblock_motion_backward;
-    st.macroblockRecords[mbItem] = rec;
-    previousAddress = address;
-    return true;
-}
+    void Done(const MacroblockRecord& rec) { p.stream.macroblockRecords[mbItem] = rec; }
+};
 
-bool MacroblockLayer::ParseMacroblockModes(MacroblockRecord& rec, TreeItem header) {
-    VideoState& v = p_.v;
-    Emitters& emit = p_.emit;
-    const int scalable = p_.stream.scalable_mode;
-    const int pictureType = v.picture.picture_coding_type;
-    const VlcResult type = GetMacroblockType(p_, scalable, pictureType);
-    if (!type.IsValid()) {
-        v.mb.macroblockError = true;
-        return false;
-    }
-    const int flags = type.value;
-    MacroblockLayer::SetTypeFlags(rec, flags);
+}  // namespace
 
-    char bits[40];
-    FormatBits(bits, type.code, type.length);
-    char text[160];
-    std::snprintf(text, sizeof text, "macroblock_type=\"%s\" (%sB, %d-bit VLC)",
-                  MacroblockTypeName(flags, scalable, pictureType), bits, type.length);
-    const TreeItem typeItem = emit.AddItem(text, header, image::kVlc);
-    emit.AddFlagValue("macroblock_quant", rec.macroblock_quant, typeItem);
-    emit.AddFlagValue("macroblock_motion_forward", rec.macroblock_motion_forward, typeItem);
-    emit.AddFlagValue("macroblock_motion_backward", rec.macroblock_motion_backward, typeItem);
-    emit.AddFlagValue("macroblock_pattern", rec.macroblock_pattern, typeItem);
-    emit.AddFlagValue("macroblock_intra", rec.macroblock_intra, typeItem);
-
-    if (pictureType == kPictureI && rec.macroblock_motion_forward &&
-        !v.coding.concealment_motion_vectors)
-        return false;
-    if ((pictureType == kPictureI || pictureType == kPictureP) && rec.macroblock_motion_backward)
-        return false;
-
-    if (p_.stream.mpegVersion != kMpeg2) {
-        rec.motionType = 2;
-        rec.motionVectorCount = 1;
-        rec.motionVectorFormat = 0;
-        rec.dmv = 0;
-        rec.mvscale = 0;
-        rec.dct_type = 0;
-        p_.video.SetMpeg1PictureDefaults();
-        return true;
-    }
-
-    emit.AddFlagValue("spatial_temporal_weight_code_flag", rec.spatial_temporal_weight_code_flag,
-                      typeItem);
-    emit.InsertVirtual(rec.permitted_spatial_temporal_weight_class
-                           ? "permitted spatial_temporal_weight_class=4"
-                           : "permitted spatial_temporal_weight_class=0",
-                       typeItem);
-    const int tableIndex = v.spatial.spatial_temporal_weight_code_table_index & 3;
-    if (rec.spatial_temporal_weight_code_flag && tableIndex != 0) {
-        rec.spatial_temporal_weight_code = static_cast<uint8_t>(p_.ReadBits(2));
-        emit.AddBitString("spatial_temporal_weight_code", rec.spatial_temporal_weight_code, 2,
-                          header);
-    }
-    SetWeightClass(rec, tableIndex);
-
-    const int structure = v.coding.picture_structure;
-    const bool field = IsFieldPicture(structure);
-    int motionType;
-    if (!rec.macroblock_motion_forward && !rec.macroblock_motion_backward) {
-        motionType = field ? 1 : 2;
-        const TreeItem item =
-            field ? emit.AddEnumField("field_motion_type", kFieldMotionTypeNames, 1, 2, header)
-                  : emit.AddEnumField("frame_motion_type", kFrameMotionTypeNames, 2, 2, header);
-        emit.MarkVirtual(item);
-    } else if (field) {
-        motionType = static_cast<int>(p_.ReadBits(2));
-        emit.AddEnumField("field_motion_type", kFieldMotionTypeNames, motionType, 2, header);
-    } else if (v.coding.frame_pred_frame_dct == 1) {
-        motionType = 2;
-        emit.MarkVirtual(
-            emit.AddEnumField("frame_motion_type", kFrameMotionTypeNames, 2, 2, header));
-    } else {
-        motionType = static_cast<int>(p_.ReadBits(2));
-        emit.AddEnumField("frame_motion_type", kFrameMotionTypeNames, motionType, 2, header);
-    }
-    SetMotionVectorFormat(rec, motionType, field);
-    rec.dct_type = 0;
-    if (!field && v.coding.frame_pred_frame_dct == 0 &&
-        (rec.macroblock_intra || rec.macroblock_pattern)) {
-        rec.dct_type = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddBit("dct_type", rec.dct_type, header);
-    }
-    return true;
-}
-
-bool MacroblockLayer::ParseMotionVectors(int s, MacroblockRecord& rec, TreeItem header) {
-    MacroblockState& mb = p_.v.mb;
-    if (rec.motionVectorCount == 2) {
-        rec.motion_vertical_field_select[0][s] = static_cast<uint8_t>(p_.ReadBits(1));
-        p_.emit.AddIndexedBit("motion_vertical_field_select[0]", s,
-                              rec.motion_vertical_field_select[0][s], header);
-        if (!ParseMotionVector(0, s, rec, header)) return false;
-        rec.motion_vertical_field_select[1][s] = static_cast<uint8_t>(p_.ReadBits(1));
-        p_.emit.AddIndexedBit("motion_vertical_field_select[1]", s,
-                              rec.motion_vertical_field_select[1][s], header);
-        return ParseMotionVector(1, s, rec, header);
-    }
-    if (rec.motionVectorFormat == 1 && !rec.dmv) {
-        rec.motion_vertical_field_select[0][s] = static_cast<uint8_t>(p_.ReadBits(1));
-        p_.emit.AddIndexedBit("motion_vertical_field_select[0]", s,
-                              rec.motion_vertical_field_select[0][s], header);
-    }
-    if (!ParseMotionVector(0, s, rec, header)) return false;
-    mb.PMV[1][s][0] = mb.PMV[0][s][0];
-    mb.PMV[1][s][1] = mb.PMV[0][s][1];
-    return true;
-}
-
-bool MacroblockLayer::ParseMotionVector(int r, int s, MacroblockRecord& rec, TreeItem header) {
-    VideoState& v = p_.v;
-    MacroblockState& mb = v.mb;
-    Emitters& emit = p_.emit;
-    const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
-    static const char* const kMpeg1Codes[2][2] = {
-        {"motion_horizontal_forward_code", "motion_vertical_forward_code"},
-        {"motion_horizontal_backward_code", "motion_vertical_backward_code"}};
-    static const char* const kMpeg1Residuals[2][2] = {
-        {"motion_horizontal_forward_r", "motion_vertical_forward_r"},
-        {"motion_horizontal_backward_r", "motion_vertical_backward_r"}};
-    const bool fullPel = !mpeg2 && (s == 0 ? v.picture.full_pel_forward_vector
-                                           : v.picture.full_pel_backward_vector);
-    for (int t = 0; t < 2; ++t) {
-        const VlcResult code = GetMotionCode(p_);
-        if (!code.IsValid()) {
-            mb.macroblockError = true;
-            return false;
-        }
-        char name[48];
-        if (mpeg2)
-            std::snprintf(name, sizeof name, "motion_code[%d][%d][%d]", r, s, t);
-        else
-            std::snprintf(name, sizeof name, "%s", kMpeg1Codes[s][t]);
-        emit.AddSignedVlc(name, code.value, code.code, code.length, header);
-        rec.motion_code[r][s][t] = static_cast<int16_t>(code.value);
-
-        const int rSize = v.coding.f_code[s][t] - 1;
-        int residual = 0;
-        if (rSize >= 1 && rSize <= 8 && code.value != 0) {
-            residual = static_cast<int>(p_.ReadBits(rSize));
-            if (mpeg2)
-                std::snprintf(name, sizeof name, "motion_residual[%d][%d][%d]", r, s, t);
-            else
-                std::snprintf(name, sizeof name, "%s", kMpeg1Residuals[s][t]);
-            emit.AddField(name, residual, rSize, header);
-        }
-        rec.motion_residual[r][s][t] = static_cast<uint8_t>(residual);
-        const int vec = DecodeMotionVector(mb.PMV[r][s][t], rSize, code.value, residual, fullPel,
-                                           t == 1 && rec.mvscale);
-        mb.PMV[r][s][t] = static_cast<int16_t>(vec);
-        rec.vector[r][s][t] = static_cast<int16_t>(vec);
-        std::snprintf(name, sizeof name, "motion_vector[%d][%d][%d]", r, s, t);
-        emit.AddValue(name, vec, header);
-
-        if (rec.dmv) {
-            const VlcResult dm = GetDmvector(p_);
-            rec.dmvector[t] = static_cast<int8_t>(dm.value);
-            emit.AddVlc(t == 0 ? "dmvector[0]" : "dmvector[1]", dm.value, dm.code, dm.length,
-                        header);
-        }
-    }
-    return true;
-}
-
-bool MacroblockLayer::ParseCodedBlockPattern(MacroblockRecord& rec, TreeItem header) {
-    std::memset(rec.coded, rec.macroblock_intra ? 1 : 0, sizeof rec.coded);
-    if (!rec.macroblock_pattern) return true;
-    const VlcResult cbp = GetCodedBlockPattern(p_);
-    if (!cbp.IsValid()) {
-        p_.v.mb.macroblockError = true;
-        return false;
-    }
-    const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
-    p_.emit.AddVlc(mpeg2 ? "coded_block_pattern_420" : "coded_block_pattern", cbp.value,
-                   cbp.code, cbp.length, header);
-    rec.coded_block_pattern = static_cast<uint16_t>(cbp.value);
-    const int chroma = p_.stream.chroma_format;
-    if (chroma == 2) {
-        rec.coded_block_pattern_1 = static_cast<uint8_t>(p_.ReadBits(2));
-        p_.emit.AddBitString("coded_block_pattern_1", rec.coded_block_pattern_1, 2, header);
-    } else if (chroma == 3) {
-        rec.coded_block_pattern_2 = static_cast<uint8_t>(p_.ReadBits(6));
-        p_.emit.AddBitString("coded_block_pattern_2", rec.coded_block_pattern_2, 6, header);
-    }
-    for (int i = 0; i < 6; ++i) rec.coded[i] = (cbp.value >> (5 - i)) & 1;
-    if (chroma == 2) {
-        rec.coded[6] = (rec.coded_block_pattern_1 >> 1) & 1;
-        rec.coded[7] = rec.coded_block_pattern_1 & 1;
-    } else if (chroma == 3) {
-        for (int i = 0; i < 6; ++i) rec.coded[6 + i] = (rec.coded_block_pattern_2 >> (5 - i)) & 1;
-    }
-    return true;
+bool MacroblockLayer::ParseMacroblock(int& previousAddress, TreeItem sliceItem) {
+    TreeSink sink{p_, sliceItem, p_.emit, {}};
+    return ReadMacroblock(p_, sink, previousAddress);
 }
 
 void MacroblockLayer::MakeSkippedMacroblock(MacroblockRecord& rec, int address) {
@@ -600,10 +346,10 @@ void MacroblockLayer::MakeSkippedMacroblock(MacroblockRecord& rec, int address) 
     VideoState& v = p_.v;
     MacroblockState& mb = v.mb;
     rec = MacroblockRecord();
-    rec.macroblock_address = static_cast<uint16_t>(address);
+    rec.macroblock_address = static_cast<uint32_t>(address);
     if (st.mbWidth > 0) {
-        rec.row = static_cast<uint8_t>(address / st.mbWidth);
-        rec.column = static_cast<uint8_t>(address % st.mbWidth);
+        rec.row = static_cast<uint16_t>(address / st.mbWidth);
+        rec.column = static_cast<uint16_t>(address % st.mbWidth);
     }
     const int structure = v.coding.picture_structure;
     const bool field = IsFieldPicture(structure);

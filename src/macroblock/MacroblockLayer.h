@@ -30,7 +30,8 @@ public:
     bool ParseMacroblocksOfSlice(TreeItem placeholderItem);
     bool ParseMacroblocksOfPicture(TreeItem pictureItem);
     // Restores the picture header, coding extension and quantiser matrices of a picture from
-    // its records; with report set a missing record is named in a message box.
+    // its records, and the parameters of its sequence; with report set a missing record is
+    // named in a message box.
     bool RestorePictureState(TreeItem pictureItem, bool report);
     // The item the last on-demand parse wants shown (0 for none).
     TreeItem itemToRedisplay = 0;
@@ -38,7 +39,8 @@ public:
     // Parses the macroblocks of a slice whose placeholder item is given; the picture and slice
     // state must have been restored. False when the slice ended in an error.
     bool ParseSliceMacroblocks(TreeItem sliceItem, TreeItem placeholderItem);
-    // One macroblock and the skipped ones before it; previousAddress is read and updated.
+    // One macroblock and the skipped ones before it, with items (the syntax is ReadMacroblock,
+    // shared with the decoder's silent reader); previousAddress is read and updated.
     bool ParseMacroblock(int& previousAddress, TreeItem sliceItem);
     void MakeSkippedMacroblock(MacroblockRecord& record, int address);
     void ResetMotionPredictors(const MacroblockRecord& record);
@@ -67,10 +69,6 @@ public:
 
 private:
     bool ParseSliceWithRecords(TreeItem sliceItem, TreeItem placeholderItem);
-    bool ParseMacroblockModes(MacroblockRecord& record, TreeItem header);
-    bool ParseMotionVectors(int s, MacroblockRecord& record, TreeItem header);
-    bool ParseMotionVector(int r, int s, MacroblockRecord& record, TreeItem header);
-    bool ParseCodedBlockPattern(MacroblockRecord& record, TreeItem header);
 
     CSyntaxParser& p_;
 };

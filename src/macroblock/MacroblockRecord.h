@@ -10,9 +10,9 @@ struct MacroblockRecord {
     uint16_t stuffingCount = 0;
     uint16_t escapeCount = 0;
     int16_t macroblock_address_increment = 0;
-    uint16_t macroblock_address = 0;
-    uint8_t row = 0;
-    uint8_t column = 0;
+    uint32_t macroblock_address = 0;
+    uint16_t row = 0;
+    uint16_t column = 0;
     uint8_t macroblock_type = 0;
     uint8_t macroblock_quant = 0;
     uint8_t macroblock_motion_forward = 0;

@@ -7,6 +7,7 @@
 
 #include "display/PictureDib.h"
 #include "engine/SyntaxParser.h"
+#include "macroblock/MacroblockSyntax.h"
 #include "macroblock/ScanTables.h"
 #include "video/VideoTables.h"
 
@@ -312,6 +313,12 @@ void VideoHeaders::ParsePictureHeader() {
         UpdatePredictionFrames();
     }
     if (v.picturesInGop == 1) tree.EnsureVisible(item);
+    // The parameters in force are those of the picture's sequence; a new entry when a
+    // sequence header or extension changed them.
+    const SequenceParameters& sequence = st;
+    if (st.sequenceRecords.empty() || !(st.sequenceRecords.back() == sequence))
+        st.sequenceRecords.push_back(sequence);
+    pic.sequence = static_cast<uint32_t>(st.sequenceRecords.size());
     if (item) {
         st.pictureRecords[item] = pic;
         st.quantMatrixRecords[item] = v.quant;
@@ -450,14 +457,11 @@ void VideoHeaders::ParseSlice(uint32_t code) {
     VideoState& v = p_.v;
     Emitters& emit = p_.emit;
     TreeStore& tree = p_.tree;
-    const bool mpeg2 = Mpeg2();
     const uint32_t row = code & 0xFF;
 
     v.slicesInPicture += 1;
     for (int32_t& dc : v.dcPredictor) dc = 0;
     SliceHeader& sh = v.slice;
-    sh = SliceHeader();
-    sh.slice_vertical_position = row;
 
     char text[64];
     std::snprintf(text, sizeof text, "Slice #%d (y=%d)", v.slicesInPicture,
@@ -468,39 +472,8 @@ void VideoHeaders::ParseSlice(uint32_t code) {
         tree.InsertItem("Slice Header", image::kSliceHeader, kind::kSliceHeader, slice);
     emit.AddHexBytes("slice_start_code", code, 4, header);
 
-    // Pictures taller than 2800 lines carry the upper bits of the row in the header.
-    if (mpeg2 && st.vertical_size > 2800) {
-        sh.slice_vertical_position_extension = static_cast<uint8_t>(p_.ReadBits(3));
-        sh.slice_vertical_position += uint32_t{sh.slice_vertical_position_extension} * 128;
-        emit.AddField("slice_vertical_position_extension", sh.slice_vertical_position_extension, 3,
-                      header);
-    }
-    emit.AddValue("slice_vertical_position", static_cast<int>(sh.slice_vertical_position), header);
-    if (mpeg2 && st.scalable_mode == kDataPartitioning) {
-        sh.priority_breakpoint = static_cast<uint8_t>(p_.ReadBits(7));
-        emit.AddField("priority_breakpoint", sh.priority_breakpoint, 7, header);
-    }
-    sh.quantiser_scale_code = static_cast<uint8_t>(p_.ReadBits(5));
+    ReadSliceHeader(p_, emit, code, sh, header);
     v.quantiser_scale_code = sh.quantiser_scale_code;
-    emit.AddField(mpeg2 ? "quantiser_scale_code" : "quantiser_scale", sh.quantiser_scale_code, 5,
-                  header);
-    if (mpeg2 && p_.PeekBits(1) == 1) {
-        sh.intra_slice_flag = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddBit("intra_slice_flag", sh.intra_slice_flag, header);
-        sh.intra_slice = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddBit("intra_slice", sh.intra_slice, header);
-        sh.reserved_bits = static_cast<uint8_t>(p_.ReadBits(7));
-        sh.slice_picture_id_enable = sh.reserved_bits >> 6;
-        sh.slice_picture_id = sh.reserved_bits & 0x3F;
-        emit.AddField("reserved_bits", sh.reserved_bits, 7, header);
-    }
-    for (;;) {
-        sh.extra_bit_slice = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddBit("extra_bit_slice", sh.extra_bit_slice, header);
-        if (!sh.extra_bit_slice) break;
-        sh.extra_information_slice = static_cast<uint8_t>(p_.ReadBits(8));
-        emit.AddBitString("extra_information_slice", sh.extra_information_slice, 8, header);
-    }
 
     // The macroblocks are parsed on demand: the slice and its placeholder keep where they
     // begin, the record keeps the header to restore first.

@@ -18,7 +18,6 @@ using test::Engine;
 
 using test::Pictures;
 
-
 // The Y plane of the slot the last decode wrote.
 std::vector<uint8_t> LumaPlane(const PictureDecoder& d) {
     const size_t n = static_cast<size_t>(d.stores.width) * d.stores.height;
@@ -176,7 +175,8 @@ TEST(Decoder, FieldLinesNotDecodedYetShowTheBackground) {
     ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));
     const bool topFirst = e.stream.pictureCodingRecords[e.pictures[0]].picture_structure == 1;
     const int other = topFirst ? 1 : 0;
-    for (int line = other; line < d.dib.Height(); line += 2) ASSERT_EQ(d.dib.Pixel(7, line), 0x00FF00u);
+    for (int line = other; line < d.dib.Height(); line += 2)
+        ASSERT_EQ(d.dib.Pixel(7, line), 0x00FF00u);
     EXPECT_NE(d.dib.Pixel(7, 1 - other), 0x00FF00u);
     // The second field fills the other lines and leaves the first field's lines as they were.
     const uint32_t kept = d.dib.Pixel(100, 1 - other);
@@ -232,7 +232,8 @@ TEST(Decoder, UnitDecodersAgreeWithThePictureDecode) {
         FocusRect f;
         ASSERT_TRUE(d.dib.ClippedFocus(f));
         EXPECT_EQ(f.x0, 0);
-        for (int x = 0; x < d.dib.Width(); x += 5) ASSERT_EQ(d.dib.Pixel(x, f.y0), whole.Pixel(x, f.y0));
+        for (int x = 0; x < d.dib.Width(); x += 5)
+            ASSERT_EQ(d.dib.Pixel(x, f.y0), whole.Pixel(x, f.y0));
     }
 }
 
@@ -320,10 +321,10 @@ TEST(Decoder, DPictureBlocksAreFlatAtTheirDcLevel) {
     w.Pattern("10");
     w.Align();
     w.StartCode(0x00);
-    w.Bits(0, 10);      // temporal_reference
-    w.Bits(4, 3);       // D picture
+    w.Bits(0, 10);       // temporal_reference
+    w.Bits(4, 3);        // D picture
     w.Bits(0xFFFF, 16);  // vbv_delay
-    w.Bit(0);           // extra_bit_picture
+    w.Bit(0);            // extra_bit_picture
     w.Align();
     w.StartCode(0x01);
     w.Bits(8, 5);  // quantizer_scale
@@ -357,6 +358,96 @@ TEST(Decoder, DPictureBlocksAreFlatAtTheirDcLevel) {
     EXPECT_EQ(e.CountWithImage(image::kError), 0u);
 }
 
+// An MPEG-2 I picture of width x height, every block at DC level 0 (grey 128) except the last
+// macroblock: luma DC +3 (131) and Cb DC +1 (129). One slice per macroblock row; past 2800
+// lines the slices carry slice_vertical_position_extension.
+std::vector<uint8_t> FlatIntraPicture(int width, int height) {
+    test::BitWriter w;
+    w.StartCode(0xB3);
+    w.Bits(width & 0xFFF, 12);
+    w.Bits(height & 0xFFF, 12);
+    w.Bits(1, 4);  // square pels
+    w.Bits(3, 4);  // 25 fps
+    w.Bits(0x3FFFF, 18);
+    w.Bit(1);
+    w.Bits(112, 10);
+    w.Pattern("0 0 0");  // constrained_parameters_flag, no matrices
+    w.Align();
+    w.StartCode(0xB5);  // sequence extension
+    w.Bits(1, 4);
+    w.Bits(0x42, 8);                // high profile, high level
+    w.Pattern("1 01");              // progressive_sequence, 4:2:0
+    w.Bits((width >> 12) & 3, 2);   // horizontal_size_extension
+    w.Bits((height >> 12) & 3, 2);  // vertical_size_extension
+    w.Bits(0, 12);
+    w.Bit(1);
+    w.Bits(0, 8);
+    w.Pattern("0 00 00000");
+    w.Align();
+    w.StartCode(0x00);
+    w.Bits(0, 10);
+    w.Bits(1, 3);  // I picture
+    w.Bits(0xFFFF, 16);
+    w.Bit(0);
+    w.Align();
+    w.StartCode(0xB5);  // picture coding extension
+    w.Bits(8, 4);
+    w.Bits(0xFFFF, 16);              // f_codes
+    w.Pattern("00 11 0 1 0 0 0 0");  // 8-bit DC, frame, frame_pred_frame_dct
+    w.Pattern("0 0 1 0");            // progressive_frame
+    w.Align();
+    const int mbWidth = (width + 15) / 16, mbHeight = (height + 15) / 16;
+    for (int row = 0; row < mbHeight; ++row) {
+        w.StartCode(static_cast<uint8_t>(height > 2800 ? (row & 127) + 1 : row + 1));
+        if (height > 2800) w.Bits(row >> 7, 3);
+        w.Bits(8, 5);  // quantiser_scale_code
+        w.Bit(0);
+        for (int column = 0; column < mbWidth; ++column) {
+            w.Pattern("1 1");  // address increment 1, intra
+            if (row == mbHeight - 1 && column == mbWidth - 1)
+                w.Pattern("01 11 10  100 10  100 10  100 10  01 1 10  00 10");
+            else
+                w.Pattern("100 10  100 10  100 10  100 10  00 10  00 10");
+        }
+        w.Align();
+    }
+    w.StartCode(0xB7);
+    return w.bytes();
+}
+
+// The largest pictures have more than 255 macroblock columns or rows: they parse and decode,
+// and the last macroblock lands in its place.
+TEST(Decoder, PicturesBeyond4096Samples) {
+    for (const auto& [width, height] : {std::pair{4112, 16}, std::pair{16, 4128}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        test::TempFile f(FlatIntraPicture(width, height), ".m2v");
+        Engine e;
+        ASSERT_TRUE(e.Open(f.path()));
+        e.Parse();
+        const auto pictures = Pictures(e);
+        ASSERT_EQ(pictures.size(), 1u);
+        ASSERT_TRUE(e.parser.macroblocks.ParseMacroblocksOfPicture(pictures[0]));
+        EXPECT_EQ(e.CountWithImage(29) + e.CountWithImage(30) + e.CountWithImage(image::kError),
+                  0u);
+        const std::string last = "Coded Macroblock (MB) (x=" + std::to_string(width - 16) +
+                                 ", y=" + std::to_string(height - 16) + ")";
+        EXPECT_NE(e.Find(last), 0u) << last;
+
+        PictureDecoder& d = e.parser.decoder;
+        ASSERT_TRUE(d.DecodePicture(pictures[0], true));
+        ASSERT_EQ(d.stores.width, width);
+        ASSERT_EQ(d.stores.height, height);
+        for (int y = 0; y < height; y += 8)
+            for (int x = 0; x < width; x += 8) {
+                const bool lastMb = x >= width - 16 && y >= height - 16;
+                const size_t i = static_cast<size_t>(y) * width + x;
+                ASSERT_EQ(d.CurrentPlane(0)[i], lastMb ? 131 : 128) << x << "," << y;
+                const size_t c = static_cast<size_t>(y / 2) * (width / 2) + x / 2;
+                ASSERT_EQ(d.CurrentCodedPlane(1)[c], lastMb ? 129 : 128) << x << "," << y;
+            }
+    }
+}
+
 // Pictures located by a parse of packs and packets together decode as after a video parse.
 TEST(Decoder, ProgramStreamDecodesAlikeInEveryParseMode) {
     for (const char* name : {"mpeg2-ps-mplex.mpg", "mpeg1-system.mpg"}) {
@@ -379,8 +470,8 @@ TEST(Decoder, ProgramStreamDecodesAlikeInEveryParseMode) {
 // Random bit flips and garbage in the slice data: every picture decodes or fails, in every
 // display type, without a read or write outside a plane (the sanitizer build checks that).
 TEST(Decoder, CorruptedSliceDataNeverLeavesThePlanes) {
-    for (const char* name : {"mpeg2-fieldpic.m2v", "mpeg2-interlaced.m2v", "mpeg1.m1v",
-                             "mpeg2-422.m2v"}) {
+    for (const char* name :
+         {"mpeg2-fieldpic.m2v", "mpeg2-interlaced.m2v", "mpeg1.m1v", "mpeg2-422.m2v"}) {
         if (!test::HaveData(name)) GTEST_SKIP() << "no test data";
         std::ifstream in(test::DataPath(name), std::ios::binary);
         const std::vector<uint8_t> clean((std::istreambuf_iterator<char>(in)), {});

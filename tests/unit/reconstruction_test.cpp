@@ -106,6 +106,32 @@ TEST(PredictComponent, HonoursDestinationStrideAndRowCount) {
         }
 }
 
+// Chroma blocks: 8 columns (4:2:0 and 4:2:2), 4 rows for a 4:2:0 field half; the chroma
+// vector is the luma one halved toward zero, so -3 moves half a sample left, not one and a half.
+TEST(PredictComponent, ChromaBlocksOfEightColumns) {
+    const Plane p(40, 24, 5);
+    EXPECT_EQ(ChromaVector(-3, 1), -1);
+    EXPECT_EQ(ChromaVector(3, 1), 1);
+    EXPECT_EQ(ChromaVector(-3, 0), -3);
+    for (int rows : {8, 4})
+        for (int mx : {-3, 0, 5})
+            for (int my : {-1, 2}) {
+                std::vector<int16_t> dst(16 * 8, 999);
+                ASSERT_TRUE(PredictComponent(dst.data(), 16, p.Source(), 8, 8, ChromaVector(mx, 1),
+                                             ChromaVector(my, 1), rows, false, 8));
+                for (int r = 0; r < 8; ++r)
+                    for (int c = 0; c < 16; ++c) {
+                        const int expected =
+                            r < rows && c < 8
+                                ? ExpectedSample(p, false, false, 8, 8, mx / 2, my / 2, r, c)
+                                : 999;
+                        ASSERT_EQ(dst[r * 16 + c], expected)
+                            << rows << " rows, vector " << mx << "," << my << " at " << r << ","
+                            << c;
+                    }
+            }
+}
+
 // A displaced block that would leave the plane is taken at the block's own column (or row);
 // the other axis keeps its displacement, and the half-sample flag stays.
 TEST(PredictComponent, VectorLeavingThePlaneFallsBackPerAxis) {
