@@ -1,6 +1,9 @@
 #include "treeview/SyntaxTreeModel.h"
 
 #include <QColor>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <iterator>
 
 #include "engine/StreamState.h"
 #include "treeview/TreeColours.h"
@@ -97,11 +100,30 @@ QVariant SyntaxTreeModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-SyntaxTreeModel::Publication SyntaxTreeModel::Publish() {
+SyntaxTreeModel::Publication SyntaxTreeModel::Publish(int budgetMs) {
     Publication out;
+    QElapsedTimer clock;
+    clock.start();
     store_.ApplyDeferred();
     TreeChanges changes = store_.Drain();
-    for (TreeItem parent : changes.parents) {
+    // Parents wait in ascending order (a parent is always older than its children), so every
+    // parent's row is published before the rows below it.
+    if (!changes.parents.empty()) {
+        std::vector<TreeItem> merged;
+        merged.reserve(pending_.size() + changes.parents.size());
+        std::merge(pending_.begin(), pending_.end(), changes.parents.begin(),
+                   changes.parents.end(), std::back_inserter(merged));
+        merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
+        pending_.swap(merged);
+    }
+    heldRequests_.insert(heldRequests_.end(), changes.requests.begin(), changes.requests.end());
+    heldChanges_.insert(heldChanges_.end(), changes.changedItems.begin(),
+                        changes.changedItems.end());
+
+    size_t done = 0;
+    for (; done < pending_.size(); ++done) {
+        if (budgetMs >= 0 && (done & 63) == 63 && clock.elapsed() >= budgetMs) break;
+        const TreeItem parent = pending_[done];
         uint32_t first = 0, count = 0;
         if (!store_.PendingRows(parent, &first, &count)) continue;
         // The parse thread only appends, so these rows stay where they are while the lock
@@ -112,13 +134,20 @@ SyntaxTreeModel::Publication SyntaxTreeModel::Publish() {
         endInsertRows();
         out.rows += count;
     }
-    for (TreeItem item : changes.changedItems) {
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
+    if (!pending_.empty()) {
+        out.complete = false;
+        return out;  // the requests wait until their rows are shown
+    }
+    for (TreeItem item : heldChanges_) {
         const QModelIndex index = IndexOf(item);
         if (index.isValid()) Q_EMIT dataChanged(index, index);
     }
-    out.requests.reserve(changes.requests.size());
-    for (const ViewRequest& r : changes.requests)
-        if (r.item == kTreeRoot || store_.IsPublished(r.item)) out.requests.push_back(r);
+    heldChanges_.clear();
+    out.requests.reserve(heldRequests_.size());
+    for (const ViewRequest& r : heldRequests_)
+        if (r.item == kTreeRoot || store_.IsValid(r.item)) out.requests.push_back(r);
+    heldRequests_.clear();
     return out;
 }
 
@@ -140,6 +169,9 @@ void SyntaxTreeModel::RowRemoved() {
 
 void SyntaxTreeModel::AboutToClear() {
     beginResetModel();
+    pending_.clear();
+    heldRequests_.clear();
+    heldChanges_.clear();
 }
 
 void SyntaxTreeModel::Cleared() {

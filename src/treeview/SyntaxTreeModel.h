@@ -47,11 +47,15 @@ public:
 
     struct Publication {
         size_t rows = 0;                    // rows published
+        bool complete = true;               // false: the time ran out, more is pending
         std::vector<ViewRequest> requests;  // for the view to carry out, in order
     };
     // Carries out the changes the parse thread handed over, publishes the rows appended since
-    // the last call, signals changed texts and icons, and returns the view requests.
-    Publication Publish();
+    // the last call, signals changed texts and icons, and returns the view requests. With a
+    // budget (milliseconds, -1 for none) it stops when the time is up and keeps the rest, and
+    // the requests, for the next call, so the interface never stalls on a large batch.
+    Publication Publish(int budgetMs = -1);
+    bool HasPending() const { return !pending_.empty(); }
 
 private:
     void RowAboutToBeInserted(TreeItem parent, uint32_t row) override;
@@ -63,6 +67,9 @@ private:
 
     TreeStore& store_;
     std::vector<QIcon> icons_;
+    std::vector<TreeItem> pending_;  // parents with rows to publish, ascending
+    std::vector<ViewRequest> heldRequests_;
+    std::vector<TreeItem> heldChanges_;
 };
 
 }  // namespace bitloupe

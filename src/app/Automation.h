@@ -1,0 +1,31 @@
+// Options of the desktop application for scripts, documentation and tests: each does what the
+// matching command does, in this order, without dialogs.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <string>
+
+namespace bitloupe {
+
+class CMainFrame;
+
+struct AutomationOptions {
+    QString file;
+    QString parse;  // video, ps, both
+    QStringList selects;
+    QString screenshot;
+    bool quit = false;
+};
+
+extern const char* const kAutomationUsage;
+
+bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* options,
+                            std::string* error);
+
+// Carries the options out on a shown main window; returns the exit code for --quit: 2 when the
+// file was refused, 1 when it could not be opened, a --select found nothing or the screenshot
+// could not be written, else 0.
+int RunAutomation(CMainFrame& frame, const AutomationOptions& options);
+
+}  // namespace bitloupe

@@ -1,0 +1,542 @@
+#include "app/MainFrame.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QSplitter>
+#include <QStatusBar>
+
+#include "app/CommandIds.h"
+#include "app/DisplayBar.h"
+#include "app/QtHost.h"
+#include "app/StringTable.h"
+#include "display/RightWnd.h"
+#include "engine/Messages.h"
+#include "engine/ParseDlg.h"
+#include "treeview/SyntaxTree.h"
+#include "treeview/SyntaxTreeModel.h"
+#include "treeview/TreeCommands.h"
+
+static void InitResources() {
+    Q_INIT_RESOURCE(icons);
+}
+
+namespace bitloupe {
+
+namespace {
+constexpr int kTickMs = 100;      // publishing, progress and command states
+constexpr int kPublishBudgetMs = 40;
+
+QIcon TreeIcon(int i) {
+    return QIcon(QString(":/icons/tree-%1.svg").arg(i, 2, 10, QChar('0')));
+}
+
+std::string ToLocal(const QString& s) {
+    return s.toLocal8Bit().toStdString();
+}
+}  // namespace
+
+CMainFrame::CMainFrame() {
+    InitResources();
+    setWindowTitle("Bitloupe");
+    setWindowIcon(QIcon(":/icons/bitloupe.svg"));
+    setAcceptDrops(true);
+
+    host_ = new QtHost(this);
+    dialog_ = new CParseDlg;
+    parser_ = std::make_unique<CSyntaxParser>(stream_, tree_, *host_, *dialog_, *host_);
+    worker_ = std::make_unique<ParseThread>(*dialog_, host_);
+    dialog_->SetParser(parser_.get());
+    dialog_->SetPoster(host_);
+    host_->SetCommandHandler([this](int id) { OnCommandPosted(id); });
+
+    model_ = new SyntaxTreeModel(tree_, this);
+    std::vector<QIcon> icons;
+    for (int i = 0; i < 37; ++i) icons.push_back(TreeIcon(i));
+    model_->SetIcons(std::move(icons));
+
+    BuildPanes();
+    BuildCommands();
+    BuildMenus();
+    BuildBars();
+
+    // The two start-up items.
+    const TreeItem first = tree_.InsertItem("Double click the window to open an MPEG file...",
+                                            image::kFile, 0, kTreeRoot);
+    tree_.InsertItem("Transport stream is not supported at present.", image::kTransportStream, 0,
+                     kTreeRoot);
+    tree_.SelectItem(first);
+    dialog_->SetupSlider(100);
+
+    connect(&timer_, &QTimer::timeout, this, &CMainFrame::Tick);
+    timer_.start(kTickMs);
+    Tick();
+}
+
+CMainFrame::~CMainFrame() {
+    // Stop a running parse before the engine goes away.
+    if (WorkerBusy()) dialog_->ResetToIdle();
+    worker_->Join();
+    delete treeView_;
+    treeView_ = nullptr;
+}
+
+// ---- layout ----
+
+void CMainFrame::BuildPanes() {
+    splitter_ = new QSplitter(Qt::Horizontal, this);
+    splitter_->setObjectName("splitter");
+    treeView_ = new CSyntaxTree(model_, host_, splitter_);
+    right_ = new CRightWnd(splitter_);
+    right_->SetStreamState(&stream_);
+    right_->SetParseDialog(dialog_);
+    right_->ShowDialog(false);
+    splitter_->addWidget(treeView_);
+    splitter_->addWidget(right_);
+    splitter_->setStretchFactor(0, 0);
+    splitter_->setStretchFactor(1, 1);
+    splitter_->setSizes({300, 700});
+    setCentralWidget(splitter_);
+
+    treeView_->postCommand = [this](int id) { host_->PostCommand(id); };
+    treeView_->keyword = [this] { return bar_ ? bar_->keywordEdit()->text() : QString(); };
+    right_->canToggle = [this] { return !WorkerBusy(); };
+    right_->dialogHidden = [this] {
+        parser_->macroblocks.itemToRedisplay = treeView_->SelectedItem();
+        host_->PostCommand(msg::kCommandRedisplay);
+    };
+}
+
+QAction* CMainFrame::MakeAction(int id, const QString& text, const QKeySequence& key) {
+    auto* a = new QAction(text, this);
+    const QString prompt = QString::fromUtf8(CommandPrompt(id));
+    if (!prompt.isEmpty()) {
+        const int nl = prompt.indexOf('\n');
+        a->setStatusTip(nl < 0 ? prompt : prompt.left(nl));
+        if (nl >= 0) a->setToolTip(prompt.mid(nl + 1));
+    }
+    if (!key.isEmpty()) a->setShortcut(key);
+    commands_.Bind(id, a);
+    return a;
+}
+
+void CMainFrame::BuildMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    file->addAction(MakeAction(cmd::kOpen, "&Open...", QKeySequence("Ctrl+O")));
+    file->addSeparator();
+    file->addAction(MakeAction(cmd::kSaveFrame, "&Save Frame...", QKeySequence("Ctrl+S")));
+    file->addAction(MakeAction(cmd::kSaveTopField, "Save &Top Field...", QKeySequence("Ctrl+T")));
+    file->addAction(
+        MakeAction(cmd::kSaveBottomField, "Save &Bottom Field...", QKeySequence("Ctrl+B")));
+    file->addAction(MakeAction(cmd::kSaveMbsBig, "Save MBs (Bi&g)...", QKeySequence("Ctrl+G")));
+    file->addAction(MakeAction(cmd::kSaveMbsSmall, "Save MBs (Sma&ll)...", QKeySequence("Ctrl+L")));
+    file->addAction(MakeAction(cmd::kSaveSnapshot, "Save S&napshot...", QKeySequence("F4")));
+    file->addSeparator();
+    file->addAction(MakeAction(cmd::kExit, "E&xit"));
+
+    QMenu* view = menuBar()->addMenu("&View");
+    view->addAction(MakeAction(cmd::kToolbar, "&Toolbar"));
+    view->addAction(MakeAction(cmd::kStatusBar, "&Status Bar"));
+    view->addSeparator();
+    view->addAction(MakeAction(cmd::kRefresh, "Refresh", QKeySequence("F5")));
+    view->addSeparator();
+    const char* modes[10] = {"Display: Normal", "Display: Y (Gray)", "Display: Cb (U)",
+                             "Display: Cr (V)", "Display: Red",      "Display: Green",
+                             "Display: Blue",   "Display: Yellow",   "Display: Magenta",
+                             "Display: Cyan"};
+    for (int m = 0; m < 10; ++m) view->addAction(MakeAction(cmd::kDisplayModes[m], modes[m]));
+    view->addSeparator();
+    view->addAction(MakeAction(cmd::kSelectiveDct, "Selective DCT..."));
+    view->addAction(MakeAction(cmd::kLiveDeinterlacing, "Live De-Interlacing"));
+    view->addAction(MakeAction(cmd::kAutoPictureMode, "Auto-Picture Mode"));
+
+    QMenu* processing = menuBar()->addMenu("&Processing");
+    processing->addAction(MakeAction(cmd::kNegative, "Negative"));
+    processing->addAction(MakeAction(cmd::kGamma, "Gamma Correction..."));
+    processing->addSeparator();
+    processing->addAction(MakeAction(cmd::kDeinterlacing, "De-Interlacing"));
+    processing->addAction(MakeAction(cmd::kUniformSmooth, "Uniform Smooth"));
+    processing->addAction(MakeAction(cmd::kGaussianSmooth, "Gaussian Smooth"));
+    processing->addAction(MakeAction(cmd::kMedianSmooth, "Median Smooth"));
+    processing->addAction(MakeAction(cmd::kWeakSharpen, "Weak Sharpen"));
+    processing->addAction(MakeAction(cmd::kStrongSharpen, "Strong Sharpen"));
+    processing->addSeparator();
+    QMenu* edge = processing->addMenu("&Edge Detection");
+    edge->addAction(MakeAction(cmd::kEdgeBlack, "Black Backgroud"));
+    edge->addAction(MakeAction(cmd::kEdgeWhite, "White Backgroud"));
+    edge->addAction(MakeAction(cmd::kEdgeGray, "Gray Backgroud"));
+    QMenu* emboss = processing->addMenu("E&mboss");
+    emboss->addAction(MakeAction(cmd::kEmbossLeftUp, "Left-Up Direction"));
+    emboss->addAction(MakeAction(cmd::kEmbossLeftDown, "Left-Down Direction"));
+    emboss->addAction(MakeAction(cmd::kEmbossRightUp, "Right-Up Direction"));
+    emboss->addAction(MakeAction(cmd::kEmbossRightDown, "Right-Down Direction"));
+    QMenu* flip = processing->addMenu("&Flip");
+    flip->addAction(MakeAction(cmd::kVerticalFlip, "Vertical Flip"));
+    flip->addAction(MakeAction(cmd::kHorizontalFlip, "Horizontal Flip"));
+    processing->addSeparator();
+    processing->addAction(MakeAction(cmd::kRestore, "Restore"));
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->addAction(MakeAction(cmd::kAbout, "&About Bitloupe..."));
+
+    // Menus show their entries as the rules say at that moment.
+    for (QMenu* m : {file, view, processing, edge, emboss, flip, help})
+        connect(m, &QMenu::aboutToShow, this, [this] { commands_.Refresh(); });
+
+    // F6 and Shift+F6 move the focus between the panes.
+    auto* next = new QAction(this);
+    next->setShortcut(QKeySequence("F6"));
+    connect(next, &QAction::triggered, this, [this] {
+        if (treeView_->hasFocus())
+            right_->setFocus();
+        else
+            treeView_->setFocus();
+    });
+    auto* previous = new QAction(this);
+    previous->setShortcut(QKeySequence("Shift+F6"));
+    connect(previous, &QAction::triggered, next, &QAction::trigger);
+    addAction(next);
+    addAction(previous);
+}
+
+void CMainFrame::BuildBars() {
+    toolBar_ = addToolBar("Toolbar");
+    toolBar_->setObjectName("toolBar");
+    toolBar_->setIconSize(QSize(16, 16));
+    struct Button {
+        int id;
+        const char* icon;
+    };
+    const Button buttons[] = {{cmd::kOpen, "tb-open"},         {0, nullptr},
+                              {cmd::kSaveFrame, "tb-save-frame"}, {cmd::kSaveTopField, "tb-save-top"},
+                              {cmd::kSaveBottomField, "tb-save-bottom"},
+                              {cmd::kSaveSnapshot, "tb-save-snapshot"}, {0, nullptr},
+                              {cmd::kSaveMbsBig, "tb-save-mb-big"},
+                              {cmd::kSaveMbsSmall, "tb-save-mb-small"}, {0, nullptr},
+                              {cmd::kAbout, "tb-about"},        {cmd::kExit, "tb-exit"}};
+    for (const Button& b : buttons) {
+        if (!b.icon) {
+            toolBar_->addSeparator();
+            continue;
+        }
+        QAction* a = commands_.ActionOf(b.id);
+        a->setIcon(QIcon(QString(":/icons/%1.svg").arg(b.icon)));
+        toolBar_->addAction(a);
+    }
+
+    addToolBarBreak();
+    displayToolBar_ = addToolBar("Display Controls");
+    displayToolBar_->setObjectName("displayBar");
+    bar_ = new CDisplayBar(displayToolBar_);
+    bar_->command = [this](int id) { commands_.Execute(id); };
+    displayToolBar_->addWidget(bar_);
+
+    statusBar()->showMessage("Ready");
+    for (QLabel** label : {&capsLabel_, &numLabel_, &scrollLabel_}) {
+        *label = new QLabel(this);
+        (*label)->setAlignment(Qt::AlignCenter);
+        (*label)->setMinimumWidth(40);
+        statusBar()->addPermanentWidget(*label);
+    }
+    capsLabel_->setText("CAP");
+    numLabel_->setText("NUM");
+    scrollLabel_->setText("SCRL");
+    for (QLabel* l : {capsLabel_, numLabel_, scrollLabel_}) l->setEnabled(false);
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& m) {
+        if (m.isEmpty()) statusBar()->showMessage("Ready");
+    });
+}
+
+void CMainFrame::SetStatusText(const QString& text) {
+    statusBar()->showMessage(text);
+}
+
+// ---- commands ----
+
+bool CMainFrame::PictureAvailable() const {
+    return fileOpen_ && !stream_.invalidFile && !right_->DialogShown() &&
+           parser_->decoder.dib.HasPixels();
+}
+
+void CMainFrame::BuildCommands() {
+    CommandTable& t = commands_;
+    auto idle = [this] { return !WorkerBusy(); };
+    auto shows = [this] { return PictureAvailable() && displayMode >= 0; };
+    auto showsPart = [this] { return PictureAvailable() && (displayMode == 1 || displayMode == 2); };
+    auto available = [this] { return PictureAvailable(); };
+    auto filterable = [this] { return PictureAvailable() && displayMode >= 1; };
+    auto none = [] {};
+
+    t.Add(cmd::kOpen, [this] { OnOpen(); }, idle);
+    for (int id : {cmd::kSaveFrame, cmd::kSaveTopField, cmd::kSaveBottomField})
+        t.Add(id, none, shows);
+    t.Add(cmd::kSaveMbsBig, none, showsPart);
+    t.Add(cmd::kSaveMbsSmall, none, showsPart);
+    t.Add(cmd::kSaveSnapshot, none, available);
+    t.Add(cmd::kExit, [this] { close(); });
+    t.Add(cmd::kToolbar, [this] { toolBar_->setVisible(!toolBar_->isVisible()); }, {},
+          [this] { return toolBar_ && toolBar_->isVisible(); });
+    t.Add(cmd::kStatusBar, [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
+          [this] { return statusBar()->isVisible(); });
+    t.Add(cmd::kRefresh, none, available);
+    for (int m = 0; m < 10; ++m) {
+        t.Add(
+            cmd::kDisplayModes[m],
+            [this, m] {
+                if (parser_->decoder.colourMode == m) return;
+                parser_->decoder.colourMode = static_cast<uint8_t>(m);
+            },
+            {}, [this, m] { return parser_->decoder.colourMode == m; });
+    }
+    t.Add(cmd::kSelectiveDct, none);
+    t.Add(cmd::kLiveDeinterlacing,
+          [this] { parser_->decoder.liveDeInterlace = !parser_->decoder.liveDeInterlace; }, {},
+          [this] { return parser_->decoder.liveDeInterlace; });
+    t.Add(cmd::kAutoPictureMode,
+          [this] { treeView_->autoPictureMode = !treeView_->autoPictureMode; }, {},
+          [this] { return treeView_->autoPictureMode; });
+    for (int id : {cmd::kNegative, cmd::kGamma, cmd::kDeinterlacing, cmd::kUniformSmooth,
+                   cmd::kGaussianSmooth, cmd::kMedianSmooth, cmd::kWeakSharpen,
+                   cmd::kStrongSharpen, cmd::kEdgeBlack, cmd::kEdgeWhite, cmd::kEdgeGray,
+                   cmd::kEmbossLeftUp, cmd::kEmbossLeftDown, cmd::kEmbossRightUp,
+                   cmd::kEmbossRightDown, cmd::kVerticalFlip, cmd::kHorizontalFlip})
+        t.Add(id, none, filterable);
+    t.Add(cmd::kRestore, none,
+          [this] { return PictureAvailable() && displayMode >= 1 && parser_->decoder.dib.HasSavedCopy(); });
+    t.Add(cmd::kAbout, [this] {
+        QMessageBox::about(this, "About Bitloupe",
+                           "<b>Bitloupe</b> version " BITLOUPE_VERSION
+                           "<p>Looks inside MPEG-1 and MPEG-2 video files.</p>");
+    });
+
+    // The bar of display controls.
+    t.Add(cmd::kColors, none);
+    t.Add(cmd::kDisplayType, none);
+    t.Add(cmd::kFieldOption, none, [this] { return bar_->fieldOptionCombo()->isEnabled(); });
+    t.Add(cmd::kDisplayMvs, [this] {
+        mvDisplay_ = bar_->displayMvsBox()->isChecked();
+        bar_->mvTypeCombo()->setEnabled(mvDisplay_);
+        right_->update();
+    });
+    t.Add(cmd::kMvType, [this] { OnMvType(); });
+    t.Add(cmd::kMbGrid, [this] {
+        mbGrid_ = bar_->mbGridBox()->isChecked();
+        right_->update();
+    });
+    t.Add(cmd::kSearch, [this] { treeView_->SearchNext(); });
+    t.Add(cmd::kFocusKeyword, [this] {
+        bar_->keywordEdit()->setFocus();
+        bar_->keywordEdit()->selectAll();
+    });
+
+    // Parses, posted by the parsing dialog.
+    auto canParse = [this] { return fileOpen_ && !stream_.invalidFile && !WorkerBusy(); };
+    auto canParsePs = [this, canParse] { return canParse() && stream_.streamType == kProgramStream; };
+    t.Add(cmd::kParseVideo, [this] { StartParse(cmd::kParseVideo); }, canParse);
+    t.Add(cmd::kParseProgramStream, [this] { StartParse(cmd::kParseProgramStream); }, canParsePs);
+    t.Add(cmd::kParseBoth, [this] { StartParse(cmd::kParseBoth); }, canParsePs);
+
+    // The tree's on-demand commands: they say why they refuse.
+    t.Add(cmd::kParseSliceMbs, [this] {
+        if (!OnDemandAllowed()) return;
+        const TreeItem target = treeView_->macroblockTarget;
+        StartWorker([this, target] { parser_->macroblocks.ParseMacroblocksOfSlice(target); });
+    });
+    t.Add(cmd::kParsePictureMbs, [this] {
+        if (!OnDemandAllowed()) return;
+        if (host_->MessageBox("This may be a very time-consuming operation! Do you really want "
+                              "to continue?",
+                              msg::kWarningCaption, MsgIcon::Question,
+                              MsgButtons::YesNo) != MsgAnswer::Yes)
+            return;
+        const TreeItem target = treeView_->pictureTarget;
+        StartWorker([this, target] { parser_->macroblocks.ParseMacroblocksOfPicture(target); });
+    });
+    t.Add(cmd::kDeleteSliceMbs, [this] {
+        if (!OnDemandAllowed()) return;
+        host_->BeginWaitCursor();
+        DeleteSliceMacroblocks(tree_, stream_, treeView_->sliceTarget);
+        host_->EndWaitCursor();
+    });
+    t.Add(cmd::kDeletePictureMbs, [this] {
+        if (!OnDemandAllowed()) return;
+        host_->BeginWaitCursor();
+        const TreeItem picture = treeView_->pictureTarget;
+        for (TreeItem c = tree_.GetChildItem(picture); c; c = tree_.GetNextSiblingItem(c))
+            if (tree_.GetItemData(c) == kind::kSlice) DeleteSliceMacroblocks(tree_, stream_, c);
+        host_->EndWaitCursor();
+    });
+    t.Add(cmd::kParsePayload, [this] {
+        if (!OnDemandAllowed()) return;
+        host_->BeginWaitCursor();
+        parser_->system.ParsePacketPayload(treeView_->payloadTarget);
+        host_->EndWaitCursor();
+    });
+
+    // Posted by the decoder and the worker.
+    t.Add(msg::kCommandRedisplay, none);
+    t.Add(msg::kCommandDisplayTypeChanged,
+          [this] { bar_->displayTypeCombo()->setCurrentIndex(parser_->decoder.displayType); });
+    t.Add(msg::kCommandFieldOption, none);
+    t.Add(msg::kCommandWorkerFinished, [this] { OnWorkerFinished(); });
+}
+
+void CMainFrame::OnCommandPosted(int id) {
+    const bool done = commands_.Execute(id);
+    // A parse the dialog asked for but the frame refused leaves the dialog idle again.
+    if (!done && (id == cmd::kParseVideo || id == cmd::kParseProgramStream || id == cmd::kParseBoth) &&
+        !WorkerBusy())
+        dialog_->OnWorkerFinished();
+}
+
+void CMainFrame::OnMvType() {
+    QComboBox* combo = bar_->mvTypeCombo();
+    int s = combo->currentIndex();
+    // The separator entry stands for the last entry of the vectors-only group.
+    if (s == 7) {
+        s = 14;
+        combo->setCurrentIndex(14);
+    }
+    if (!PictureAvailable() || !mvDisplay_) return;
+    mvsOnly_ = s > 6;
+    if (s > 6) s -= 8;
+    static constexpr int kSelect[7][2] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {255, 0}, {255, 1},
+                                          {255, 255}};
+    vectorSelect_ = kSelect[s][0];
+    directionSelect_ = kSelect[s][1];
+    right_->update();
+}
+
+// ---- opening ----
+
+void CMainFrame::OnOpen() {
+    QString path;
+    if (chooseFile) {
+        path = chooseFile();
+    } else {
+        path = QFileDialog::getOpenFileName(
+            this, "Open", QString(),
+            "MPEG Files (*.mpg *.mpeg *.mpe *.m1v *.m2v);;All Files (*)");
+    }
+    if (path.isEmpty()) return;
+    OpenPath(path);
+}
+
+bool CMainFrame::OpenPath(const QString& path) {
+    if (WorkerBusy()) {
+        host_->MessageBox(msg::kAnotherWorkerThread, msg::kWarningCaption, MsgIcon::None,
+                          MsgButtons::Ok);
+        return false;
+    }
+    host_->BeginWaitCursor();
+    treeView_->FollowParse();
+    const bool ok = parser_->OpenFile(ToLocal(path));
+    host_->EndWaitCursor();
+    displayMode = -1;
+    fileOpen_ = stream_.fileItem != 0;
+    if (fileOpen_) setWindowTitle("Bitloupe - " + QFileInfo(path).fileName());
+    right_->SetFileOpen(fileOpen_ && !stream_.invalidFile);
+    if (ok) {
+        right_->ShowDialog(true);
+        dialog_->SetParseEnabled(true);
+    }
+    Tick();
+    return ok;
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+    event->acceptProposedAction();
+    const QString path = urls.front().toLocalFile();
+    // The same road as "Open...": refused while a worker runs.
+    if (!commands_.IsEnabled(cmd::kOpen)) return;
+    QTimer::singleShot(0, this, [this, path] { OpenPath(path); });
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (WorkerBusy()) {
+        dialog_->ResetToIdle();
+        worker_->Join();
+    }
+    QMainWindow::closeEvent(event);
+}
+
+// ---- the worker ----
+
+void CMainFrame::StartParse(int id) {
+    treeView_->FollowParse();
+    if (id == cmd::kParseProgramStream) {
+        parser_->BeginSystemParse();
+        StartWorker([this] { parser_->ParseSystemStream(); });
+    } else {
+        parser_->silentSystemLayer = id == cmd::kParseVideo;
+        parser_->BeginVideoParse();
+        StartWorker([this] { parser_->ParseVideoStream(); });
+    }
+}
+
+bool CMainFrame::OnDemandAllowed() {
+    if (WorkerBusy()) {
+        host_->MessageBox(msg::kAnotherWorkerThread, msg::kWarningCaption, MsgIcon::None,
+                          MsgButtons::Ok);
+        return false;
+    }
+    if (stream_.streamType == kProgramStream && dialog_->mode == kModeBoth && dialog_->Running()) {
+        host_->MessageBox("This operation is not allowed at present!", msg::kWarningCaption,
+                          MsgIcon::None, MsgButtons::Ok);
+        return false;
+    }
+    return true;
+}
+
+void CMainFrame::StartWorker(std::function<void()> job) {
+    if (!dialog_->Running()) {
+        // An on-demand parse: Pause and Stop apply to it too.
+        dialog_->BeginParse();
+        dialog_->OnWorkerStarted();
+    }
+    worker_->Start(std::move(job));
+    commands_.Refresh();
+}
+
+void CMainFrame::OnWorkerFinished() {
+    if (WorkerBusy()) return;  // a notice of an earlier worker; another one runs now
+    worker_->Join();
+    dialog_->OnWorkerFinished();
+    Tick();
+}
+
+bool CMainFrame::WaitForWorker(int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (WorkerBusy()) {
+        if (timeoutMs >= 0 && clock.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    // Let the finished notice arrive.
+    QCoreApplication::processEvents();
+    OnWorkerFinished();
+    return true;
+}
+
+void CMainFrame::Tick() {
+    const SyntaxTreeModel::Publication p = model_->Publish(kPublishBudgetMs);
+    treeView_->ApplyRequests(p.requests);
+    if (!p.complete) QTimer::singleShot(0, this, [this] {
+        if (model_->HasPending()) Tick();
+    });
+    dialog_->PollProgress();
+    commands_.Refresh();
+}
+
+}  // namespace bitloupe

@@ -1,0 +1,34 @@
+// The desktop application: the main window, and a few options for scripts, documentation and
+// tests that do what the matching commands do, without dialogs:
+//
+//   bitloupe [FILE] [--parse video|ps|both] [--select TEXT]... [--screenshot OUT.png] [--quit]
+#include <QApplication>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/Automation.h"
+#include "app/MainFrame.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Bitloupe");
+    QApplication::setApplicationVersion(BITLOUPE_VERSION);
+    QApplication::setDesktopFileName("bitloupe");
+
+    bitloupe::AutomationOptions options;
+    std::string error;
+    if (!bitloupe::ParseAutomationOptions(QApplication::arguments(), &options, &error)) {
+        std::fprintf(stderr, "%s\n%s", error.c_str(), bitloupe::kAutomationUsage);
+        return 1;
+    }
+    bitloupe::CMainFrame frame;
+    frame.showMaximized();
+    int exitCode = 0;
+    QTimer::singleShot(0, &frame, [&] {
+        exitCode = bitloupe::RunAutomation(frame, options);
+        if (options.quit) QApplication::exit(exitCode);
+    });
+    const int rc = app.exec();
+    return options.quit ? exitCode : rc;
+}

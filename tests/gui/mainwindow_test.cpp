@@ -1,0 +1,399 @@
+// The real main window, offscreen: opening and refusing files, parsing through the dialog,
+// the tree's popup rules, search, double clicks, arrows, and the command rules.
+#include <QAbstractItemModelTester>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+#include <iterator>
+
+#include "TestUtil.h"
+#include "app/CommandIds.h"
+#include "app/DisplayBar.h"
+#include "app/MainFrame.h"
+#include "app/QtHost.h"
+#include "display/RightWnd.h"
+#include "engine/ParseDlg.h"
+#include "treeview/Export.h"
+#include "treeview/SyntaxTree.h"
+
+using namespace bitloupe;
+
+namespace {
+
+QString Data(const char* name) {
+    return QString::fromStdString(test::DataPath(name));
+}
+
+// A program stream long enough that a parse is still running when the test looks.
+QString BigStream(QTemporaryDir& dir, int copies) {
+    std::ifstream in(test::DataPath("mpeg2-ps.mpg"), std::ios::binary);
+    const std::string one((std::istreambuf_iterator<char>(in)), {});
+    const QString path = dir.filePath("big.mpg");
+    std::ofstream out(path.toStdString(), std::ios::binary);
+    for (int i = 0; i < copies; ++i) out << one;
+    return path;
+}
+
+// The whole tree as the export writes it.
+std::string Outline(const TreeStore& tree) {
+    std::string out;
+    for (TreeItem r = tree.GetChildItem(kTreeRoot); r; r = tree.GetNextSiblingItem(r))
+        out += ExportBranch(tree, r, true, true, "\n");
+    return out;
+}
+
+// The same file parsed by the engine alone, as the command-line tool does.
+std::string EngineOutline(const QString& path, int mode) {
+    test::Engine e;
+    if (!e.Open(path.toStdString())) return {};
+    e.Parse(mode);
+    return Outline(e.tree);
+}
+
+TreeItem FindText(const TreeStore& tree, const std::string& prefix, TreeItem from = kTreeRoot) {
+    for (TreeItem c = tree.GetChildItem(from); c; c = tree.GetNextSiblingItem(c)) {
+        if (tree.GetItemText(c).rfind(prefix, 0) == 0) return c;
+        if (TreeItem f = FindText(tree, prefix, c)) return f;
+    }
+    return 0;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<CMainFrame> frame;
+    int dialogsOpened = 0;
+
+    void Parse(int mode) {
+        frame->parseDialog()->modeRadio(mode)->setChecked(true);
+        frame->parseDialog()->ClickParse();
+        QCoreApplication::processEvents();
+        QVERIFY(frame->WaitForWorker(60000));
+        while (frame->model()->HasPending()) frame->Tick();
+        frame->Tick();
+    }
+    QAction* Entry(QMenu* menu, const char* text) {
+        for (QAction* a : menu->actions())
+            if (a->text() == QLatin1String(text)) return a;
+        return nullptr;
+    }
+
+private Q_SLOTS:
+    void init() {
+        frame = std::make_unique<CMainFrame>();
+        frame->host().automatic = true;
+        frame->chooseFile = [this] {
+            ++dialogsOpened;
+            return QString();
+        };
+        frame->resize(1200, 800);
+        frame->show();
+        dialogsOpened = 0;
+    }
+    void cleanup() { frame.reset(); }
+
+    void startsWithTheTwoItemsAndTheLayout() {
+        const TreeStore& t = frame->tree();
+        QCOMPARE(t.ChildCount(kTreeRoot), 2u);
+        QCOMPARE(t.GetItemText(t.ChildAt(kTreeRoot, 0)),
+                 std::string("Double click the window to open an MPEG file..."));
+        QCOMPARE(t.GetItemImage(t.ChildAt(kTreeRoot, 1)), 26);
+        QCOMPARE(frame->treeView()->SelectedItem(), t.ChildAt(kTreeRoot, 0));
+        QCOMPARE(frame->rightPane()->TextLine(), QString("Please open an MPEG-1 or MPEG-2 file..."));
+        QCOMPARE(frame->treeView()->width(), 300);
+        QCOMPARE(frame->displayBar()->mvTypeCombo()->currentIndex(), 6);
+        QVERIFY(!frame->displayBar()->mvTypeCombo()->isEnabled());
+        QVERIFY(frame->IsChecked(cmd::kDisplayModes[0]));
+        QVERIFY(frame->IsChecked(cmd::kAutoPictureMode));
+        // With no picture every picture command is grayed, however it arrives.
+        for (int id : {cmd::kSaveFrame, cmd::kSaveSnapshot, cmd::kRefresh, cmd::kNegative,
+                       cmd::kRestore, cmd::kSaveMbsBig}) {
+            QVERIFY(!frame->IsEnabled(id));
+            QVERIFY(!frame->Execute(id));
+        }
+    }
+
+    void refusesTransportAndForeignFilesWithTheirMessages() {
+        QVERIFY(!frame->OpenPath(Data("transport.ts")));
+        QCOMPARE(frame->host().messages.back().text,
+                 std::string("TS MPEG-2 video has not been supported at current stage!"));
+        const TreeStore& t = frame->tree();
+        QCOMPARE(t.ChildCount(kTreeRoot), 2u);
+        QCOMPARE(t.GetItemText(t.ChildAt(kTreeRoot, 1)),
+                 std::string("Transport Stream (MPEG-2, to be supported)"));
+        QVERIFY(frame->windowTitle().endsWith(" - transport.ts"));
+        QVERIFY(!frame->parseDialog()->parseButton()->isEnabled());
+
+        QVERIFY(!frame->OpenPath(Data("random.bin")));
+        QCOMPARE(frame->host().messages.back().text,
+                 std::string("This file is not a valid MPEG-1 or MPEG-2 video!"));
+        QCOMPARE(t.GetItemImage(t.ChildAt(kTreeRoot, 0)), 36);
+        QVERIFY(!frame->IsEnabled(cmd::kParseVideo));
+
+        QVERIFY(!frame->OpenPath("/nonexistent/file.mpg"));
+        QCOMPARE(frame->host().messages.back().text, std::string("Failed to open the file!"));
+    }
+
+    void everyCommittedFileOpensAndParses() {
+        QDir dir(Data(""));
+        for (const QString& name : dir.entryList(QDir::Files)) {
+            if (name.endsWith(".md") || name.endsWith(".png")) continue;
+            if (!frame->OpenPath(dir.filePath(name))) continue;
+            for (int mode : {kModeVideoOnly, kModeBoth, kModeProgramStreamOnly}) {
+                if (mode != kModeVideoOnly && frame->stream().streamType != kProgramStream)
+                    continue;
+                Parse(mode);
+            }
+        }
+        QVERIFY(frame->host().messages.size() >= 3);  // the refused ones said so
+    }
+
+    void parseThroughTheDialogGivesTheEngineTree() {
+        const QString path = Data("mpeg2-ps-mplex.mpg");
+        QVERIFY(frame->OpenPath(path));
+        QVERIFY(frame->rightPane()->DialogShown());
+        Parse(kModeBoth);
+        QCOMPARE(Outline(frame->tree()), EngineOutline(path, kModeBoth));
+        QAbstractItemModelTester tester(frame->model());
+        QVERIFY(frame->parseDialog()->parseButton()->isEnabled());
+        QCOMPARE(frame->parseDialog()->parseButton()->text(), QString("Parse"));
+    }
+
+    void pauseWorkAndResumeLeaveTheSameTree() {
+        QTemporaryDir dir;
+        const QString path = BigStream(dir, 200);
+        QVERIFY(frame->OpenPath(path));
+        CParseDlg* dlg = frame->parseDialog();
+        dlg->modeRadio(kModeVideoOnly)->setChecked(true);
+        dlg->ClickParse();
+        QCoreApplication::processEvents();
+        QVERIFY(frame->WorkerBusy());
+        // "Open..." is grayed while the worker runs, and a double click on a leaf (which
+        // posts it) does nothing.
+        QVERIFY(!frame->IsEnabled(cmd::kOpen));
+        QVERIFY(!frame->Execute(cmd::kOpen));
+        QCOMPARE(dialogsOpened, 0);
+        int pauses = 0;
+        while (frame->WorkerBusy() && pauses < 5) {
+            dlg->ClickParse();  // Pause
+            if (!frame->WorkerBusy()) break;
+            ++pauses;
+            QCOMPARE(dlg->parseButton()->text(), QString("Resume"));
+            frame->Tick();
+            // Work with the tree and the parser while paused.
+            const TreeItem picture = FindText(frame->tree(), "I-Picture #1");
+            if (picture) frame->treeView()->SelectItem(picture);
+            frame->parser().macroblocks.RestorePictureState(picture, false);
+            frame->parser().SeekTo(100, 0, 0, true);
+            dlg->ClickParse();  // Resume
+            QTest::qWait(5);
+        }
+        QVERIFY(frame->WaitForWorker(60000));
+        while (frame->model()->HasPending()) frame->Tick();
+        QVERIFY(pauses > 0);
+        QCOMPARE(Outline(frame->tree()), EngineOutline(path, kModeVideoOnly));
+        QVERIFY(frame->IsEnabled(cmd::kOpen));
+    }
+
+    void stopEndsTheParseAndLeavesTheDialogIdle() {
+        QTemporaryDir dir;
+        QVERIFY(frame->OpenPath(BigStream(dir, 300)));
+        CParseDlg* dlg = frame->parseDialog();
+        dlg->modeRadio(kModeBoth)->setChecked(true);
+        dlg->ClickParse();
+        QVERIFY(!dlg->parseButton()->isEnabled());  // a parse of both layers cannot pause
+        QVERIFY(dlg->stopButton()->isEnabled());
+        QVERIFY(!dlg->modeRadio(0)->isEnabled());
+        QCoreApplication::processEvents();
+        dlg->ClickStop();
+        QVERIFY(frame->WaitForWorker(10000));
+        while (frame->model()->HasPending()) frame->Tick();
+        QVERIFY(dlg->parseButton()->isEnabled());
+        QVERIFY(!dlg->stopButton()->isEnabled());
+        QVERIFY(dlg->modeRadio(0)->isEnabled());
+        // The view shows exactly what the store holds.
+        QAbstractItemModelTester tester(frame->model());
+        QCOMPARE(frame->tree().PublishedChildCount(kTreeRoot), frame->tree().ChildCount(kTreeRoot));
+    }
+
+    void dialogControlRules() {
+        QVERIFY(frame->OpenPath(Data("mpeg2-ps.mpg")));
+        CParseDlg* dlg = frame->parseDialog();
+        QVERIFY(dlg->cleanTreeBox()->isChecked());
+        QVERIFY(!dlg->cleanTreeBox()->isEnabled());
+        QVERIFY(!dlg->pictureRadio(1)->isEnabled());
+        dlg->startFromPictureBox()->click();
+        QVERIFY(dlg->pictureRadio(1)->isEnabled());
+        QVERIFY(!dlg->pictureNumberEdit()->isReadOnly());
+        dlg->startFromSliderBox()->click();
+        QVERIFY(!dlg->startFromPictureBox()->isChecked());
+        QVERIFY(!dlg->pictureRadio(1)->isEnabled());
+        dlg->startFromPictureBox()->click();
+        QVERIFY(!dlg->startFromSliderBox()->isChecked());
+        dlg->modeRadio(kModeProgramStreamOnly)->click();
+        QVERIFY(!dlg->startFromPictureBox()->isEnabled());
+        QVERIFY(!dlg->pictureRadio(2)->isEnabled());
+        dlg->modeRadio(kModeVideoOnly)->click();
+        QVERIFY(dlg->pictureRadio(2)->isEnabled());
+        dlg->pictureNumberEdit()->setText("0");
+        QCOMPARE(dlg->pictureNumberEdit()->text(), QString("1"));
+        // Starting at half the slider starts at half the file.
+        QCOMPARE(dlg->OffsetForSliderPosition(dlg->sliderRange / 2), dlg->fileSize / 2);
+    }
+
+    void popupMenuRules() {
+        QVERIFY(frame->OpenPath(Data("mpeg2-progressive.m2v")));
+        Parse(kModeVideoOnly);
+        CSyntaxTree* view = frame->treeView();
+        // Empty space with no selection: exports and on-demand entries grayed.
+        view->setCurrentIndex(QModelIndex());
+        std::unique_ptr<QMenu> menu(view->BuildPopupMenu(QPoint(5, view->viewport()->height() - 2)));
+        for (const char* e : {"Export Item\tCtrl+C", "Export Tree (All)", "Parse MBs in Slice",
+                              "Delete MBs in Slice", "Parse MBs in Picture",
+                              "Delete MBs in Picture", "Parse Packet Payload"})
+            QVERIFY2(!Entry(menu.get(), e)->isEnabled(), e);
+        // No keyword: both search entries grayed; with one, "Search All Data" is checked.
+        QVERIFY(!Entry(menu.get(), "Search All Data\tF3")->isEnabled());
+        frame->displayBar()->keywordEdit()->setText("Slice");
+        // A leaf: no "Collapse Children".
+        const TreeItem leaf = FindText(frame->tree(), "horizontal_size_value");
+        QVERIFY(view->SelectItem(leaf));
+        menu.reset(view->BuildPopupMenu(QPoint(-10, -10)));
+        QVERIFY(!Entry(menu.get(), "Collapse Children"));
+        QVERIFY(!Entry(menu.get(), "Expand")->isEnabled());
+        QVERIFY(Entry(menu.get(), "Search All Data\tF3")->isChecked());
+        QVERIFY(!Entry(menu.get(), "Search Tree\tF3")->isChecked());
+        // A slice: the slice commands apply.
+        const TreeItem slice = FindText(frame->tree(), "Slice #1");
+        QVERIFY(view->SelectItem(slice));
+        menu.reset(view->BuildPopupMenu(QPoint(-10, -10)));
+        QVERIFY(Entry(menu.get(), "Parse MBs in Slice")->isEnabled());
+        QVERIFY(Entry(menu.get(), "Parse MBs in Picture")->isEnabled());
+        QVERIFY(!Entry(menu.get(), "Parse Packet Payload")->isEnabled());
+        // Expand only works armed by the popup.
+        const QModelIndex index = frame->model()->IndexOf(slice);
+        view->collapse(index);
+        view->popupArmed = false;
+        view->RunPopupCommand(cmd::tree::kExpand);
+        QVERIFY(!view->isExpanded(index));
+        view->popupArmed = true;
+        view->RunPopupCommand(cmd::tree::kExpand);
+        QVERIFY(view->isExpanded(index));
+        QVERIFY(!view->popupArmed);
+    }
+
+    void searchWrapsAndRestarts() {
+        QVERIFY(frame->OpenPath(Data("mpeg2-progressive.m2v")));
+        Parse(kModeVideoOnly);
+        CSyntaxTree* view = frame->treeView();
+        frame->displayBar()->keywordEdit()->setText("Sequence Header #");
+        auto searchAndWait = [&] {
+            frame->Execute(cmd::kSearch);
+            while (view->SearchRunning()) QCoreApplication::processEvents();
+        };
+        view->setCurrentIndex(QModelIndex());
+        searchAndWait();
+        QCOMPARE(frame->tree().GetItemText(view->SelectedItem()), std::string("Sequence Header #1"));
+        searchAndWait();
+        QCOMPARE(frame->tree().GetItemText(view->SelectedItem()), std::string("Sequence Header #2"));
+        const size_t before = frame->host().messages.size();
+        frame->host().answer = MsgAnswer::Yes;
+        searchAndWait();  // the end: restart from the beginning?
+        QCOMPARE(frame->host().messages.size(), before + 1);
+        QCOMPARE(frame->host().messages.back().text,
+                 std::string("Do you want to restart from the beginning?"));
+        QCOMPARE(frame->tree().GetItemText(view->SelectedItem()), std::string("Sequence Header #1"));
+        QCoreApplication::processEvents();
+        QVERIFY(frame->displayBar()->keywordEdit()->hasFocus() ||
+                !frame->isActiveWindow());  // the focus request was posted
+        // A keyword found once: found, then a silent end, then found again.
+        frame->displayBar()->keywordEdit()->setText("GOP (Group of Pictures) #2");
+        searchAndWait();
+        const TreeItem only = view->SelectedItem();
+        QVERIFY(only);
+        const size_t messages = frame->host().messages.size();
+        searchAndWait();
+        searchAndWait();
+        QCOMPARE(frame->host().messages.size(), messages);
+        // Nothing found: the warning.
+        frame->displayBar()->keywordEdit()->setText("no such text");
+        searchAndWait();
+        QCOMPARE(frame->host().messages.back().text, std::string("Failed to find any item!"));
+    }
+
+    void doubleClickOnALeafOpensTheFileDialog() {
+        CSyntaxTree* view = frame->treeView();
+        const QRect leaf = view->visualRect(frame->model()->index(0, 0));
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, leaf.center());
+        QCoreApplication::processEvents();
+        QCOMPARE(dialogsOpened, 1);
+        // Blank space opens it too.
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                           QPoint(5, view->viewport()->height() - 3));
+        QCoreApplication::processEvents();
+        QCOMPARE(dialogsOpened, 2);
+    }
+
+    void autoPictureArrowsCrossGops() {
+        QVERIFY(frame->OpenPath(Data("mpeg2-progressive.m2v")));
+        Parse(kModeVideoOnly);
+        CSyntaxTree* view = frame->treeView();
+        const TreeStore& t = frame->tree();
+        const TreeItem gop1 = FindText(t, "GOP (Group of Pictures) #1");
+        const TreeItem gop2 = FindText(t, "GOP (Group of Pictures) #2");
+        QVERIFY(gop1 && gop2);
+        const TreeItem last1 = t.GetLastChildItem(gop1);
+        TreeItem first2 = t.GetNextSiblingItem(t.GetChildItem(gop2));
+        while (first2 && t.GetItemData(first2) != kind::kPicture) first2 = t.GetNextSiblingItem(first2);
+        QVERIFY(view->SelectItem(last1));
+        view->collapse(frame->model()->IndexOf(last1));
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(view->SelectedItem(), first2);
+        QTest::keyClick(view, Qt::Key_Up);
+        QCOMPARE(view->SelectedItem(), last1);
+        // Off: the arrows move as a tree does.
+        frame->Execute(cmd::kAutoPictureMode);
+        QVERIFY(!frame->IsChecked(cmd::kAutoPictureMode));
+        QTest::keyClick(view, Qt::Key_Down);
+        QVERIFY(view->SelectedItem() != first2);
+    }
+
+    void mvComboSeparatorAndBarRules() {
+        CDisplayBar* bar = frame->displayBar();
+        bar->displayMvsBox()->click();
+        QVERIFY(bar->mvTypeCombo()->isEnabled());
+        bar->mvTypeCombo()->setCurrentIndex(7);
+        frame->Execute(cmd::kMvType);
+        QCOMPARE(bar->mvTypeCombo()->currentIndex(), 14);
+        bar->displayMvsBox()->click();
+        QVERIFY(!bar->mvTypeCombo()->isEnabled());
+    }
+
+    void onDemandParseOnTheWorkerAndDelete() {
+        QVERIFY(frame->OpenPath(Data("mpeg2-interlaced.m2v")));
+        Parse(kModeVideoOnly);
+        CSyntaxTree* view = frame->treeView();
+        const TreeItem picture = FindText(frame->tree(), "P-Picture #1");
+        QVERIFY(view->SelectItem(picture));
+        const size_t before = frame->tree().ItemCount();
+        view->RunPopupCommand(cmd::kParsePictureMbs);
+        QCoreApplication::processEvents();
+        QVERIFY(frame->WaitForWorker(30000));
+        while (frame->model()->HasPending()) frame->Tick();
+        QVERIFY(frame->host().messages.back().text.find("time-consuming") != std::string::npos);
+        QVERIFY(frame->tree().ItemCount() > before + 1000);
+        QVERIFY(frame->IsEnabled(cmd::kOpen));
+        QVERIFY(view->SelectItem(picture));
+        view->RunPopupCommand(cmd::kDeletePictureMbs);
+        QCoreApplication::processEvents();
+        QCOMPARE(frame->tree().ItemCount(), before);
+        QAbstractItemModelTester tester(frame->model());
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "mainwindow_test.moc"
