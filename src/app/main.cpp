@@ -23,6 +23,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     bitloupe::CMainFrame frame;
+    // Maximized; the geometry also fills the screen where no window manager maximizes.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        frame.setGeometry(screen->availableGeometry());
     frame.showMaximized();
     int exitCode = 0;
     QTimer::singleShot(0, &frame, [&] {
