@@ -1,8 +1,16 @@
 #include "app/Automation.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPixmap>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <vector>
+
+#include "treeview/Export.h"
+#include "treeview/SyntaxTreeModel.h"
 
 #include "app/MainFrame.h"
 #include "app/QtHost.h"
@@ -13,7 +21,7 @@ namespace bitloupe {
 
 const char* const kAutomationUsage =
     "usage: bitloupe [FILE] [--parse video|ps|both] [--select TEXT]... [--screenshot OUT.png] "
-    "[--quit]\n";
+    "[--probe TREE.txt] [--quit]\n";
 
 bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* options,
                             std::string* error) {
@@ -39,6 +47,8 @@ bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* opt
             options->selects << text;
         } else if (a == "--screenshot") {
             if (!value(&options->screenshot)) return false;
+        } else if (a == "--probe") {
+            if (!value(&options->probe)) return false;
         } else if (a == "--quit") {
             options->quit = true;
         } else if (a.startsWith("--")) {
@@ -90,11 +100,44 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
                          : options.parse == "both" ? kModeBoth
                                                    : kModeVideoOnly;
         dialog->modeRadio(mode)->setChecked(true);
+        // The probe: a timer every 10 ms that notes how late it fires.
+        QElapsedTimer clock;
+        std::vector<double> late;
+        QTimer probe;
+        qint64 last = 0;
+        probe.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            const qint64 now = clock.nsecsElapsed();
+            late.push_back((now - last) / 1e6 - 10.0);
+            last = now;
+        });
+        clock.start();
+        if (!options.probe.isEmpty()) probe.start(10);
         dialog->ClickParse();
-        SettleEvents();
         frame.WaitForWorker();
-        while (frame.model()->HasPending()) frame.Tick();
+        const double parsed = clock.nsecsElapsed() / 1e6;
+        while (frame.model()->HasPending()) {
+            frame.Tick();
+            QApplication::processEvents();
+        }
         frame.Tick();
+        const double shown = clock.nsecsElapsed() / 1e6;
+        probe.stop();
+        if (!options.probe.isEmpty()) {
+            std::sort(late.begin(), late.end());
+            const double worst = late.empty() ? 0 : late.back();
+            const double p99 = late.empty() ? 0 : late[late.size() * 99 / 100];
+            std::fprintf(stderr,
+                         "probe: parse %.0f ms, all rows shown %.0f ms after the parse ended, "
+                         "%zu items, %zu timer ticks, longest stall %.1f ms, 99th percentile "
+                         "%.1f ms\n",
+                         parsed, shown - parsed, frame.tree().ItemCount(), late.size(), worst,
+                         p99);
+            std::ofstream out(options.probe.toLocal8Bit().toStdString(), std::ios::binary);
+            const TreeStore& tree = frame.tree();
+            for (TreeItem r = tree.GetChildItem(kTreeRoot); r; r = tree.GetNextSiblingItem(r))
+                WriteBranch(out, tree, r, ExportFilter::All, "\n");
+        }
     }
     int code = 0;
     CSyntaxTree* view = frame.treeView();

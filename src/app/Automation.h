@@ -15,6 +15,9 @@ struct AutomationOptions {
     QString parse;  // video, ps, both
     QStringList selects;
     QString screenshot;
+    // Measures the interface while --parse runs (a 10 ms timer and how late it fires), prints
+    // the figures on stderr and writes the whole tree to this file as bitloupe-cli prints it.
+    QString probe;
     bool quit = false;
 };
 

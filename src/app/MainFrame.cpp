@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QSplitter>
 #include <QStatusBar>
+#include <cstdio>
 
 #include "app/CommandIds.h"
 #include "app/DisplayBar.h"
@@ -519,6 +520,8 @@ void CMainFrame::OnWorkerFinished() {
 bool CMainFrame::WaitForWorker(int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
+    // A parse the dialog asked for starts when its posted command arrives.
+    QCoreApplication::processEvents();
     while (WorkerBusy()) {
         if (timeoutMs >= 0 && clock.elapsed() > timeoutMs) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -530,8 +533,15 @@ bool CMainFrame::WaitForWorker(int timeoutMs) {
 }
 
 void CMainFrame::Tick() {
+    static const bool trace = qEnvironmentVariableIsSet("BITLOUPE_TRACE");
+    QElapsedTimer clock;
+    clock.start();
     const SyntaxTreeModel::Publication p = model_->Publish(kPublishBudgetMs);
+    const qint64 published = clock.elapsed();
     treeView_->ApplyRequests(p.requests);
+    if (trace)
+        std::fprintf(stderr, "tick: %zu rows in %lld ms, %zu requests in %lld ms\n", p.rows,
+                     published, p.requests.size(), clock.elapsed() - published);
     if (!p.complete) QTimer::singleShot(0, this, [this] {
         if (model_->HasPending()) Tick();
     });

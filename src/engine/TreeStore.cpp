@@ -9,6 +9,8 @@
 
 namespace bitloupe {
 
+thread_local int TreeStore::Locked::depth_ = 0;
+
 void TreeStore::BlockDeleter::operator()(void* p) const {
     if (p) munmap(p, kBlockBytes);
 }
@@ -541,7 +543,7 @@ void TreeStore::SetPublishing(bool on) {
     for (size_t i = 0; i < nodeCount_; ++i) {
         Node& n = NodeAt(i);
         n.published = 0;
-        n.flags &= static_cast<uint8_t>(~(kDirty | kChanged));
+        n.flags &= static_cast<uint8_t>(~(kDirty | kChanged | kFetched));
         if (on && (n.flags & kAlive) && !n.children.empty()) {
             n.flags |= kDirty;
             dirty_.push_back(base_ + static_cast<TreeItem>(i));
@@ -588,6 +590,18 @@ void TreeStore::CommitRows(TreeItem parent, uint32_t count) {
     const size_t size = parent == kTreeRoot ? roots_.size() : Find(parent)->children.size();
     uint32_t& shown = PublishedOf(parent);
     shown = static_cast<uint32_t>(std::min<size_t>(count, size));
+}
+
+bool TreeStore::IsFetched(TreeItem parent) const {
+    auto lock = Lock();
+    if (parent == kTreeRoot) return true;
+    const Node* n = Find(parent);
+    return n && (n->flags & kFetched);
+}
+
+void TreeStore::SetFetched(TreeItem parent) {
+    auto lock = Lock();
+    if (Node* n = Find(parent)) n->flags |= kFetched;
 }
 
 uint32_t TreeStore::PublishedChildCount(TreeItem parent) const {

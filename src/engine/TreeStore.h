@@ -147,6 +147,11 @@ class TreeStore {
     bool PendingRows(TreeItem parent, uint32_t* first, uint32_t* count) const;
     // Marks parent's rows below `count` published.
     void CommitRows(TreeItem parent, uint32_t count);
+    // Whether the view has asked for an item's rows (it was expanded or revealed). A view may
+    // publish only the rows of such parents and fetch the others when it needs them; the root
+    // level always counts as asked for.
+    bool IsFetched(TreeItem parent) const;
+    void SetFetched(TreeItem parent);
     uint32_t PublishedChildCount(TreeItem parent) const;
     // True for an item the view has been shown (its parent chain is published).
     bool IsPublished(TreeItem item) const;
@@ -158,9 +163,36 @@ class TreeStore {
     void SetBlockLimit(size_t blocks);
 
     // Holds the store's lock for a group of reads; the store's own operations may be
-    // called while it is held (the mutex is recursive).
-    std::unique_lock<std::recursive_mutex> Lock() const {
-        return std::unique_lock<std::recursive_mutex>(mutex_);
+    // called while it is held (the mutex is recursive). The interface thread goes first: a
+    // parse thread that wants the lock while the interface waits for it stands back, so the
+    // window never waits on a parse that takes and releases the lock a million times a second.
+    class Locked {
+      public:
+        Locked(std::recursive_mutex& m) : lock_(m) { ++depth_; }
+        Locked(Locked&& other) noexcept = default;
+        ~Locked() {
+            if (lock_.owns_lock()) --depth_;
+        }
+        // Locks this thread holds on any store, to tell a nested lock from a first one.
+        static int Depth() { return depth_; }
+
+      private:
+        std::unique_lock<std::recursive_mutex> lock_;
+        static thread_local int depth_;
+    };
+    Locked Lock() const {
+        if (std::this_thread::get_id() == interfaceThread_) {
+            if (!shared_.load(std::memory_order_relaxed)) return Locked(mutex_);
+            interfaceWaiting_.fetch_add(1, std::memory_order_acq_rel);
+            Locked lock(mutex_);
+            interfaceWaiting_.fetch_sub(1, std::memory_order_release);
+            return lock;
+        }
+        if (!shared_.load(std::memory_order_relaxed)) shared_.store(true);
+        if (Locked::Depth() == 0)
+            while (interfaceWaiting_.load(std::memory_order_acquire) != 0)
+                std::this_thread::yield();
+        return Locked(mutex_);
     }
 
     // Bytes held by the store (items, child lists, texts), for measurements.
@@ -182,6 +214,7 @@ class TreeStore {
     static constexpr uint8_t kExpanded = 2;
     static constexpr uint8_t kDirty = 4;    // listed in dirty_
     static constexpr uint8_t kChanged = 8;  // listed in changedItems
+    static constexpr uint8_t kFetched = 16; // the view asked for its rows
     static constexpr unsigned kChunkBits = 21;  // 2 MiB text chunks
 
     Node* Find(TreeItem item);
@@ -200,6 +233,8 @@ class TreeStore {
     void DeleteAll();
 
     mutable std::recursive_mutex mutex_;
+    mutable std::atomic<int> interfaceWaiting_{0};
+    mutable std::atomic<bool> shared_{false};  // another thread has used the store
     // Nodes live in fixed blocks that never move, so the store grows without copying: node i
     // (handle base_ + i) is nodeBlocks_[i / kNodesPerBlock][i % kNodesPerBlock]. Blocks and
     // text chunks are 2 MiB mappings backed by huge pages where the system allows: the tree

@@ -115,11 +115,8 @@ TreeItem CSyntaxTree::SelectedItem() const {
 }
 
 bool CSyntaxTree::SelectItem(TreeItem item) {
-    QModelIndex index = model_->IndexOf(item);
-    if (!index.isValid() && store().IsValid(item)) {
-        model_->Publish(-1);
-        index = model_->IndexOf(item);
-    }
+    if (!store().IsValid(item)) model_->Publish(-1);  // it may wait in the handed-over changes
+    const QModelIndex index = model_->Reveal(item);
     if (!index.isValid()) return false;
     applying_ = true;
     setCurrentIndex(index);
@@ -157,10 +154,15 @@ void CSyntaxTree::ApplyRequests(const std::vector<ViewRequest>& requests) {
     }
     for (size_t i = 0; i < requests.size(); ++i) {
         const ViewRequest& r = requests[i];
-        const QModelIndex index = model_->IndexOf(r.item);
+        const bool shows = r.kind == ViewRequestKind::Expand ||
+                           static_cast<int>(i) == lastSelect || static_cast<int>(i) == lastVisible;
+        const QModelIndex index = shows ? model_->Reveal(r.item) : model_->IndexOf(r.item);
         switch (r.kind) {
             case ViewRequestKind::Expand:
-                if (index.isValid()) expand(index);
+                if (index.isValid()) {
+                    model_->FetchRows(r.item);
+                    expand(index);
+                }
                 break;
             case ViewRequestKind::Collapse:
                 if (index.isValid() && isExpanded(index)) collapse(index);
@@ -273,6 +275,7 @@ void CSyntaxTree::SetBranchExpanded(const QModelIndex& index, bool expand) {
     while (!stack.empty()) {
         const QModelIndex i = stack.back();
         stack.pop_back();
+        if (expand) model_->FetchRows(model_->ItemOf(i));
         const int rows = model_->rowCount(i);
         if (rows == 0) continue;
         if (i.isValid()) {
@@ -284,7 +287,7 @@ void CSyntaxTree::SetBranchExpanded(const QModelIndex& index, bool expand) {
         }
         for (int r = rows - 1; r >= 0; --r) {
             const QModelIndex c = model_->index(r, 0, i);
-            if (model_->rowCount(c) > 0) stack.push_back(c);
+            if (model_->hasChildren(c)) stack.push_back(c);
         }
     }
 }

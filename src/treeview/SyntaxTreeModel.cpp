@@ -61,7 +61,41 @@ int SyntaxTreeModel::columnCount(const QModelIndex&) const {
 }
 
 bool SyntaxTreeModel::hasChildren(const QModelIndex& parent) const {
-    return rowCount(parent) > 0;
+    if (parent.column() > 0) return false;
+    // Rows not fetched yet still show the item as a branch.
+    return store_.ChildCount(ItemOf(parent)) > 0;
+}
+
+bool SyntaxTreeModel::canFetchMore(const QModelIndex& parent) const {
+    // Not while rows are going in: a view that asks then would insert them twice.
+    if (inserting_ || parent.column() > 0) return false;
+    uint32_t first, count;
+    return store_.PendingRows(ItemOf(parent), &first, &count);
+}
+
+void SyntaxTreeModel::fetchMore(const QModelIndex& parent) {
+    if (parent.column() <= 0) FetchRows(ItemOf(parent));
+}
+
+void SyntaxTreeModel::FetchRows(TreeItem parent) {
+    store_.SetFetched(parent);
+    uint32_t first = 0, count = 0;
+    if (inserting_ || !store_.PendingRows(parent, &first, &count)) return;
+    inserting_ = true;
+    beginInsertRows(IndexOf(parent), static_cast<int>(first), static_cast<int>(first + count - 1));
+    store_.CommitRows(parent, first + count);
+    endInsertRows();
+    inserting_ = false;
+}
+
+QModelIndex SyntaxTreeModel::Reveal(TreeItem item) {
+    if (!store_.IsValid(item)) return {};
+    std::vector<TreeItem> chain;
+    for (TreeItem p = store_.GetParentItem(item); p != kTreeRoot; p = store_.GetParentItem(p))
+        chain.push_back(p);
+    FetchRows(kTreeRoot);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) FetchRows(*it);
+    return IndexOf(item);
 }
 
 Qt::ItemFlags SyntaxTreeModel::flags(const QModelIndex& index) const {
@@ -124,14 +158,18 @@ SyntaxTreeModel::Publication SyntaxTreeModel::Publish(int budgetMs) {
     for (; done < pending_.size(); ++done) {
         if (budgetMs >= 0 && (done & 63) == 63 && clock.elapsed() >= budgetMs) break;
         const TreeItem parent = pending_[done];
+        // Rows below a parent nobody opened wait until it is (fetchMore).
+        if (!store_.IsFetched(parent)) continue;
         uint32_t first = 0, count = 0;
         if (!store_.PendingRows(parent, &first, &count)) continue;
         // The parse thread only appends, so these rows stay where they are while the lock
         // is off; more may come, and wait for the next call.
+        inserting_ = true;
         beginInsertRows(IndexOf(parent), static_cast<int>(first),
                         static_cast<int>(first + count - 1));
         store_.CommitRows(parent, first + count);
         endInsertRows();
+        inserting_ = false;
         out.rows += count;
     }
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));

@@ -1,8 +1,11 @@
 // The syntax tree as a Qt item model: a thin view over the tree store that shows only the rows
 // it has published. A parse thread appends to the store; `Publish`, called from a timer on the
 // interface thread, turns what was appended since into row insertions, parents first, one
-// batch per parent. The interface thread's own changes to shown rows reach the model through
-// the store's observer, so deletions and middle insertions are announced as they happen.
+// batch per parent. Only the rows of parents the view has asked for (the root level, and
+// items expanded or revealed, through `fetchMore`) are published as they come; the millions
+// of fields below collapsed items wait until someone opens them. The interface thread's own
+// changes to shown rows reach the model through the store's observer, so deletions and middle
+// insertions are announced as they happen.
 #pragma once
 
 #include <QAbstractItemModel>
@@ -33,6 +36,8 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     bool hasChildren(const QModelIndex& parent = {}) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
@@ -41,6 +46,11 @@ public:
     // The index of a published item; invalid for the root level, an item not published yet,
     // or a deleted one.
     QModelIndex IndexOf(TreeItem item) const;
+    // Publishes the rows of the item's ancestors, so that it has an index; invalid for a
+    // deleted item.
+    QModelIndex Reveal(TreeItem item);
+    // Publishes the pending rows of one parent and marks it asked for.
+    void FetchRows(TreeItem parent);
 
     // Icons by image index.
     void SetIcons(std::vector<QIcon> icons) { icons_ = std::move(icons); }
@@ -67,6 +77,7 @@ private:
 
     TreeStore& store_;
     std::vector<QIcon> icons_;
+    bool inserting_ = false;  // between beginInsertRows and endInsertRows
     std::vector<TreeItem> pending_;  // parents with rows to publish, ascending
     std::vector<ViewRequest> heldRequests_;
     std::vector<TreeItem> heldChanges_;
