@@ -19,6 +19,7 @@ cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBITLOUP
   -DCMAKE_CXX_FLAGS="-O1" -DCMAKE_CXX_FLAGS_DEBUG="-g1" >/dev/null
 cmake --build "$top/build-asan" -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  LSAN_OPTIONS="suppressions=$top/tests/lsan-qt.supp" \
   ctest --test-dir "$top/build-asan" --output-on-failure -j "$jobs"
 
 echo "== ThreadSanitizer (concurrent tree access, pause)"
