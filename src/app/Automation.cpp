@@ -12,16 +12,23 @@
 #include "treeview/Export.h"
 #include "treeview/SyntaxTreeModel.h"
 
+#include "app/CommandIds.h"
+#include "app/DisplayBar.h"
 #include "app/MainFrame.h"
+#include "display/RightWnd.h"
 #include "app/QtHost.h"
 #include "engine/ParseDlg.h"
 #include "treeview/SyntaxTree.h"
+#include "engine/StreamState.h"
 
 namespace bitloupe {
 
 const char* const kAutomationUsage =
-    "usage: bitloupe [FILE] [--parse video|ps|both] [--select TEXT]... [--screenshot OUT.png] "
-    "[--probe TREE.txt] [--quit]\n";
+    "usage: bitloupe [FILE] [--parse video|ps|both] [--select TEXT]...\n"
+    "                [--display-type auto|raw|diff0|diff1|null] [--field frame|top|bottom]\n"
+    "                [--colour normal|y|cb|cr|red|green|blue|yellow|magenta|cyan] [--mvs INDEX]\n"
+    "                [--grid] [--filter NAME]... [--save snapshot OUT.bmp] [--screenshot OUT.png]\n"
+    "                [--probe TREE.txt] [--quit]\n";
 
 bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* options,
                             std::string* error) {
@@ -47,6 +54,46 @@ bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* opt
             options->selects << text;
         } else if (a == "--screenshot") {
             if (!value(&options->screenshot)) return false;
+        } else if (a == "--display-type" || a == "--field" || a == "--colour") {
+            QString word;
+            if (!value(&word)) return false;
+            static const QStringList types{"auto", "raw", "diff0", "diff1", "null"};
+            static const QStringList fields{"frame", "top", "bottom"};
+            static const QStringList colours{"normal", "y",      "cb",      "cr",  "red",
+                                             "green",  "blue",   "yellow",  "magenta", "cyan"};
+            const QStringList& words = a == "--display-type" ? types : a == "--field" ? fields : colours;
+            const int index = static_cast<int>(words.indexOf(word));
+            if (index < 0) {
+                *error = a.toStdString() + " takes " + words.join('|').toStdString();
+                return false;
+            }
+            (a == "--display-type" ? options->displayType
+                                   : a == "--field" ? options->field : options->colour) = index;
+        } else if (a == "--mvs") {
+            QString number;
+            if (!value(&number)) return false;
+            bool ok = false;
+            options->mvs = number.toInt(&ok);
+            if (!ok || options->mvs < 0 || options->mvs > 14) {
+                *error = "--mvs takes the MV type index 0..14";
+                return false;
+            }
+        } else if (a == "--grid") {
+            options->grid = true;
+        } else if (a == "--filter") {
+            QString name;
+            if (!value(&name)) return false;
+            if (FilterCommand(name) == 0) {
+                *error = "unknown filter " + name.toStdString() + " (" + FilterNames() + ")";
+                return false;
+            }
+            options->filters << name;
+        } else if (a == "--save") {
+            if (!value(&options->saveKind) || !value(&options->savePath)) return false;
+            if (options->saveKind != "snapshot") {
+                *error = "--save takes snapshot OUT.bmp";
+                return false;
+            }
         } else if (a == "--probe") {
             if (!value(&options->probe)) return false;
         } else if (a == "--quit") {
@@ -62,6 +109,38 @@ bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* opt
         }
     }
     return true;
+}
+
+namespace {
+
+struct FilterName {
+    const char* name;
+    int command;
+};
+constexpr FilterName kFilterNames[] = {
+    {"negative", cmd::kNegative},           {"deinterlace", cmd::kDeinterlacing},
+    {"uniform", cmd::kUniformSmooth},       {"gaussian", cmd::kGaussianSmooth},
+    {"median", cmd::kMedianSmooth},         {"weak-sharpen", cmd::kWeakSharpen},
+    {"strong-sharpen", cmd::kStrongSharpen}, {"edge-black", cmd::kEdgeBlack},
+    {"edge-white", cmd::kEdgeWhite},        {"edge-gray", cmd::kEdgeGray},
+    {"emboss-left-up", cmd::kEmbossLeftUp}, {"emboss-left-down", cmd::kEmbossLeftDown},
+    {"emboss-right-up", cmd::kEmbossRightUp}, {"emboss-right-down", cmd::kEmbossRightDown},
+    {"vflip", cmd::kVerticalFlip},          {"hflip", cmd::kHorizontalFlip},
+    {"restore", cmd::kRestore},
+};
+
+}  // namespace
+
+int FilterCommand(const QString& name) {
+    for (const FilterName& f : kFilterNames)
+        if (name == QLatin1String(f.name)) return f.command;
+    return 0;
+}
+
+std::string FilterNames() {
+    std::string out;
+    for (const FilterName& f : kFilterNames) out += (out.empty() ? "" : "|") + std::string(f.name);
+    return out;
 }
 
 namespace {
@@ -141,6 +220,10 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
     }
     int code = 0;
     CSyntaxTree* view = frame.treeView();
+    // A script looks at pictures: the picture area takes the parsing dialog's place.
+    if (!options.selects.isEmpty() && frame.rightPane()->DialogShown() && !frame.WorkerBusy())
+        frame.rightPane()->ShowDialog(false);
+    SettleEvents();
     for (const QString& text : options.selects) {
         const std::string wanted = text.toStdString();
         const TreeStore& tree = frame.tree();
@@ -152,12 +235,54 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
                 break;
             }
         }
+        // A picture comes out as the command-line tool decodes it: its references first.
+        const TreeItem parent = tree.GetParentItem(found);
+        const uint32_t kind = tree.GetItemData(found) & 0xFFFF;
+        if (found && (kind == kind::kPicture || (tree.GetItemData(parent) & 0xFFFF) == kind::kPicture))
+            frame.dispatch().DecodeReferencesOf(kind == kind::kPicture ? found : parent);
         if (!found || !view->SelectItem(found)) {
             std::fprintf(stderr, "--select: no item after the selection contains \"%s\"\n",
                          wanted.c_str());
             code = 1;
             break;
         }
+    }
+    CDisplayBar* bar = frame.displayBar();
+    if (options.displayType >= 0) {
+        bar->displayTypeCombo()->setCurrentIndex(options.displayType);
+        frame.Execute(cmd::kDisplayType);
+    }
+    if (options.field >= 0) {
+        bar->fieldOptionCombo()->setCurrentIndex(options.field);
+        frame.Execute(cmd::kFieldOption);
+    }
+    if (options.colour >= 0) frame.Execute(cmd::kDisplayModes[options.colour]);
+    if (options.mvs >= 0) {
+        if (!bar->displayMvsBox()->isChecked()) {
+            bar->displayMvsBox()->setChecked(true);
+            frame.Execute(cmd::kDisplayMvs);
+        }
+        bar->mvTypeCombo()->setCurrentIndex(options.mvs);
+        frame.Execute(cmd::kMvType);
+    }
+    if (options.grid && !bar->mbGridBox()->isChecked()) {
+        bar->mbGridBox()->setChecked(true);
+        frame.Execute(cmd::kMbGrid);
+    }
+    for (const QString& name : options.filters) {
+        if (!frame.Execute(FilterCommand(name))) {
+            std::fprintf(stderr, "--filter %s: no picture to filter\n", name.toLocal8Bit().data());
+            code = 1;
+        }
+    }
+    if (!options.saveKind.isEmpty()) {
+        const QString path = options.savePath;
+        frame.saveFile = [path] { return path; };
+        if (!frame.Execute(cmd::kSaveSnapshot)) {
+            std::fprintf(stderr, "--save snapshot: no picture is shown\n");
+            code = 1;
+        }
+        frame.saveFile = nullptr;
     }
     if (!options.screenshot.isEmpty()) {
         SettleEvents();

@@ -14,6 +14,15 @@ struct AutomationOptions {
     QString file;
     QString parse;  // video, ps, both
     QStringList selects;
+    // Applied after --select, in this order, as the bar and the menus would.
+    int displayType = -1;  // 0 auto .. 4 null
+    int field = -1;        // 0 frame, 1 top, 2 bottom
+    int colour = -1;       // 0 normal .. 9 cyan
+    int mvs = -1;          // the MV type box's index; switches "Display MVs" on
+    bool grid = false;
+    QStringList filters;
+    QString saveKind;      // snapshot
+    QString savePath;
     QString screenshot;
     // Measures the interface while --parse runs (a 10 ms timer and how late it fires), prints
     // the figures on stderr and writes the whole tree to this file as bitloupe-cli prints it.
@@ -22,6 +31,11 @@ struct AutomationOptions {
 };
 
 extern const char* const kAutomationUsage;
+
+// The command of a --filter name (negative, median, vflip, restore ...), 0 for none, and the
+// names, for messages.
+int FilterCommand(const QString& name);
+std::string FilterNames();
 
 bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* options,
                             std::string* error);

@@ -21,6 +21,7 @@
 #include "engine/ParseDlg.h"
 #include "treeview/SyntaxTree.h"
 #include "treeview/SyntaxTreeModel.h"
+#include "imaging/Filters.h"
 #include "treeview/TreeCommands.h"
 
 static void InitResources() {
@@ -52,6 +53,7 @@ CMainFrame::CMainFrame() {
     dialog_ = new CParseDlg;
     parser_ = std::make_unique<CSyntaxParser>(stream_, tree_, *host_, *dialog_, *host_);
     worker_ = std::make_unique<ParseThread>(*dialog_, host_);
+    dispatch_ = std::make_unique<DecodeDispatch>(*parser_);
     dialog_->SetParser(parser_.get());
     dialog_->SetPoster(host_);
     host_->SetCommandHandler([this](int id) { OnCommandPosted(id); });
@@ -94,7 +96,7 @@ void CMainFrame::BuildPanes() {
     splitter_->setObjectName("splitter");
     treeView_ = new CSyntaxTree(model_, host_, splitter_);
     right_ = new CRightWnd(splitter_);
-    right_->SetStreamState(&stream_);
+    right_->SetParser(parser_.get(), dispatch_.get());
     right_->SetParseDialog(dialog_);
     right_->ShowDialog(false);
     splitter_->addWidget(treeView_);
@@ -111,6 +113,8 @@ void CMainFrame::BuildPanes() {
         parser_->macroblocks.itemToRedisplay = treeView_->SelectedItem();
         host_->PostCommand(msg::kCommandRedisplay);
     };
+    connect(treeView_, &CSyntaxTree::SelectionChangedTo, this,
+            [this](TreeItem item) { DecodeSelectedItem(item); });
 }
 
 QAction* CMainFrame::MakeAction(int id, const QString& text, const QKeySequence& key) {
@@ -267,10 +271,13 @@ bool CMainFrame::PictureAvailable() const {
 void CMainFrame::BuildCommands() {
     CommandTable& t = commands_;
     auto idle = [this] { return !WorkerBusy(); };
-    auto shows = [this] { return PictureAvailable() && displayMode >= 0; };
-    auto showsPart = [this] { return PictureAvailable() && (displayMode == 1 || displayMode == 2); };
+    auto shows = [this] { return PictureAvailable() && displayMode() >= 0; };
+    auto showsPart = [this] {
+        return PictureAvailable() && (displayMode() == 1 || displayMode() == 2);
+    };
     auto available = [this] { return PictureAvailable(); };
-    auto filterable = [this] { return PictureAvailable() && displayMode >= 1; };
+    auto filterable = [this] { return PictureAvailable() && displayMode() >= 1; };
+    auto refresh = [this] { RenderCurrent(false, parser_->decoder.displayType, false); };
     auto none = [] {};
 
     t.Add(cmd::kOpen, [this] { OnOpen(); }, idle);
@@ -278,25 +285,30 @@ void CMainFrame::BuildCommands() {
         t.Add(id, none, shows);
     t.Add(cmd::kSaveMbsBig, none, showsPart);
     t.Add(cmd::kSaveMbsSmall, none, showsPart);
-    t.Add(cmd::kSaveSnapshot, none, available);
+    t.Add(cmd::kSaveSnapshot, [this] { SaveSnapshotCommand(); }, available);
     t.Add(cmd::kExit, [this] { close(); });
     t.Add(cmd::kToolbar, [this] { toolBar_->setVisible(!toolBar_->isVisible()); }, {},
           [this] { return toolBar_ && toolBar_->isVisible(); });
     t.Add(cmd::kStatusBar, [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
           [this] { return statusBar()->isVisible(); });
-    t.Add(cmd::kRefresh, none, available);
+    t.Add(cmd::kRefresh, refresh, available);
     for (int m = 0; m < 10; ++m) {
         t.Add(
             cmd::kDisplayModes[m],
-            [this, m] {
+            [this, m, refresh] {
                 if (parser_->decoder.colourMode == m) return;
                 parser_->decoder.colourMode = static_cast<uint8_t>(m);
+                refresh();
             },
             {}, [this, m] { return parser_->decoder.colourMode == m; });
     }
     t.Add(cmd::kSelectiveDct, none);
     t.Add(cmd::kLiveDeinterlacing,
-          [this] { parser_->decoder.liveDeInterlace = !parser_->decoder.liveDeInterlace; }, {},
+          [this, refresh] {
+              parser_->decoder.liveDeInterlace = !parser_->decoder.liveDeInterlace;
+              refresh();
+          },
+          {},
           [this] { return parser_->decoder.liveDeInterlace; });
     t.Add(cmd::kAutoPictureMode,
           [this] { treeView_->autoPictureMode = !treeView_->autoPictureMode; }, {},
@@ -306,9 +318,17 @@ void CMainFrame::BuildCommands() {
                    cmd::kStrongSharpen, cmd::kEdgeBlack, cmd::kEdgeWhite, cmd::kEdgeGray,
                    cmd::kEmbossLeftUp, cmd::kEmbossLeftDown, cmd::kEmbossRightUp,
                    cmd::kEmbossRightDown, cmd::kVerticalFlip, cmd::kHorizontalFlip})
-        t.Add(id, none, filterable);
-    t.Add(cmd::kRestore, none,
-          [this] { return PictureAvailable() && displayMode >= 1 && parser_->decoder.dib.HasSavedCopy(); });
+        t.Add(id, [this, id] { RunPictureFilter(id); }, filterable);
+    t.Add(cmd::kGamma, none, filterable);
+    t.Add(
+        cmd::kRestore,
+        [this] {
+            if (parser_->decoder.dib.Restore()) right_->RepaintPicture(false);
+        },
+        [this] {
+            return PictureAvailable() && displayMode() >= 1 &&
+                   parser_->decoder.dib.HasSavedCopy();
+        });
     t.Add(cmd::kAbout, [this] {
         QMessageBox::about(this, "About Bitloupe",
                            "<b>Bitloupe</b> version " BITLOUPE_VERSION
@@ -317,17 +337,29 @@ void CMainFrame::BuildCommands() {
 
     // The bar of display controls.
     t.Add(cmd::kColors, none);
-    t.Add(cmd::kDisplayType, none);
-    t.Add(cmd::kFieldOption, none, [this] { return bar_->fieldOptionCombo()->isEnabled(); });
+    t.Add(cmd::kDisplayType, [this] {
+        const int previous = parser_->decoder.displayType;
+        parser_->decoder.displayType =
+            static_cast<uint8_t>(bar_->displayTypeCombo()->currentIndex());
+        RenderCurrent(true, previous, false);
+    });
+    t.Add(
+        cmd::kFieldOption,
+        [this] {
+            parser_->decoder.fieldOption =
+                static_cast<uint8_t>(bar_->fieldOptionCombo()->currentIndex());
+            RenderCurrent(true, parser_->decoder.displayType, true);
+        },
+        [this] { return bar_->fieldOptionCombo()->isEnabled(); });
     t.Add(cmd::kDisplayMvs, [this] {
-        mvDisplay_ = bar_->displayMvsBox()->isChecked();
-        bar_->mvTypeCombo()->setEnabled(mvDisplay_);
-        right_->update();
+        right_->displayMvs = bar_->displayMvsBox()->isChecked();
+        bar_->mvTypeCombo()->setEnabled(right_->displayMvs);
+        right_->RepaintPicture(false);
     });
     t.Add(cmd::kMvType, [this] { OnMvType(); });
     t.Add(cmd::kMbGrid, [this] {
-        mbGrid_ = bar_->mbGridBox()->isChecked();
-        right_->update();
+        right_->mbGrid = bar_->mbGridBox()->isChecked();
+        right_->RepaintPicture(false);
     });
     t.Add(cmd::kSearch, [this] { treeView_->SearchNext(); });
     t.Add(cmd::kFocusKeyword, [this] {
@@ -380,10 +412,18 @@ void CMainFrame::BuildCommands() {
     });
 
     // Posted by the decoder and the worker.
-    t.Add(msg::kCommandRedisplay, none);
+    t.Add(msg::kCommandRedisplay, [this] {
+        const TreeItem item = parser_->macroblocks.itemToRedisplay;
+        if (!item) return;
+        treeView_->SelectItem(item);
+        DecodeSelectedItem(item);
+    });
     t.Add(msg::kCommandDisplayTypeChanged,
           [this] { bar_->displayTypeCombo()->setCurrentIndex(parser_->decoder.displayType); });
-    t.Add(msg::kCommandFieldOption, none);
+    t.Add(msg::kCommandFieldOption, [this] {
+        bar_->fieldOptionCombo()->setEnabled(parser_->decoder.dib.PictureStructure() ==
+                                              CPictureDib::kFrame);
+    });
     t.Add(msg::kCommandWorkerFinished, [this] { OnWorkerFinished(); });
 }
 
@@ -403,14 +443,14 @@ void CMainFrame::OnMvType() {
         s = 14;
         combo->setCurrentIndex(14);
     }
-    if (!PictureAvailable() || !mvDisplay_) return;
-    mvsOnly_ = s > 6;
+    if (!PictureAvailable() || !right_->displayMvs) return;
+    right_->mvsOnly = s > 6;
     if (s > 6) s -= 8;
     static constexpr int kSelect[7][2] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {255, 0}, {255, 1},
                                           {255, 255}};
-    vectorSelect_ = kSelect[s][0];
-    directionSelect_ = kSelect[s][1];
-    right_->update();
+    right_->vectorSelect = kSelect[s][0];
+    right_->directionSelect = kSelect[s][1];
+    right_->RepaintPicture(false);
 }
 
 // ---- opening ----
@@ -438,7 +478,7 @@ bool CMainFrame::OpenPath(const QString& path) {
     treeView_->FollowParse();
     const bool ok = parser_->OpenFile(ToLocal(path));
     host_->EndWaitCursor();
-    displayMode = -1;
+    dispatch_->Reset();
     fileOpen_ = stream_.fileItem != 0;
     if (fileOpen_) setWindowTitle("Bitloupe - " + QFileInfo(path).fileName());
     right_->SetFileOpen(fileOpen_ && !stream_.invalidFile);
@@ -515,6 +555,76 @@ void CMainFrame::OnWorkerFinished() {
     worker_->Join();
     dialog_->OnWorkerFinished();
     Tick();
+}
+
+bool CMainFrame::ParserFree() const {
+    if (!WorkerBusy()) return true;
+    const bool pausable =
+        !(stream_.streamType == kProgramStream && dialog_->mode == kModeBoth);
+    return pausable && dialog_->IsPaused();
+}
+
+void CMainFrame::RepaintPane(bitloupe::Repaint kind) {
+    if (kind == bitloupe::Repaint::None) return;
+    right_->RepaintPicture(kind == bitloupe::Repaint::Erase);
+    commands_.Refresh();
+}
+
+void CMainFrame::DecodeSelectedItem(TreeItem item) {
+    if (!fileOpen_ || stream_.invalidFile || right_->DialogShown() || !ParserFree()) return;
+    RepaintPane(dispatch_->DecodeSelectedItem(item));
+}
+
+void CMainFrame::RenderCurrent(bool combo, int previousType, bool fromFieldOption) {
+    if (!PictureAvailable() || !ParserFree()) return;
+    int shown = -1;
+    const bitloupe::Repaint kind =
+        dispatch_->RenderCurrent(combo, previousType, fromFieldOption, &shown);
+    if (shown >= 0) bar_->displayTypeCombo()->setCurrentIndex(shown);
+    RepaintPane(kind);
+}
+
+void CMainFrame::RunPictureFilter(int id) {
+    static const std::pair<int, PictureFilter> kFilters[] = {
+        {cmd::kNegative, PictureFilter::kNegative},
+        {cmd::kDeinterlacing, PictureFilter::kDeInterlace},
+        {cmd::kUniformSmooth, PictureFilter::kUniformSmooth},
+        {cmd::kGaussianSmooth, PictureFilter::kGaussianSmooth},
+        {cmd::kMedianSmooth, PictureFilter::kMedianSmooth},
+        {cmd::kWeakSharpen, PictureFilter::kWeakSharpen},
+        {cmd::kStrongSharpen, PictureFilter::kStrongSharpen},
+        {cmd::kEdgeBlack, PictureFilter::kEdgeBlack},
+        {cmd::kEdgeWhite, PictureFilter::kEdgeWhite},
+        {cmd::kEdgeGray, PictureFilter::kEdgeGray},
+        {cmd::kEmbossLeftUp, PictureFilter::kEmbossLeftUp},
+        {cmd::kEmbossLeftDown, PictureFilter::kEmbossLeftDown},
+        {cmd::kEmbossRightUp, PictureFilter::kEmbossRightUp},
+        {cmd::kEmbossRightDown, PictureFilter::kEmbossRightDown},
+        {cmd::kVerticalFlip, PictureFilter::kVerticalFlip},
+        {cmd::kHorizontalFlip, PictureFilter::kHorizontalFlip},
+    };
+    for (const auto& [command, filter] : kFilters) {
+        if (command != id) continue;
+        host_->BeginWaitCursor();
+        const FilterResult r = RunFilter(parser_->decoder.dib, filter, parser_->decoder.colourMode);
+        host_->EndWaitCursor();
+        if (r == FilterResult::kOutOfMemory)
+            host_->MessageBox(msg::kOutOfMemory, msg::kErrorCaption, MsgIcon::Error,
+                              MsgButtons::Ok);
+        right_->RepaintPicture(false);
+        return;
+    }
+}
+
+void CMainFrame::SaveSnapshotCommand() {
+    QString path = saveFile ? saveFile()
+                            : QFileDialog::getSaveFileName(this, "Save Snapshot", QString(),
+                                                           "BMP Files (*.bmp);;All Files (*)");
+    if (path.isEmpty()) return;
+    if (!path.contains('.')) path += ".bmp";
+    const std::string error = right_->SaveSnapshot(path.toLocal8Bit().toStdString());
+    if (!error.empty())
+        host_->MessageBox(error, msg::kErrorCaption, MsgIcon::Error, MsgButtons::Ok);
 }
 
 bool CMainFrame::WaitForWorker(int timeoutMs) {

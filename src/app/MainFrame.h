@@ -17,6 +17,7 @@
 #include "engine/StreamState.h"
 #include "engine/SyntaxParser.h"
 #include "engine/TreeStore.h"
+#include "treeview/DecodeDispatch.h"
 
 class QSplitter;
 
@@ -50,8 +51,10 @@ public:
     bool WaitForWorker(int timeoutMs = -1);
     bool WorkerBusy() const { return worker_ && worker_->Running(); }
 
-    // The open dialog, replaceable by tests: returns the chosen path, empty for cancel.
+    // The open and save dialogs, replaceable by scripts and tests: return the chosen path,
+    // empty for cancel.
     std::function<QString()> chooseFile;
+    std::function<QString()> saveFile;
 
     // Parts, for automation and tests.
     TreeStore& tree() { return tree_; }
@@ -65,9 +68,19 @@ public:
     SyntaxTreeModel* model() const { return model_; }
     QToolBar* toolBar() const { return toolBar_; }
     bool fileOpen() const { return fileOpen_; }
-    // The longest stall of the interface while the timer ran (ms), for measurements.
+    // A file is open and valid, the parsing dialog hidden and the bitmap holds a picture.
     bool PictureAvailable() const;
-    int displayMode = -1;  // what the right pane shows: -1 nothing, 0 block .. 4 picture
+    // The parser may be used from the interface thread: no worker, or one paused in a mode
+    // that can pause.
+    bool ParserFree() const;
+    DecodeDispatch& dispatch() { return *dispatch_; }
+    int displayMode() const { return dispatch_->displayMode; }
+    // Decodes the unit of a selected item and shows it, when the parser is free.
+    void DecodeSelectedItem(TreeItem item);
+    // Draws the current unit again (display type, field option, colour mode, Refresh).
+    void RenderCurrent(bool combo, int previousType, bool fromFieldOption);
+    // Runs a Processing filter on the shown picture.
+    void RunPictureFilter(int id);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -95,6 +108,7 @@ private:
     CParseDlg* dialog_ = nullptr;
     std::unique_ptr<CSyntaxParser> parser_;
     std::unique_ptr<ParseThread> worker_;
+    std::unique_ptr<DecodeDispatch> dispatch_;
     SyntaxTreeModel* model_ = nullptr;
     CSyntaxTree* treeView_ = nullptr;
     CRightWnd* right_ = nullptr;
@@ -108,8 +122,8 @@ private:
     CommandTable commands_;
     QTimer timer_;
     bool fileOpen_ = false;
-    bool mvDisplay_ = false, mvsOnly_ = false, mbGrid_ = false;
-    int vectorSelect_ = 255, directionSelect_ = 255;
+    void RepaintPane(bitloupe::Repaint kind);
+    void SaveSnapshotCommand();
 };
 
 }  // namespace bitloupe

@@ -1,24 +1,44 @@
-// The right pane: the picture area with its text line at the bottom, and the parsing dialog
-// shown over it. A double click toggles between the two while no parse runs.
+// The right pane: the picture of the selected unit inside its dashed video edge, with the
+// focused rectangle, the macroblock grid and the motion vectors; a selected block as its 64
+// samples; the text line at the bottom; and the parsing dialog shown over it all. A double
+// click toggles between the dialog and the picture while no parse runs.
 #pragma once
 
-#include <QWidget>
+#include <QAbstractScrollArea>
+#include <QImage>
 #include <functional>
+#include <string>
+
+#include "display/Overlay.h"
+#include "treeview/DecodeDispatch.h"
 
 namespace bitloupe {
 
 class CParseDlg;
-class CStreamState;
+class CSyntaxParser;
 
-class CRightWnd : public QWidget {
+// The colours of the pane, as "Customize Colors ..." names them (RGB).
+struct PaneColours {
+    QColor pictureBackground;
+    QColor videoEdge{0, 0, 255};
+    QColor focusedRectangle{255, 0, 0};
+    QColor forwardVectors{255, 255, 0};
+    QColor backwardVectors{255, 0, 255};
+    QColor grid{0, 255, 255};
+};
+
+class CRightWnd : public QAbstractScrollArea {
     Q_OBJECT
 
 public:
     explicit CRightWnd(QWidget* parent = nullptr);
 
     void SetParseDialog(CParseDlg* dialog);
-    void SetStreamState(const CStreamState* stream) { stream_ = stream; }
-    // Whether a file is open (the text line says so).
+    void SetParser(const CSyntaxParser* parser, const DecodeDispatch* dispatch) {
+        parser_ = parser;
+        dispatch_ = dispatch;
+    }
+    // Whether a file is open and not refused (the text line and the video edge say so).
     void SetFileOpen(bool open);
     bool DialogShown() const;
     void ShowDialog(bool show);
@@ -30,21 +50,52 @@ public:
     std::function<void()> dialogHidden;
 
     QString TextLine() const;
-    QColor background() const { return background_; }
-    void SetBackground(const QColor& c);
+    PaneColours colours;
+
+    // Display options of the bar.
+    bool displayMvs = false;
+    bool mvsOnly = false;
+    int vectorSelect = 255;     // 0 first, 1 second, 255 both
+    int directionSelect = 255;  // 0 forward, 1 backward, 255 both
+    bool mbGrid = false;
+
+    // Recomputes the frame and the scroll bars for the shown picture's size.
+    void UpdateLayout();
+    // Repaints the picture area (after a decode or an option change).
+    void RepaintPicture(bool erase);
+    // The picture view with its overlays, at the picture's size (its display size in display
+    // mode 4), as "Save Snapshot" writes it. A null image when there is nothing to draw.
+    QImage Snapshot() const;
+    // Writes the snapshot as a BMP file; the error message's text on failure, empty on success.
+    std::string SaveSnapshot(const std::string& path) const;
+
+    // The client size the picture needs so that no scroll bar shows.
+    QSize NeededSize() const { return needed_; }
+    PaneRect frameRect() const { return frame_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     void PlaceDialog();
+    void UpdateScrollBars();
+    bool PictureShown() const;
+    // The picture view (display modes 1 to 4) with the frame at `frame`.
+    void DrawPictureView(class QPainter& p, const PaneRect& frame, bool whole) const;
+    void DrawBlockView(class QPainter& p, const PaneRect& frame) const;
+    QSize ShownSize() const;
+    bool IsIntraPicture() const;
 
     CParseDlg* dialog_ = nullptr;
-    const CStreamState* stream_ = nullptr;
+    const CSyntaxParser* parser_ = nullptr;
+    const DecodeDispatch* dispatch_ = nullptr;
     bool fileOpen_ = false;
-    QColor background_;
+    PaneRect frame_;  // the video edge, in content coordinates
+    bool hasFrame_ = false;
+    QSize needed_;   // the scroll extent
 };
 
 }  // namespace bitloupe

@@ -1,0 +1,224 @@
+#include "treeview/DecodeDispatch.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/Messages.h"
+#include "engine/SyntaxParser.h"
+
+namespace bitloupe {
+
+namespace {
+uint32_t KindOf(const TreeStore& tree, TreeItem item) {
+    return tree.GetItemData(item) & 0xFFFF;
+}
+
+// The wait cursor for as long as a decode runs.
+struct WaitCursor {
+    Host& host;
+    explicit WaitCursor(Host& h) : host(h) { host.BeginWaitCursor(); }
+    ~WaitCursor() { host.EndWaitCursor(); }
+};
+}  // namespace
+
+Repaint DecodeDispatch::DecodeSelectedItem(TreeItem item) {
+    const TreeStore& tree = p_.tree;
+    const int before = displayMode;
+    const uint32_t k = KindOf(tree, item);
+    const TreeItem parent = tree.GetParentItem(item);
+    const uint32_t parentKind = KindOf(tree, parent);
+    switch (k) {
+        case 13: return Macroblock(item, false);
+        case 14: return parentKind == 13 ? Macroblock(parent, false) : Clear(before);
+        case 15: return Macroblock(item, true);
+        case 16: case 17: case 18: return Block(item);
+        case 20: case 21:
+            return parentKind >= 16 && parentKind <= 18 ? Block(parent) : Clear(before);
+        case 5: return Picture(item, display_mode::kPicture);
+        case 2: case 6: case 7: case 257:
+            if (parentKind == 5) return Picture(parent, display_mode::kPictureByHeader);
+            return Repaint::None;
+        case 11: return Slice(item);
+        case 12: return parentKind == 11 ? Slice(parent) : Clear(before);
+        default: return Clear(before);
+    }
+}
+
+bool DecodeDispatch::BuffersMissing() {
+    if (!p_.stream.outOfMemory && p_.decoder.dib.HasPixels()) return false;
+    p_.host.MessageBox(msg::kOutOfMemory, msg::kErrorCaption, MsgIcon::Error, MsgButtons::Ok);
+    return true;
+}
+
+Repaint DecodeDispatch::Macroblock(TreeItem unit, bool skipped) {
+    if (unit == shownItem) return Repaint::None;
+    bool ok;
+    {
+        WaitCursor wait(p_.host);
+        ok = skipped ? p_.decoder.DecodeSkippedMacroblock(unit) : p_.decoder.DecodeMacroblock(unit);
+    }
+    displayMode = ok ? display_mode::kMacroblock : display_mode::kNothing;
+    shownItem = ok ? unit : 0;
+    if (ok) {
+        macroblock_ = unit;
+        skipped_ = skipped;
+        picture_ = p_.decoder.currentPicture;
+    }
+    return Repaint::KeepBackground;
+}
+
+Repaint DecodeDispatch::Block(TreeItem unit) {
+    if (unit == shownItem) return Repaint::None;
+    bool ok;
+    {
+        WaitCursor wait(p_.host);
+        ok = p_.decoder.DecodeBlock(block, unit);
+    }
+    displayMode = ok ? display_mode::kBlock : display_mode::kNothing;
+    shownItem = ok ? unit : 0;
+    return Repaint::Erase;
+}
+
+Repaint DecodeDispatch::Slice(TreeItem unit) {
+    if (unit == shownItem) return Repaint::None;
+    if (BuffersMissing()) return Repaint::None;
+    bool ok;
+    {
+        WaitCursor wait(p_.host);
+        ok = p_.decoder.DecodeSlice(unit);
+    }
+    displayMode = ok ? display_mode::kSlice : display_mode::kNothing;
+    shownItem = ok ? unit : 0;
+    if (ok) {
+        slice_ = unit;
+        picture_ = p_.decoder.currentPicture;
+    }
+    return Repaint::KeepBackground;
+}
+
+Repaint DecodeDispatch::Picture(TreeItem unit, int mode) {
+    if (unit == shownItem) {
+        displayMode = mode;
+        return Repaint::KeepBackground;
+    }
+    if (BuffersMissing()) return Repaint::None;
+    bool ok;
+    {
+        WaitCursor wait(p_.host);
+        ok = p_.decoder.DecodePicture(unit, true);
+    }
+    displayMode = ok ? mode : display_mode::kNothing;
+    shownItem = ok ? unit : 0;
+    if (ok) picture_ = unit;
+    return Repaint::KeepBackground;
+}
+
+Repaint DecodeDispatch::Clear(int before) {
+    shownItem = 0;
+    displayMode = display_mode::kNothing;
+    return before != display_mode::kNothing ? Repaint::Erase : Repaint::None;
+}
+
+Repaint DecodeDispatch::RenderCurrent(bool combo, int previousType, bool fromFieldOption,
+                                      int* comboValue) {
+    PictureDecoder& dec = p_.decoder;
+    const TreeItem picture = dec.currentPicture;
+    if (combo) {
+        if (dec.displayType == display_type::kNull) {
+            dec.dib.FillFieldLines(dec.fieldOption, p_.stream.greyColourRgb);
+            return Repaint::KeepBackground;
+        }
+        const auto record = p_.stream.pictureRecords.find(picture);
+        const int codingType = record != p_.stream.pictureRecords.end()
+                                   ? record->second.picture_coding_type
+                                   : 0;
+        bool stop = false;
+        if (codingType == 1) {
+            dec.displayType = display_type::kAuto;
+            if (comboValue) *comboValue = display_type::kAuto;
+            stop = !fromFieldOption && previousType != display_type::kNull;
+        } else if (codingType == 2 && dec.displayType == display_type::kDiff1) {
+            dec.displayType = display_type::kDiff0;
+            if (comboValue) *comboValue = display_type::kDiff0;
+            stop = !fromFieldOption && previousType == display_type::kDiff0;
+        }
+        if (stop) return Repaint::None;
+        if (codingType != 1 && dec.displayType != display_type::kRaw) {
+            int forward = -1, backward = -1;
+            if (!dec.LookUpReferences(picture, forward, backward)) {
+                dec.displayType = display_type::kRaw;
+                if (comboValue) *comboValue = display_type::kRaw;
+                if (!fromFieldOption) return Repaint::None;
+            }
+        }
+    }
+    bool ok = true;
+    switch (displayMode) {
+        case display_mode::kMacroblock:
+            ok = skipped_ ? dec.DecodeSkippedMacroblock(macroblock_) : dec.DecodeMacroblock(macroblock_);
+            break;
+        case display_mode::kSlice:
+            ok = dec.DecodeSlice(slice_);
+            break;
+        case display_mode::kPictureByHeader:
+        case display_mode::kPicture:
+            ok = dec.DecodePicture(picture, false);
+            break;
+        default:
+            return Repaint::None;
+    }
+    (void)ok;
+    return Repaint::KeepBackground;
+}
+
+void DecodeDispatch::DecodeReferencesOf(TreeItem picture) {
+    const TreeStore& tree = p_.tree;
+    const CStreamState& st = p_.stream;
+    // The picture items of the video stream in stream order.
+    std::vector<TreeItem> pictures;
+    std::vector<TreeItem> stack{st.videoItem};
+    while (!stack.empty()) {
+        const TreeItem parent = stack.back();
+        stack.pop_back();
+        std::vector<TreeItem> children;
+        for (TreeItem c = tree.GetChildItem(parent); c; c = tree.GetNextSiblingItem(c))
+            children.push_back(c);
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
+            if (KindOf(tree, *it) == kind::kPicture)
+                pictures.push_back(*it);
+            else if (tree.ItemHasChildren(*it))
+                stack.push_back(*it);
+        }
+    }
+    // The stack walk visits branches last-in first-out; put the pictures back in order.
+    std::sort(pictures.begin(), pictures.end());
+    size_t k = 0;
+    while (k < pictures.size() && pictures[k] != picture) ++k;
+    if (k == pictures.size()) return;
+    auto intraFirstField = [&](size_t i) {
+        const auto r = st.pictureRecords.find(pictures[i]);
+        return r != st.pictureRecords.end() && r->second.picture_coding_type == 1 &&
+               !r->second.secondField;
+    };
+    auto previousIntra = [&](size_t before) -> long long {
+        for (size_t i = before; i-- > 0;)
+            if (intraFirstField(i)) return static_cast<long long>(i);
+        return -1;
+    };
+    const long long i1 = previousIntra(k);
+    long long start = 0;
+    if (i1 > 0) {
+        const long long i0 = previousIntra(static_cast<size_t>(i1));
+        start = i0 < 0 ? 0 : i0;
+    }
+    PictureDecoder& dec = p_.decoder;
+    const uint8_t type = dec.displayType;
+    for (size_t i = static_cast<size_t>(start); i < k; ++i) {
+        dec.displayType = display_type::kAuto;
+        dec.DecodePicture(pictures[i], true);
+    }
+    dec.displayType = type;
+    shownItem = 0;  // the bitmap now shows another picture
+}
+
+}  // namespace bitloupe
