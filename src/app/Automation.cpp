@@ -1,6 +1,7 @@
 #include "app/Automation.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QTimer>
@@ -24,7 +25,7 @@
 namespace bitloupe {
 
 const char* const kAutomationUsage =
-    "usage: bitloupe [FILE] [--parse video|ps|both] [--select TEXT]...\n"
+    "usage: bitloupe [FILE] [--parse video|ps|both] [--parse-mbs N] [--select TEXT]...\n"
     "                [--display-type auto|raw|diff0|diff1|null] [--field frame|top|bottom]\n"
     "                [--colour normal|y|cb|cr|red|green|blue|yellow|magenta|cyan] [--mvs INDEX]\n"
     "                [--grid] [--filter NAME]... [--save snapshot OUT.bmp] [--screenshot OUT.png]\n"
@@ -78,6 +79,15 @@ bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* opt
                 *error = "--mvs takes the MV type index 0..14";
                 return false;
             }
+        } else if (a == "--parse-mbs") {
+            QString number;
+            if (!value(&number)) return false;
+            bool ok = false;
+            options->parseMbs = number.toInt(&ok);
+            if (!ok || options->parseMbs < 1) {
+                *error = "--parse-mbs takes a picture number from 1";
+                return false;
+            }
         } else if (a == "--grid") {
             options->grid = true;
         } else if (a == "--filter") {
@@ -94,6 +104,10 @@ bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* opt
                 *error = "--save takes snapshot OUT.bmp";
                 return false;
             }
+        } else if (a == "--walk") {
+            QString number;
+            if (!value(&number)) return false;
+            options->walk = number.toInt();
         } else if (a == "--probe") {
             if (!value(&options->probe)) return false;
         } else if (a == "--quit") {
@@ -220,6 +234,23 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
     }
     int code = 0;
     CSyntaxTree* view = frame.treeView();
+    if (options.parseMbs > 0 && frame.fileOpen()) {
+        // "Parse MBs in Picture" from the popup menu, on the picture's item.
+        int n = 0;
+        TreeItem picture = 0;
+        for (TreeItem i = NextInPreOrder(frame.tree(), 0); i && !picture;
+             i = NextInPreOrder(frame.tree(), i))
+            if ((frame.tree().GetItemData(i) & 0xFFFF) == kind::kPicture && ++n == options.parseMbs)
+                picture = i;
+        if (!picture || !view->SelectItem(picture)) {
+            std::fprintf(stderr, "--parse-mbs: the stream has no picture %d\n", options.parseMbs);
+            code = 1;
+        } else {
+            view->RunPopupCommand(cmd::kParsePictureMbs);
+            frame.WaitForWorker();
+            while (frame.model()->HasPending()) frame.Tick();
+        }
+    }
     // A script looks at pictures: the picture area takes the parsing dialog's place.
     if (!options.selects.isEmpty() && frame.rightPane()->DialogShown() && !frame.WorkerBusy())
         frame.rightPane()->ShowDialog(false);
@@ -227,25 +258,49 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
     for (const QString& text : options.selects) {
         const std::string wanted = text.toStdString();
         const TreeStore& tree = frame.tree();
+        // From the selection on, wrapping around to the top as the search does.
         TreeItem found = 0;
-        for (TreeItem i = NextInPreOrder(tree, view->SelectedItem()); i;
-             i = NextInPreOrder(tree, i)) {
+        const TreeItem from = view->SelectedItem();
+        for (TreeItem i = NextInPreOrder(tree, from); i; i = NextInPreOrder(tree, i)) {
             if (tree.GetItemText(i).find(wanted) != std::string::npos) {
                 found = i;
                 break;
             }
         }
-        // A picture comes out as the command-line tool decodes it: its references first.
-        const TreeItem parent = tree.GetParentItem(found);
-        const uint32_t kind = tree.GetItemData(found) & 0xFFFF;
-        if (found && (kind == kind::kPicture || (tree.GetItemData(parent) & 0xFFFF) == kind::kPicture))
-            frame.dispatch().DecodeReferencesOf(kind == kind::kPicture ? found : parent);
+        for (TreeItem i = NextInPreOrder(tree, 0); !found && i && i != from;
+             i = NextInPreOrder(tree, i))
+            if (tree.GetItemText(i).find(wanted) != std::string::npos) found = i;
+        // A unit of a picture comes out as the command-line tool decodes it: the references
+        // of its picture first.
+        TreeItem picture = found;
+        while (picture && (tree.GetItemData(picture) & 0xFFFF) != kind::kPicture)
+            picture = tree.GetParentItem(picture);
+        if (picture && picture != frame.dispatch().shownItem)
+            frame.dispatch().DecodeReferencesOf(picture);
         if (!found || !view->SelectItem(found)) {
             std::fprintf(stderr, "--select: no item after the selection contains \"%s\"\n",
                          wanted.c_str());
             code = 1;
             break;
         }
+    }
+    if (options.walk > 0) {
+        std::vector<double> times;
+        view->setFocus();
+        for (int i = 0; i < options.walk; ++i) {
+            QElapsedTimer clock;
+            clock.start();
+            QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+            QApplication::sendEvent(view, &down);
+            frame.rightPane()->viewport()->repaint();  // painted now, not later
+            times.push_back(clock.nsecsElapsed() / 1e6);
+        }
+        std::sort(times.begin(), times.end());
+        double sum = 0;
+        for (double t : times) sum += t;
+        std::fprintf(stderr, "walk: %zu key presses, mean %.1f ms, median %.1f ms, max %.1f ms\n",
+                     times.size(), sum / static_cast<double>(times.size()),
+                     times[times.size() / 2], times.back());
     }
     CDisplayBar* bar = frame.displayBar();
     if (options.displayType >= 0) {

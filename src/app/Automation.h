@@ -13,6 +13,7 @@ class CMainFrame;
 struct AutomationOptions {
     QString file;
     QString parse;  // video, ps, both
+    int parseMbs = 0;  // "Parse MBs in Picture" on picture N (from 1, stream order), 0 none
     QStringList selects;
     // Applied after --select, in this order, as the bar and the menus would.
     int displayType = -1;  // 0 auto .. 4 null
@@ -27,6 +28,9 @@ struct AutomationOptions {
     // Measures the interface while --parse runs (a 10 ms timer and how late it fires), prints
     // the figures on stderr and writes the whole tree to this file as bitloupe-cli prints it.
     QString probe;
+    // Presses Down this many times in the tree after --select (auto-picture mode steps from
+    // picture to picture) and prints the time from each key press to the painted picture.
+    int walk = 0;
     bool quit = false;
 };
 

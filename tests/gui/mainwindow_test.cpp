@@ -59,6 +59,14 @@ TreeItem FindText(const TreeStore& tree, const std::string& prefix, TreeItem fro
     return 0;
 }
 
+TreeItem FindContaining(const TreeStore& tree, const std::string& text, TreeItem from = kTreeRoot) {
+    for (TreeItem c = tree.GetChildItem(from); c; c = tree.GetNextSiblingItem(c)) {
+        if (tree.GetItemText(c).find(text) != std::string::npos) return c;
+        if (TreeItem f = FindContaining(tree, text, c)) return f;
+    }
+    return 0;
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -395,5 +403,141 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(MainWindowTest)
+// The picture pane: what selections decode and show, and the display-type rules.
+class PicturePaneTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<CMainFrame> frame;
+
+    void OpenParsed(const char* name) {
+        frame = std::make_unique<CMainFrame>();
+        frame->host().automatic = true;
+        frame->resize(1200, 800);
+        frame->show();
+        QVERIFY(frame->OpenPath(Data(name)));
+        frame->parseDialog()->ClickParse();
+        QVERIFY(frame->WaitForWorker(60000));
+        frame->rightPane()->ShowDialog(false);
+        QCoreApplication::processEvents();
+    }
+    void Select(const char* text, TreeItem from = kTreeRoot) {
+        const TreeItem item = FindContaining(frame->tree(), text, from);
+        QVERIFY2(item, text);
+        QVERIFY(frame->treeView()->SelectItem(item));
+    }
+    int Combo() const { return frame->displayBar()->displayTypeCombo()->currentIndex(); }
+    void ChooseType(int type) {
+        frame->displayBar()->displayTypeCombo()->setCurrentIndex(type);
+        frame->Execute(cmd::kDisplayType);
+    }
+
+private Q_SLOTS:
+    void cleanup() { frame.reset(); }
+
+    void selectionsSetTheDisplayMode() {
+        OpenParsed("mpeg2-interlaced.m2v");
+        Select("Picture Header");
+        QCOMPARE(frame->displayMode(), 3);
+        QVERIFY(frame->IsEnabled(cmd::kSaveSnapshot));
+        QVERIFY(frame->IsEnabled(cmd::kNegative));
+        // The picture item itself only switches the mode: no second decode.
+        const TreeItem shown = frame->dispatch().shownItem;
+        Select("I-Picture #1");
+        QCOMPARE(frame->displayMode(), 4);
+        QCOMPARE(frame->dispatch().shownItem, shown);
+        Select("Slice #2");
+        QCOMPARE(frame->displayMode(), 2);
+        QVERIFY(frame->IsEnabled(cmd::kSaveMbsBig));
+        Select("GOP Header");
+        QCOMPARE(frame->displayMode(), -1);
+        QVERIFY(!frame->IsEnabled(cmd::kSaveFrame));
+        // A 352-wide picture would need 373 pixels; this one needs its width plus 21.
+        Select("Picture Header");
+        QCOMPARE(frame->rightPane()->NeededSize(),
+                 QSize(frame->parser().decoder.dib.Width() + 21,
+                       frame->parser().decoder.dib.Height() + 21));
+        // The parsing dialog shown again: selections change nothing.
+        frame->rightPane()->ShowDialog(true);
+        Select("Slice #3");
+        QCOMPARE(frame->displayMode(), 3);
+        QVERIFY(!frame->IsEnabled(cmd::kSaveSnapshot));
+    }
+
+    void displayTypeRules() {
+        OpenParsed("mpeg2-progressive.m2v");
+        // An I picture: every type but "Null" becomes "Auto".
+        Select("Picture Header");
+        ChooseType(2);
+        QCOMPARE(Combo(), 0);
+        ChooseType(4);
+        QCOMPARE(Combo(), 4);
+        ChooseType(0);
+        // A P picture whose reference is in the stores: "Diff[1]" becomes "Diff[0]".
+        Select("(Picture #2,");
+        ChooseType(3);
+        QCOMPARE(Combo(), 2);
+        // A B picture decoded straight after opening lacks a reference: "Raw".
+        OpenParsed("mpeg2-progressive.m2v");
+        Select("(Picture #4,");
+        ChooseType(2);
+        QCOMPARE(Combo(), 1);
+    }
+
+    void fieldOptionOnlyForFramePictures() {
+        OpenParsed("mpeg2-fieldpic.m2v");
+        Select("Picture Header");
+        QCoreApplication::processEvents();
+        QVERIFY(!frame->displayBar()->fieldOptionCombo()->isEnabled());
+        OpenParsed("mpeg2-interlaced.m2v");
+        Select("Picture Header");
+        QCoreApplication::processEvents();
+        QVERIFY(frame->displayBar()->fieldOptionCombo()->isEnabled());
+    }
+
+    void snapshotEqualsTheCommandLinePicture() {
+        OpenParsed("mpeg2-ps.mpg");
+        const TreeItem picture = FindContaining(frame->tree(), "(Picture #5,");
+        QVERIFY(picture);
+        frame->dispatch().DecodeReferencesOf(picture);
+        Select("Picture Header", picture);
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("snap.bmp").toStdString();
+        QVERIFY(frame->rightPane()->SaveSnapshot(path).empty());
+        // The same picture decoded by the engine as bitloupe-cli decode does.
+        test::Engine e;
+        QVERIFY(e.Open(test::DataPath("mpeg2-ps.mpg")));
+        e.Parse();
+        const std::vector<TreeItem> pictures = test::Pictures(e);
+        for (size_t i = 0; i < 5; ++i) QVERIFY(e.parser.decoder.DecodePicture(pictures[i], true));
+        const std::string reference = dir.filePath("ref.bmp").toStdString();
+        QVERIFY(e.parser.decoder.dib.Save(reference) == BmpResult::kOk);
+        std::ifstream a(path, std::ios::binary), b(reference, std::ios::binary);
+        const std::string sa((std::istreambuf_iterator<char>(a)), {});
+        const std::string sb((std::istreambuf_iterator<char>(b)), {});
+        QVERIFY(sa.size() > 1000);
+        QVERIFY(sa == sb);
+        // Vectors and the grid change the snapshot; a filter changes the picture, Restore
+        // brings it back.
+        frame->displayBar()->displayMvsBox()->click();
+        frame->displayBar()->mbGridBox()->click();
+        QVERIFY(frame->rightPane()->Snapshot() != QImage());
+        QVERIFY(frame->Execute(cmd::kNegative));
+        QVERIFY(frame->IsEnabled(cmd::kRestore));
+        QVERIFY(frame->Execute(cmd::kRestore));
+    }
+};
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    int status = 0;
+    {
+        MainWindowTest window;
+        status |= QTest::qExec(&window, argc, argv);
+    }
+    {
+        PicturePaneTest pane;
+        status |= QTest::qExec(&pane, argc, argv);
+    }
+    return status;
+}
 #include "mainwindow_test.moc"

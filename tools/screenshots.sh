@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Makes the screenshots of docs/screenshots/ on a virtual X server: a P picture with its
+# motion vectors and the macroblock grid, a macroblock in focus, a block, and one picture in
+# three colour modes. The stream is a short 720x576 encode made here with ffmpeg (not kept in
+# git); README's picture comes from tools/screenshot.sh.
+#   tools/screenshots.sh [OUTDIR]
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+out="${1:-$top/docs/screenshots}"
+need() { command -v "$1" >/dev/null || { apt-get update -qq && apt-get install -y -qq "$2" >/dev/null; }; }
+need Xvfb xvfb
+need ffmpeg ffmpeg
+cmake --build "$top/build" --target bitloupe >/dev/null
+stream="$top/bench/demo720.m2v"
+if [ ! -f "$stream" ]; then
+  mkdir -p "$(dirname "$stream")"
+  ffmpeg -v error -y -f lavfi -i "testsrc2=size=720x576:rate=25" -t 2 -c:v mpeg2video \
+    -b:v 6M -g 12 -bf 2 -f mpeg2video "$stream"
+fi
+mkdir -p "$out"
+disp=:$((90 + RANDOM % 9))
+Xvfb "$disp" -screen 0 1440x900x24 -nolisten tcp >/dev/null 2>&1 &
+xpid=$!
+trap 'kill $xpid 2>/dev/null || true' EXIT
+sleep 1
+shot() {  # name, options...
+  local name="$1"; shift
+  DISPLAY=$disp "$top/build/src/app/bitloupe" "$stream" --parse video "$@" \
+    --screenshot "$out/$name.png" --quit
+  # A palette of 128 colours keeps the committed pictures small.
+  if command -v convert >/dev/null; then convert "$out/$name.png" -colors 128 "PNG8:$out/$name.png"; fi
+  echo "$out/$name.png"
+}
+shot p-picture-vectors-grid --select "(Picture #5," --select "Picture Header" --mvs 6 --grid
+shot b-picture-vectors --select "(Picture #3," --select "Picture Header" --mvs 6 --grid
+# The picture first, then one of its macroblocks (and a block of it) over it.
+shot macroblock-focus --parse-mbs 5 --select "(Picture #5," --select "Picture Header" \
+  --select "(x=352, y=288)" --mvs 6 --grid
+shot block-view --parse-mbs 5 --select "(Picture #5," --select "Picture Header" \
+  --select "(x=352, y=288)" --select "#5: Coded Cb-Block"
+shot colour-y --select "(Picture #2," --select "Picture Header" --colour y
+shot colour-cr --select "(Picture #2," --select "Picture Header" --colour cr
+shot colour-magenta --select "(Picture #2," --select "Picture Header" --colour magenta
