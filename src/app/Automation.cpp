@@ -28,7 +28,8 @@ const char* const kAutomationUsage =
     "usage: bitloupe [FILE] [--parse video|ps|both] [--parse-mbs N] [--select TEXT]...\n"
     "                [--display-type auto|raw|diff0|diff1|null] [--field frame|top|bottom]\n"
     "                [--colour normal|y|cb|cr|red|green|blue|yellow|magenta|cyan] [--mvs INDEX]\n"
-    "                [--grid] [--filter NAME]... [--save snapshot OUT.bmp] [--screenshot OUT.png]\n"
+    "                [--grid] [--filter NAME]... [--export all|non-virtual|ycbcr|item]\n"
+    "                [--save frame|top|bottom|big|small|snapshot OUT.bmp] [--screenshot OUT.png]\n"
     "                [--probe TREE.txt] [--quit]\n";
 
 bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* options,
@@ -100,8 +101,16 @@ bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* opt
             options->filters << name;
         } else if (a == "--save") {
             if (!value(&options->saveKind) || !value(&options->savePath)) return false;
-            if (options->saveKind != "snapshot") {
-                *error = "--save takes snapshot OUT.bmp";
+            static const QStringList kinds{"frame", "top", "bottom", "big", "small", "snapshot"};
+            if (!kinds.contains(options->saveKind)) {
+                *error = "--save takes frame|top|bottom|big|small|snapshot OUT.bmp";
+                return false;
+            }
+        } else if (a == "--export") {
+            if (!value(&options->exportKind)) return false;
+            static const QStringList kinds{"all", "non-virtual", "ycbcr", "item"};
+            if (!kinds.contains(options->exportKind)) {
+                *error = "--export takes all|non-virtual|ycbcr|item";
                 return false;
             }
         } else if (a == "--walk") {
@@ -330,11 +339,30 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
             code = 1;
         }
     }
+    if (!options.exportKind.isEmpty()) {
+        // The selection's export, as the popup menu's entry puts it on the clipboard.
+        const int id = options.exportKind == "all"           ? cmd::tree::kExportAll
+                       : options.exportKind == "non-virtual" ? cmd::tree::kExportNonVirtual
+                       : options.exportKind == "ycbcr"       ? cmd::tree::kExportYCbCr
+                                                             : cmd::tree::kExportItem;
+        frame.lastExport.clear();
+        frame.ExportCommand(id);
+        std::fwrite(frame.lastExport.data(), 1, frame.lastExport.size(), stdout);
+        std::fflush(stdout);
+    }
     if (!options.saveKind.isEmpty()) {
         const QString path = options.savePath;
+        const QString kind = options.saveKind;
+        const int id = kind == "frame"    ? cmd::kSaveFrame
+                       : kind == "top"    ? cmd::kSaveTopField
+                       : kind == "bottom" ? cmd::kSaveBottomField
+                       : kind == "big"    ? cmd::kSaveMbsBig
+                       : kind == "small"  ? cmd::kSaveMbsSmall
+                                          : cmd::kSaveSnapshot;
         frame.saveFile = [path] { return path; };
-        if (!frame.Execute(cmd::kSaveSnapshot)) {
-            std::fprintf(stderr, "--save snapshot: no picture is shown\n");
+        if (!frame.Execute(id)) {
+            std::fprintf(stderr, "--save %s: not available for what is shown\n",
+                         kind.toLocal8Bit().data());
             code = 1;
         }
         frame.saveFile = nullptr;

@@ -22,7 +22,8 @@ struct AutomationOptions {
     int mvs = -1;          // the MV type box's index; switches "Display MVs" on
     bool grid = false;
     QStringList filters;
-    QString saveKind;      // snapshot
+    QString exportKind;    // all, non-virtual, ycbcr, item: printed on stdout
+    QString saveKind;      // frame, top, bottom, big, small, snapshot
     QString savePath;
     QString screenshot;
     // Measures the interface while --parse runs (a 10 ms timer and how late it fires), prints

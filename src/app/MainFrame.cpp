@@ -1,6 +1,7 @@
 #include "app/MainFrame.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QFileDialog>
@@ -12,6 +13,8 @@
 #include <QStatusBar>
 #include <cstdio>
 
+#include "app/AboutDlg.h"
+#include "app/ColorsDlg.h"
 #include "app/CommandIds.h"
 #include "app/DisplayBar.h"
 #include "app/QtHost.h"
@@ -21,7 +24,10 @@
 #include "engine/ParseDlg.h"
 #include "treeview/SyntaxTree.h"
 #include "treeview/SyntaxTreeModel.h"
+#include "imaging/DctMaskDlg.h"
 #include "imaging/Filters.h"
+#include "imaging/GammaDlg.h"
+#include "treeview/Export.h"
 #include "treeview/TreeCommands.h"
 
 static void InitResources() {
@@ -107,6 +113,7 @@ void CMainFrame::BuildPanes() {
     setCentralWidget(splitter_);
 
     treeView_->postCommand = [this](int id) { host_->PostCommand(id); };
+    treeView_->exportCommand = [this](int id) { ExportCommand(id); };
     treeView_->keyword = [this] { return bar_ ? bar_->keywordEdit()->text() : QString(); };
     right_->canToggle = [this] { return !WorkerBusy(); };
     right_->dialogHidden = [this] {
@@ -282,10 +289,10 @@ void CMainFrame::BuildCommands() {
 
     t.Add(cmd::kOpen, [this] { OnOpen(); }, idle);
     for (int id : {cmd::kSaveFrame, cmd::kSaveTopField, cmd::kSaveBottomField})
-        t.Add(id, none, shows);
-    t.Add(cmd::kSaveMbsBig, none, showsPart);
-    t.Add(cmd::kSaveMbsSmall, none, showsPart);
-    t.Add(cmd::kSaveSnapshot, [this] { SaveSnapshotCommand(); }, available);
+        t.Add(id, [this, id] { SaveCommand(id); }, shows);
+    t.Add(cmd::kSaveMbsBig, [this] { SaveCommand(cmd::kSaveMbsBig); }, showsPart);
+    t.Add(cmd::kSaveMbsSmall, [this] { SaveCommand(cmd::kSaveMbsSmall); }, showsPart);
+    t.Add(cmd::kSaveSnapshot, [this] { SaveCommand(cmd::kSaveSnapshot); }, available);
     t.Add(cmd::kExit, [this] { close(); });
     t.Add(cmd::kToolbar, [this] { toolBar_->setVisible(!toolBar_->isVisible()); }, {},
           [this] { return toolBar_ && toolBar_->isVisible(); });
@@ -302,7 +309,12 @@ void CMainFrame::BuildCommands() {
             },
             {}, [this, m] { return parser_->decoder.colourMode == m; });
     }
-    t.Add(cmd::kSelectiveDct, none);
+    t.Add(cmd::kSelectiveDct, [this, refresh] {
+        CDctMaskDlg dialog(parser_->decoder.selectiveDct, this);
+        if (dialog.exec() != QDialog::Accepted) return;
+        parser_->decoder.selectiveDct = dialog.selectiveDct();
+        refresh();
+    });
     t.Add(cmd::kLiveDeinterlacing,
           [this, refresh] {
               parser_->decoder.liveDeInterlace = !parser_->decoder.liveDeInterlace;
@@ -319,7 +331,7 @@ void CMainFrame::BuildCommands() {
                    cmd::kEmbossLeftUp, cmd::kEmbossLeftDown, cmd::kEmbossRightUp,
                    cmd::kEmbossRightDown, cmd::kVerticalFlip, cmd::kHorizontalFlip})
         t.Add(id, [this, id] { RunPictureFilter(id); }, filterable);
-    t.Add(cmd::kGamma, none, filterable);
+    t.Add(cmd::kGamma, [this] { GammaCommand(); }, filterable);
     t.Add(
         cmd::kRestore,
         [this] {
@@ -330,13 +342,19 @@ void CMainFrame::BuildCommands() {
                    parser_->decoder.dib.HasSavedCopy();
         });
     t.Add(cmd::kAbout, [this] {
-        QMessageBox::about(this, "About Bitloupe",
-                           "<b>Bitloupe</b> version " BITLOUPE_VERSION
-                           "<p>Looks inside MPEG-1 and MPEG-2 video files.</p>");
+        CAboutDlg about(this);
+        about.exec();
     });
 
     // The bar of display controls.
-    t.Add(cmd::kColors, none);
+    t.Add(cmd::kColors, [this] {
+        CColorsDlg dialog(CurrentColours(right_->colours, stream_), this);
+        dialog.exec();
+        const CColorsDlg::Outcome result = dialog.outcome();
+        if (!result.ok) return;
+        ApplyColours(result.colours, right_->colours, stream_);
+        right_->RepaintPicture(false);
+    });
     t.Add(cmd::kDisplayType, [this] {
         const int previous = parser_->decoder.displayType;
         parser_->decoder.displayType =
@@ -616,15 +634,98 @@ void CMainFrame::RunPictureFilter(int id) {
     }
 }
 
-void CMainFrame::SaveSnapshotCommand() {
-    QString path = saveFile ? saveFile()
-                            : QFileDialog::getSaveFileName(this, "Save Snapshot", QString(),
-                                                           "BMP Files (*.bmp);;All Files (*)");
+void CMainFrame::SaveCommand(int id) {
+    const CPictureDib& dib = parser_->decoder.dib;
+    if (!dib.HasPixels()) {
+        host_->MessageBox("No valid data for saving!", msg::kWarningCaption, MsgIcon::None,
+                          MsgButtons::Ok);
+        return;
+    }
+    QString path;
+    if (saveFile) {
+        path = saveFile();
+    } else {
+        QFileDialog dialog(this, "Save As");
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilter("BMP Files (*.bmp)");
+        dialog.setDefaultSuffix("bmp");
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+        path = dialog.selectedFiles().front();
+    }
     if (path.isEmpty()) return;
-    if (!path.contains('.')) path += ".bmp";
-    const std::string error = right_->SaveSnapshot(path.toLocal8Bit().toStdString());
+    if (QFileInfo(path).suffix().isEmpty()) path += ".bmp";
+    const std::string file = ToLocal(path);
+    host_->BeginWaitCursor();
+    std::string error;
+    BmpResult result = BmpResult::kOk;
+    switch (id) {
+        case cmd::kSaveFrame: result = dib.Save(file); break;
+        case cmd::kSaveTopField: result = dib.SaveField(file, false); break;
+        case cmd::kSaveBottomField: result = dib.SaveField(file, true); break;
+        case cmd::kSaveMbsBig: {
+            const QColor c = right_->colours.pictureBackground;
+            const uint32_t rgb = static_cast<uint32_t>(c.red()) |
+                                 static_cast<uint32_t>(c.green()) << 8 |
+                                 static_cast<uint32_t>(c.blue()) << 16;
+            result = dib.SaveFocusWithBackground(file, rgb);
+            break;
+        }
+        case cmd::kSaveMbsSmall: result = dib.SaveFocusOnly(file); break;
+        default: error = right_->SaveSnapshot(file); break;
+    }
+    host_->EndWaitCursor();
+    // A file that could not be written is said, not passed over.
+    if (result != BmpResult::kOk) {
+        const BmpMessage m = BmpResultMessage(result);
+        error = m.text ? m.text : "Failed to write the BMP file!";
+    }
     if (!error.empty())
         host_->MessageBox(error, msg::kErrorCaption, MsgIcon::Error, MsgButtons::Ok);
+}
+
+void CMainFrame::GammaCommand() {
+    CPictureDib& dib = parser_->decoder.dib;
+    CPictureDib original;
+    if (!original.CopyFrom(dib)) {
+        host_->MessageBox(msg::kOutOfMemory, msg::kErrorCaption, MsgIcon::Error, MsgButtons::Ok);
+        return;
+    }
+    // The pane shows the preview while the dialog is open.
+    CGammaDlg dialog(original, [this, &dib](const CPictureDib& preview) {
+        dib.CopyFrom(preview);
+        right_->RepaintPicture(false);
+    }, this);
+    const bool ok = dialog.exec() == QDialog::Accepted;
+    dib.CopyFrom(original);
+    if (ok && ApplyGammaTables(dib, dialog.tables()) == FilterResult::kOutOfMemory)
+        host_->MessageBox(msg::kOutOfMemory, msg::kErrorCaption, MsgIcon::Error, MsgButtons::Ok);
+    right_->RepaintPicture(false);
+}
+
+void CMainFrame::ExportCommand(int id) {
+    const TreeItem target = treeView_->PopupTarget();
+    if (!target) return;
+    std::string text;
+    if (id == cmd::tree::kExportItem) {
+        text = tree_.GetItemText(target);
+    } else {
+        if (IsLargeBranch(tree_, target) &&
+            host_->MessageBox(msg::kLongExportQuestion, msg::kQuestionCaption, MsgIcon::None,
+                              MsgButtons::YesNo) != MsgAnswer::Yes)
+            return;
+        host_->BeginWaitCursor();
+        if (id == cmd::tree::kExportYCbCr)
+            text = ExportPelBranch(tree_, target, true);
+        else
+            text = ExportBranch(tree_, target, true, id == cmd::tree::kExportAll);
+        host_->EndWaitCursor();
+    }
+    lastExport = text;
+    // The exact bytes, CR LF line ends and tabs included.
+    auto* data = new QMimeData;
+    data->setData("text/plain", QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+    QGuiApplication::clipboard()->setMimeData(data);
 }
 
 bool CMainFrame::WaitForWorker(int timeoutMs) {

@@ -81,6 +81,9 @@ public:
     void RenderCurrent(bool combo, int previousType, bool fromFieldOption);
     // Runs a Processing filter on the shown picture.
     void RunPictureFilter(int id);
+    // The tree's export commands: the popup target's text or branch to the clipboard.
+    void ExportCommand(int id);
+    std::string lastExport;  // what the last export put on the clipboard
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -123,7 +126,8 @@ private:
     QTimer timer_;
     bool fileOpen_ = false;
     void RepaintPane(bitloupe::Repaint kind);
-    void SaveSnapshotCommand();
+    void SaveCommand(int id);
+    void GammaCommand();
 };
 
 }  // namespace bitloupe

@@ -16,6 +16,9 @@
 #include "engine/ParseDlg.h"
 #include "treeview/Export.h"
 #include "treeview/SyntaxTree.h"
+#include "treeview/TreeCommands.h"
+#include <QClipboard>
+#include <QMimeData>
 
 using namespace bitloupe;
 
@@ -527,6 +530,111 @@ private Q_SLOTS:
     }
 };
 
+// Export to the clipboard and the save commands.
+class ExportSaveTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<CMainFrame> frame;
+
+    std::string Clipboard() const {
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        return data ? data->data("text/plain").toStdString() : std::string();
+    }
+
+private Q_SLOTS:
+    void init() {
+        frame = std::make_unique<CMainFrame>();
+        frame->host().automatic = true;
+        frame->resize(1200, 800);
+        frame->show();
+        QVERIFY(frame->OpenPath(Data("mpeg2-interlaced.m2v")));
+        frame->parseDialog()->ClickParse();
+        QVERIFY(frame->WaitForWorker(60000));
+    }
+    void cleanup() { frame.reset(); }
+
+    void clipboardHoldsTheExactBytes() {
+        const TreeStore& t = frame->tree();
+        CSyntaxTree* view = frame->treeView();
+        const TreeItem leaf = FindContaining(t, "horizontal_size_value");
+        QVERIFY(view->SelectItem(leaf));
+        view->RunPopupCommand(cmd::tree::kExportItem);
+        QCOMPARE(Clipboard(), t.GetItemText(leaf));
+        const TreeItem header = FindContaining(t, "Sequence Header #1");
+        QVERIFY(view->SelectItem(header));
+        view->RunPopupCommand(cmd::tree::kExportAll);
+        QCOMPARE(Clipboard(), ExportBranch(t, header, true, true));
+        QVERIFY(Clipboard().find("\r\n\t") != std::string::npos);
+        view->RunPopupCommand(cmd::tree::kExportNonVirtual);
+        QCOMPARE(Clipboard(), ExportBranch(t, header, true, false));
+        // The Y-Cb-Cr export of a parsed macroblock keeps the pel matrices only.
+        const TreeItem picture = FindContaining(t, "(Picture #2,");
+        QVERIFY(frame->parser().macroblocks.ParseMacroblocksOfPicture(picture));
+        frame->Tick();
+        const TreeItem mb = FindContaining(t, "Coded Macroblock", picture);
+        QVERIFY(view->SelectItem(mb));
+        view->RunPopupCommand(cmd::tree::kExportYCbCr);
+        QVERIFY(Clipboard().find("Pel values") != std::string::npos);
+        QVERIFY(Clipboard().find("raw DCT data") == std::string::npos);
+        QCOMPARE(Clipboard(), ExportPelBranch(t, mb, true));
+    }
+
+    void largeBranchesAskFirst() {
+        const TreeStore& t = frame->tree();
+        CSyntaxTree* view = frame->treeView();
+        const TreeItem picture = FindContaining(t, "(Picture #2,");
+        QVERIFY(view->SelectItem(picture));
+        frame->host().answer = MsgAnswer::No;
+        QGuiApplication::clipboard()->clear();
+        const size_t asked = frame->host().messages.size();
+        view->RunPopupCommand(cmd::tree::kExportAll);
+        QCOMPARE(frame->host().messages.size(), asked + 1);
+        QCOMPARE(frame->host().messages.back().text,
+                 std::string("The process may need much time, do you really want to go?"));
+        QVERIFY(Clipboard().empty());  // No: nothing exported
+        // A slice asks from 10 macroblocks on; its header asks nothing.
+        const TreeItem slice = FindContaining(t, "Slice #1", picture);
+        QVERIFY(frame->parser().macroblocks.ParseMacroblocksOfSlice(FindSlicePlaceholder(t, slice)));
+        frame->Tick();
+        QVERIFY(view->SelectItem(slice));
+        const size_t before = frame->host().messages.size();
+        view->RunPopupCommand(cmd::tree::kExportAll);
+        int macroblocks = 0;
+        for (TreeItem c = t.GetChildItem(slice); c; c = t.GetNextSiblingItem(c))
+            if (t.GetItemData(c) == kind::kMacroblock) ++macroblocks;
+        QCOMPARE(frame->host().messages.size(), before + (macroblocks >= 10 ? 1 : 0));
+    }
+
+    void saveCommandsFollowTheirRules() {
+        QTemporaryDir dir;
+        QVERIFY(frame->rightPane()->DialogShown());
+        for (int id : {cmd::kSaveFrame, cmd::kSaveTopField, cmd::kSaveBottomField,
+                       cmd::kSaveMbsBig, cmd::kSaveMbsSmall, cmd::kSaveSnapshot})
+            QVERIFY(!frame->IsEnabled(id));
+        frame->rightPane()->ShowDialog(false);
+        QCoreApplication::processEvents();
+        QVERIFY(frame->treeView()->SelectItem(FindContaining(frame->tree(), "Picture Header")));
+        QVERIFY(frame->IsEnabled(cmd::kSaveFrame));
+        QVERIFY(!frame->IsEnabled(cmd::kSaveMbsBig));
+        QVERIFY(frame->treeView()->SelectItem(FindContaining(frame->tree(), "Slice #3")));
+        QVERIFY(frame->IsEnabled(cmd::kSaveMbsBig));
+        // A name typed without an extension gets ".bmp"; every writer makes a readable file.
+        int n = 0;
+        for (int id : {cmd::kSaveFrame, cmd::kSaveTopField, cmd::kSaveBottomField,
+                       cmd::kSaveMbsBig, cmd::kSaveMbsSmall, cmd::kSaveSnapshot}) {
+            const QString base = dir.filePath(QString("out%1").arg(n++));
+            frame->saveFile = [base] { return base; };
+            QVERIFY(frame->Execute(id));
+            QVERIFY2(QImage(base + ".bmp").width() > 0, qPrintable(base));
+        }
+        // A file that cannot be written says so.
+        frame->saveFile = [] { return QString("/nonexistent/dir/x.bmp"); };
+        const size_t before = frame->host().messages.size();
+        QVERIFY(frame->Execute(cmd::kSaveFrame));
+        QCOMPARE(frame->host().messages.size(), before + 1);
+    }
+};
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     int status = 0;
@@ -537,6 +645,10 @@ int main(int argc, char** argv) {
     {
         PicturePaneTest pane;
         status |= QTest::qExec(&pane, argc, argv);
+    }
+    {
+        ExportSaveTest exports;
+        status |= QTest::qExec(&exports, argc, argv);
     }
     return status;
 }
