@@ -39,6 +39,7 @@ namespace bitloupe {
 namespace {
 constexpr int kTickMs = 100;      // publishing, progress and command states
 constexpr int kPublishBudgetMs = 40;
+constexpr int kFollowMs = 500;  // how often the view follows a running parse
 
 QIcon TreeIcon(int i) {
     return QIcon(QString(":/icons/tree-%1.svg").arg(i, 2, 10, QChar('0')));
@@ -747,8 +748,18 @@ void CMainFrame::Tick() {
     static const bool trace = qEnvironmentVariableIsSet("BITLOUPE_TRACE");
     QElapsedTimer clock;
     clock.start();
-    const SyntaxTreeModel::Publication p = model_->Publish(kPublishBudgetMs);
+    SyntaxTreeModel::Publication p = model_->Publish(kPublishBudgetMs);
     const qint64 published = clock.elapsed();
+    // While a parse runs, the view follows it twice a second: each expand, collapse and
+    // scroll lays the view out again, and the parse waits for the tree meanwhile.
+    heldRequests_.insert(heldRequests_.end(), p.requests.begin(), p.requests.end());
+    if (!WorkerBusy() || !followClock_.isValid() || followClock_.elapsed() >= kFollowMs) {
+        p.requests.swap(heldRequests_);
+        heldRequests_.clear();
+        followClock_.start();
+    } else {
+        p.requests.clear();
+    }
     treeView_->ApplyRequests(p.requests);
     if (trace)
         std::fprintf(stderr, "tick: %zu rows in %lld ms, %zu requests in %lld ms\n", p.rows,

@@ -124,6 +124,8 @@ private:
     QLabel* scrollLabel_ = nullptr;
     CommandTable commands_;
     QTimer timer_;
+    std::vector<ViewRequest> heldRequests_;
+    QElapsedTimer followClock_;
     bool fileOpen_ = false;
     void RepaintPane(bitloupe::Repaint kind);
     void SaveCommand(int id);

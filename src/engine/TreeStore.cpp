@@ -150,9 +150,12 @@ TreeItem TreeStore::InsertLocked(std::string_view text, int image, uint32_t data
     if (*announce) {
         ++published;  // the view was told of this row
     } else if (publishing_) {
+        // Only parents the view has asked for are recorded: the rows of the others are
+        // fetched when someone opens them, so a parse that fills millions of collapsed
+        // branches costs the view nothing.
         if (parent == kTreeRoot) {
             rootDirty_ = true;
-        } else if (Node* p = Find(parent); !(p->flags & kDirty)) {
+        } else if (Node* p = Find(parent); (p->flags & (kDirty | kFetched)) == kFetched) {
             p->flags |= kDirty;
             dirty_.push_back(parent);
         }
@@ -544,10 +547,6 @@ void TreeStore::SetPublishing(bool on) {
         Node& n = NodeAt(i);
         n.published = 0;
         n.flags &= static_cast<uint8_t>(~(kDirty | kChanged | kFetched));
-        if (on && (n.flags & kAlive) && !n.children.empty()) {
-            n.flags |= kDirty;
-            dirty_.push_back(base_ + static_cast<TreeItem>(i));
-        }
     }
     rootDirty_ = on && !roots_.empty();
 }
@@ -601,7 +600,14 @@ bool TreeStore::IsFetched(TreeItem parent) const {
 
 void TreeStore::SetFetched(TreeItem parent) {
     auto lock = Lock();
-    if (Node* n = Find(parent)) n->flags |= kFetched;
+    if (Node* n = Find(parent)) {
+        n->flags |= kFetched;
+        // Rows appended from now on are recorded; those before wait for the caller to fetch.
+        if (publishing_ && !(n->flags & kDirty)) {
+            n->flags |= kDirty;
+            dirty_.push_back(parent);
+        }
+    }
 }
 
 uint32_t TreeStore::PublishedChildCount(TreeItem parent) const {

@@ -13,10 +13,12 @@
 //     interface thread, before or after the parse, or handed to it with `DeleteItemLater` and
 //     `InsertItemLater` and carried out there by `ApplyDeferred`. (Made on another thread, such
 //     a change fails an assertion in a debug build and is handed over in a release build.)
-//  2. A view sees only published rows. Appended rows are recorded as "this parent gained
-//     rows"; the view drains that record (`Drain`) a few times a second on the interface thread
-//     and publishes each parent's new rows (`PendingRows`, then `CommitRows`), parents before
-//     children. Until then it never reads them, so appends never move anything it shows.
+//  2. A view sees only published rows. Rows appended to a parent the view has asked for
+//     (`SetFetched`: the root level, expanded or revealed items) are recorded as "this parent
+//     gained rows"; the view drains that record (`Drain`) a few times a second on the
+//     interface thread and publishes each parent's new rows (`PendingRows`, then
+//     `CommitRows`), parents before children. The rows of other parents wait until the view
+//     fetches them. Until then it never reads them, so appends never move anything it shows.
 //  3. The interface thread's own changes that touch published rows are announced to the
 //     `TreeObserver` before and after they happen, on that thread, without the store's lock,
 //     so the observer may call any getter. Changes to unpublished rows need no announcement.

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <unordered_map>
 
 #include "app/CommandIds.h"
 #include "engine/Messages.h"
@@ -146,41 +147,58 @@ void CSyntaxTree::ApplyRequests(const std::vector<ViewRequest>& requests) {
         applying_ = false;
         return;
     }
-    // Only the last selection and the last scroll of a batch matter to the eye.
-    int lastSelect = -1, lastVisible = -1;
-    for (size_t i = 0; i < requests.size(); ++i) {
-        if (requests[i].kind == ViewRequestKind::Select) lastSelect = static_cast<int>(i);
-        if (requests[i].kind == ViewRequestKind::EnsureVisible) lastVisible = static_cast<int>(i);
-    }
-    for (size_t i = 0; i < requests.size(); ++i) {
-        const ViewRequest& r = requests[i];
-        const bool shows = r.kind == ViewRequestKind::Expand ||
-                           static_cast<int>(i) == lastSelect || static_cast<int>(i) == lastVisible;
-        const QModelIndex index = shows ? model_->Reveal(r.item) : model_->IndexOf(r.item);
+    // Only the last selection, the last scroll, and each item's last expand or collapse of a
+    // batch matter to the eye; the rest would only relayout the view in between.
+    TreeItem select = 0, visible = 0;
+    bool selectSeen = false;
+    std::vector<std::pair<TreeItem, bool>> states;  // item, expanded; in request order
+    std::unordered_map<TreeItem, size_t> stateOf;
+    for (const ViewRequest& r : requests) {
         switch (r.kind) {
-            case ViewRequestKind::Expand:
-                if (index.isValid()) {
-                    model_->FetchRows(r.item);
-                    expand(index);
-                }
-                break;
-            case ViewRequestKind::Collapse:
-                if (index.isValid() && isExpanded(index)) collapse(index);
-                break;
             case ViewRequestKind::Select:
-                if (static_cast<int>(i) == lastSelect) {
-                    if (index.isValid())
-                        setCurrentIndex(index);
-                    else if (r.item == 0)
-                        setCurrentIndex(QModelIndex());
-                }
+                select = r.item;
+                selectSeen = true;
                 break;
             case ViewRequestKind::EnsureVisible:
-                if (static_cast<int>(i) == lastVisible && index.isValid()) {
-                    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) expand(p);
-                    scrollTo(index);
-                }
+                visible = r.item;
                 break;
+            case ViewRequestKind::Expand:
+            case ViewRequestKind::Collapse: {
+                const bool expanded = r.kind == ViewRequestKind::Expand;
+                const auto [it, added] = stateOf.emplace(r.item, states.size());
+                if (added)
+                    states.emplace_back(r.item, expanded);
+                else
+                    states[it->second].second = expanded;
+                break;
+            }
+        }
+    }
+    for (const auto& [item, expanded] : states) {
+        if (expanded) {
+            const QModelIndex index = model_->Reveal(item);
+            if (!index.isValid()) continue;
+            model_->FetchRows(item);
+            if (!isExpanded(index)) expand(index);
+        } else {
+            const QModelIndex index = model_->IndexOf(item);
+            if (index.isValid() && isExpanded(index)) collapse(index);
+        }
+    }
+    if (selectSeen) {
+        if (select) {
+            const QModelIndex index = model_->Reveal(select);
+            if (index.isValid()) setCurrentIndex(index);
+        } else {
+            setCurrentIndex(QModelIndex());
+        }
+    }
+    if (visible) {
+        const QModelIndex index = model_->Reveal(visible);
+        if (index.isValid()) {
+            for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+                if (!isExpanded(p)) expand(p);
+            scrollTo(index);
         }
     }
     applying_ = false;

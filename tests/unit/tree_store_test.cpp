@@ -161,8 +161,11 @@ TEST(TreeStore, PublishesAppendsAndAnnouncesOwnChanges) {
     t.SetObserver(&obs);
     const TreeItem a = t.InsertItem("a", 0, 0, kTreeRoot);
     t.SetPublishing(true);  // a tree that exists already is published on the first drain
+    t.SetFetched(a);        // the view opened a, then b: their rows are recorded
     const TreeItem b = t.InsertItem("b", 0, 0, a);
+    t.SetFetched(b);
     const TreeItem c = t.InsertItem("c", 0, 0, b);
+    const TreeItem unopened = t.InsertItem("d", 0, 0, c);  // c was not opened: not recorded
     t.Expand(a);
     t.SelectItem(c);
     EXPECT_EQ(t.PublishedChildCount(kTreeRoot), 0u);
@@ -181,6 +184,7 @@ TEST(TreeStore, PublishesAppendsAndAnnouncesOwnChanges) {
         t.CommitRows(p, first + count);
     }
     EXPECT_TRUE(t.IsPublished(c));
+    EXPECT_FALSE(t.IsPublished(unopened));
     EXPECT_TRUE(t.Drain().parents.empty());
     EXPECT_TRUE(obs.calls.empty());
 
