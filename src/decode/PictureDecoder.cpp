@@ -47,11 +47,11 @@ bool PictureDecoder::AllocatePictureBuffers() {
         const size_t cn = n >> (cs.shiftX + cs.shiftY);
         for (FrameSlot& slot : stores.slots) {
             for (auto& plane : slot.plane) {
-                plane.reset(static_cast<uint8_t*>(std::calloc(n, 1)));
+                plane.reset(AllocateZeroed(n));
                 if (!plane) throw std::bad_alloc();
             }
             for (auto& plane : slot.coded) {
-                plane.reset(static_cast<uint8_t*>(std::calloc(cn, 1)));
+                plane.reset(AllocateZeroed(cn));
                 if (!plane) throw std::bad_alloc();
             }
         }
