@@ -15,6 +15,14 @@ namespace {
 // Pictures whose sequence claims more than this on either side are left undecoded: their
 // planes alone would take most of the memory a fuzzer allows.
 constexpr uint32_t kMaxDecodedSide = 8192;
+// The tree may take this many 2 MiB blocks (1 GiB); beyond, the parse ends with "Out of
+// memory!" as on a machine without more, which keeps a harness run within 4 GB with the
+// records and the sanitizers' own memory.
+constexpr size_t kTreeBlocks = 512;
+// Drawing a picture takes time in proportion to its size, whatever the file holds for it, so
+// the pictures of one input are drawn up to this many samples in all (four of 8192x8192);
+// decoding into the stores, in proportion to the coded data, goes on for every picture.
+constexpr uint64_t kDrawnSamples = uint64_t{4} * 8192 * 8192;
 
 // The engine as the command-line tool wires it, parsing on the calling thread.
 struct Engine {
@@ -25,7 +33,10 @@ struct Engine {
     RecordingPoster poster;
     CSyntaxParser parser{stream, tree, host, dialog, poster};
 
-    Engine() { dialog.visible = false; }
+    Engine() {
+        dialog.visible = false;
+        tree.SetBlockLimit(kTreeBlocks);
+    }
 
     bool Open(const uint8_t* data, size_t size) {
         return parser.OpenMemory(data, size, "fuzz input");
@@ -54,6 +65,16 @@ struct Engine {
                     if (tree.GetItemData(p) == kind::kPicture) out.push_back(p);
         }
         return out;
+    }
+    // The picture's coded size in samples (0 without a sequence).
+    uint64_t Samples(TreeItem picture) const {
+        const auto it = stream.pictureRecords.find(picture);
+        if (it == stream.pictureRecords.end()) return 0;
+        const uint32_t s = it->second.sequence;
+        if (s == 0 || s > stream.sequenceRecords.size()) return 0;
+        const SequenceParameters& seq = stream.sequenceRecords[s - 1];
+        return uint64_t(seq.codedWidth > 0 ? seq.codedWidth : 0) *
+               uint64_t(seq.codedHeight > 0 ? seq.codedHeight : 0);
     }
     bool TooLargeToDecode(TreeItem picture) const {
         const auto it = stream.pictureRecords.find(picture);
@@ -96,13 +117,22 @@ int FuzzDecode(const uint8_t* data, size_t size) {
     // Into the stores only, as the command-line tool decodes references and frames.
     for (TreeItem picture : pictures)
         if (!e.TooLargeToDecode(picture)) decoder.DecodeIntoStores(picture);
-    for (uint8_t type : {display_type::kAuto, display_type::kRaw, display_type::kDiff0,
-                         display_type::kDiff1, display_type::kNull}) {
-        for (TreeItem picture : pictures) {
-            if (e.TooLargeToDecode(picture)) continue;
-            decoder.displayType = type;
-            decoder.DecodePicture(picture, true);
-        }
+    // Drawn, each picture in the next display type, and the first one again in every type as
+    // a change of the display type box draws it.
+    constexpr uint8_t kTypes[] = {display_type::kAuto, display_type::kRaw, display_type::kDiff0,
+                                  display_type::kDiff1, display_type::kNull};
+    uint64_t drawn = 0;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        if (e.TooLargeToDecode(pictures[i])) continue;
+        drawn += e.Samples(pictures[i]) * (i == 0 ? 6 : 1);
+        if (drawn > kDrawnSamples) break;
+        decoder.displayType = kTypes[i % 5];
+        decoder.DecodePicture(pictures[i], true);
+        if (i == 0)
+            for (uint8_t type : kTypes) {
+                decoder.displayType = type;
+                decoder.DecodePicture(pictures[i], false);
+            }
     }
     return 0;
 }

@@ -12,8 +12,8 @@ namespace bitloupe::fuzz {
 int FuzzParse(const uint8_t* data, size_t size);
 // The parse, then "Parse MBs in Picture" on every picture.
 int FuzzMacroblocks(const uint8_t* data, size_t size);
-// The parse, then every picture decoded in stream order into the stores only, and once
-// drawn in each display type.
+// The parse, then every picture decoded in stream order into the stores only, then drawn,
+// in turn in each display type.
 int FuzzDecode(const uint8_t* data, size_t size);
 // The program stream parse, then the byte listing of every PES payload.
 int FuzzPayload(const uint8_t* data, size_t size);
