@@ -3,14 +3,15 @@
 file claims.
 
     make-large-picture-stream.py WIDTH HEIGHT OUT [--pictures N] [--sparse] [--skip-all]
-                                 [--b-pictures] [--chroma 1|2|3]
+                                 [--b-pictures] [--chroma 1|2|3] [--switch-to SIDE]
 
 The first picture is an I picture whose every macroblock is coded (flat grey, DC only); the
 others are P pictures of one slice with one macroblock. With --sparse the I picture has one
 macroblock too, which makes the most pictures per byte. With --skip-all each P picture codes
 its first and last macroblock and skips every one between, the most macroblocks per byte.
 With --b-pictures the pictures after the second are B pictures predicting from both the I and
-the P picture. --chroma sets the chroma format (4:2:0, 4:2:2, 4:4:4). Sizes up to
+the P picture. --chroma sets the chroma format (4:2:0, 4:2:2, 4:4:4). With --switch-to
+every picture has a sequence header of its own, and every second one is SIDExSIDE. Sizes up to
 16383x16383.
 """
 import argparse
@@ -130,6 +131,7 @@ def main():
     ap.add_argument("--skip-all", action="store_true")
     ap.add_argument("--b-pictures", action="store_true")
     ap.add_argument("--chroma", type=int, choices=[1, 2, 3], default=1)
+    ap.add_argument("--switch-to", type=int, default=0)
     a = ap.parse_args()
     assert 0 < a.width < 16384 and 0 < a.height < 16384
     mb_width, mb_height = (a.width + 15) // 16, (a.height + 15) // 16
@@ -142,8 +144,13 @@ def main():
             intra_macroblock(b, a.chroma)
     for n in range(1, a.pictures):
         kind = 3 if a.b_pictures and n > 1 else 2
+        height = a.height
+        if a.switch_to:
+            side = a.switch_to if n % 2 else a.width
+            height = a.switch_to if n % 2 else a.height
+            sequence(b, side, height, a.chroma)
         picture(b, n, kind)
-        slice_header(b, 0, a.height)
+        slice_header(b, 0, height)
         predicted_macroblock(b, 1, kind)
         if a.skip_all and mb_width * mb_height > 1:
             predicted_macroblock(b, mb_width * mb_height - 1, kind)
