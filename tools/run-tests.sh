@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the normal build, then every test again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, and the threading tests under
-# ThreadSanitizer. The desktop tests run offscreen.
+# ThreadSanitizer, and a short run of every fuzz target. The desktop tests run offscreen.
 set -euo pipefail
 export QT_QPA_PLATFORM=offscreen
 top="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
-"$top/tools/install-deps.sh"
+"$top/tools/install-deps.sh" clang libclang-rt-dev
 
 echo "== build and test"
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -29,4 +29,6 @@ cmake --build "$top/build-tsan" -j "$jobs" --target engine_tests model_tests
 TSAN_OPTIONS=halt_on_error=1 "$top/build-tsan/tests/engine_tests" \
   --gtest_filter='*Thread*:*Concurrent*:*WhileWriter*:*Pause*:*HandsOver*'
 TSAN_OPTIONS="halt_on_error=1 suppressions=$top/tests/tsan-qt.supp" "$top/build-tsan/tests/model_tests"
+echo "== fuzzing (clang, libFuzzer; ${FUZZ_SECONDS:-30} s per target, then the saved inputs)"
+"$top/tools/fuzz.sh" -t "${FUZZ_SECONDS:-30}"
 echo "== all tests passed"

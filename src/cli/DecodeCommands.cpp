@@ -214,7 +214,12 @@ int RunDecode(int argc, char** argv) {
     const size_t k = static_cast<size_t>(number - 1);
     for (size_t i = DecodeStart(s, pictures, k); i < k; ++i) {
         dec.displayType = display_type::kAuto;
-        if (!dec.DecodePicture(pictures[i], true))
+        // The references go into the stores only; the first field of the picture's own frame
+        // is drawn too, as the second field is drawn over it.
+        const bool ownFirstField = i + 1 == k && s.IsSecondField(pictures[k]);
+        const bool decoded = ownFirstField ? dec.DecodePicture(pictures[i], true)
+                                           : dec.DecodeIntoStores(pictures[i]);
+        if (!decoded)
             std::fprintf(
                 stderr, "bitloupe-cli: warning: picture %zu (a reference) did not decode\n", i + 1);
     }
@@ -482,7 +487,7 @@ int RunFrames(int argc, char** argv) {
 
         dec.displayType = display_type::kAuto;
         const auto t0 = std::chrono::steady_clock::now();
-        const bool ok = dec.DecodePicture(item, true);
+        const bool ok = dec.DecodeIntoStores(item);
         decodeSeconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         ++decoded;

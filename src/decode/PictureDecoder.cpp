@@ -47,11 +47,11 @@ bool PictureDecoder::AllocatePictureBuffers() {
         const size_t cn = n >> (cs.shiftX + cs.shiftY);
         for (FrameSlot& slot : stores.slots) {
             for (auto& plane : slot.plane) {
-                plane.reset(static_cast<uint8_t*>(std::calloc(n, 1)));
+                plane.reset(AllocateZeroed(n));
                 if (!plane) throw std::bad_alloc();
             }
             for (auto& plane : slot.coded) {
-                plane.reset(static_cast<uint8_t*>(std::calloc(cn, 1)));
+                plane.reset(AllocateZeroed(cn));
                 if (!plane) throw std::bad_alloc();
             }
         }
@@ -268,8 +268,12 @@ bool PictureDecoder::DecodePicture(TreeItem pictureItem, bool firstDisplay) {
     p_.poster.PostCommand(msg::kCommandFieldOption);
     AdjustDisplayType(true, firstDisplay);
     const PictureRecord& pic = p_.v.picture;
-    if (lastTemporalReference != pic.temporal_reference) dib.Fill(BackgroundColour());
-    ClearOverlay();
+    if (drawing_) {
+        if (lastTemporalReference != pic.temporal_reference || bitmapBehind_)
+            dib.Fill(BackgroundColour());
+        bitmapBehind_ = false;
+        ClearOverlay();
+    }
 
     // The first slice; user data and extensions may come before it, anything else means the
     // picture has none.
@@ -298,6 +302,15 @@ bool PictureDecoder::DecodePicture(TreeItem pictureItem, bool firstDisplay) {
     return true;
 }
 
+bool PictureDecoder::DecodeIntoStores(TreeItem pictureItem) {
+    drawing_ = false;
+    const bool ok = DecodePicture(pictureItem, true);
+    drawing_ = true;
+    // The bitmap holds some earlier picture: the next picture drawn fills it first.
+    bitmapBehind_ = true;
+    return ok;
+}
+
 void PictureDecoder::DecodeSliceHeaderAndMacroblocks(uint32_t code) {
     SilentEmitters silent;
     ReadSliceHeader(p_, silent, code, p_.v.slice, 0);
@@ -311,6 +324,10 @@ void PictureDecoder::FinishPicture() {
     const int structure = p_.v.coding.picture_structure;
     if (IsReference(type) && displayType != display_type::kRaw && stores.currentEntry < 4)
         stores.entries[stores.currentEntry].complete = true;
+    if (!drawing_) {
+        lastTemporalReference = pic.temporal_reference;
+        return;
+    }
 
     const int w = stores.width, h = stores.height;
     // The difference to a reference, in place.
@@ -845,6 +862,7 @@ void PictureDecoder::PaintSamples(const MacroblockSamples& ws, const MacroblockR
 }
 
 void PictureDecoder::WriteOverlay(const MacroblockRecord& rec) {
+    if (!drawing_) return;
     const size_t i =
         static_cast<size_t>(rec.row) * static_cast<size_t>(p_.stream.mbWidth) + rec.column;
     if (i >= overlay.size()) return;

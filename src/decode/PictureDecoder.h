@@ -58,6 +58,11 @@ class PictureDecoder {
     // when the selection changed, clear when the shown picture is drawn again (display type,
     // field option). False when a record is missing or no slice precedes a sequence end.
     bool DecodePicture(TreeItem pictureItem, bool firstDisplay);
+    // Decodes the picture into a frame store only, for the pictures that predict from it or
+    // for reading its planes: the bitmap and the motion overlay are left as they are, so the
+    // work is that of the coded macroblocks whatever size the picture has. The display type
+    // may change as in DecodePicture; the next DecodePicture fills the bitmap first.
+    bool DecodeIntoStores(TreeItem pictureItem);
     // The slots (0..2, -1 none) holding the picture's forward and backward references; false
     // when the references it needs are not complete in the stores.
     bool LookUpReferences(TreeItem pictureItem, int& forward, int& backward) const;
@@ -155,6 +160,8 @@ class PictureDecoder {
     } refs_;
     int16_t flatValue_[4096] = {};
     bool flatKnown_[4096] = {};
+    bool drawing_ = true;        // clear while DecodeIntoStores runs
+    bool bitmapBehind_ = false;  // pictures were decoded since the bitmap was drawn
     TreeItem rememberedParent_ = 0;
     BlockResult blocks_[12];
 };

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "display/ZeroedMemory.h"
 #include "engine/TreeStore.h"
 #include "macroblock/MacroblockRecord.h"
 
@@ -73,12 +74,9 @@ struct SaturationTable {
 
 // One slot of the frame stores: three full-size planes of width x height bytes, the picture
 // that is shown, and the two chroma planes at their coded resolution, which prediction reads.
-// Planes come from calloc: zero from the start without touching the pages, so a big picture
-// size costs memory only as pictures are decoded into it.
-struct FreePlane {
-    void operator()(uint8_t* p) const { std::free(p); }
-};
-using Plane = std::unique_ptr<uint8_t[], FreePlane>;
+// Planes are zeroed blocks (ZeroedMemory.h): zero from the start without touching the pages,
+// so a big picture size costs memory and time only as pictures are decoded into it.
+using Plane = ZeroedBlock;
 struct FrameSlot {
     Plane plane[3];
     Plane coded[2];  // Cb, Cr

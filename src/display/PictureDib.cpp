@@ -218,7 +218,7 @@ bool CPictureDib::Create(int32_t width, int32_t height) {
     Release();
     if (!IsValidSize(width, height)) return false;
     const size_t stride = PaddedRowBytes(width);
-    pixels_.reset(new (std::nothrow) uint8_t[stride * static_cast<size_t>(height)]());
+    pixels_.reset(AllocateZeroed(stride * static_cast<size_t>(height)));
     if (!pixels_) return false;
     width_ = width;
     height_ = height;

@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+#include "display/ZeroedMemory.h"
+
 namespace bitloupe {
 
 // --- colour conversion ---
@@ -267,7 +269,7 @@ class CPictureDib {
     size_t stride_ = 0;
     FocusRect focus_;
     uint8_t pictureStructure_ = kFrame;
-    std::unique_ptr<uint8_t[]> pixels_;
+    ZeroedBlock pixels_;
     std::unique_ptr<uint8_t[]> saved_;
 };
 

@@ -77,6 +77,19 @@ bool CSyntaxParser::OpenFile(const std::string& path) {
         host.MessageBox(msg::kFailedToOpenFile, msg::kAppCaption, MsgIcon::None, MsgButtons::Ok);
         return false;
     }
+    return OpenReader(status);
+}
+
+bool CSyntaxParser::OpenMemory(const uint8_t* data, size_t size, const std::string& name) {
+    file.Close();
+    FileStatus status;
+    status.size = static_cast<int64_t>(size);
+    status.fullPath = name;
+    file.OpenMemory(data, size);
+    return OpenReader(status);
+}
+
+bool CSyntaxParser::OpenReader(const FileStatus& status) {
     stream.Reset();
     v = VideoState();
     system.ResetParse();

@@ -47,17 +47,31 @@ bool FileReader::Open(const std::string& path) {
         return false;
     }
     fileSize_ = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+    Rewind();
+    return true;
+}
+
+void FileReader::OpenMemory(const uint8_t* data, size_t size) {
+    Close();
+    // Without bytes there is nothing to point at; an empty buffer of our own stands in.
+    static const uint8_t kNothing = 0;
+    memory_ = data ? data : &kNothing;
+    fileSize_ = data ? static_cast<int64_t>(size) : 0;
+    Rewind();
+}
+
+void FileReader::Rewind() {
     filePos_ = 0;
     fileOffset_ = 0;
     pos_ = count_ = bitOffset_ = 0;
     lastChunk_ = true;
     std::memset(buf_, 0, kBufferBytes);
-    return true;
 }
 
 void FileReader::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    memory_ = nullptr;
     fileSize_ = 0;
     pos_ = count_ = bitOffset_ = 0;
     lastChunk_ = true;
@@ -66,6 +80,13 @@ void FileReader::Close() {
 }
 
 int FileReader::ReadThroughCache(uint8_t* dst, int n, int64_t offset) {
+    if (memory_) {
+        // The bytes are at hand: copied straight from the buffer.
+        const int64_t available = fileSize_ - offset;
+        const int m = available <= 0 ? 0 : available < n ? static_cast<int>(available) : n;
+        if (m > 0) std::memcpy(dst, memory_ + offset, static_cast<size_t>(m));
+        return m;
+    }
     // Chunks are small; the file is read in large blocks and the chunks copied out of them.
     if (offset < cacheStart_ || offset + n > cacheStart_ + cacheLength_) {
         if (!cache_) cache_ = std::make_unique_for_overwrite<uint8_t[]>(kCacheBytes);
@@ -85,7 +106,7 @@ int FileReader::ReadThroughCache(uint8_t* dst, int n, int64_t offset) {
 void FileReader::FillChunk() {
     // The chunk and its look-ahead bytes in one read; the next chunk starts right after the
     // chunk, so the look-ahead bytes are read again then.
-    int got = fd_ >= 0 ? ReadThroughCache(buf_, kChunkSize + kLookAhead, filePos_) : 0;
+    int got = IsOpen() ? ReadThroughCache(buf_, kChunkSize + kLookAhead, filePos_) : 0;
     if (got > kChunkSize) {
         count_ = kChunkSize;
         lastChunk_ = false;

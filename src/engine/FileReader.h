@@ -28,8 +28,11 @@ class FileReader {
 
     // Opens the file for reading; false when it cannot be opened.
     bool Open(const std::string& path);
+    // Reads size bytes at data as if they were a file; the caller keeps them alive until
+    // Close or the next Open.
+    void OpenMemory(const uint8_t* data, size_t size);
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return fd_ >= 0 || memory_ != nullptr; }
     int64_t FileSize() const { return fileSize_; }
 
     void FillChunk();
@@ -111,6 +114,8 @@ class FileReader {
     int64_t progressStep = 1;
 
   private:
+    // Back to the first byte with nothing read.
+    void Rewind();
     void SkipBitsSlow(int n);
     void Step() {
         ++pos_;
@@ -121,6 +126,7 @@ class FileReader {
     void CheckProgress();
 
     int fd_ = -1;
+    const uint8_t* memory_ = nullptr;  // the bytes read instead of a file, when set
     // Read-ahead block the chunks are copied from.
     static constexpr int kCacheBytes = 1 << 20;
     static constexpr int kJumpReadBytes = 1 << 15;

@@ -113,6 +113,9 @@ public:
     // Opens path as the open command does; false when the file could not be opened or was
     // refused (the host has shown the message then).
     bool OpenFile(const std::string& path);
+    // Opens size bytes at data as a file called name, the same way; the bytes must stay
+    // until the next open.
+    bool OpenMemory(const uint8_t* data, size_t size, const std::string& name);
     void DetectStreamType();
     void AddFileInfo();
     void AddStreamTypeItem();
@@ -141,6 +144,8 @@ public:
     void DeleteVideoItem();
 
 private:
+    // The rest of opening, once the reader stands at the start of the data.
+    bool OpenReader(const FileStatus& status);
     void InsertSystemItem();
     void InsertVideoItem();
     void SetupProgress();

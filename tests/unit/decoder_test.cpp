@@ -166,6 +166,37 @@ TEST(Decoder, SecondFieldSharesTheSlotOfItsFirstField) {
     EXPECT_EQ(d.stores.currentEntry % 2, 1);
 }
 
+// References decoded into the stores only leave the bitmap alone, and the picture drawn after
+// them comes out as after drawing every one; a second field is drawn over its first field.
+TEST(Decoder, ReferencesDecodedIntoTheStoresOnly) {
+    for (const char* name : {"mpeg2-progressive.m2v", "mpeg2-fieldpic.m2v"}) {
+        if (!test::HaveData(name)) GTEST_SKIP() << "no test data";
+        SCOPED_TRACE(name);
+        Opened drawn(name), quiet(name);
+        ASSERT_TRUE(drawn.ok && quiet.ok);
+        const size_t target = 5;  // a B picture; in the field stream the second field of a P
+        PictureDecoder& a = drawn.parser.decoder;
+        PictureDecoder& b = quiet.parser.decoder;
+        const std::vector<uint8_t> blank(b.dib.Bits(), b.dib.Bits() + b.dib.ImageSize());
+        for (size_t i = 0; i < target; ++i) {
+            ASSERT_TRUE(a.DecodePicture(drawn.pictures[i], true));
+            const bool ownFirstField = i + 1 == target && quiet.stream.pictureRecords[
+                                                              quiet.pictures[target]].secondField;
+            if (!ownFirstField) {
+                ASSERT_TRUE(b.DecodeIntoStores(quiet.pictures[i]));
+                ASSERT_TRUE(std::equal(blank.begin(), blank.end(), b.dib.Bits()));
+            } else {
+                ASSERT_TRUE(b.DecodePicture(quiet.pictures[i], true));
+            }
+            EXPECT_EQ(LumaPlane(b), LumaPlane(a)) << i;
+        }
+        ASSERT_TRUE(a.DecodePicture(drawn.pictures[target], true));
+        ASSERT_TRUE(b.DecodePicture(quiet.pictures[target], true));
+        EXPECT_EQ(b.displayType, display_type::kAuto);
+        EXPECT_TRUE(std::equal(a.dib.Bits(), a.dib.Bits() + a.dib.ImageSize(), b.dib.Bits()));
+    }
+}
+
 TEST(Decoder, FieldLinesNotDecodedYetShowTheBackground) {
     if (!test::HaveData("mpeg2-fieldpic.m2v")) GTEST_SKIP() << "no test data";
     Opened e("mpeg2-fieldpic.m2v");

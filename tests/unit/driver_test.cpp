@@ -199,6 +199,7 @@ TEST(Driver, StopFlagEndsTheScan) {
 }  // namespace
 }  // namespace bitloupe
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -320,6 +321,42 @@ TEST(Driver, OutOfMemoryEndsTheParseWithItsMessage) {
         EXPECT_NE(full.Find(e.Text(r)), 0u) << e.Text(r);
     EXPECT_LE(e.tree.ChildCount(kTreeRoot), full.tree.ChildCount(kTreeRoot));
     EXPECT_LT(e.parser.file.fileOffset(), static_cast<int64_t>(data.size()));
+}
+
+// Bytes in memory open and parse as the same bytes in a file do: the same tree below the file
+// item, the same macroblocks and the same decoded picture; no bytes at all are refused.
+TEST(OpenMemory, ParsesAndDecodesAsTheFileDoes) {
+    if (!test::HaveData("mpeg2-ps.mpg")) GTEST_SKIP() << "no test data";
+    const std::string path = test::DataPath("mpeg2-ps.mpg");
+    const std::vector<uint8_t> data = ReadAll(path);
+    Engine fromFile, fromMemory;
+    ASSERT_TRUE(fromFile.Open(path));
+    ASSERT_TRUE(fromMemory.parser.OpenMemory(data.data(), data.size(), "memory"));
+    EXPECT_EQ(fromMemory.Text(fromMemory.stream.fileItem), "memory");
+    EXPECT_EQ(fromMemory.ChildTexts(fromMemory.stream.fileItem)[0], "Size: 40,960 bytes");
+    for (Engine* e : {&fromFile, &fromMemory}) {
+        e->Parse(kModeBoth);
+        const std::vector<TreeItem> pictures = test::Pictures(*e);
+        ASSERT_EQ(pictures.size(), 10u);
+        e->parser.macroblocks.ParseMacroblocksOfPicture(pictures[1]);
+        for (TreeItem p : {pictures[0], pictures[1]})
+            ASSERT_TRUE(e->parser.decoder.DecodePicture(p, true));
+    }
+    for (TreeItem root : {fromFile.stream.systemItem, fromFile.stream.videoItem}) {
+        const TreeItem same = root == fromFile.stream.systemItem ? fromMemory.stream.systemItem
+                                                                 : fromMemory.stream.videoItem;
+        EXPECT_EQ(ExportBranch(fromFile.tree, root, true, true),
+                  ExportBranch(fromMemory.tree, same, true, true));
+    }
+    const CPictureDib& a = fromFile.parser.decoder.dib;
+    const CPictureDib& b = fromMemory.parser.decoder.dib;
+    ASSERT_EQ(a.Width(), b.Width());
+    ASSERT_EQ(a.Height(), b.Height());
+    EXPECT_EQ(0, std::memcmp(a.Bits(), b.Bits(), a.ImageSize()));
+
+    Engine none;
+    EXPECT_FALSE(none.parser.OpenMemory(nullptr, 0, "nothing"));
+    EXPECT_EQ(none.host.messages.at(0).text, "This file is not a valid MPEG-1 or MPEG-2 video!");
 }
 
 }  // namespace

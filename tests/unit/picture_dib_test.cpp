@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -91,6 +92,24 @@ void Pattern(CPictureDib& dib) {
 }
 uint32_t PatternColour(int x, int line) {
     return Rgb((x * 7 + line * 13) & 0xFF, line, x);
+}
+
+// Blocks small and large read as zero, hold what is written to their last byte, and a large
+// one that is dropped and made again is zero again.
+TEST(ZeroedMemory, BlocksOfEverySizeStartAtZero) {
+    for (size_t n : {size_t{0}, size_t{1}, size_t{4000}, size_t{3} << 20, size_t{64} << 20}) {
+        for (int round = 0; round < 2; ++round) {
+            ZeroedBlock b(AllocateZeroed(n));
+            ASSERT_NE(b, nullptr) << n;
+            for (size_t i = 0; i < n; i += 4093) ASSERT_EQ(b[i], 0) << n << " at " << i;
+            if (n) {
+                ASSERT_EQ(b[n - 1], 0);
+                std::memset(b.get(), 0xAB, n);
+                EXPECT_EQ(b[n - 1], 0xAB);
+            }
+        }
+    }
+    EXPECT_EQ(AllocateZeroed(SIZE_MAX), nullptr);
 }
 
 TEST(PictureDib, CreateFillAndSavedCopy) {
