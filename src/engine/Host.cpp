@@ -16,9 +16,12 @@ void ParseDialog::SetPaused(bool paused) {
     std::unique_lock<std::mutex> lock(gateMutex_);
     paused_.store(paused, std::memory_order_release);
     if (paused) {
-        // Wait until the parse thread stands at the gate, or has ended.
-        gateCv_.wait(lock, [&] { return waiting_ || !running_; });
+        // Wait until the parse thread stands at the gate again since the last resume (or has
+        // ended): one that was let go must get past the gate before a new pause holds it, or a
+        // quick pause after a resume could keep it from ever moving on.
+        gateCv_.wait(lock, [&] { return (waiting_ && waitGeneration_ == generation_) || !running_; });
     } else {
+        ++generation_;
         gateCv_.notify_all();
     }
 }
@@ -33,9 +36,14 @@ void ParseDialog::SetParseRunning(bool running) {
 void ParseDialog::Block() {
     std::unique_lock<std::mutex> lock(gateMutex_);
     if (!paused_.load(std::memory_order_acquire)) return;
+    const uint64_t generation = generation_;
     waiting_ = true;
+    waitGeneration_ = generation;
     gateCv_.notify_all();
-    gateCv_.wait(lock, [&] { return !paused_.load(std::memory_order_acquire); });
+    // Let go by a resume, even when a new pause came before this thread woke up.
+    gateCv_.wait(lock, [&] {
+        return !paused_.load(std::memory_order_acquire) || generation_ != generation;
+    });
     waiting_ = false;
 }
 

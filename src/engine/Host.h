@@ -151,6 +151,8 @@ private:
     std::condition_variable gateCv_;
     bool waiting_ = false;
     bool running_ = false;
+    uint64_t generation_ = 0;      // counts resumes
+    uint64_t waitGeneration_ = 0;  // the resume count when the parse thread reached the gate
 };
 
 }  // namespace bitloupe
