@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "decode/PictureDecoder.h"
+#include "engine/HeadlessEngine.h"
 #include "engine/Host.h"
 #include "engine/StreamState.h"
 #include "engine/SyntaxParser.h"
@@ -25,18 +26,8 @@ constexpr size_t kTreeBlocks = 512;
 constexpr uint64_t kDrawnSamples = uint64_t{4} * 8192 * 8192;
 
 // The engine as the command-line tool wires it, parsing on the calling thread.
-struct Engine {
-    TreeStore tree;
-    CStreamState stream;
-    RecordingHost host;
-    ParseDialog dialog;
-    RecordingPoster poster;
-    CSyntaxParser parser{stream, tree, host, dialog, poster};
-
-    Engine() {
-        dialog.visible = false;
-        tree.SetBlockLimit(kTreeBlocks);
-    }
+struct Engine : HeadlessEngine {
+    Engine() { tree.SetBlockLimit(kTreeBlocks); }
 
     bool Open(const uint8_t* data, size_t size) {
         return parser.OpenMemory(data, size, "fuzz input");

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "engine/Host.h"
+#include "engine/HeadlessEngine.h"
 #include "engine/StreamState.h"
 #include "engine/SyntaxParser.h"
 #include "engine/TreeStore.h"
@@ -18,18 +19,8 @@ constexpr int kExitUsage = 1;    // usage or I/O error
 constexpr int kExitRefused = 2;  // the file was refused; the message is on stderr
 
 // The engine with recording surroundings whose messages go to stderr, and no dialog shown.
-struct CliEngine {
-    TreeStore tree;
-    CStreamState stream;
-    RecordingHost host;
-    ParseDialog dialog;
-    RecordingPoster poster;
-    CSyntaxParser parser{stream, tree, host, dialog, poster};
-
-    CliEngine() {
-        host.echoToStderr = true;
-        dialog.visible = false;
-    }
+struct CliEngine : HeadlessEngine {
+    CliEngine() { host.echoToStderr = true; }
 };
 
 // A whole non-negative number in the given base (0: decimal, 0x hex or 0 octal, as C reads it).

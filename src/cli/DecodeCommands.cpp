@@ -76,22 +76,8 @@ int OpenAndParse(Session& s, const std::string& path) {
     return kContinue;
 }
 
-// The picture items of the video stream in stream order. Nothing below a picture is a picture,
-// so its subtree is not walked.
-void CollectPictures(const TreeStore& tree, TreeItem parent, std::vector<TreeItem>& out) {
-    for (TreeItem c = tree.GetChildItem(parent); c; c = tree.GetNextSiblingItem(c)) {
-        if ((tree.GetItemData(c) & 0xFFFF) == kind::kPicture) {
-            out.push_back(c);
-            continue;
-        }
-        if (tree.ItemHasChildren(c)) CollectPictures(tree, c, out);
-    }
-}
-
-std::vector<TreeItem> Pictures(const Session& s) {
-    std::vector<TreeItem> out;
-    if (s.stream.videoItem) CollectPictures(s.tree, s.stream.videoItem, out);
-    return out;
+std::vector<TreeItem> Pictures(Session& s) {
+    return s.decoder().PicturesInStreamOrder();
 }
 
 // The index of the given word in a null-terminated list, or -1.
@@ -122,22 +108,6 @@ bool WordOption(int argc, char** argv, int& i, const char* const* words, int& ou
         return false;
     }
     return true;
-}
-
-// Where decoding must begin so that picture k has its references: the I picture before the
-// one that precedes k (a leading B picture of an open GOP predicts from the GOP before), or
-// the first picture. The second field of an I frame does not start anything.
-size_t DecodeStart(const Session& s, const std::vector<TreeItem>& pictures, size_t k) {
-    auto previousI = [&](size_t before) -> long long {
-        for (size_t i = before; i-- > 0;)
-            if (s.CodingType(pictures[i]) == kPictureI && !s.IsSecondField(pictures[i]))
-                return static_cast<long long>(i);
-        return -1;
-    };
-    const long long i1 = previousI(k);
-    if (i1 <= 0) return 0;
-    const long long i0 = previousI(static_cast<size_t>(i1));
-    return i0 < 0 ? 0 : static_cast<size_t>(i0);
 }
 
 }  // namespace
@@ -212,17 +182,11 @@ int RunDecode(int argc, char** argv) {
     dec.colourMode = static_cast<uint8_t>(colour);
 
     const size_t k = static_cast<size_t>(number - 1);
-    for (size_t i = DecodeStart(s, pictures, k); i < k; ++i) {
-        dec.displayType = display_type::kAuto;
-        // The references go into the stores only; the first field of the picture's own frame
-        // is drawn too, as the second field is drawn over it.
-        const bool ownFirstField = i + 1 == k && s.IsSecondField(pictures[k]);
-        const bool decoded = ownFirstField ? dec.DecodePicture(pictures[i], true)
-                                           : dec.DecodeIntoStores(pictures[i]);
-        if (!decoded)
-            std::fprintf(
-                stderr, "bitloupe-cli: warning: picture %zu (a reference) did not decode\n", i + 1);
-    }
+    std::vector<size_t> failed;
+    dec.DecodeReferences(pictures, k, &failed);
+    for (size_t i : failed)
+        std::fprintf(stderr, "bitloupe-cli: warning: picture %zu (a reference) did not decode\n",
+                     i + 1);
     dec.displayType = display_type::kAuto;
     if (!dec.DecodePicture(pictures[k], true)) {
         std::fprintf(stderr, "bitloupe-cli: picture %" PRId64 " could not be decoded\n", number);

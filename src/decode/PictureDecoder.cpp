@@ -302,6 +302,53 @@ bool PictureDecoder::DecodePicture(TreeItem pictureItem, bool firstDisplay) {
     return true;
 }
 
+namespace {
+// Nothing below a picture is a picture, so its subtree is not walked.
+void CollectPictures(const TreeStore& tree, TreeItem parent, std::vector<TreeItem>& out) {
+    for (TreeItem c = tree.GetChildItem(parent); c; c = tree.GetNextSiblingItem(c)) {
+        if ((tree.GetItemData(c) & 0xFFFF) == kind::kPicture) {
+            out.push_back(c);
+            continue;
+        }
+        if (tree.ItemHasChildren(c)) CollectPictures(tree, c, out);
+    }
+}
+}  // namespace
+
+std::vector<TreeItem> PictureDecoder::PicturesInStreamOrder() const {
+    std::vector<TreeItem> out;
+    if (p_.stream.videoItem) CollectPictures(p_.tree, p_.stream.videoItem, out);
+    return out;
+}
+
+void PictureDecoder::DecodeReferences(const std::vector<TreeItem>& pictures, size_t k,
+                                      std::vector<size_t>* failed) {
+    if (k >= pictures.size()) return;
+    const CStreamState& st = p_.stream;
+    auto secondField = [&](size_t i) {
+        const auto r = st.pictureRecords.find(pictures[i]);
+        return r != st.pictureRecords.end() && r->second.secondField;
+    };
+    auto previousIntra = [&](size_t before) -> long long {
+        for (size_t i = before; i-- > 0;) {
+            const auto r = st.pictureRecords.find(pictures[i]);
+            if (r != st.pictureRecords.end() && r->second.picture_coding_type == kPictureI &&
+                !r->second.secondField)
+                return static_cast<long long>(i);
+        }
+        return -1;
+    };
+    const long long i1 = previousIntra(k);
+    const long long i0 = i1 > 0 ? previousIntra(static_cast<size_t>(i1)) : -1;
+    for (size_t i = i0 < 0 ? 0 : static_cast<size_t>(i0); i < k; ++i) {
+        displayType = display_type::kAuto;
+        const bool ownFirstField = i + 1 == k && secondField(k);
+        const bool decoded =
+            ownFirstField ? DecodePicture(pictures[i], true) : DecodeIntoStores(pictures[i]);
+        if (!decoded && failed) failed->push_back(i);
+    }
+}
+
 bool PictureDecoder::DecodeIntoStores(TreeItem pictureItem) {
     drawing_ = false;
     const bool ok = DecodePicture(pictureItem, true);

@@ -63,6 +63,15 @@ class PictureDecoder {
     // work is that of the coded macroblocks whatever size the picture has. The display type
     // may change as in DecodePicture; the next DecodePicture fills the bitmap first.
     bool DecodeIntoStores(TreeItem pictureItem);
+    // The picture items of the video stream, in stream order.
+    std::vector<TreeItem> PicturesInStreamOrder() const;
+    // Decodes what picture k of `pictures` needs before it, in stream order: from the I picture
+    // before the one that precedes k (a leading B picture of an open GOP predicts from the GOP
+    // before), or from the first picture. References go into the stores only; the first field
+    // of k's own frame is drawn too, as the second field is drawn over it. The indices of the
+    // pictures that did not decode go to `failed` when given.
+    void DecodeReferences(const std::vector<TreeItem>& pictures, size_t k,
+                          std::vector<size_t>* failed = nullptr);
     // The slots (0..2, -1 none) holding the picture's forward and backward references; false
     // when the references it needs are not complete in the stores.
     bool LookUpReferences(TreeItem pictureItem, int& forward, int& backward) const;

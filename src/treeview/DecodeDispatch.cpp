@@ -172,53 +172,14 @@ Repaint DecodeDispatch::RenderCurrent(bool combo, int previousType, bool fromFie
 }
 
 void DecodeDispatch::DecodeReferencesOf(TreeItem picture) {
-    const TreeStore& tree = p_.tree;
-    const CStreamState& st = p_.stream;
-    // The picture items of the video stream in stream order.
-    std::vector<TreeItem> pictures;
-    std::vector<TreeItem> stack{st.videoItem};
-    while (!stack.empty()) {
-        const TreeItem parent = stack.back();
-        stack.pop_back();
-        std::vector<TreeItem> children;
-        for (TreeItem c = tree.GetChildItem(parent); c; c = tree.GetNextSiblingItem(c))
-            children.push_back(c);
-        for (auto it = children.rbegin(); it != children.rend(); ++it) {
-            if (KindOf(tree, *it) == kind::kPicture)
-                pictures.push_back(*it);
-            else if (tree.ItemHasChildren(*it))
-                stack.push_back(*it);
-        }
-    }
-    // The stack walk visits branches last-in first-out; put the pictures back in order.
-    std::sort(pictures.begin(), pictures.end());
-    size_t k = 0;
-    while (k < pictures.size() && pictures[k] != picture) ++k;
-    if (k == pictures.size()) return;
-    auto intraFirstField = [&](size_t i) {
-        const auto r = st.pictureRecords.find(pictures[i]);
-        return r != st.pictureRecords.end() && r->second.picture_coding_type == 1 &&
-               !r->second.secondField;
-    };
-    auto previousIntra = [&](size_t before) -> long long {
-        for (size_t i = before; i-- > 0;)
-            if (intraFirstField(i)) return static_cast<long long>(i);
-        return -1;
-    };
-    const long long i1 = previousIntra(k);
-    long long start = 0;
-    if (i1 > 0) {
-        const long long i0 = previousIntra(static_cast<size_t>(i1));
-        start = i0 < 0 ? 0 : i0;
-    }
     PictureDecoder& dec = p_.decoder;
+    const std::vector<TreeItem> pictures = dec.PicturesInStreamOrder();
+    const auto k = std::find(pictures.begin(), pictures.end(), picture);
+    if (k == pictures.end()) return;
     const uint8_t type = dec.displayType;
-    for (size_t i = static_cast<size_t>(start); i < k; ++i) {
-        dec.displayType = display_type::kAuto;
-        dec.DecodePicture(pictures[i], true);
-    }
+    dec.DecodeReferences(pictures, static_cast<size_t>(k - pictures.begin()));
     dec.displayType = type;
-    shownItem = 0;  // the bitmap now shows another picture
+    shownItem = 0;  // the bitmap may show another picture now
 }
 
 }  // namespace bitloupe

@@ -43,9 +43,8 @@ public:
     // has checked that the picture is available and the parser may be used.
     Repaint RenderCurrent(bool combo, int previousType, bool fromFieldOption, int* comboValue);
 
-    // Decodes, in stream order, the pictures a picture needs before it (from the I picture
-    // before the one that precedes it, as a leading B picture of an open GOP reaches back one
-    // GOP), so that it then decodes as the command-line tool decodes it. Scripts use it.
+    // Decodes what a picture needs before it, so that it then decodes as the command-line
+    // tool decodes it. Scripts use it.
     void DecodeReferencesOf(TreeItem picture);
 
     // Forgets the shown unit (a new file).

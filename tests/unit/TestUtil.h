@@ -2,6 +2,8 @@
 // an engine wired to recording surroundings.
 #pragma once
 
+#include "engine/HeadlessEngine.h"
+
 #include <unistd.h>
 
 #include <cstdint>
@@ -77,15 +79,7 @@ inline bool HaveData(const std::string& name) {
 }
 
 // The engine with recording surroundings, as the command-line tool wires it.
-struct Engine {
-    TreeStore tree;
-    CStreamState stream;
-    RecordingHost host;
-    ParseDialog dialog;
-    RecordingPoster poster;
-    CSyntaxParser parser{stream, tree, host, dialog, poster};
-
-    Engine() { dialog.visible = false; }
+struct Engine : HeadlessEngine {
 
     bool Open(const std::string& path) { return parser.OpenFile(path); }
     // Runs the parse of the given mode as the Parse button does.
