@@ -256,8 +256,12 @@ void ExtractFrame(const Session& s, Format format, std::vector<uint8_t>& out) {
     const size_t w = s.stream.horizontal_size, h = s.stream.vertical_size;
     const size_t sw = dec.stores.width > 0 ? static_cast<size_t>(dec.stores.width) : 0;
     const size_t sh = dec.stores.height > 0 ? static_cast<size_t>(dec.stores.height) : 0;
-    const uint8_t* plane[3];
-    for (int c = 0; c < 3; ++c) plane[c] = dec.CurrentPlane(c);
+    // The full-size chroma planes only for the formats that show them (asking for one brings
+    // it up to date).
+    const bool fullChroma = format == Format::kBgr24 || format == Format::kYuv444p;
+    const uint8_t* plane[3] = {dec.CurrentPlane(0), nullptr, nullptr};
+    if (fullChroma)
+        for (int c = 1; c < 3; ++c) plane[c] = dec.CurrentPlane(c);
     const size_t inW = std::min(w, sw);
 
     // One cropped plane row, padded to w.

@@ -57,6 +57,9 @@ bool PictureDecoder::AllocatePictureBuffers() {
         }
         overlay.assign(static_cast<size_t>(st.mbWidth) * static_cast<size_t>(st.mbHeight),
                        MotionOverlayRecord());
+        stores.width = w;
+        stores.height = h;
+        stores.ResetStale();
     } catch (const std::bad_alloc&) {
         FreePictureBuffers(true);
         return false;
@@ -90,6 +93,8 @@ void PictureDecoder::FreePictureBuffers(bool outOfMemory) {
     for (FrameSlot& slot : stores.slots) {
         for (auto& plane : slot.plane) plane.reset();
         for (auto& plane : slot.coded) plane.reset();
+        slot.stale.clear();
+        slot.staleLayout = 0;
     }
     for (FieldEntry& e : stores.entries) e = FieldEntry();
     stores.width = stores.height = 0;
@@ -390,7 +395,8 @@ void PictureDecoder::FinishPicture() {
                 }
         };
         for (int c = 0; c < 3; ++c)
-            difference(stores.Plane(stores.currentSlot, c), stores.Plane(ref, c), w, h);
+            difference(stores.DisplayPlane(stores.currentSlot, c), stores.DisplayPlane(ref, c), w,
+                       h);
         for (int c = 1; c < 3; ++c)
             difference(stores.CodedPlane(stores.currentSlot, c), stores.CodedPlane(ref, c),
                        stores.chromaWidth, stores.chromaHeight);
@@ -591,20 +597,55 @@ void PictureDecoder::BlockPlacement(int i, const MacroblockRecord& rec, BlockRes
 
 namespace {
 
+// What the decoder keeps of a block while it reads it: the inverse-quantised coefficients in
+// natural order and their running sum (the tree's BlockState also keeps the levels).
+struct CoefficientBlock {
+    int16_t F[64];
+    int32_t sum;
+    const uint8_t* scan;    // kScanTables, zig-zag or alternate
+    const uint8_t* matrix;  // the selected quantiser matrix
+};
+
 // The coefficients after the DC term (all of them in a non-intra block) up to end_of_block,
 // inverse-quantised into the block. False on a code not in the tables, a run past the block or
-// a forbidden escape level.
-template <class R>
-bool ReadCoefficients(R& r, BlockState& block, bool intra, bool mpeg2,
-                      const PictureCodingExtension& coding, int quantiserScale) {
+// a forbidden escape level. Instantiated per block kind, so the arithmetic has no branches on it.
+template <bool intra, bool mpeg2, class R>
+bool ReadCoefficients(R& r, CoefficientBlock& block, const PictureCodingExtension& coding,
+                      int quantiserScale) {
     int n = intra ? 1 : 0;
+    int32_t sum = block.sum;
+    const vlc::DctTable table = mpeg2 && intra && coding.intra_vlc_format
+                                    ? vlc::DctTable::kOne
+                                    : vlc::DctTable::kZeroNext;
+    const vlc::FastDctEntry* fastNext = vlc::FastDctTable(table);
     for (;;) {
-        const DctResult coef = mpeg2 && intra
-                                   ? GetIntraDctCoefficient(r, coding.intra_vlc_format != 0)
-                                   : GetDctCoefficient(r, n == 0);
+        // Most codes are found in one step from the first ten bits of the window; the rest
+        // (and the end of the data) go through the full lookup.
+        const bool first = n == 0;  // only a non-intra block starts at 0
+        const uint32_t window = r.PeekBits(32);
+        const vlc::FastDctEntry fast =
+            (first ? vlc::FastDctTable(vlc::DctTable::kZeroFirst)
+                   : fastNext)[window >> (32 - vlc::kFastDctBits)];
+        DctResult coef;
+        if (fast.length != 0) {
+            coef.run = fast.run;
+            coef.length = fast.length;
+            if (fast.run < kDctEndOfBlock) {
+                const bool negative = (window >> (31 - fast.length)) & 1;
+                coef.level = negative ? static_cast<int16_t>(-fast.level) : fast.level;
+                r.SkipBits(fast.length + 1);
+            } else {
+                coef.code = window >> (32 - fast.length);
+                r.SkipBits(fast.length);
+            }
+        } else {
+            coef = first ? GetDctCoefficient(r, true) : vlc::GetDct(r, table);
+        }
         if (!coef.IsValid()) return false;
-        if (coef.IsEndOfBlock())
+        if (coef.IsEndOfBlock()) {
+            block.sum = sum;
             return !mpeg2 || coef.length == 2 || (coef.length == 4 && coef.code == 6);
+        }
         int run, level;
         if (coef.IsEscape()) {
             run = static_cast<int>(r.ReadBits(6));
@@ -627,7 +668,10 @@ bool ReadCoefficients(R& r, BlockState& block, bool intra, bool mpeg2,
         }
         if (n + run >= 64) return false;
         n += run;  // the skipped coefficients are still 0 in the fresh block
-        Dequantise(block, n, level, quantiserScale, intra, !mpeg2);
+        const int p = block.scan[n];
+        const int32_t f = DequantisedValue(level, quantiserScale, block.matrix[p], intra, !mpeg2);
+        block.F[p] = static_cast<int16_t>(f);
+        sum += f;
         ++n;
     }
 }
@@ -652,8 +696,10 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
     const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
     const int c = MacroblockLayer::ComponentOf(i);
     const bool intra = rec.macroblock_intra != 0;
-    BlockState block;
-    block.alternate_scan = mpeg2 ? (v.coding.alternate_scan & 1) : 0;
+    CoefficientBlock block;
+    std::memset(block.F, 0, sizeof block.F);
+    block.sum = 0;
+    block.scan = kScanTables + (mpeg2 && (v.coding.alternate_scan & 1) ? 64 : 0);
     bool dcOnly = false;
     if (intra) {
         const VlcResult size = c == 0 ? GetDctDcSizeLuminance(p_) : GetDctDcSizeChrominance(p_);
@@ -675,14 +721,20 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
         dcOnly = !mpeg2 && v.picture.picture_coding_type == kPictureD;
     }
     if (!dcOnly) {
-        block.quantMatrix = SelectQuantMatrix(v.quant, intra, c);
-        // The reader is chosen once per block, so the coefficient loop calls it directly.
-        const bool ok =
-            p_.UsesPayload()
-                ? ReadCoefficients(p_.payload, block, intra, mpeg2, v.coding, rec.quantiser_scale)
-                : ReadCoefficients(p_.file, block, intra, mpeg2, v.coding, rec.quantiser_scale);
-        if (!ok) return false;
-        if (mpeg2) ApplyMismatchControl(block);
+        block.matrix = SelectQuantMatrix(v.quant, intra, c);
+        // The reader and the block kind are chosen once per block, so the coefficient loop
+        // calls the reader directly.
+        auto read = [&](auto& reader) {
+            const int q = rec.quantiser_scale;
+            if (intra)
+                return mpeg2 ? ReadCoefficients<true, true>(reader, block, v.coding, q)
+                             : ReadCoefficients<true, false>(reader, block, v.coding, q);
+            return mpeg2 ? ReadCoefficients<false, true>(reader, block, v.coding, q)
+                         : ReadCoefficients<false, false>(reader, block, v.coding, q);
+        };
+        if (!(p_.UsesPayload() ? read(p_.payload) : read(p_.file))) return false;
+        // Mismatch control: an even sum toggles the lowest bit of the last coefficient.
+        if (mpeg2 && (block.sum & 1) == 0) block.F[63] = static_cast<int16_t>(block.F[63] ^ 1);
     }
     selectiveDct.Apply(block.F);
     // Any AC coefficient, as one OR over the block (which vectorises).
@@ -828,7 +880,8 @@ void PictureDecoder::ApplyDifference(MacroblockSamples& ws, const MacroblockReco
     const int x = rec.column * 16, y = rec.row * 16;
     if (x + 16 > stores.width || y + 16 > stores.height) return;
     for (int c = 0; c < 3; ++c) {
-        const uint8_t* r = stores.Plane(ref, c) + static_cast<size_t>(y) * stores.width + x;
+        const uint8_t* r =
+            stores.DisplayPlane(ref, c) + static_cast<size_t>(y) * stores.width + x;
         for (int row = 0; row < 16; ++row)
             for (int col = 0; col < 16; ++col) {
                 int16_t& s = ws.c[c][row * 16 + col];
@@ -839,12 +892,12 @@ void PictureDecoder::ApplyDifference(MacroblockSamples& ws, const MacroblockReco
 
 void PictureDecoder::Output(const MacroblockSamples& coded, const MacroblockRecord& rec,
                             bool storeMode, bool keepFocus) {
-    MacroblockSamples display;
-    UpsampleChroma(display, coded, stores.chromaFormat);
     if (storeMode) {
-        StoreMacroblock(coded, display, rec);
+        StoreMacroblock(coded, rec);
         return;
     }
+    MacroblockSamples display;
+    UpsampleChroma(display, coded, stores.chromaFormat);
     std::memcpy(display.c[0], coded.c[0], sizeof display.c[0]);
     ApplyDifference(display, rec);
     PaintSamples(display, rec, keepFocus);
@@ -877,20 +930,17 @@ void PictureDecoder::OutputSkipped(const MacroblockRecord& rec, bool storeMode, 
     Output(pred, rec, storeMode, keepFocus);
 }
 
-void PictureDecoder::StoreMacroblock(const MacroblockSamples& coded,
-                                     const MacroblockSamples& display,
-                                     const MacroblockRecord& rec) {
+void PictureDecoder::StoreMacroblock(const MacroblockSamples& coded, const MacroblockRecord& rec) {
     const int slot = stores.currentSlot;
     const int structure = p_.v.coding.picture_structure;
     const int x = rec.column * 16, y = rec.row * 16;
     StoreComponent(stores.Plane(slot, 0), stores.width, stores.height, structure, x, y, coded.c[0]);
     const ChromaSize cs = stores.chroma;
-    for (int c = 1; c < 3; ++c) {
-        StoreComponent(stores.Plane(slot, c), stores.width, stores.height, structure, x, y,
-                       display.c[c]);
+    for (int c = 1; c < 3; ++c)
         StoreComponent(stores.CodedPlane(slot, c), stores.chromaWidth, stores.chromaHeight,
                        structure, x >> cs.shiftX, y >> cs.shiftY, coded.c[c], cs.cols(), cs.rows());
-    }
+    // The full-size chroma follows when it is shown.
+    stores.MarkChromaWritten(slot, structure, rec.row, rec.column);
 }
 
 void PictureDecoder::Paint(ColourMacroblock& cm, const MacroblockRecord& rec, bool keepFocus) {

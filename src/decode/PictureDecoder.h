@@ -103,7 +103,7 @@ class PictureDecoder {
     // Planes of the slot the last decode wrote (null before any): full size as shown, and at
     // the coded resolution.
     const uint8_t* CurrentPlane(int component) const {
-        return stores.Plane(stores.currentSlot, component);
+        return stores.DisplayPlane(stores.currentSlot, component);
     }
     const uint8_t* CurrentCodedPlane(int component) const {
         return stores.CodedPlane(stores.currentSlot, component);
@@ -148,7 +148,7 @@ class PictureDecoder {
     // or paints it.
     void Output(const MacroblockSamples& coded, const MacroblockRecord& rec, bool storeMode,
                 bool keepFocus);
-    void StoreMacroblock(const MacroblockSamples& coded, const MacroblockSamples& display,
+    void StoreMacroblock(const MacroblockSamples& coded,
                          const MacroblockRecord& rec);
     void Paint(ColourMacroblock& cm, const MacroblockRecord& rec, bool keepFocus);
     void WriteOverlay(const MacroblockRecord& rec);

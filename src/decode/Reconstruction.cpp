@@ -275,4 +275,81 @@ void StoreComponent(uint8_t* plane, int32_t width, int32_t height, int pictureSt
     }
 }
 
+namespace {
+
+// The inverse of StoreComponent: a cols x rows array (row stride 16) read from the plane at
+// (x, y); samples outside the plane read as 0.
+void LoadComponent(const uint8_t* plane, int32_t width, int32_t height, int pictureStructure,
+                   int x, int y, int16_t* samples, int cols, int rows) {
+    const bool field = pictureStructure == 1 || pictureStructure == 2;
+    for (int r = 0; r < rows; ++r) {
+        int16_t* s = samples + r * 16;
+        const int64_t line = field ? 2 * static_cast<int64_t>(y + r) + (pictureStructure == 2)
+                                   : static_cast<int64_t>(y) + r;
+        if (!plane || x < 0 || x + cols > width || line < 0 || line >= height) {
+            std::fill(s, s + cols, int16_t{0});
+            continue;
+        }
+        const uint8_t* d = plane + line * width + x;
+        for (int c = 0; c < cols; ++c) s[c] = d[c];
+    }
+}
+
+}  // namespace
+
+void FrameStores::ResetStale() {
+    const size_t mbWidth = static_cast<size_t>(width > 0 ? width / 16 : 0);
+    const size_t mbHeight = static_cast<size_t>(height > 0 ? height / 16 : 0);
+    // Field layout: two fields of ceil(mbHeight / 2) rows each.
+    const size_t n = mbWidth * (mbHeight + 1);
+    for (FrameSlot& s : slots) {
+        s.stale.assign(s.plane[0] ? n : 0, 0);
+        s.staleLayout = 0;
+    }
+}
+
+void FrameStores::MarkChromaWritten(int slot, int pictureStructure, int row, int column) {
+    if (slot < 0 || slot > 2) return;
+    const FrameSlot& s = slots[slot];
+    const int mbWidth = width / 16;
+    const bool field = pictureStructure == 1 || pictureStructure == 2;
+    const int rows = field ? (height / 16 + 1) / 2 : height / 16;
+    if (row < 0 || row >= rows || column < 0 || column >= mbWidth) return;
+    const uint8_t layout = field ? FrameSlot::kFieldLayout : FrameSlot::kFrameLayout;
+    if (s.staleLayout != 0 && s.staleLayout != layout) RefreshDisplayChroma(slot);
+    const size_t i = (pictureStructure == 2 ? static_cast<size_t>(rows) * mbWidth : 0) +
+                     static_cast<size_t>(row) * mbWidth + static_cast<size_t>(column);
+    if (i >= s.stale.size()) return;
+    s.stale[i] = 1;
+    s.staleLayout = layout;
+}
+
+void FrameStores::RefreshDisplayChroma(int slot) const {
+    if (slot < 0 || slot > 2 || slots[slot].staleLayout == 0) return;
+    const FrameSlot& s = slots[slot];
+    const bool field = s.staleLayout == FrameSlot::kFieldLayout;
+    s.staleLayout = 0;
+    const int mbWidth = width / 16;
+    const int rows = field ? (height / 16 + 1) / 2 : height / 16;
+    const ChromaSize cs = chroma;
+    MacroblockSamples coded, display;
+    size_t i = 0;
+    for (int part = 0; part < (field ? 2 : 1); ++part) {
+        const int structure = field ? 1 + part : 3;
+        for (int row = 0; row < rows; ++row)
+            for (int column = 0; column < mbWidth; ++column, ++i) {
+                if (i >= s.stale.size() || !s.stale[i]) continue;
+                s.stale[i] = 0;
+                const int x = column * 16, y = row * 16;
+                for (int c = 1; c < 3; ++c)
+                    LoadComponent(CodedPlane(slot, c), chromaWidth, chromaHeight, structure,
+                                  x >> cs.shiftX, y >> cs.shiftY, coded.c[c], cs.cols(),
+                                  cs.rows());
+                UpsampleChroma(display, coded, chromaFormat);
+                for (int c = 1; c < 3; ++c)
+                    StoreComponent(Plane(slot, c), width, height, structure, x, y, display.c[c]);
+            }
+    }
+}
+
 }  // namespace bitloupe

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "display/ZeroedMemory.h"
 #include "engine/TreeStore.h"
@@ -76,10 +77,23 @@ struct SaturationTable {
 // that is shown, and the two chroma planes at their coded resolution, which prediction reads.
 // Planes are zeroed blocks (ZeroedMemory.h): zero from the start without touching the pages,
 // so a big picture size costs memory and time only as pictures are decoded into it.
+//
+// The full-size chroma planes are up-sampled from the coded ones only when something asks for
+// them (FrameStores::DisplayPlane): a reference that is never shown costs no up-sampling. Until
+// then the slot remembers which macroblocks were written, laid out as the picture that wrote
+// them was: frame macroblocks, or the macroblocks of each field.
 using Plane = ZeroedBlock;
 struct FrameSlot {
     Plane plane[3];
     Plane coded[2];  // Cb, Cr
+    // Per macroblock, 1 when its display chroma is behind its coded chroma. Frame layout:
+    // row * macroblock-width + column; field layout: the top field's macroblocks, then the
+    // bottom field's. Mutable: a refresh changes what the planes hold, not what they are, so
+    // readers of a const store get them up to date.
+    mutable std::vector<uint8_t> stale;
+    mutable uint8_t staleLayout = 0;  // 0 nothing behind, else kFrameLayout or kFieldLayout
+    static constexpr uint8_t kFrameLayout = 1;
+    static constexpr uint8_t kFieldLayout = 2;
 };
 
 // The part of a field entry the decoder keeps: which picture filled it, and whether it is
@@ -102,15 +116,32 @@ struct FrameStores {
     FieldEntry entries[4];
     uint8_t currentEntry = 0;
     bool Allocated() const { return slots[0].plane[0] != nullptr; }
-    // The full-size planes of the shown picture.
+    // A full-size plane as it was last written: the luma plane, and for chroma the plane the
+    // decoder writes only when it refreshes it (DisplayPlane is what readers want).
     uint8_t* Plane(int slot, int component) const {
         return slot >= 0 && slot < 3 ? slots[slot].plane[component].get() : nullptr;
+    }
+    // A full-size plane of the shown picture, chroma brought up to date first.
+    uint8_t* DisplayPlane(int slot, int component) const {
+        if (component > 0) RefreshDisplayChroma(slot);
+        return Plane(slot, component);
     }
     // The planes at the coded resolution (luma is the full-size plane).
     uint8_t* CodedPlane(int slot, int component) const {
         if (slot < 0 || slot >= 3) return nullptr;
         return component == 0 ? slots[slot].plane[0].get() : slots[slot].coded[component - 1].get();
     }
+
+    // Sizes the record of written macroblocks for planes of width x height (after allocation)
+    // and forgets what it held.
+    void ResetStale();
+    // Records that the macroblock at (row, column) of a picture of this structure (field
+    // pictures count their own rows) was written into the slot's coded chroma. A slot whose
+    // record holds the other layout is brought up to date first.
+    void MarkChromaWritten(int slot, int pictureStructure, int row, int column);
+    // Up-samples the coded chroma of every macroblock written since the last refresh into the
+    // full-size planes, macroblock by macroblock as the decoder always has.
+    void RefreshDisplayChroma(int slot) const;
 };
 
 // Where one component prediction reads: the reference plane, its size, and whether it is read

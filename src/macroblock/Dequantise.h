@@ -44,20 +44,16 @@ const uint8_t* SelectQuantMatrix(const QuantMatrixSet& matrices, bool intra, int
 // and positions outside 0..63 are never written.
 int SkipZeroRun(BlockState& block, int n, int run);
 
-// Stores level and its inverse-quantised value at the natural position of coefficient n under
-// the block's scan, and adds the value to the running sum. quantiserScale is the macroblock's
-// quantiser_scale; mpeg1 selects MPEG-1 arithmetic (with oddification), otherwise MPEG-2. The
-// value saturates to -2048..2047. Levels are taken within -2048..2048 and quantiserScale
-// within 0..255, beyond anything a stream can code. Returns false, storing nothing, when n is
-// outside 0..63. Inline: it runs once for every coefficient of the stream.
-inline bool Dequantise(BlockState& block, int n, int level, int quantiserScale, bool intra,
-                       bool mpeg1) {
+// The inverse-quantised value of a level under matrix entry w. quantiserScale is the
+// macroblock's quantiser_scale; mpeg1 selects MPEG-1 arithmetic (with oddification), otherwise
+// MPEG-2. The value saturates to -2048..2047. Levels are taken within -2048..2048 and
+// quantiserScale within 0..255, beyond anything a stream can code. Inline: it runs once for
+// every coefficient of the stream.
+inline int32_t DequantisedValue(int level, int quantiserScale, int32_t w, bool intra,
+                                bool mpeg1) {
     auto bounded = [](int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; };
-    if (n < 0 || n > 63) return false;
-    const int p = kScanTables[(block.alternate_scan ? 64 : 0) + n];
     level = bounded(level, -2048, 2048);
     const int32_t q = bounded(quantiserScale, 0, 255);
-    const int32_t w = block.quantMatrix[p];
     const int32_t m = level < 0 ? -level : level;
 
     // At most 255 * 4097 * 255, well within 32 bits. A level of 0 (only a broken escape gives
@@ -69,8 +65,18 @@ inline bool Dequantise(BlockState& block, int n, int level, int quantiserScale, 
     } else {
         v = intra ? (w * q * m) >> 4 : (w * (2 * m + 1) * q) >> 5;
     }
-    const int32_t f = level < 0 ? (v <= 2048 ? -v : -2048) : (v <= 2047 ? v : 2047);
+    return level < 0 ? (v <= 2048 ? -v : -2048) : (v <= 2047 ? v : 2047);
+}
 
+// Stores level and its inverse-quantised value at the natural position of coefficient n under
+// the block's scan, and adds the value to the running sum. Returns false, storing nothing, when
+// n is outside 0..63.
+inline bool Dequantise(BlockState& block, int n, int level, int quantiserScale, bool intra,
+                       bool mpeg1) {
+    if (n < 0 || n > 63) return false;
+    const int p = kScanTables[(block.alternate_scan ? 64 : 0) + n];
+    level = level < -2048 ? -2048 : level > 2048 ? 2048 : level;
+    const int32_t f = DequantisedValue(level, quantiserScale, block.quantMatrix[p], intra, mpeg1);
     block.QF[p] = static_cast<int16_t>(level);
     block.F[p] = static_cast<int16_t>(f);
     block.sum += f;

@@ -44,12 +44,12 @@ constexpr int32_t kInvSqrt2 = 181;
 constexpr int32_t kRowDcScale = W4;      // 2048
 constexpr int32_t kColumnDcScale = 256;  // W4 >> 3
 
-// (d * 181 + 128) >> 8: d / sqrt(2), rounded. Garbage coefficients can make d large enough for
-// the product to leave 32 bits (|d| * 181 up to about 6.2e10 for 16-bit inputs), so the product
-// is formed in 64 bits; the result is back within 32 bits (about 2.4e8 at most). For any block
-// a real picture can produce the product fits 32 bits and the result is the same.
+// (d * 181 + 128) >> 8: d / sqrt(2), rounded. Garbage coefficients can make d * 181 leave 32
+// bits (|d| * 181 up to about 6.2e10 for 16-bit inputs), so it is formed from the two parts of
+// d = 256q + r (q = d >> 8, r = d & 255): 181q + ((181r + 128) >> 8), the same value, with
+// 32-bit products that vectorise.
 inline int32_t MulInvSqrt2(int32_t d) {
-    return static_cast<int32_t>((int64_t{d} * kInvSqrt2 + 128) >> 8);
+    return (d >> 8) * kInvSqrt2 + (((d & 255) * kInvSqrt2 + 128) >> 8);
 }
 
 // One row, b[0..7], in place.

@@ -888,6 +888,56 @@ constexpr bool ScanTablesMatch() {
 }  // namespace
 static_assert(ScanTablesMatch());
 
+namespace vlc {
+namespace {
+
+// A reader over one 32-bit pattern, for building the one-step table.
+struct PatternReader {
+    uint32_t bits;
+    int used = 0;
+    uint32_t PeekBits(int n) const { return n <= 0 || n > 32 ? 0 : (bits << used) >> (32 - n); }
+    uint32_t ReadBits(int n) {
+        const uint32_t v = PeekBits(n);
+        used += n;
+        return v;
+    }
+};
+
+std::array<FastDctEntry, 1 << kFastDctBits> MakeFastDctTable(DctTable table) {
+    std::array<FastDctEntry, 1 << kFastDctBits> out{};
+    constexpr int kRest = 32 - kFastDctBits;
+    for (uint32_t i = 0; i < out.size(); ++i) {
+        // The same code whatever follows the ten bits (but the sign), or the entry stays
+        // unresolved.
+        PatternReader zeros{i << kRest}, ones{(i << kRest) | ((1u << kRest) - 1)};
+        const DctResult a = GetDct(zeros, table), b = GetDct(ones, table);
+        const int16_t level = a.level < 0 ? static_cast<int16_t>(-a.level) : a.level;
+        if (!a.IsValid() || !b.IsValid() || a.length > kFastDctBits || a.length != b.length ||
+            a.run != b.run || (level != b.level && level != -b.level))
+            continue;
+        out[i] = {a.run, a.length, level};
+    }
+    return out;
+}
+
+}  // namespace
+
+const FastDctEntry* FastDctTable(DctTable table) {
+    static const auto zeroFirst = MakeFastDctTable(DctTable::kZeroFirst);
+    static const auto zeroNext = MakeFastDctTable(DctTable::kZeroNext);
+    static const auto one = MakeFastDctTable(DctTable::kOne);
+    switch (table) {
+        case DctTable::kZeroFirst:
+            return zeroFirst.data();
+        case DctTable::kOne:
+            return one.data();
+        default:
+            return zeroNext.data();
+    }
+}
+
+}  // namespace vlc
+
 const char* MacroblockTypeName(int flags, int scalableMode, int pictureCodingType) {
     const vlc::MacroblockTypeNames* names = vlc::SelectNames(scalableMode, pictureCodingType);
     if (!names) return "Forbidden";

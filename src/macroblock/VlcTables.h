@@ -203,6 +203,17 @@ DctResult GetDct(R& reader, DctTable table) {
     return ConsumeDct(reader, e);
 }
 
+// The DCT codes that fit in the first ten bits of the window, looked up in one step: a table
+// of 1024 entries per DctTable, indexed by those ten bits, made from GetDct itself. An entry of
+// length 0 means the code is longer (or no code) and GetDct has to look it up.
+struct FastDctEntry {
+    uint8_t run = 0;     // kDctEndOfBlock and kDctEscape as in DctEntry
+    uint8_t length = 0;  // without the sign bit; 0: not resolved here
+    int16_t level = 0;   // positive
+};
+inline constexpr int kFastDctBits = 10;
+const FastDctEntry* FastDctTable(DctTable table);
+
 }  // namespace vlc
 
 // macroblock_address_increment (Table B-1). The escape (0000 0001 000) and, in MPEG-1 streams,

@@ -567,6 +567,31 @@ TEST(VlcTables, DctTableZero) {
     EXPECT_EQ(pairs, expected);
 }
 
+// The one-step table of the decoder resolves each code exactly as the full lookup does, and
+// resolves every code of ten bits or fewer (the common ones) itself.
+TEST(VlcTables, FastDctTableAgreesWithTheFullLookup) {
+    for (const vlc::DctTable t :
+         {vlc::DctTable::kZeroFirst, vlc::DctTable::kZeroNext, vlc::DctTable::kOne}) {
+        const vlc::FastDctEntry* fast = vlc::FastDctTable(t);
+        int resolved = 0;
+        for (uint32_t q = 0; q < (1u << 17); ++q) {
+            BitReader r(q, 17);
+            const DctResult full = vlc::GetDct(r, t);
+            const vlc::FastDctEntry e = fast[q >> (17 - vlc::kFastDctBits)];
+            if (e.length == 0) {
+                ASSERT_FALSE(full.IsValid() && full.length <= vlc::kFastDctBits) << q;
+                continue;
+            }
+            ++resolved;
+            ASSERT_TRUE(full.IsValid()) << q;
+            ASSERT_EQ(e.length, full.length) << q;
+            ASSERT_EQ(e.run, full.run) << q;
+            ASSERT_EQ(e.level, full.level < 0 ? -full.level : full.level) << q;
+        }
+        EXPECT_GT(resolved, (1 << 17) * 9 / 10);
+    }
+}
+
 TEST(VlcTables, DctTableOneSharesTheLongCodesOfTableZero) {
     const DctMap one = SurveyDct([](BitReader& r) { return GetIntraDctCoefficient(r, true); });
     DctMap expected = ToDctMap({kB15Short});
