@@ -283,13 +283,8 @@ void ExtractFrame(const Session& s, Format format, std::vector<uint8_t>& out) {
             row(0, y, yr.data());
             row(1, y, cbr.data());
             row(2, y, crr.data());
-            uint8_t* d = out.data() + y * w * 3;
-            for (size_t x = 0; x < w; ++x, d += 3) {
-                const Bgr p = ConvertYCbCr(yr[x], cbr[x], crr[x], f);
-                d[0] = p.blue;
-                d[1] = p.green;
-                d[2] = p.red;
-            }
+            ConvertSamplesToBgr(out.data() + y * w * 3, yr.data(), cbr.data(), crr.data(),
+                                static_cast<int>(w), f);
         }
         return;
     }

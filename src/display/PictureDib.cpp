@@ -316,6 +316,12 @@ void CPictureDib::PaintMacroblock(const ColourMacroblock& mb, uint8_t fieldOptio
 }
 
 BITLOUPE_VECTOR_CLONES
+void ConvertSamplesToBgr(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+                         int n, const ColourFactors& f) {
+    ConvertRow(bgr, y, cb, cr, n, colour_mode::kNormal, f);
+}
+
+BITLOUPE_VECTOR_CLONES
 bool CPictureDib::ConvertFromPlanes(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
                                     int32_t width, int32_t height, uint8_t fieldLines, uint8_t mode,
                                     const ColourFactors& f) {

@@ -69,6 +69,10 @@ struct Bgr {
 };
 Bgr ConvertYCbCr(uint8_t y, uint8_t cb, uint8_t cr, const ColourFactors& f);
 
+// A row of n sample triples converted the same way into n pixels (blue, green, red).
+void ConvertSamplesToBgr(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+                         int n, const ColourFactors& f);
+
 // The same conversion as a colour value (red in bits 0..7).
 uint32_t YCbCrToColour(uint8_t y, uint8_t cb, uint8_t cr, const ColourFactors& f);
 
