@@ -25,41 +25,43 @@ if [ $# -eq 0 ]; then
   set -- "$top/bench/es720.m2v" "$top/bench/es1080.m2v"
 fi
 
-best=""
-besttime() {  # command...  (best of 3 wall-clock runs: this kind of machine is noisy)
-  local t0 t1 s
-  best=""
-  for _ in 1 2 3; do
+# Paired, alternating runs (farm-bench --vs) and their medians; without farm-bench, the median
+# of five runs of each.
+median_time() {  # command...  -> seconds
+  local t0 t1 times=()
+  for _ in 1 2 3 4 5; do
     t0=$(date +%s.%N)
-    "$@" > /dev/null 2> /tmp/bench-decode-err || { echo "failed: $*" >&2; cat /tmp/bench-decode-err >&2; exit 1; }
+    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
     t1=$(date +%s.%N)
-    s=$(awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.3f", b-a}')
-    if [ -z "$best" ] || awk -v a="$s" -v b="$best" 'BEGIN{exit !(a<b)}'; then
-      best=$s
-      cp /tmp/bench-decode-err /tmp/bench-decode-best
-    fi
+    times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.3f", b-a}')")
   done
+  printf '%s\n' "${times[@]}" | sort -n | sed -n 3p
 }
 
 for file in "$@"; do
   cat "$file" > /dev/null  # warm the page cache
   size=$(stat -c %s "$file")
   echo "file: $file ($(awk -v s="$size" 'BEGIN{printf "%.1f", s/1e6}') MB)"
-
-  besttime "$cli" frames "$file" -o /dev/null --format gray --order decode --stats
-  ours=$best
-  pictures=$(awk -F': ' '/^pictures decoded:/{print $2}' /tmp/bench-decode-best)
-  decodeOnly=$(awk -F': ' '/^decode time:/{print $2}' /tmp/bench-decode-best)
-  besttime ffmpeg -v error -threads 1 -i "$file" -f null -
-  theirs=$best
-
-  per() { awk -v s="$1" -v n="$pictures" 'BEGIN{printf "%.2f", n ? 1000*s/n : 0}'; }
+  pictures=$("$cli" frames "$file" -o /dev/null --format gray --order decode --stats 2>&1 |
+    awk -F': ' '/^pictures decoded:/{print $2}')
   echo "pictures: $pictures"
-  printf "  %-52s %8s s %8s ms/picture\n" "bitloupe-cli frames --order decode (parse + decode)" \
+  ours_cmd=("$cli" frames "$file" -o /dev/null --format gray --order decode)
+  theirs="ffmpeg -v error -threads 1 -i $file -f null -"
+  if command -v farm-bench >/dev/null; then
+    report=$(farm-bench -n 9 --timeout 600 --vs "$theirs" -- "${ours_cmd[@]}" 2>&1)
+    ours=$(awk '/^A wall s/{print $5}' <<<"$report")
+    theirs_s=$(awk '/^B wall s/{print $5}' <<<"$report")
+    ratio=$(awk '/^A\/B wall/{print $4}' <<<"$report")
+  else
+    ours=$(median_time "${ours_cmd[@]}")
+    # shellcheck disable=SC2086
+    theirs_s=$(median_time $theirs)
+    ratio=$(awk -v a="$ours" -v b="$theirs_s" 'BEGIN{printf "%.2f", (b > 0) ? a / b : 0}')
+  fi
+  per() { awk -v s="$1" -v n="$pictures" 'BEGIN{printf "%.2f", n ? 1000*s/n : 0}'; }
+  printf "  %-52s %8s s %8s ms/picture\n" "bitloupe-cli frames --order decode (median)" \
     "$ours" "$(per "$ours")"
-  printf "  %-52s %8s s %8s ms/picture\n" "  of which DecodePicture (--stats)" \
-    "${decodeOnly% s}" "$(per "${decodeOnly% s}")"
-  printf "  %-52s %8s s %8s ms/picture\n" "ffmpeg -threads 1 -f null" "$theirs" "$(per "$theirs")"
-  echo "  ratio bitloupe-cli / ffmpeg: $(awk -v a="$ours" -v b="$theirs" 'BEGIN{printf "%.2f", (b > 0) ? a / b : 0}')"
+  printf "  %-52s %8s s %8s ms/picture\n" "ffmpeg -threads 1 -f null (median)" "$theirs_s" \
+    "$(per "$theirs_s")"
+  echo "  ratio bitloupe-cli / ffmpeg (median of paired runs): $ratio"
 done
-rm -f /tmp/bench-decode-err /tmp/bench-decode-best
