@@ -30,7 +30,7 @@ TreeStore::Block TreeStore::MapBlock() {
         munmap(reinterpret_cast<void*>(aligned + kBlockBytes), end - (aligned + kBlockBytes));
     void* block = reinterpret_cast<void*>(aligned);
 #ifdef MADV_HUGEPAGE
-    madvise(block, kBlockBytes, MADV_HUGEPAGE);
+    if (hugePages_) madvise(block, kBlockBytes, MADV_HUGEPAGE);
 #endif
     ++blocksMapped_;
     return Block(block);

@@ -163,6 +163,10 @@ class TreeStore {
     bool OutOfMemory() const { return outOfMemory_.load(std::memory_order_relaxed); }
     // Caps the number of 2 MiB blocks the store may map (0: no cap), to test running out.
     void SetBlockLimit(size_t blocks);
+    // Whether new blocks ask the kernel for huge pages (the default). A process that parses
+    // on one thread and draws on another does better without: each huge-page fault clears
+    // 2 MiB while the process's other threads wait for its memory map.
+    void UseHugePages(bool use) { hugePages_ = use; }
 
     // Holds the store's lock for a group of reads; the store's own operations may be
     // called while it is held (the mutex is recursive). The interface thread goes first: a
@@ -286,6 +290,7 @@ class TreeStore {
     std::atomic<bool> outOfMemory_{false};
     std::atomic<uint64_t> structureVersion_{0};
     size_t blockLimit_ = 0;
+    bool hugePages_ = true;
     size_t blocksMapped_ = 0;
 };
 
