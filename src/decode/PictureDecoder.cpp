@@ -9,6 +9,7 @@
 #include "engine/Messages.h"
 #include "engine/SyntaxParser.h"
 #include "imaging/Filters.h"
+#include "macroblock/BlockSyntax.h"
 #include "macroblock/Dequantise.h"
 #include "macroblock/MacroblockSyntax.h"
 #include "macroblock/VlcTables.h"
@@ -595,89 +596,6 @@ void PictureDecoder::BlockPlacement(int i, const MacroblockRecord& rec, BlockRes
     out.y = y;
 }
 
-namespace {
-
-// What the decoder keeps of a block while it reads it: the inverse-quantised coefficients in
-// natural order and their running sum (the tree's BlockState also keeps the levels).
-struct CoefficientBlock {
-    int16_t F[64];
-    int32_t sum;
-    const uint8_t* scan;    // kScanTables, zig-zag or alternate
-    const uint8_t* matrix;  // the selected quantiser matrix
-};
-
-// The coefficients after the DC term (all of them in a non-intra block) up to end_of_block,
-// inverse-quantised into the block. False on a code not in the tables, a run past the block or
-// a forbidden escape level. Instantiated per block kind, so the arithmetic has no branches on it.
-template <bool intra, bool mpeg2, class R>
-bool ReadCoefficients(R& r, CoefficientBlock& block, const PictureCodingExtension& coding,
-                      int quantiserScale) {
-    int n = intra ? 1 : 0;
-    int32_t sum = block.sum;
-    const vlc::DctTable table = mpeg2 && intra && coding.intra_vlc_format
-                                    ? vlc::DctTable::kOne
-                                    : vlc::DctTable::kZeroNext;
-    const vlc::FastDctEntry* fastNext = vlc::FastDctTable(table);
-    for (;;) {
-        // Most codes are found in one step from the first ten bits of the window; the rest
-        // (and the end of the data) go through the full lookup.
-        const bool first = n == 0;  // only a non-intra block starts at 0
-        const uint32_t window = r.PeekBits(32);
-        const vlc::FastDctEntry fast =
-            (first ? vlc::FastDctTable(vlc::DctTable::kZeroFirst)
-                   : fastNext)[window >> (32 - vlc::kFastDctBits)];
-        DctResult coef;
-        if (fast.length != 0) {
-            coef.run = fast.run;
-            coef.length = fast.length;
-            if (fast.run < kDctEndOfBlock) {
-                const bool negative = (window >> (31 - fast.length)) & 1;
-                coef.level = negative ? static_cast<int16_t>(-fast.level) : fast.level;
-                r.SkipBits(fast.length + 1);
-            } else {
-                coef.code = window >> (32 - fast.length);
-                r.SkipBits(fast.length);
-            }
-        } else {
-            coef = first ? GetDctCoefficient(r, true) : vlc::GetDct(r, table);
-        }
-        if (!coef.IsValid()) return false;
-        if (coef.IsEndOfBlock()) {
-            block.sum = sum;
-            return !mpeg2 || coef.length == 2 || (coef.length == 4 && coef.code == 6);
-        }
-        int run, level;
-        if (coef.IsEscape()) {
-            run = static_cast<int>(r.ReadBits(6));
-            if (mpeg2) {
-                const int raw = static_cast<int>(r.ReadBits(12));
-                if (raw == 0) return false;
-                level = raw >= 2048 ? raw - 4096 : raw;
-            } else {
-                const int b = static_cast<int>(r.ReadBits(8));
-                if (b != 0 && b != 128) {
-                    level = b > 128 ? b - 256 : b;
-                } else {
-                    const int second = static_cast<int>(r.ReadBits(8));
-                    level = b == 0 ? second : second - 256;
-                }
-            }
-        } else {
-            run = coef.run;
-            level = coef.level;
-        }
-        if (n + run >= 64) return false;
-        n += run;  // the skipped coefficients are still 0 in the fresh block
-        const int p = block.scan[n];
-        const int32_t f = DequantisedValue(level, quantiserScale, block.matrix[p], intra, !mpeg2);
-        block.F[p] = static_cast<int16_t>(f);
-        sum += f;
-        ++n;
-    }
-}
-
-}  // namespace
-
 int16_t PictureDecoder::FlatIdct(int16_t dc) {
     const int i = std::clamp<int>(dc, -2048, 2047) + 2048;
     if (!flatKnown_[i]) {
@@ -696,10 +614,12 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
     const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
     const int c = MacroblockLayer::ComponentOf(i);
     const bool intra = rec.macroblock_intra != 0;
-    CoefficientBlock block;
+    struct {
+        int16_t F[64];
+        int32_t sum;
+    } block;
     std::memset(block.F, 0, sizeof block.F);
     block.sum = 0;
-    block.scan = kScanTables + (mpeg2 && (v.coding.alternate_scan & 1) ? 64 : 0);
     bool dcOnly = false;
     if (intra) {
         const VlcResult size = c == 0 ? GetDctDcSizeLuminance(p_) : GetDctDcSizeChrominance(p_);
@@ -721,18 +641,20 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
         dcOnly = !mpeg2 && v.picture.picture_coding_type == kPictureD;
     }
     if (!dcOnly) {
-        block.matrix = SelectQuantMatrix(v.quant, intra, c);
+        CoefficientTarget t{block.F,
+                            block.sum,
+                            kScanTables + (mpeg2 && (v.coding.alternate_scan & 1) ? 64 : 0),
+                            SelectQuantMatrix(v.quant, intra, c),
+                            rec.quantiser_scale,
+                            v.coding.intra_vlc_format != 0};
         // The reader and the block kind are chosen once per block, so the coefficient loop
         // calls the reader directly.
-        auto read = [&](auto& reader) {
-            const int q = rec.quantiser_scale;
-            if (intra)
-                return mpeg2 ? ReadCoefficients<true, true>(reader, block, v.coding, q)
-                             : ReadCoefficients<true, false>(reader, block, v.coding, q);
-            return mpeg2 ? ReadCoefficients<false, true>(reader, block, v.coding, q)
-                         : ReadCoefficients<false, false>(reader, block, v.coding, q);
-        };
-        if (!(p_.UsesPayload() ? read(p_.payload) : read(p_.file))) return false;
+        SilentCoefficientSink sink;
+        const bool ok = p_.UsesPayload()
+                            ? ReadCoefficientsOf(p_.payload, t, sink, intra, mpeg2)
+                            : ReadCoefficientsOf(p_.file, t, sink, intra, mpeg2);
+        if (!ok) return false;
+        block.sum = t.sum;
         // Mismatch control: an even sum toggles the lowest bit of the last coefficient.
         if (mpeg2 && (block.sum & 1) == 0) block.F[63] = static_cast<int16_t>(block.F[63] ^ 1);
     }

@@ -5,6 +5,7 @@
 
 #include "engine/Messages.h"
 #include "engine/SyntaxParser.h"
+#include "macroblock/BlockSyntax.h"
 #include "macroblock/Dequantise.h"
 #include "macroblock/Idct.h"
 #include "macroblock/MacroblockSyntax.h"
@@ -449,6 +450,49 @@ bool MacroblockLayer::ParseIntraDc(int c, BlockState& block, TreeItem parent) {
     return true;
 }
 
+namespace {
+
+// The tree's side of the coefficient syntax: each code an item under the block's RLE item, and
+// the levels kept for the QF matrix.
+struct TreeCoefficientSink {
+    static constexpr bool kItems = true;
+    Emitters& emit;
+    TreeItem rle;
+    BlockState& block;
+    bool mpeg2;
+    void RunLevel(const DctResult& coef) {
+        const uint32_t word = static_cast<uint32_t>(coef.run & 0xFF) |
+                              (static_cast<uint32_t>(static_cast<uint16_t>(coef.level)) << 16);
+        emit.AddRunLevel(word, coef.length, coef.code, rle);
+    }
+    void EndOfBlock(const DctResult& coef, bool valid) {
+        if (!mpeg2 || coef.length == 2) {
+            emit.AddItem("end_of_block (10B, VLC)", rle, image::kVlc);
+        } else if (valid) {
+            emit.AddItem("end_of_block (0110B, VLC)", rle, image::kVlc);
+        } else {
+            char bits[40], text[64];
+            FormatBits(bits, coef.code, coef.length);
+            std::snprintf(text, sizeof text, "end_of_block (%sB, VLC)", bits);
+            emit.AddItem(text, rle, image::kVlc);
+        }
+    }
+    TreeItem Escape() { return emit.AddItem("escape code (0000 01B, VLC)", rle, image::kVlc); }
+    void EscapeRun(int run, TreeItem escape) { emit.AddField("run", run, 6, escape); }
+    void EscapeLevel(int level, uint32_t raw, int bits, TreeItem escape) {
+        emit.AddCodedField("level", level, raw, bits, escape);
+    }
+    void ForbiddenLevel(TreeItem escape) {
+        emit.AddItem("level=forbidden (000000000000B, 12 bits)", escape, image::kError);
+    }
+    void Level(int position, int level) {
+        block.QF[position] =
+            static_cast<int16_t>(level < -2048 ? -2048 : level > 2048 ? 2048 : level);
+    }
+};
+
+}  // namespace
+
 bool MacroblockLayer::ParseCodedBlock(int i, MacroblockRecord& rec, TreeItem blockItem,
                                       bool mpeg2) {
     VideoState& v = p_.v;
@@ -465,72 +509,18 @@ bool MacroblockLayer::ParseCodedBlock(int i, MacroblockRecord& rec, TreeItem blo
         if (!ParseIntraDc(c, block, rle)) return false;
         if (!mpeg2 && v.picture.picture_coding_type == kPictureD) return true;
     }
-    int n = intra ? 1 : 0;
-    block.quantMatrix = SelectQuantMatrix(v.quant, intra, c);
-    const int q = rec.quantiser_scale;
-    auto fail = [&] {
+    TreeCoefficientSink sink{emit, rle, block, mpeg2};
+    CoefficientTarget t{block.F,
+                        block.sum,
+                        kScanTables + (block.alternate_scan ? 64 : 0),
+                        SelectQuantMatrix(v.quant, intra, c),
+                        rec.quantiser_scale,
+                        v.coding.intra_vlc_format != 0};
+    if (!ReadCoefficientsOf(p_, t, sink, intra, mpeg2)) {
         mb.macroblockError = true;
         return false;
-    };
-    for (;;) {
-        const DctResult coef = mpeg2 && intra
-                                 ? GetIntraDctCoefficient(p_, v.coding.intra_vlc_format != 0)
-                                 : GetDctCoefficient(p_, n == 0);
-        if (!coef.IsValid()) return fail();
-        if (coef.IsEndOfBlock()) {
-            if (!mpeg2 || coef.length == 2) {
-                emit.AddItem("end_of_block (10B, VLC)", rle, image::kVlc);
-            } else if (coef.length == 4 && coef.code == 6) {
-                emit.AddItem("end_of_block (0110B, VLC)", rle, image::kVlc);
-            } else {
-                char bits[40], text[64];
-                FormatBits(bits, coef.code, coef.length);
-                std::snprintf(text, sizeof text, "end_of_block (%sB, VLC)", bits);
-                emit.AddItem(text, rle, image::kVlc);
-                return fail();
-            }
-            break;
-        }
-        int run, level;
-        if (coef.IsEscape()) {
-            const TreeItem esc = emit.AddItem("escape code (0000 01B, VLC)", rle, image::kVlc);
-            run = static_cast<int>(p_.ReadBits(6));
-            emit.AddField("run", run, 6, esc);
-            if (n + run >= 64) return fail();
-            if (mpeg2) {
-                const int raw = static_cast<int>(p_.ReadBits(12));
-                if (raw == 0) {
-                    emit.AddItem("level=forbidden (000000000000B, 12 bits)", esc, image::kError);
-                    return fail();
-                }
-                level = raw >= 2048 ? raw - 4096 : raw;
-                emit.AddCodedField("level", level, static_cast<uint32_t>(raw), 12, esc);
-            } else {
-                const int b = static_cast<int>(p_.ReadBits(8));
-                if (b != 0 && b != 128) {
-                    level = b > 128 ? b - 256 : b;
-                    emit.AddCodedField("level", level, static_cast<uint32_t>(b), 8, esc);
-                } else {
-                    const int second = static_cast<int>(p_.ReadBits(8));
-                    level = b == 0 ? second : second - 256;
-                    emit.AddCodedField("level", level, static_cast<uint32_t>(b << 8 | second), 16,
-                                       esc);
-                }
-            }
-        } else {
-            run = coef.run;
-            level = coef.level;
-            if (n + run >= 64) return fail();
-            const uint32_t word =
-                static_cast<uint32_t>(run & 0xFF) |
-                (static_cast<uint32_t>(static_cast<uint16_t>(level)) << 16);
-            emit.AddRunLevel(word, coef.length, coef.code, rle);
-        }
-        n = SkipZeroRun(block, n, run);
-        Dequantise(block, n, level, q, intra, !mpeg2);
-        ++n;
-        if (n > 64) return fail();
     }
+    block.sum = t.sum;
     if (mpeg2) ApplyMismatchControl(block);
 
     int16_t pel[64];
