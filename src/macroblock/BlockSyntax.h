@@ -55,7 +55,10 @@ bool ReadCoefficients(R& r, CoefficientTarget& t, Sink& sink) {
         uint32_t window = 0;
         if constexpr (!Sink::kItems) {
             window = r.PeekBits(32);
-            fast = (first ? fastFirst : fastNext)[window >> (32 - vlc::kFastDctBits)];
+            // The table as a variable of its own: GCC 12 with UndefinedBehaviorSanitizer at -O0
+            // reads `(c ? a : b)[i]` into a struct wrongly.
+            const vlc::FastDctEntry* fastTable = first ? fastFirst : fastNext;
+            fast = fastTable[window >> (32 - vlc::kFastDctBits)];
         }
         if (fast.length != 0) {
             coef.run = fast.run;
