@@ -68,7 +68,7 @@ bool SyntaxTreeModel::hasChildren(const QModelIndex& parent) const {
 
 bool SyntaxTreeModel::canFetchMore(const QModelIndex& parent) const {
     // Not while rows are going in: a view that asks then would insert them twice.
-    if (inserting_ || parent.column() > 0) return false;
+    if (inserting_ || storeChanging_ || parent.column() > 0) return false;
     uint32_t first, count;
     return store_.PendingRows(ItemOf(parent), &first, &count);
 }
@@ -79,6 +79,10 @@ void SyntaxTreeModel::fetchMore(const QModelIndex& parent) {
 
 void SyntaxTreeModel::FetchRows(TreeItem parent) {
     store_.SetFetched(parent);
+    if (storeChanging_) {
+        deferredFetches_.push_back(parent);
+        return;
+    }
     uint32_t first = 0, count = 0;
     if (inserting_ || !store_.PendingRows(parent, &first, &count)) return;
     inserting_ = true;
@@ -139,6 +143,10 @@ SyntaxTreeModel::Publication SyntaxTreeModel::Publish(int budgetMs) {
     QElapsedTimer clock;
     clock.start();
     store_.ApplyDeferred();
+    std::vector<TreeItem> fetches;
+    fetches.swap(deferredFetches_);
+    for (TreeItem parent : fetches)
+        if (parent == kTreeRoot || store_.IsValid(parent)) FetchRows(parent);
     TreeChanges changes = store_.Drain();
     // Parents wait in ascending order (a parent is always older than its children), so every
     // parent's row is published before the rows below it.
@@ -190,29 +198,36 @@ SyntaxTreeModel::Publication SyntaxTreeModel::Publish(int budgetMs) {
 }
 
 void SyntaxTreeModel::RowAboutToBeInserted(TreeItem parent, uint32_t row) {
+    storeChanging_ = true;
     beginInsertRows(IndexOf(parent), static_cast<int>(row), static_cast<int>(row));
 }
 
 void SyntaxTreeModel::RowInserted() {
     endInsertRows();
+    storeChanging_ = false;
 }
 
 void SyntaxTreeModel::RowAboutToBeRemoved(TreeItem parent, uint32_t row) {
+    storeChanging_ = true;
     beginRemoveRows(IndexOf(parent), static_cast<int>(row), static_cast<int>(row));
 }
 
 void SyntaxTreeModel::RowRemoved() {
     endRemoveRows();
+    storeChanging_ = false;
 }
 
 void SyntaxTreeModel::AboutToClear() {
+    storeChanging_ = true;
     beginResetModel();
+    deferredFetches_.clear();
     pending_.clear();
     heldRequests_.clear();
     heldChanges_.clear();
 }
 
 void SyntaxTreeModel::Cleared() {
+    storeChanging_ = false;  // the view may fetch the new rows as the reset ends
     endResetModel();
 }
 

@@ -78,6 +78,11 @@ private:
     TreeStore& store_;
     std::vector<QIcon> icons_;
     bool inserting_ = false;  // between beginInsertRows and endInsertRows
+    // Between a change the store announces and its end: a view may ask for rows then (a tree
+    // view lays itself out while a row goes), and they are fetched at the next publish instead,
+    // so that no insertion lands inside another change.
+    bool storeChanging_ = false;
+    std::vector<TreeItem> deferredFetches_;
     std::vector<TreeItem> pending_;  // parents with rows to publish, ascending
     std::vector<ViewRequest> heldRequests_;
     std::vector<TreeItem> heldChanges_;
