@@ -58,9 +58,6 @@ bool PictureDecoder::AllocatePictureBuffers() {
         }
         overlay.assign(static_cast<size_t>(st.mbWidth) * static_cast<size_t>(st.mbHeight),
                        MotionOverlayRecord());
-        stores.width = w;
-        stores.height = h;
-        stores.ResetStale();
     } catch (const std::bad_alloc&) {
         FreePictureBuffers(true);
         return false;
@@ -75,6 +72,7 @@ bool PictureDecoder::AllocatePictureBuffers() {
     stores.chroma = cs;
     stores.chromaWidth = w >> cs.shiftX;
     stores.chromaHeight = h >> cs.shiftY;
+    stores.ResetStale();
     // The aspect-corrected size of the scaled view.
     const double a = st.pelAspectRatio > 0.0 ? st.pelAspectRatio : 1.0;
     int32_t dw = w;
@@ -614,12 +612,13 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
     const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
     const int c = MacroblockLayer::ComponentOf(i);
     const bool intra = rec.macroblock_intra != 0;
-    struct {
-        int16_t F[64];
-        int32_t sum;
-    } block;
-    std::memset(block.F, 0, sizeof block.F);
-    block.sum = 0;
+    int16_t F[64] = {};
+    CoefficientTarget t{F,
+                        0,
+                        kScanTables + (mpeg2 && (v.coding.alternate_scan & 1) ? 64 : 0),
+                        SelectQuantMatrix(v.quant, intra, c),
+                        rec.quantiser_scale,
+                        v.coding.intra_vlc_format != 0};
     bool dcOnly = false;
     if (intra) {
         const VlcResult size = c == 0 ? GetDctDcSizeLuminance(p_) : GetDctDcSizeChrominance(p_);
@@ -635,18 +634,12 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
         int dc = mb.dcPredictor[c] * (1 << (3 - precision));
         if (dc < -2048) dc = -2048;
         if (dc > 2047) dc = 2047;
-        block.F[0] = static_cast<int16_t>(dc);
-        block.sum = dc;
+        F[0] = static_cast<int16_t>(dc);
+        t.sum = dc;
         // A D picture holds the DC coefficient only: a flat block at its level.
         dcOnly = !mpeg2 && v.picture.picture_coding_type == kPictureD;
     }
     if (!dcOnly) {
-        CoefficientTarget t{block.F,
-                            block.sum,
-                            kScanTables + (mpeg2 && (v.coding.alternate_scan & 1) ? 64 : 0),
-                            SelectQuantMatrix(v.quant, intra, c),
-                            rec.quantiser_scale,
-                            v.coding.intra_vlc_format != 0};
         // The reader and the block kind are chosen once per block, so the coefficient loop
         // calls the reader directly.
         SilentCoefficientSink sink;
@@ -654,20 +647,17 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
                             ? ReadCoefficientsOf(p_.payload, t, sink, intra, mpeg2)
                             : ReadCoefficientsOf(p_.file, t, sink, intra, mpeg2);
         if (!ok) return false;
-        block.sum = t.sum;
-        // Mismatch control: an even sum toggles the lowest bit of the last coefficient.
-        if (mpeg2 && (block.sum & 1) == 0) block.F[63] = static_cast<int16_t>(block.F[63] ^ 1);
     }
-    selectiveDct.Apply(block.F);
+    selectiveDct.Apply(F);
     // Any AC coefficient, as one OR over the block (which vectorises).
     int ac = 0;
-    for (int k = 1; k < 64; ++k) ac |= block.F[k];
+    for (int k = 1; k < 64; ++k) ac |= F[k];
     if (ac == 0) {
         // The inverse DCT of a lone DC coefficient is one value throughout.
-        const int16_t value = FlatIdct(block.F[0]);
+        const int16_t value = FlatIdct(F[0]);
         for (int16_t& x : out.raw) x = value;
     } else {
-        std::memcpy(out.raw, block.F, sizeof out.raw);
+        std::memcpy(out.raw, F, sizeof out.raw);
         p_.idct.FastIdct(out.raw);
     }
     if (intra) {

@@ -37,8 +37,9 @@ struct CoefficientTarget {
     bool intraVlcFormat;
 };
 
-// Reads the coefficients into t. False on a code not in the tables, a run past the block, a
-// forbidden escape level or an end_of_block code the block may not use. Instantiated per block
+// Reads the coefficients into t, with MPEG-2 mismatch control after the last. False on a code
+// not in the tables, a run past the block, a forbidden escape level or an end_of_block code the
+// block may not use. Instantiated per block
 // kind, so the arithmetic has no branches on it.
 template <bool intra, bool mpeg2, class R, class Sink>
 bool ReadCoefficients(R& r, CoefficientTarget& t, Sink& sink) {
@@ -79,6 +80,7 @@ bool ReadCoefficients(R& r, CoefficientTarget& t, Sink& sink) {
             const bool valid = !mpeg2 || coef.length == 2 || (coef.length == 4 && coef.code == 6);
             sink.EndOfBlock(coef, valid);
             t.sum = sum;
+            if (mpeg2 && valid) ApplyMismatchControl(t.F, sum);
             return valid;
         }
         int run, level;

@@ -33,7 +33,7 @@ int SkipZeroRun(BlockState& block, int n, int run) {
 }
 
 void ApplyMismatchControl(BlockState& block) {
-    if ((block.sum & 1) == 0) block.F[63] = static_cast<int16_t>(block.F[63] ^ 1);
+    ApplyMismatchControl(block.F, block.sum);
 }
 
 }  // namespace bitloupe

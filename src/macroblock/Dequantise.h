@@ -86,5 +86,8 @@ inline bool Dequantise(BlockState& block, int n, int level, int quantiserScale, 
 // MPEG-2 mismatch control, applied after a block's last coefficient: when the sum of F is
 // even, the lowest bit of F[7][7] is toggled (an odd value moves down by one, an even one up).
 void ApplyMismatchControl(BlockState& block);
+inline void ApplyMismatchControl(int16_t F[64], int32_t sum) {
+    if ((sum & 1) == 0) F[63] = static_cast<int16_t>(F[63] ^ 1);
+}
 
 }  // namespace bitloupe

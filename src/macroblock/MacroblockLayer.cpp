@@ -521,7 +521,6 @@ bool MacroblockLayer::ParseCodedBlock(int i, MacroblockRecord& rec, TreeItem blo
         return false;
     }
     block.sum = t.sum;
-    if (mpeg2) ApplyMismatchControl(block);
 
     int16_t pel[64];
     std::memcpy(pel, block.F, sizeof pel);
