@@ -475,7 +475,7 @@ bool PictureDecoder::DecodeMacroblock(TreeItem macroblockItem) {
     SeekToPosition(pos->second);
     if (displayType != display_type::kRaw) AdjustDisplayType(false, false);
     if (!DecodeBlocks(rec)) return false;
-    ReconstructAndOutput(rec, blocks_, false, false);
+    ReconstructAndOutput(rec, false, false);
     focusItem = macroblockItem;
     return true;
 }
@@ -519,7 +519,7 @@ bool PictureDecoder::DecodeBlock(BlockResult& out, TreeItem blockItem) {
     if (dc != st.blockRecords.end()) p_.v.mb.dcPredictor[out.component] = dc->second;
     SeekToPosition(pos->second);
     focusItem = blockItem;
-    return DecodeBlockData(i, rec, out);
+    return DecodeBlockData(i, rec, out, true);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -564,7 +564,7 @@ struct PictureDecoder::SilentSink {
     void BlocksFailed(const MacroblockRecord&) {}
     void EndOfMacroblock(uint32_t) {}
     void Done(const MacroblockRecord& rec) {
-        d.ReconstructAndOutput(rec, d.blocks_, storeMode, keepFocus);
+        d.ReconstructAndOutput(rec, storeMode, keepFocus);
     }
 };
 
@@ -606,7 +606,8 @@ int16_t PictureDecoder::FlatIdct(int16_t dc) {
     return flatValue_[i];
 }
 
-bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockResult& out) {
+bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockResult& out,
+                                     bool fillDisplay) {
     VideoState& v = p_.v;
     MacroblockState& mb = v.mb;
     const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
@@ -662,17 +663,70 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
     }
     if (intra) {
         for (int k = 0; k < 64; ++k) out.display[k] = out.raw[k] = sat_(out.raw[k] + 128);
-    } else {
-        for (int k = 0; k < 64; ++k) out.display[k] = static_cast<int16_t>(out.raw[k] / 2 + 128);
+    } else if (fillDisplay) {
+        FillDisplayHalf(out);
     }
     out.notCoded = 0;
     return true;
+}
+
+void PictureDecoder::FillDisplayHalf(BlockResult& b) {
+    for (int k = 0; k < 64; ++k) b.display[k] = static_cast<int16_t>(b.raw[k] / 2 + 128);
+}
+
+void PictureDecoder::FillDisplayHalves(int count) {
+    for (int i = 0; i < count; ++i)
+        if (!blocks_[i].notCoded) FillDisplayHalf(blocks_[i]);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Prediction and output
 
 bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRecord& rec) {
+    const SamplePlace<int16_t> place{{pred.c[0], pred.c[1], pred.c[2]}, {16, 16, 16}};
+    return FormPrediction(place, rec);
+}
+
+bool PictureDecoder::StorePlaceOf(const MacroblockRecord& rec, StorePlace& place) const {
+    const int slot = stores.currentSlot;
+    const int structure = p_.v.coding.picture_structure;
+    const bool field = structure == kTopField || structure == kBottomField;
+    const ChromaSize cs = stores.chroma;
+    for (int c = 0; c < 3; ++c) {
+        uint8_t* plane = stores.CodedPlane(slot, c);
+        const int64_t width = c == 0 ? stores.width : stores.chromaWidth;
+        const int64_t height = c == 0 ? stores.height : stores.chromaHeight;
+        const int cols = c == 0 ? 16 : cs.cols();
+        const int rows = c == 0 ? 16 : cs.rows();
+        const int64_t x = static_cast<int64_t>(rec.column) * cols;
+        const int64_t y = static_cast<int64_t>(rec.row) * rows;
+        const int64_t first = field ? 2 * y + (structure == kBottomField) : y;
+        const int64_t step = field ? 2 : 1;
+        if (!plane || x + cols > width || first + step * (rows - 1) >= height) return false;
+        place.at[c] = plane + first * width + x;
+        place.stride[c] = static_cast<int>(step * width);
+    }
+    return true;
+}
+
+bool PictureDecoder::PredictIntoStore(const MacroblockRecord& rec, const BlockResult* blocks) {
+    // The prediction must not read what it writes. A P field reads the other field of its own
+    // slot, which is apart from its own lines; any other reading of the slot being written
+    // (a broken stream's references) goes through the workspace.
+    const int current = stores.currentSlot;
+    const bool pField = IsFieldPicture() && p_.v.picture.picture_coding_type == kPictureP;
+    if (!refs_.ok || refs_.forward == current || (refs_.backward == current && !pField))
+        return false;
+    StorePlace place;
+    if (!StorePlaceOf(rec, place) || !FormPrediction(place, rec)) return false;
+    if (blocks) AddResidual(place, blocks, BlockCount(), stores.chromaFormat, rec.dct_type);
+    stores.MarkChromaWritten(stores.currentSlot, p_.v.coding.picture_structure, rec.row,
+                             rec.column);
+    return true;
+}
+
+template <class T>
+bool PictureDecoder::FormPrediction(const SamplePlace<T>& dst, const MacroblockRecord& rec) {
     if (!refs_.ok) return false;
     const int forward = refs_.forward, backward = refs_.backward;
     const VideoState& v = p_.v;
@@ -688,12 +742,12 @@ bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRec
     auto predict = [&](int slot, bool field, bool bottom, int firstRow, int rowStep, int py, int mx,
                        int my, int rows, bool average) {
         bool ok =
-            PredictComponent(pred.c[0] + firstRow * 16, 16 * rowStep,
+            PredictComponent(dst.at[0] + firstRow * dst.stride[0], dst.stride[0] * rowStep,
                              {stores.Plane(slot, 0), stores.width, stores.height, field, bottom}, x,
                              py, mx, my, rows, average);
         const int chromaFirst = rowStep == 2 ? firstRow : firstRow >> cs.shiftY;
         for (int c = 1; c < 3; ++c)
-            ok = PredictComponent(pred.c[c] + chromaFirst * 16, 16 * rowStep,
+            ok = PredictComponent(dst.at[c] + chromaFirst * dst.stride[c], dst.stride[c] * rowStep,
                                   {stores.CodedPlane(slot, c), stores.chromaWidth,
                                    stores.chromaHeight, field, bottom},
                                   x >> cs.shiftX, py >> cs.shiftY, ChromaVector(mx, cs.shiftX),
@@ -815,11 +869,22 @@ void PictureDecoder::Output(const MacroblockSamples& coded, const MacroblockReco
     PaintSamples(display, rec, keepFocus);
 }
 
-void PictureDecoder::ReconstructAndOutput(const MacroblockRecord& rec, const BlockResult* blocks,
-                                          bool storeMode, bool keepFocus) {
+void PictureDecoder::ReconstructAndOutput(const MacroblockRecord& rec, bool storeMode,
+                                          bool keepFocus) {
+    const BlockResult* blocks = blocks_;
     bool raw = displayType == display_type::kRaw || rec.macroblock_intra;
+    // Decoding into the store, the prediction goes straight there and the residual onto it.
+    if (!raw && storeMode && PredictIntoStore(rec, blocks)) return;
     MacroblockSamples pred;
     if (!raw && !FormPrediction(pred, rec)) raw = true;
+    if (raw && !rec.macroblock_intra) FillDisplayHalves(BlockCount());
+    StorePlace place;
+    if (raw && storeMode && StorePlaceOf(rec, place)) {
+        StoreDisplayHalves(place, blocks, BlockCount(), stores.chromaFormat, rec.dct_type);
+        stores.MarkChromaWritten(stores.currentSlot, p_.v.coding.picture_structure, rec.row,
+                                 rec.column);
+        return;
+    }
     MacroblockSamples coded;
     AssembleCoded(coded, blocks, BlockCount(), stores.chromaFormat, rec.dct_type,
                   raw ? nullptr : &pred, raw, sat_);
@@ -827,6 +892,7 @@ void PictureDecoder::ReconstructAndOutput(const MacroblockRecord& rec, const Blo
 }
 
 void PictureDecoder::OutputSkipped(const MacroblockRecord& rec, bool storeMode, bool keepFocus) {
+    if (storeMode && displayType != display_type::kRaw && PredictIntoStore(rec, nullptr)) return;
     MacroblockSamples pred;
     // A skipped macroblock has no residual: in "Raw" it shows as the flat residual level.
     const bool formed = displayType != display_type::kRaw && FormPrediction(pred, rec);

@@ -135,12 +135,27 @@ class PictureDecoder {
     // parse) and the skipped ones before it.
     struct SilentSink;
     bool DecodeSilentMacroblock(int& previousAddress, bool storeMode, bool keepFocus);
-    bool DecodeBlockData(int i, const MacroblockRecord& rec, BlockResult& out);
+    // One coded block. The display half of a non-intra block is filled only with fillDisplay;
+    // the reconstruction fills it when it shows the residual (FillDisplayHalves).
+    bool DecodeBlockData(int i, const MacroblockRecord& rec, BlockResult& out,
+                         bool fillDisplay = false);
+    static void FillDisplayHalf(BlockResult& b);
+    void FillDisplayHalves(int count);
     // Every block of the macroblock into blocks_: decoded, or marked not coded.
     bool DecodeBlocks(const MacroblockRecord& rec);
+    // The macroblock's prediction into the workspace or straight into the store; false when
+    // none could be formed (nothing was written then).
+    template <class T>
+    bool FormPrediction(const SamplePlace<T>& dst, const MacroblockRecord& rec);
     bool FormPrediction(MacroblockSamples& pred, const MacroblockRecord& rec);
-    void ReconstructAndOutput(const MacroblockRecord& rec, const BlockResult* blocks,
-                              bool storeMode, bool keepFocus);
+    // The macroblock's place in the slot being written, false when it is not wholly inside.
+    bool StorePlaceOf(const MacroblockRecord& rec, StorePlace& place) const;
+    // Store mode with a prediction: formed in the store, the residual added there. False when
+    // no prediction could be formed, or the macroblock is not wholly inside the store (nothing
+    // was written then).
+    bool PredictIntoStore(const MacroblockRecord& rec, const BlockResult* blocks);
+    // The macroblock from blocks_ and its prediction, stored or painted.
+    void ReconstructAndOutput(const MacroblockRecord& rec, bool storeMode, bool keepFocus);
     void ApplyDifference(MacroblockSamples& ws, const MacroblockRecord& rec) const;
     void OutputSkipped(const MacroblockRecord& rec, bool storeMode, bool keepFocus);
     void PaintSamples(const MacroblockSamples& ws, const MacroblockRecord& rec, bool keepFocus);

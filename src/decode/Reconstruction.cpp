@@ -18,9 +18,9 @@ void MarkNotCoded(BlockResult& block, bool intraMacroblock) {
 namespace {
 
 // The four half-sample cases, each with and without averaging into the destination.
-template <int COLS, bool HX, bool HY, bool AVG>
-inline __attribute__((always_inline)) void Interpolate(int16_t* dst, int dstStride,
-                                                       const uint8_t* s, int ss, int rows) {
+template <int COLS, bool HX, bool HY, bool AVG, class T>
+inline __attribute__((always_inline)) void Interpolate(T* dst, int dstStride, const uint8_t* s,
+                                                       int ss, int rows) {
     for (int r = 0; r < rows; ++r, dst += dstStride, s += ss) {
         const uint8_t* n = s + ss;
         for (int c = 0; c < COLS; ++c) {
@@ -34,18 +34,18 @@ inline __attribute__((always_inline)) void Interpolate(int16_t* dst, int dstStri
             else
                 p = (s[c] + s[c + 1] + n[c] + n[c + 1] + 2) >> 2;
             if constexpr (AVG)
-                dst[c] = static_cast<int16_t>((dst[c] + p + 1) >> 1);
+                dst[c] = static_cast<T>((dst[c] + p + 1) >> 1);
             else
-                dst[c] = static_cast<int16_t>(p);
+                dst[c] = static_cast<T>(p);
         }
     }
 }
 
 // The row count as a constant for the counts that occur (16, 8 and 4: whole blocks, field and
 // 16x8 halves, and those of 4:2:0 chroma), so the loops unroll.
-template <int COLS, bool HX, bool HY, bool AVG>
-inline __attribute__((always_inline)) void InterpolateRows(int16_t* dst, int dstStride,
-                                                           const uint8_t* s, int ss, int rows) {
+template <int COLS, bool HX, bool HY, bool AVG, class T>
+inline __attribute__((always_inline)) void InterpolateRows(T* dst, int dstStride, const uint8_t* s,
+                                                           int ss, int rows) {
     if (rows == 16)
         Interpolate<COLS, HX, HY, AVG>(dst, dstStride, s, ss, 16);
     else if (rows == 8)
@@ -56,10 +56,9 @@ inline __attribute__((always_inline)) void InterpolateRows(int16_t* dst, int dst
         Interpolate<COLS, HX, HY, AVG>(dst, dstStride, s, ss, rows);
 }
 
-template <int COLS, bool AVG>
-inline __attribute__((always_inline)) void InterpolateCase(bool hx, bool hy, int16_t* dst,
-                                                           int dstStride, const uint8_t* s, int ss,
-                                                           int rows) {
+template <int COLS, bool AVG, class T>
+inline __attribute__((always_inline)) void InterpolateCase(bool hx, bool hy, T* dst, int dstStride,
+                                                           const uint8_t* s, int ss, int rows) {
     if (!hx && !hy)
         InterpolateRows<COLS, false, false, AVG>(dst, dstStride, s, ss, rows);
     else if (hx && !hy)
@@ -70,11 +69,12 @@ inline __attribute__((always_inline)) void InterpolateCase(bool hx, bool hy, int
         InterpolateRows<COLS, true, true, AVG>(dst, dstStride, s, ss, rows);
 }
 
-}  // namespace
-
-BITLOUPE_VECTOR_CLONES
-bool PredictComponent(int16_t* dst, int dstStride, const PredictionSource& src, int x, int y,
-                      int mx, int my, int rows, bool average, int cols) {
+// The prediction into samples of either width (the int16 workspace, or a frame store's bytes).
+template <class T>
+inline __attribute__((always_inline)) bool Predict(T* dst, int dstStride,
+                                                   const PredictionSource& src, int x, int y,
+                                                   int mx, int my, int rows, bool average,
+                                                   int cols) {
     const int width = src.width;
     const int stride = src.field ? 2 * width : width;
     const int lines = src.field ? src.height / 2 : src.height;
@@ -115,6 +115,20 @@ bool PredictComponent(int16_t* dst, int dstStride, const PredictionSource& src, 
             InterpolateCase<8, false>(hx, hy, dst, dstStride, s, ss, rows);
     }
     return true;
+}
+
+}  // namespace
+
+BITLOUPE_VECTOR_CLONES
+bool PredictComponent(int16_t* dst, int dstStride, const PredictionSource& src, int x, int y,
+                      int mx, int my, int rows, bool average, int cols) {
+    return Predict(dst, dstStride, src, x, y, mx, my, rows, average, cols);
+}
+
+BITLOUPE_VECTOR_CLONES
+bool PredictComponent(uint8_t* dst, int dstStride, const PredictionSource& src, int x, int y,
+                      int mx, int my, int rows, bool average, int cols) {
+    return Predict(dst, dstStride, src, x, y, mx, my, rows, average, cols);
 }
 
 namespace {
@@ -227,6 +241,62 @@ void AssembleCoded(MacroblockSamples& out, const BlockResult* blocks, int blockC
                 for (int k = 0; k < cols; ++k) o[r * 16 + k] = sat(o[r * 16 + k] + p[r * 16 + k]);
         }
     }
+}
+
+namespace {
+
+template <bool Add>
+inline __attribute__((always_inline)) void PlaceBlocks(const StorePlace& place,
+                                                       const BlockResult* blocks, int blockCount,
+                                                       int chromaFormat, int dctType) {
+    // A chroma block's quarter of its component: Cb 4, 6, 8, 10 and Cr 5, 7, 9, 11 are the
+    // top-left, bottom-left, top-right and bottom-right ones (4:2:2 uses the first two).
+    static constexpr int kChromaQuarter[4] = {0, 2, 1, 3};
+    static const BlockResult kGrey = [] {
+        BlockResult b;
+        MarkNotCoded(b, true);
+        return b;
+    }();
+    // The blocks of the stores' chroma format; one the macroblock does not have (a stream
+    // whose block count disagrees with the stores) is a residual of 0, grey when shown.
+    const int formatBlocks = chromaFormat == 3 ? 12 : chromaFormat == 2 ? 8 : 6;
+    for (int i = 0; i < formatBlocks; ++i) {
+        const BlockResult& b = i < blockCount ? blocks[i] : kGrey;
+        if (Add && b.notCoded) continue;  // a residual of 0
+        const int c = i < 4 ? 0 : 1 + (i & 1);
+        const int q = i < 4 ? i : kChromaQuarter[((i - 4) >> 1) & 3];
+        const bool fieldDct = dctType == 1 && (c == 0 || chromaFormat != 1);
+        const int stride = place.stride[c];
+        uint8_t* d = place.at[c] + (q % 2) * 8;
+        int step = stride;
+        if (fieldDct) {
+            d += (q / 2) * stride;  // the second block takes the odd lines
+            step = 2 * stride;
+        } else {
+            d += (q / 2) * 8 * stride;
+        }
+        const int16_t* s = Add ? b.raw : b.display;
+        for (int r = 0; r < 8; ++r, d += step, s += 8) {
+            for (int k = 0; k < 8; ++k) {
+                const int v = Add ? d[k] + s[k] : s[k];
+                d[k] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+BITLOUPE_VECTOR_CLONES
+void AddResidual(const StorePlace& place, const BlockResult* blocks, int blockCount,
+                 int chromaFormat, int dctType) {
+    PlaceBlocks<true>(place, blocks, blockCount, chromaFormat, dctType);
+}
+
+BITLOUPE_VECTOR_CLONES
+void StoreDisplayHalves(const StorePlace& place, const BlockResult* blocks, int blockCount,
+                        int chromaFormat, int dctType) {
+    PlaceBlocks<false>(place, blocks, blockCount, chromaFormat, dctType);
 }
 
 BITLOUPE_VECTOR_CLONES

@@ -162,6 +162,9 @@ struct PredictionSource {
 // whatever the vector; a block position outside the plane predicts nothing and returns false.
 bool PredictComponent(int16_t* dst, int dstStride, const PredictionSource& src, int x, int y,
                       int mx, int my, int rows, bool average, int cols = 16);
+// The same into bytes, as a frame store holds them.
+bool PredictComponent(uint8_t* dst, int dstStride, const PredictionSource& src, int x, int y,
+                      int mx, int my, int rows, bool average, int cols = 16);
 
 // The chroma vector component of a luma vector component (half samples): halved, truncating
 // toward zero, along an axis where chroma is subsampled.
@@ -176,6 +179,25 @@ inline int ChromaVector(int v, int shift) {
 void AssembleCoded(MacroblockSamples& out, const BlockResult* blocks, int blockCount,
                    int chromaFormat, int dctType, const MacroblockSamples* prediction, bool raw,
                    const SaturationTable& sat);
+
+// Where a macroblock's samples go, per component: its first sample and the distance between
+// its rows, at the coded resolution. In the workspace (int16, 16 a row), or in a frame store
+// (bytes; two lines a row in a field picture).
+template <class T>
+struct SamplePlace {
+    T* at[3];
+    int stride[3];
+};
+using StorePlace = SamplePlace<uint8_t>;
+
+// Adds the residual (the raw halves) of the coded blocks to the prediction already in the
+// store at `place`, clipped to 0..255, each block where AssembleCoded would put it.
+void AddResidual(const StorePlace& place, const BlockResult* blocks, int blockCount,
+                 int chromaFormat, int dctType);
+// Writes the display halves of all blocks into the store at `place` (what AssembleCoded makes
+// without a prediction): the samples of an intra macroblock, or the residual as shown.
+void StoreDisplayHalves(const StorePlace& place, const BlockResult* blocks, int blockCount,
+                        int chromaFormat, int dctType);
 
 // Up-samples the coded chroma of a macroblock to 16x16 for display (luma is not touched):
 // 4:2:0 and 4:2:2 by the fixed interpolation rule, 4:4:4 as it is.

@@ -563,4 +563,62 @@ TEST(StoreComponent, PartsOutsideThePlaneAreSkipped) {
     EXPECT_EQ(st.at(8, 0), 0);
 }
 
+
+// Writing a macroblock straight into the stores gives what the workspace assembly stores, in
+// every chroma format, DCT type and picture structure, also when the stream's block count
+// disagrees with the stores' chroma format (a damaged stream); nothing lands outside the
+// macroblock.
+TEST(StoreDisplayHalves, MatchesTheWorkspaceAssemblyAndStaysInsideTheMacroblock) {
+    std::mt19937 rng(7);
+    for (int format = 1; format <= 3; ++format)
+        for (int blockCount : {6, 8, 12})
+            for (int dctType = 0; dctType < 2; ++dctType)
+                for (int structure : {3, 2})
+                    for (bool add : {false, true}) {
+                        std::vector<BlockResult> blocks(12);
+                        for (auto& b : blocks) {
+                            b.notCoded = (rng() % 4) == 0;
+                            for (int k = 0; k < 64; ++k) {
+                                b.display[k] = static_cast<int16_t>(rng() % 256);
+                                b.raw[k] = static_cast<int16_t>(static_cast<int>(rng() % 512) - 256);
+                            }
+                            if (b.notCoded) MarkNotCoded(b, false);
+                        }
+                        const ChromaSize cs = ChromaSizeOf(format);
+                        MacroblockSamples pred;
+                        for (auto& component : pred.c)
+                            for (int16_t& v : component) v = static_cast<int16_t>(rng() % 256);
+                        MacroblockSamples coded;
+                        AssembleCoded(coded, blocks.data(), blockCount, format, dctType,
+                                      add ? &pred : nullptr, !add, Sat());
+                        Store expected[3] = {{48, 64}, {48, 64}, {48, 64}};
+                        Store actual[3] = {{48, 64}, {48, 64}, {48, 64}};
+                        StorePlace place;
+                        for (int c = 0; c < 3; ++c) {
+                            const int cols = c ? cs.cols() : 16, rows = c ? cs.rows() : 16;
+                            StoreComponent(expected[c].data.get(), 48, 64, structure, 16, 16,
+                                           coded.c[c], cols, rows);
+                            const int first = structure == 3 ? 16 : 33;
+                            place.at[c] = actual[c].data.get() + first * 48 + 16;
+                            place.stride[c] = structure == 3 ? 48 : 96;
+                            for (int r = 0; r < rows; ++r)
+                                for (int k = 0; k < cols; ++k)
+                                    place.at[c][r * place.stride[c] + k] =
+                                        static_cast<uint8_t>(pred.c[c][r * 16 + k]);
+                        }
+                        if (add)
+                            AddResidual(place, blocks.data(), blockCount, format, dctType);
+                        else
+                            StoreDisplayHalves(place, blocks.data(), blockCount, format,
+                                               dctType);
+                        for (int c = 0; c < 3; ++c)
+                            ASSERT_EQ(std::memcmp(expected[c].data.get(), actual[c].data.get(),
+                                                  48 * 64),
+                                      0)
+                                << "format " << format << " blocks " << blockCount << " dct "
+                                << dctType << " structure " << structure << " add " << add
+                                << " component " << c;
+                    }
+}
+
 }  // namespace
