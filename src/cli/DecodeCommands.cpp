@@ -351,8 +351,19 @@ class DisplayOrderBuffer {
         std::stable_sort(frames_.begin(), frames_.end(),
                          [](const Held& a, const Held& b) { return a.order < b.order; });
         for (const Held& f : frames_) out_.Write(f.bytes);
+        // The buffers serve the next group's frames: fresh ones each time would cost the
+        // kernel's zeroing of their pages on every frame.
+        for (Held& f : frames_)
+            if (spare_.size() < kMaxSpare) spare_.push_back(std::move(f.bytes));
         frames_.clear();
         bytes_ = 0;
+    }
+    // A buffer for the next frame, one a written frame used when there is one.
+    std::vector<uint8_t> TakeBuffer() {
+        if (spare_.empty()) return {};
+        std::vector<uint8_t> b = std::move(spare_.back());
+        spare_.pop_back();
+        return b;
     }
 
   private:
@@ -360,8 +371,10 @@ class DisplayOrderBuffer {
         int order;
         std::vector<uint8_t> bytes;
     };
+    static constexpr size_t kMaxSpare = 64;
     Output& out_;
     std::vector<Held> frames_;
+    std::vector<std::vector<uint8_t>> spare_;
     std::pair<int, uint64_t> group_{};
     int base_ = 0;
     size_t bytes_ = 0;
@@ -484,11 +497,12 @@ int RunFrames(int argc, char** argv) {
         ExtractFrame(s, fmt, frame);
         ++frames;
         frameOpen = false;
-        if (displayOrder)
+        if (displayOrder) {
             held.Add(group, frameTemporalReference, std::move(frame));
-        else
+            frame = held.TakeBuffer();
+        } else {
             out.Write(frame);
-        frame.clear();
+        }
     }
     held.Flush();
     const bool written = out.Close();

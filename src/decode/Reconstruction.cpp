@@ -145,9 +145,10 @@ inline __attribute__((always_inline)) void Place8x8(int16_t* out, const int16_t*
 
 // Widens 8 samples to 16: each sample twice, then the odd columns 1..13 the mean of their
 // neighbours; column 15 stays a copy of column 14.
-inline __attribute__((always_inline)) void WidenRow(int16_t* out, const int16_t* in) {
-    for (int k = 0; k < 8; ++k) out[2 * k] = out[2 * k + 1] = in[k];
-    for (int c = 1; c <= 13; c += 2) out[c] = static_cast<int16_t>((out[c - 1] + out[c + 1]) / 2);
+template <class D, class S>
+inline __attribute__((always_inline)) void WidenRow(D* out, const S* in) {
+    for (int k = 0; k < 8; ++k) out[2 * k] = out[2 * k + 1] = static_cast<D>(in[k]);
+    for (int c = 1; c <= 13; c += 2) out[c] = static_cast<D>((out[c - 1] + out[c + 1]) / 2);
 }
 
 // 4:2:0 chroma (8x8, row stride 16) to 16x16 in one pass. The rule, stated in steps: every
@@ -156,34 +157,37 @@ inline __attribute__((always_inline)) void WidenRow(int16_t* out, const int16_t*
 // rows and odd columns (1..13) the mean of their four neighbours; row 15 and column 15 stay
 // copies. Divisions truncate toward zero; for samples known not to be negative (every
 // reconstructed picture) they are shifts, which give the same values faster.
-template <bool NonNegative>
-inline __attribute__((always_inline)) void Upsample420(int16_t* out, const int16_t* b) {
+// The samples are read from b (rows bStride apart) and written to out (rows outStride apart):
+// the int16 workspace, or a frame store's bytes.
+template <bool NonNegative, class D, class S>
+inline __attribute__((always_inline)) void Upsample420(D* out, int outStride, const S* b,
+                                                       int bStride) {
     auto half = [](int x) { return NonNegative ? x >> 1 : x / 2; };
     auto quarter = [](int x) { return NonNegative ? x >> 2 : x / 4; };
     for (int j = 0; j < 8; ++j) {
-        const int16_t* s = b + j * 16;
-        int16_t* even = out + (2 * j) * 16;
+        const S* s = b + j * bStride;
+        D* even = out + (2 * j) * outStride;
         int a[7];  // even row, odd column
         for (int k = 0; k < 7; ++k) a[k] = half(s[k] + s[k + 1]);
         for (int k = 0; k < 7; ++k) {
-            even[2 * k] = s[k];
-            even[2 * k + 1] = static_cast<int16_t>(a[k]);
+            even[2 * k] = static_cast<D>(s[k]);
+            even[2 * k + 1] = static_cast<D>(a[k]);
         }
-        even[14] = even[15] = s[7];
-        int16_t* odd = even + 16;
+        even[14] = even[15] = static_cast<D>(s[7]);
+        D* odd = even + outStride;
         if (j == 7) {  // row 15 repeats row 14
-            std::memcpy(odd, even, 16 * sizeof(int16_t));
+            std::memcpy(odd, even, 16 * sizeof(D));
             break;
         }
-        const int16_t* t = s + 16;  // the next row
-        int v[8];                   // odd row, even column
+        const S* t = s + bStride;  // the next row
+        int v[8];                  // odd row, even column
         for (int k = 0; k < 8; ++k) v[k] = half(s[k] + t[k]);
         for (int k = 0; k < 7; ++k) {
             const int below = half(t[k] + t[k + 1]);
-            odd[2 * k] = static_cast<int16_t>(v[k]);
-            odd[2 * k + 1] = static_cast<int16_t>(quarter(a[k] + below + v[k] + v[k + 1]));
+            odd[2 * k] = static_cast<D>(v[k]);
+            odd[2 * k + 1] = static_cast<D>(quarter(a[k] + below + v[k] + v[k + 1]));
         }
-        odd[14] = odd[15] = static_cast<int16_t>(v[7]);
+        odd[14] = odd[15] = static_cast<D>(v[7]);
     }
 }
 
@@ -314,9 +318,9 @@ void UpsampleChroma(MacroblockSamples& display, const MacroblockSamples& coded,
             for (int r = 0; r < 8; ++r)
                 for (int k = 0; k < 8; ++k) signs |= in[r * 16 + k];
             if (signs >= 0)
-                Upsample420<true>(o, in);
+                Upsample420<true>(o, 16, in, 16);
             else
-                Upsample420<false>(o, in);
+                Upsample420<false>(o, 16, in, 16);
         }
     }
 }
@@ -394,6 +398,91 @@ void FrameStores::MarkChromaWritten(int slot, int pictureStructure, int row, int
     s.staleLayout = layout;
 }
 
+namespace {
+
+// One macroblock's chroma from the coded plane straight into the full-size plane (rows
+// srcStride and dstStride bytes apart): what LoadComponent, UpsampleChroma and StoreComponent
+// do together, for a macroblock wholly inside both planes. Stored samples are never negative.
+//
+// 4:2:0 and 4:2:2 run on whole rows of 16 as vectors. Each output column c reads the source columns
+// L = min(c, 14) / 2 and H = L + (c odd and below 15), and the rule above becomes, for source
+// rows s and t (the next):
+//   even row  (s[L] + s[H]) >> 1
+//   odd row   (((s[L] + s[H]) >> 1) + ((t[L] + t[H]) >> 1) + ((s[L] + t[L]) >> 1)
+//              + ((s[H] + t[H]) >> 1)) >> 2
+// For an even column (L = H) the odd row's formula is (s + t + 2 ((s + t) >> 1)) >> 2, which
+// is (s + t) >> 1 whether s + t is even or odd: the rule's value.
+using Bytes16 = uint8_t __attribute__((vector_size(16)));
+using Words16 = int16_t __attribute__((vector_size(32)));
+
+inline __attribute__((always_inline)) void SpreadRow(const uint8_t* row, Words16& lo,
+                                                     Words16& hi) {
+    static constexpr Bytes16 kLow = {0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7};
+    static constexpr Bytes16 kHigh = {0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 7};
+    Bytes16 b = {};
+    std::memcpy(&b, row, 8);
+    lo = __builtin_convertvector(__builtin_shuffle(b, kLow), Words16);
+    hi = __builtin_convertvector(__builtin_shuffle(b, kHigh), Words16);
+}
+
+inline __attribute__((always_inline)) void PutRow(uint8_t* out, Words16 v) {
+    const Bytes16 b = __builtin_convertvector(v, Bytes16);
+    std::memcpy(out, &b, 16);
+}
+
+inline __attribute__((always_inline)) void Upsample420Rows(uint8_t* dst, int dstStride,
+                                                           const uint8_t* src, int srcStride) {
+    Words16 sl, sh;
+    SpreadRow(src, sl, sh);
+    for (int j = 0; j < 8; ++j) {
+        const Words16 even = (sl + sh) >> 1;
+        PutRow(dst + 2 * j * dstStride, even);
+        if (j == 7) {  // row 15 repeats row 14
+            PutRow(dst + 15 * dstStride, even);
+            break;
+        }
+        Words16 tl, th;
+        SpreadRow(src + (j + 1) * srcStride, tl, th);
+        const Words16 below = (tl + th) >> 1;
+        PutRow(dst + (2 * j + 1) * dstStride,
+               (even + below + ((sl + tl) >> 1) + ((sh + th) >> 1)) >> 2);
+        sl = tl;
+        sh = th;
+    }
+}
+
+BITLOUPE_VECTOR_CLONES
+void UpsampleStored(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride,
+                    int chromaFormat) {
+    if (chromaFormat == 3) {
+        for (int r = 0; r < 16; ++r) std::memcpy(dst + r * dstStride, src + r * srcStride, 16);
+    } else if (chromaFormat == 2) {
+        for (int r = 0; r < 16; ++r) {  // the even rows' formula on every row
+            Words16 lo, hi;
+            SpreadRow(src + r * srcStride, lo, hi);
+            PutRow(dst + r * dstStride, (lo + hi) >> 1);
+        }
+    } else {
+        Upsample420Rows(dst, dstStride, src, srcStride);
+    }
+}
+
+// Where a component of the macroblock at (x, y) (in samples of its plane) lies in a plane of
+// width x height: its first sample and row stride for a picture of the given structure, or
+// false when it is not wholly inside.
+bool PlaceIn(const uint8_t* plane, int32_t width, int32_t height, int structure, int x, int y,
+             int cols, int rows, size_t& first, int& stride) {
+    const bool field = structure == 1 || structure == 2;
+    const int64_t line = field ? 2 * static_cast<int64_t>(y) + (structure == 2) : y;
+    const int64_t step = field ? 2 : 1;
+    if (!plane || x < 0 || x + cols > width || line + step * (rows - 1) >= height) return false;
+    first = static_cast<size_t>(line) * static_cast<size_t>(width) + static_cast<size_t>(x);
+    stride = static_cast<int>(step * width);
+    return true;
+}
+
+}  // namespace
+
 void FrameStores::RefreshDisplayChroma(int slot) const {
     if (slot < 0 || slot > 2 || slots[slot].staleLayout == 0) return;
     const FrameSlot& s = slots[slot];
@@ -411,6 +500,23 @@ void FrameStores::RefreshDisplayChroma(int slot) const {
                 if (i >= s.stale.size() || !s.stale[i]) continue;
                 s.stale[i] = 0;
                 const int x = column * 16, y = row * 16;
+                size_t from[3], to[3];
+                int fromStride[3], toStride[3];
+                bool inside = true;
+                for (int c = 1; c < 3; ++c)
+                    inside = inside &&
+                             PlaceIn(CodedPlane(slot, c), chromaWidth, chromaHeight, structure,
+                                     x >> cs.shiftX, y >> cs.shiftY, cs.cols(), cs.rows(),
+                                     from[c], fromStride[c]) &&
+                             PlaceIn(Plane(slot, c), width, height, structure, x, y, 16, 16,
+                                     to[c], toStride[c]);
+                if (inside) {
+                    for (int c = 1; c < 3; ++c)
+                        UpsampleStored(Plane(slot, c) + to[c], toStride[c],
+                                       CodedPlane(slot, c) + from[c], fromStride[c],
+                                       chromaFormat);
+                    continue;
+                }
                 for (int c = 1; c < 3; ++c)
                     LoadComponent(CodedPlane(slot, c), chromaWidth, chromaHeight, structure,
                                   x >> cs.shiftX, y >> cs.shiftY, coded.c[c], cs.cols(),
