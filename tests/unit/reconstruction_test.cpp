@@ -621,4 +621,62 @@ TEST(StoreDisplayHalves, MatchesTheWorkspaceAssemblyAndStaysInsideTheMacroblock)
                     }
 }
 
+
+// The display chroma a refresh makes from the stored chroma is the workspace up-sampling of
+// each written macroblock, in 4:2:0 and 4:2:2, for frame and field layouts; macroblocks not
+// written stay as they were.
+TEST(FrameStores, RefreshUpsamplesEachWrittenMacroblockAsTheWorkspaceDoes) {
+    std::mt19937 rng(11);
+    for (int format : {1, 2})
+        for (int structure : {3, 1, 2}) {
+            FrameStores st;
+            st.width = 48;
+            st.height = 64;
+            st.chromaFormat = static_cast<uint8_t>(format);
+            st.chroma = ChromaSizeOf(format);
+            st.chromaWidth = st.width >> st.chroma.shiftX;
+            st.chromaHeight = st.height >> st.chroma.shiftY;
+            const size_t full = 48 * 64, coded = static_cast<size_t>(st.chromaWidth) * st.chromaHeight;
+            for (int c = 0; c < 3; ++c) st.slots[0].plane[c].reset(AllocateZeroed(full));
+            for (int c = 0; c < 2; ++c) {
+                st.slots[0].coded[c].reset(AllocateZeroed(coded));
+                for (size_t i = 0; i < coded; ++i) st.slots[0].coded[c][i] = rng() & 0xFF;
+            }
+            st.ResetStale();
+            const int rows = structure == 3 ? 4 : 2;
+            for (int row = 0; row < rows; ++row)
+                for (int column = 0; column < 3; ++column)
+                    if (row != 1 || column != 1) st.MarkChromaWritten(0, structure, row, column);
+            st.RefreshDisplayChroma(0);
+            const ChromaSize cs = st.chroma;
+            for (int row = 0; row < rows; ++row)
+                for (int column = 0; column < 3; ++column) {
+                    const bool written = row != 1 || column != 1;
+                    MacroblockSamples in{}, out{};
+                    for (int c = 1; c < 3; ++c)
+                        for (int r = 0; r < cs.rows(); ++r)
+                            for (int k = 0; k < cs.cols(); ++k) {
+                                const int line = structure == 3
+                                                     ? row * cs.rows() + r
+                                                     : 2 * (row * cs.rows() + r) + (structure == 2);
+                                in.c[c][r * 16 + k] =
+                                    st.slots[0].coded[c - 1][line * st.chromaWidth +
+                                                             column * cs.cols() + k];
+                            }
+                    UpsampleChroma(out, in, format);
+                    for (int c = 1; c < 3; ++c)
+                        for (int r = 0; r < 16; ++r)
+                            for (int k = 0; k < 16; ++k) {
+                                const int line = structure == 3 ? row * 16 + r
+                                                                : 2 * (row * 16 + r) + (structure == 2);
+                                ASSERT_EQ(st.Plane(0, c)[line * 48 + column * 16 + k],
+                                          written ? out.c[c][r * 16 + k] : 0)
+                                    << "format " << format << " structure " << structure
+                                    << " macroblock " << row << "," << column << " component "
+                                    << c << " at " << r << "," << k;
+                            }
+                }
+        }
+}
+
 }  // namespace
