@@ -458,6 +458,20 @@ void CSyntaxTree::mousePressEvent(QMouseEvent* event) {
     QTreeView::mousePressEvent(event);
 }
 
+void CSyntaxTree::paintEvent(QPaintEvent* event) {
+    // One hold of the store for the whole paint: the model's many reads then take the lock
+    // again without waiting, instead of queueing behind a parse thread once for each row and
+    // role. Painting never waits for the parse, so holding the lock here cannot block it.
+    auto lock = store().Lock();
+    QTreeView::paintEvent(event);
+}
+
+int CSyntaxTree::sizeHintForColumn(int column) const {
+    // The column fits its contents: every visible row is measured, under one hold as above.
+    auto lock = store().Lock();
+    return QTreeView::sizeHintForColumn(column);
+}
+
 void CSyntaxTree::wheelEvent(QWheelEvent* event) {
     userActed_ = true;
     QTreeView::wheelEvent(event);

@@ -73,6 +73,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    int sizeHintForColumn(int column) const override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
