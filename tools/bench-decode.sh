@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times decoding every picture of generated MPEG-2 streams (bitloupe-cli frames to /dev/null,
-# luma only, stream order) next to ffmpeg's single-threaded decode of the same file, in the
-# same run.
+# stream order; luma written out, then the colour picture) next to ffmpeg's single-threaded
+# decode of the same file, in the same run. BENCH_FORMATS picks the formats (gray bgr24).
 #   tools/bench-decode.sh [FILE...]   (default: bench/es720.m2v and bench/es1080.m2v, made on
 #                                      first use)
 # BITLOUPE_CLI overrides the tool's path (default build/src/cli/bitloupe-cli).
@@ -45,23 +45,27 @@ for file in "$@"; do
   pictures=$("$cli" frames "$file" -o /dev/null --format gray --order decode --stats 2>&1 |
     awk -F': ' '/^pictures decoded:/{print $2}')
   echo "pictures: $pictures"
-  ours_cmd=("$cli" frames "$file" -o /dev/null --format gray --order decode)
   theirs="ffmpeg -v error -threads 1 -i $file -f null -"
-  if command -v farm-bench >/dev/null; then
-    report=$(farm-bench -n 9 --timeout 600 --vs "$theirs" -- "${ours_cmd[@]}" 2>&1)
-    ours=$(awk '/^A wall s/{print $5}' <<<"$report")
-    theirs_s=$(awk '/^B wall s/{print $5}' <<<"$report")
-    ratio=$(awk '/^A\/B wall/{print $4}' <<<"$report")
-  else
-    ours=$(median_time "${ours_cmd[@]}")
-    # shellcheck disable=SC2086
-    theirs_s=$(median_time $theirs)
-    ratio=$(awk -v a="$ours" -v b="$theirs_s" 'BEGIN{printf "%.2f", (b > 0) ? a / b : 0}')
-  fi
   per() { awk -v s="$1" -v n="$pictures" 'BEGIN{printf "%.2f", n ? 1000*s/n : 0}'; }
-  printf "  %-52s %8s s %8s ms/picture\n" "bitloupe-cli frames --order decode (median)" \
-    "$ours" "$(per "$ours")"
-  printf "  %-52s %8s s %8s ms/picture\n" "ffmpeg -threads 1 -f null (median)" "$theirs_s" \
-    "$(per "$theirs_s")"
-  echo "  ratio bitloupe-cli / ffmpeg (median of paired runs): $ratio"
+  # gray: the decode alone (every component reconstructed, luma written out); bgr24: the
+  # decode, the display chroma and the colour conversion, as a picture is shown.
+  for format in ${BENCH_FORMATS:-gray bgr24}; do
+    ours_cmd=("$cli" frames "$file" -o /dev/null --format "$format" --order decode)
+    if command -v farm-bench >/dev/null; then
+      report=$(farm-bench -n 9 --timeout 600 --vs "$theirs" -- "${ours_cmd[@]}" 2>&1)
+      ours=$(awk '/^A wall s/{print $5}' <<<"$report")
+      theirs_s=$(awk '/^B wall s/{print $5}' <<<"$report")
+      ratio=$(awk '/^A\/B wall/{print $4}' <<<"$report")
+    else
+      ours=$(median_time "${ours_cmd[@]}")
+      # shellcheck disable=SC2086
+      theirs_s=$(median_time $theirs)
+      ratio=$(awk -v a="$ours" -v b="$theirs_s" 'BEGIN{printf "%.2f", (b > 0) ? a / b : 0}')
+    fi
+    printf "  %-52s %8s s %8s ms/picture\n" "bitloupe-cli frames --format $format (median)" \
+      "$ours" "$(per "$ours")"
+    printf "  %-52s %8s s %8s ms/picture\n" "ffmpeg -threads 1 -f null (median)" "$theirs_s" \
+      "$(per "$theirs_s")"
+    echo "  ratio bitloupe-cli / ffmpeg, $format (median of paired runs): $ratio"
+  done
 done

@@ -286,7 +286,6 @@ void CMainFrame::BuildCommands() {
     auto available = [this] { return PictureAvailable(); };
     auto filterable = [this] { return PictureAvailable() && displayMode() >= 1; };
     auto refresh = [this] { RenderCurrent(false, parser_->decoder.displayType, false); };
-    auto none = [] {};
 
     t.Add(cmd::kOpen, [this] { OnOpen(); }, idle);
     for (int id : {cmd::kSaveFrame, cmd::kSaveTopField, cmd::kSaveBottomField})
