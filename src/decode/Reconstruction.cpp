@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "engine/Simd.h"
 
@@ -17,10 +18,68 @@ void MarkNotCoded(BlockResult& block, bool intraMacroblock) {
 
 namespace {
 
-// The four half-sample cases, each with and without averaging into the destination.
+// A row of COLS bytes as 16-bit lanes, and back (the values stay within 0..255).
+template <int COLS>
+struct ByteVectors;
+template <>
+struct ByteVectors<16> {
+    using Bytes = uint8_t __attribute__((vector_size(16)));
+    using Words = uint16_t __attribute__((vector_size(32)));
+};
+template <>
+struct ByteVectors<8> {
+    using Bytes = uint8_t __attribute__((vector_size(8)));
+    using Words = uint16_t __attribute__((vector_size(16)));
+};
+template <int COLS>
+struct ByteRow {
+    using Bytes = typename ByteVectors<COLS>::Bytes;
+    using Words = typename ByteVectors<COLS>::Words;
+    // (Vectors pass by reference: 32 bytes are no argument for a function built without AVX.)
+    static inline __attribute__((always_inline)) void Load(const uint8_t* p, Words& w) {
+        Bytes b;
+        std::memcpy(&b, p, COLS);
+        w = __builtin_convertvector(b, Words);
+    }
+    static inline __attribute__((always_inline)) void Store(uint8_t* p, const Words& w) {
+        const Bytes b = __builtin_convertvector(w, Bytes);
+        std::memcpy(p, &b, COLS);
+    }
+};
+
+// The four half-sample cases, each with and without averaging into the destination. Into
+// bytes (a frame store) a row is one vector of 16-bit lanes: the same sums, COLS at a time.
 template <int COLS, bool HX, bool HY, bool AVG, class T>
 inline __attribute__((always_inline)) void Interpolate(T* dst, int dstStride, const uint8_t* s,
                                                        int ss, int rows) {
+    if constexpr (std::is_same_v<T, uint8_t>) {
+        using Row = ByteRow<COLS>;
+        for (int r = 0; r < rows; ++r, dst += dstStride, s += ss) {
+            const uint8_t* n = s + ss;
+            typename Row::Words p, a, b, c, d;
+            Row::Load(s, a);
+            if constexpr (!HX && !HY) {
+                p = a;
+            } else if constexpr (HX && !HY) {
+                Row::Load(s + 1, b);
+                p = (a + b + 1) >> 1;
+            } else if constexpr (!HX && HY) {
+                Row::Load(n, c);
+                p = (a + c + 1) >> 1;
+            } else {
+                Row::Load(s + 1, b);
+                Row::Load(n, c);
+                Row::Load(n + 1, d);
+                p = (a + b + c + d + 2) >> 2;
+            }
+            if constexpr (AVG) {
+                Row::Load(dst, d);
+                p = (d + p + 1) >> 1;
+            }
+            Row::Store(dst, p);
+        }
+        return;
+    }
     for (int r = 0; r < rows; ++r, dst += dstStride, s += ss) {
         const uint8_t* n = s + ss;
         for (int c = 0; c < COLS; ++c) {

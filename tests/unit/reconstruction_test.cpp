@@ -92,6 +92,42 @@ TEST(PredictComponent, AveragingRoundsUpTheMeanWithWhatIsThere) {
         }
 }
 
+// Into the bytes of a store (rows of another stride) the prediction is the workspace's, for
+// every half-sample case, both widths and row counts, averaged or not, at the plane's edges
+// too; nothing beside the block is written.
+TEST(PredictComponent, IntoBytesEqualsTheWorkspacePrediction) {
+    const Plane p(48, 40, 9);
+    std::mt19937 rng(10);
+    for (int cols : {16, 8})
+        for (int rows : {16, 8, 4})
+            for (bool average : {false, true})
+                for (int my = -3; my <= 3; ++my)
+                    for (int mx = -3; mx <= 3; ++mx)
+                        for (int x : {0, 48 - cols}) {
+                            const int y = 40 - rows;
+                            int16_t words[16 * 16];
+                            uint8_t bytes[20 * 17];
+                            for (int i = 0; i < 20 * 17; ++i) bytes[i] = rng() & 0xFF;
+                            for (int r = 0; r < 16; ++r)
+                                for (int c = 0; c < 16; ++c) words[r * 16 + c] = bytes[r * 20 + c];
+                            uint8_t before[20 * 17];
+                            std::memcpy(before, bytes, sizeof bytes);
+                            ASSERT_TRUE(PredictComponent(words, 16, p.Source(), x, y, mx, my, rows,
+                                                         average, cols));
+                            ASSERT_TRUE(PredictComponent(bytes, 20, p.Source(), x, y, mx, my, rows,
+                                                         average, cols));
+                            for (int r = 0; r < 17; ++r)
+                                for (int c = 0; c < 20; ++c) {
+                                    const bool inside = r < rows && c < cols;
+                                    ASSERT_EQ(bytes[r * 20 + c],
+                                              inside ? words[r * 16 + c] : before[r * 20 + c])
+                                        << cols << "x" << rows << " avg " << average << " vector "
+                                        << mx << "," << my << " x " << x << " at " << r << ","
+                                        << c;
+                                }
+                        }
+}
+
 TEST(PredictComponent, HonoursDestinationStrideAndRowCount) {
     const Plane p(32, 32, 4);
     std::vector<int16_t> dst(40 * 10, 999);
