@@ -338,12 +338,23 @@ inline __attribute__((always_inline)) void PlaceBlocks(const StorePlace& place,
         } else {
             d += (q / 2) * 8 * stride;
         }
+        // A row of eight as one vector of 16-bit lanes: samples 0..255 plus a residual of
+        // -256..255 cannot leave them.
+        using Words = int16_t __attribute__((vector_size(16)));
+        using Bytes = uint8_t __attribute__((vector_size(8)));
         const int16_t* s = Add ? b.raw : b.display;
         for (int r = 0; r < 8; ++r, d += step, s += 8) {
-            for (int k = 0; k < 8; ++k) {
-                const int v = Add ? d[k] + s[k] : s[k];
-                d[k] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            Words v;
+            std::memcpy(&v, s, sizeof v);
+            if constexpr (Add) {
+                Bytes old;
+                std::memcpy(&old, d, sizeof old);
+                v += __builtin_convertvector(old, Words);
             }
+            v = v < 0 ? 0 : v;
+            v = v > 255 ? 255 : v;
+            const Bytes out = __builtin_convertvector(v, Bytes);
+            std::memcpy(d, &out, sizeof out);
         }
     }
 }
