@@ -487,12 +487,12 @@ using Words16 = int16_t __attribute__((vector_size(32)));
 
 inline __attribute__((always_inline)) void SpreadRow(const uint8_t* row, Words16& lo,
                                                      Words16& hi) {
-    static constexpr Bytes16 kLow = {0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7};
-    static constexpr Bytes16 kHigh = {0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 7};
     Bytes16 b = {};
     std::memcpy(&b, row, 8);
-    lo = __builtin_convertvector(__builtin_shuffle(b, kLow), Words16);
-    hi = __builtin_convertvector(__builtin_shuffle(b, kHigh), Words16);
+    lo = __builtin_convertvector(
+        __builtin_shufflevector(b, b, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7), Words16);
+    hi = __builtin_convertvector(
+        __builtin_shufflevector(b, b, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 7), Words16);
 }
 
 inline __attribute__((always_inline)) void PutRow(uint8_t* out, Words16 v) {
