@@ -92,6 +92,9 @@ CSyntaxTree::CSyntaxTree(SyntaxTreeModel* model, Host* host, QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     header()->setStretchLastSection(false);
     header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The column fits the rows in view: measuring a thousand rows (Qt's default) at every
+    // layout kept the window busy while a parse added rows ten times a second.
+    header()->setResizeContentsPrecision(0);
     setAnimated(false);
 
     // The remembered expanded state follows the user's clicks.
