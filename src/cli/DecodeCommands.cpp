@@ -254,6 +254,12 @@ class Output {
 void ExtractFrame(const Session& s, Format format, std::vector<uint8_t>& out) {
     const PictureDecoder& dec = s.parser.decoder;
     const size_t w = s.stream.horizontal_size, h = s.stream.vertical_size;
+    // A sequence header that claims no width or no height (a damaged stream): the frame is
+    // empty, and the row copies below must not be handed a buffer that was never allocated.
+    if (w == 0 || h == 0) {
+        out.clear();
+        return;
+    }
     const size_t sw = dec.stores.width > 0 ? static_cast<size_t>(dec.stores.width) : 0;
     const size_t sh = dec.stores.height > 0 ? static_cast<size_t>(dec.stores.height) : 0;
     // The full-size chroma planes only for the formats that show them (asking for one brings

@@ -311,6 +311,30 @@ TEST(Frames, ConcatenatedSequencesDecodeAtTheirOwnSizes) {
     }
 }
 
+// A damaged sequence header that claims a width of 0: its pictures give empty frames (no row
+// copy into a buffer that was never allocated, which the sanitizers reported) and the intact
+// sequence after it comes out as alone.
+TEST(Frames, SequenceOfNoWidthGivesEmptyFrames) {
+    if (!HaveData("still.m2v")) GTEST_SKIP();
+    const auto still = ReadAll(DataPath("still.m2v"));
+    std::vector<uint8_t> broken(still);
+    const uint8_t code[4] = {0, 0, 1, 0xB3};
+    const auto at = std::search(broken.begin(), broken.end(), code, code + 4) - broken.begin();
+    ASSERT_LT(static_cast<size_t>(at) + 6, broken.size());
+    broken[at + 4] = 0;  // horizontal_size_value 0
+    broken[at + 5] &= 0x0F;
+    broken.insert(broken.end(), still.begin(), still.end());
+    const bitloupe::test::TempFile in(broken, ".m2v");
+    for (const char* format : {"gray", "yuv", "yuv444p", "bgr24"}) {
+        const TempPath joined(".out"), alone(".out");
+        ASSERT_EQ(RunCli({"frames", in.path(), "-o", joined.path(), "--format", format}), 0)
+            << format;
+        ASSERT_EQ(RunCli({"frames", DataPath("still.m2v"), "-o", alone.path(), "--format", format}),
+                  0);
+        EXPECT_TRUE(ReadAll(joined.path()) == ReadAll(alone.path())) << format;
+    }
+}
+
 TEST(Frames, TruncatedStreamKeepsItsIntactPictures) {
     if (!HaveData("truncated.m2v")) GTEST_SKIP();
     const TempPath out(".gray");
