@@ -30,6 +30,6 @@ cmake --build "$top/build-tsan" -j "$jobs" --target engine_tests model_tests
 TSAN_OPTIONS=halt_on_error=1 "$top/build-tsan/tests/engine_tests" \
   --gtest_filter='*Thread*:*Concurrent*:*WhileWriter*:*Pause*:*HandsOver*'
 TSAN_OPTIONS="halt_on_error=1 suppressions=$top/tests/tsan-qt.supp" "$top/build-tsan/tests/model_tests"
-echo "== fuzzing (clang, libFuzzer; ${FUZZ_SECONDS:-20} s per target, then the saved inputs)"
-"$top/tools/fuzz.sh" -t "${FUZZ_SECONDS:-20}"
+echo "== fuzzing (clang, libFuzzer; ${FUZZ_SECONDS:-30} s per target, then the saved inputs)"
+"$top/tools/fuzz.sh" -t "${FUZZ_SECONDS:-30}"
 echo "== all tests passed"
