@@ -683,6 +683,10 @@ void PictureDecoder::FillDisplayHalves(int count) {
 // Prediction and output
 
 bool PictureDecoder::FormPrediction(MacroblockSamples& pred, const MacroblockRecord& rec) {
+    // A damaged stream can leave part of the macroblock unpredicted (a block placed outside
+    // the reference, half of a 16x8 pair without its field): that part is the flat level,
+    // never what the workspace held before.
+    std::fill(&pred.c[0][0], &pred.c[0][0] + sizeof pred.c / sizeof pred.c[0][0], int16_t{128});
     const SamplePlace<int16_t> place{{pred.c[0], pred.c[1], pred.c[2]}, {16, 16, 16}};
     return FormPrediction(place, rec);
 }

@@ -534,5 +534,48 @@ TEST(Decoder, CorruptedSliceDataNeverLeavesThePlanes) {
     }
 }
 
+// Fills the stack below the caller with `value`, so that a later call at the same depth that
+// reads what it never wrote shows it.
+__attribute__((noinline)) void FillStack(uint8_t value) {
+    volatile uint8_t junk[1 << 16];
+    for (size_t i = 0; i < sizeof junk; ++i) junk[i] = value;
+}
+
+// A damaged picture coding extension makes a P picture of a progressive 176x144 stream a bottom
+// field: the last field row of macroblocks reaches past the reference (9 rows of 16 lines are
+// 4.5 field rows), so part of its prediction cannot be formed. That part is the flat level, not
+// whatever the decoder's stack held: the picture is the same whatever was there.
+TEST(Decoder, PredictionPastTheReferenceIsFlatNotLeftOver) {
+    if (!test::HaveData("mpeg2-progressive.m2v")) GTEST_SKIP() << "no test data";
+    std::ifstream in(test::DataPath("mpeg2-progressive.m2v"), std::ios::binary);
+    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), {});
+    // The second picture coding extension (start code, then extension id 8), the P picture's.
+    int seen = 0;
+    for (size_t i = 0; i + 6 < data.size(); ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB5 &&
+            (data[i + 4] >> 4) == 8 && ++seen == 2) {
+            data[i + 6] = static_cast<uint8_t>((data[i + 6] & ~3) | 2);  // picture_structure
+            break;
+        }
+    ASSERT_EQ(seen, 2);
+    test::TempFile f(data, ".m2v");
+    Engine e;
+    ASSERT_TRUE(e.Open(f.path()));
+    e.Parse();
+    const std::vector<TreeItem> pictures = Pictures(e);
+    ASSERT_GE(pictures.size(), 2u);
+    PictureDecoder& d = e.parser.decoder;
+    std::vector<uint8_t> shown[2];
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_TRUE(d.DecodePicture(pictures[0], true));
+        FillStack(run ? 0x5A : 0xC3);
+        d.displayType = display_type::kAuto;
+        d.DecodePicture(pictures[1], true);
+        ASSERT_TRUE(d.dib.HasPixels());
+        shown[run].assign(d.dib.Bits(), d.dib.Bits() + d.dib.ImageSize());
+    }
+    EXPECT_TRUE(shown[0] == shown[1]);
+}
+
 }  // namespace
 }  // namespace bitloupe
