@@ -262,6 +262,29 @@ void ExtractFrame(const Session& s, Format format, std::vector<uint8_t>& out) {
     }
     const size_t sw = dec.stores.width > 0 ? static_cast<size_t>(dec.stores.width) : 0;
     const size_t sh = dec.stores.height > 0 ? static_cast<size_t>(dec.stores.height) : 0;
+    const ColourMatrix& m = s.stream.colourMatrix;
+    const ColourFactors factors{m.crv, m.cbu, m.cgu, m.cgv};
+
+    // Colour with the picture wholly inside the stores (the usual case): the shown chroma a
+    // band of lines at a time from the coded planes, converted while it is in cache.
+    const int slot = dec.stores.currentSlot;
+    const int bandLines = format == Format::kBgr24 && w <= sw && h <= sh
+                              ? dec.stores.DisplayChromaBandLines(slot)
+                              : 0;
+    if (bandLines > 0) {
+        out.resize(w * h * 3);
+        const uint8_t* luma = dec.CurrentPlane(0);
+        std::vector<uint8_t> cb(bandLines * sw), cr(bandLines * sw);
+        for (size_t y0 = 0; y0 < h; y0 += bandLines) {
+            dec.stores.DisplayChromaBand(slot, static_cast<int>(y0 / bandLines), cb.data(),
+                                         cr.data());
+            for (size_t y = y0; y < std::min(h, y0 + bandLines); ++y)
+                ConvertSamplesToBgr(out.data() + y * w * 3, luma + y * sw,
+                                    cb.data() + (y - y0) * sw, cr.data() + (y - y0) * sw,
+                                    static_cast<int>(w), factors);
+        }
+        return;
+    }
     // The full-size chroma planes only for the formats that show them (asking for one brings
     // it up to date).
     const bool fullChroma = format == Format::kBgr24 || format == Format::kYuv444p;
@@ -282,15 +305,13 @@ void ExtractFrame(const Session& s, Format format, std::vector<uint8_t>& out) {
 
     if (format == Format::kBgr24) {
         out.resize(w * h * 3);
-        const ColourMatrix& m = s.stream.colourMatrix;
-        const ColourFactors f{m.crv, m.cbu, m.cgu, m.cgv};
         std::vector<uint8_t> yr(w), cbr(w), crr(w);
         for (size_t y = 0; y < h; ++y) {
             row(0, y, yr.data());
             row(1, y, cbr.data());
             row(2, y, crr.data());
             ConvertSamplesToBgr(out.data() + y * w * 3, yr.data(), cbr.data(), crr.data(),
-                                static_cast<int>(w), f);
+                                static_cast<int>(w), factors);
         }
         return;
     }

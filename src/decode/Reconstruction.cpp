@@ -598,4 +598,50 @@ void FrameStores::RefreshDisplayChroma(int slot) const {
     }
 }
 
+int FrameStores::DisplayChromaBandLines(int slot) const {
+    if (slot < 0 || slot > 2 || !slots[slot].coded[0] || !slots[slot].coded[1]) return 0;
+    const FrameSlot& s = slots[slot];
+    const size_t mbWidth = static_cast<size_t>(width > 0 ? width / 16 : 0);
+    const size_t mbHeight = static_cast<size_t>(height > 0 ? height / 16 : 0);
+    const size_t n = mbWidth * mbHeight;
+    const bool field = s.staleLayout == FrameSlot::kFieldLayout;
+    // Field layout with an odd number of macroblock rows leaves half a row out of the planes.
+    if (n == 0 || s.staleLayout == 0 || (field && mbHeight % 2) || s.stale.size() < n ||
+        std::memchr(s.stale.data(), 0, n))
+        return 0;
+    return field ? 32 : 16;
+}
+
+void FrameStores::DisplayChromaBand(int slot, int band, uint8_t* cb, uint8_t* cr) const {
+    if (slot < 0 || slot > 2) return;
+    const bool field = slots[slot].staleLayout == FrameSlot::kFieldLayout;
+    const ChromaSize cs = chroma;
+    uint8_t* const out[3] = {nullptr, cb, cr};
+    MacroblockSamples coded, display;
+    for (int part = 0; part < (field ? 2 : 1); ++part) {
+        const int structure = field ? 1 + part : 3;
+        const int y = band * 16;
+        for (int x = 0; x + 16 <= width; x += 16)
+            for (int c = 1; c < 3; ++c) {
+                uint8_t* dst = out[c] + (field ? part * width : 0) + x;
+                const int dstStride = field ? 2 * width : width;
+                size_t from;
+                int fromStride;
+                if (PlaceIn(CodedPlane(slot, c), chromaWidth, chromaHeight, structure,
+                            x >> cs.shiftX, y >> cs.shiftY, cs.cols(), cs.rows(), from,
+                            fromStride)) {
+                    UpsampleStored(dst, dstStride, CodedPlane(slot, c) + from, fromStride,
+                                   chromaFormat);
+                    continue;
+                }
+                LoadComponent(CodedPlane(slot, c), chromaWidth, chromaHeight, structure,
+                              x >> cs.shiftX, y >> cs.shiftY, coded.c[c], cs.cols(), cs.rows());
+                UpsampleChroma(display, coded, chromaFormat);
+                for (int r = 0; r < 16; ++r)
+                    for (int k = 0; k < 16; ++k)
+                        dst[r * dstStride + k] = static_cast<uint8_t>(display.c[c][r * 16 + k]);
+            }
+    }
+}
+
 }  // namespace bitloupe

@@ -142,6 +142,18 @@ struct FrameStores {
     // Up-samples the coded chroma of every macroblock written since the last refresh into the
     // full-size planes, macroblock by macroblock as the decoder always has.
     void RefreshDisplayChroma(int slot) const;
+
+    // The shown chroma straight from the coded planes, a band of lines at a time, for a reader
+    // that converts the picture once (the colour frames of the command-line tool): what
+    // DisplayPlane would hold on those lines, made in a small buffer that stays in cache
+    // instead of the full-size planes. It needs every macroblock of the slot written since the
+    // last refresh, in one layout, as after a picture decoded whole; then the lines a band
+    // covers (16 in frame layout, 32 in field layout, both fields' lines), else 0 and the
+    // reader takes DisplayPlane.
+    int DisplayChromaBandLines(int slot) const;
+    // Band `band` (lines band x DisplayChromaBandLines onwards) into cb and cr, `width` bytes a
+    // line. Nothing of the slot changes.
+    void DisplayChromaBand(int slot, int band, uint8_t* cb, uint8_t* cr) const;
 };
 
 // Where one component prediction reads: the reference plane, its size, and whether it is read

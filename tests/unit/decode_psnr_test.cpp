@@ -227,6 +227,35 @@ TEST(Frames, DecodeOrderFormatsAndStandardOutput) {
     EXPECT_GT(coloured, 100);
 }
 
+// Colour frames convert the shown planes, whichever way the chroma was stored: field pictures
+// (field layout), frame pictures of interlaced material, and 4:2:2. The colour frames make the
+// shown chroma a band at a time from the coded planes; yuv444p reads the refreshed planes.
+TEST(Frames, ColourFramesConvertTheShownPlanesInEveryLayout) {
+    const bitloupe::ColourFactors factors =
+        bitloupe::ColourFactorsFor(bitloupe::kDefaultMatrixCoefficients);
+    for (const auto& [name, frames] : {std::pair<const char*, size_t>{"mpeg2-fieldpic.m2v", 12},
+                                       {"mpeg2-interlaced.m2v", 8},
+                                       {"mpeg2-422.m2v", 8}}) {
+        if (!HaveData(name)) continue;
+        const TempPath yuv(".yuv"), bgr(".bgr");
+        ASSERT_EQ(RunCli({"frames", DataPath(name), "-o", yuv.path(), "--format", "yuv444p"}), 0);
+        ASSERT_EQ(RunCli({"frames", DataPath(name), "-o", bgr.path(), "--format", "bgr24"}), 0);
+        const auto y = ReadAll(yuv.path()), b = ReadAll(bgr.path());
+        ASSERT_EQ(y.size(), b.size()) << name;
+        ASSERT_EQ(y.size() % (3 * frames), 0u) << name;
+        const size_t n = y.size() / (3 * frames);
+        for (size_t f = 0; f < frames; ++f)
+            for (size_t i = 0; i < n; ++i) {
+                const uint8_t* planes = y.data() + f * 3 * n;
+                const uint8_t* px = b.data() + (f * n + i) * 3;
+                const bitloupe::Bgr e =
+                    bitloupe::ConvertYCbCr(planes[i], planes[n + i], planes[2 * n + i], factors);
+                ASSERT_TRUE(px[0] == e.blue && px[1] == e.green && px[2] == e.red)
+                    << name << " frame " << f << " sample " << i;
+            }
+    }
+}
+
 // The still stream decodes exactly: three equal frames, a flat field of 96 with a white
 // 16x16 square at (16, 16).
 TEST(Frames, StillStreamDecodesExactly) {
