@@ -482,17 +482,26 @@ namespace {
 //              + ((s[H] + t[H]) >> 1)) >> 2
 // For an even column (L = H) the odd row's formula is (s + t + 2 ((s + t) >> 1)) >> 2, which
 // is (s + t) >> 1 whether s + t is even or odd: the rule's value.
+using Bytes8 = uint8_t __attribute__((vector_size(8)));
 using Bytes16 = uint8_t __attribute__((vector_size(16)));
+using Words8 = int16_t __attribute__((vector_size(16)));
 using Words16 = int16_t __attribute__((vector_size(32)));
+using Quads2 = uint64_t __attribute__((vector_size(16)));
 
+// The eight samples of a row widened once, then spread to the L and H columns. The row goes
+// into a register as one 64-bit load: a vector assembled in memory from a narrower store
+// stalls the load that reads it back.
 inline __attribute__((always_inline)) void SpreadRow(const uint8_t* row, Words16& lo,
                                                      Words16& hi) {
-    Bytes16 b = {};
-    std::memcpy(&b, row, 8);
-    lo = __builtin_convertvector(
-        __builtin_shufflevector(b, b, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7), Words16);
-    hi = __builtin_convertvector(
-        __builtin_shufflevector(b, b, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 7), Words16);
+    uint64_t q;
+    std::memcpy(&q, row, 8);
+    const Quads2 v = {q, 0};
+    Bytes16 b;
+    std::memcpy(&b, &v, 16);
+    const Words8 w =
+        __builtin_convertvector(__builtin_shufflevector(b, b, 0, 1, 2, 3, 4, 5, 6, 7), Words8);
+    lo = __builtin_shufflevector(w, w, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7);
+    hi = __builtin_shufflevector(w, w, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 7);
 }
 
 inline __attribute__((always_inline)) void PutRow(uint8_t* out, Words16 v) {
