@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/BitCursor.h"
 #include "engine/Messages.h"
 #include "engine/SyntaxParser.h"
 #include "imaging/Filters.h"
@@ -606,6 +607,26 @@ int16_t PictureDecoder::FlatIdct(int16_t dc) {
     return flatValue_[i];
 }
 
+namespace {
+
+// The most bytes one block's coefficient codes can take, and the window read behind them: 64
+// escapes of at most 28 bits each.
+constexpr int kMostBlockBytes = 64 * 28 / 8 + 16;
+
+// A block's coefficients; when the whole block lies in the reader's buffer at hand, through a
+// cursor that keeps the position in registers, and the reader then steps over what it used.
+template <class R>
+bool ReadBlockCoefficients(R& r, CoefficientTarget& t, bool intra, bool mpeg2) {
+    SilentCoefficientSink sink;
+    if (r.BytesInChunk() < kMostBlockBytes) return ReadCoefficientsOf(r, t, sink, intra, mpeg2);
+    BitCursor cursor(r.CurrentPointer(), r.bitOffset());
+    const bool ok = ReadCoefficientsOf(cursor, t, sink, intra, mpeg2);
+    r.SkipBits(static_cast<int>(cursor.BitsUsed()));
+    return ok;
+}
+
+}  // namespace
+
 bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockResult& out,
                                      bool fillDisplay) {
     VideoState& v = p_.v;
@@ -643,10 +664,8 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
     if (!dcOnly) {
         // The reader and the block kind are chosen once per block, so the coefficient loop
         // calls the reader directly.
-        SilentCoefficientSink sink;
-        const bool ok = p_.UsesPayload()
-                            ? ReadCoefficientsOf(p_.payload, t, sink, intra, mpeg2)
-                            : ReadCoefficientsOf(p_.file, t, sink, intra, mpeg2);
+        const bool ok = p_.UsesPayload() ? ReadBlockCoefficients(p_.payload, t, intra, mpeg2)
+                                         : ReadBlockCoefficients(p_.file, t, intra, mpeg2);
         if (!ok) return false;
     }
     selectiveDct.Apply(F);

@@ -88,6 +88,10 @@ class FileReader {
     bool ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi);
     // Bytes that can be taken from the current chunk in one piece (0 when not byte-aligned).
     int ContiguousBytes() const { return bitOffset_ || AtEnd() ? 0 : count_ - pos_; }
+    // Bytes of the current chunk from the current (perhaps partly consumed) byte on, 0 at the
+    // end: they, and the window's padding behind them, can be read through CurrentPointer()
+    // before SkipBits steps over what was used.
+    int BytesInChunk() const { return AtEnd() ? 0 : count_ - pos_; }
     const uint8_t* CurrentPointer() const { return buf_ + pos_; }
     // Consumes n whole bytes of the current chunk (n <= ContiguousBytes()).
     void Advance(int n);

@@ -63,6 +63,10 @@ public:
     }
     void NextByte(bool advance);
     uint8_t CurrentByte() const { return AtEnd() ? 0 : buf_[pos_]; }
+    // Bytes of the current fill from the current (perhaps partly consumed) byte on, 0 at the
+    // end: they can be read through CurrentPointer() before SkipBits steps over what was used.
+    int BytesInChunk() const { return AtEnd() ? 0 : count_ - pos_; }
+    const uint8_t* CurrentPointer() const { return buf_ + pos_; }
 
     // Start-code scan over the payload bytes of the current fill; see FileReader.
     bool ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi);
