@@ -6,9 +6,15 @@
 #include <filesystem>
 #include <limits>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "engine/Simd.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define BITLOUPE_AVX2_COLOUR 1
+#endif
 
 namespace bitloupe {
 
@@ -110,6 +116,126 @@ void WritePixel(uint8_t* bgr, uint8_t y, uint8_t cb, uint8_t cr, uint8_t mode,
 
 namespace {
 
+#ifdef BITLOUPE_AVX2_COLOUR
+// The same arithmetic 16 pixels at a time in 16-bit lanes, exactly. Each factor F splits into
+// H * 65536 + L with L within 16 bits, and a channel's sum over its terms becomes
+//   (sum of s * F + c) >> 16  =  sum of s * H  +  ((sum of s * L + c) >> 16),
+// the second part as pairs multiplied and added into 32 bits. Writes the three channels of
+// the first n & ~15 pixels and returns that count.
+#define BITLOUPE_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+struct SplitFactor {
+    int16_t hi, lo;
+};
+// v = hi * 65536 + lo, lo within -32768..32767.
+SplitFactor Split(int32_t v) {
+    const int32_t hi = (v + 32768) >> 16;
+    return {static_cast<int16_t>(hi), static_cast<int16_t>(v - hi * 65536)};
+}
+// Every 32-bit lane holds `first` in its low and `second` in its high 16 bits.
+BITLOUPE_AVX2 __m256i Pairs(int16_t first, int16_t second) {
+    return _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(first) |
+                                                  uint32_t{static_cast<uint16_t>(second)} << 16));
+}
+// 16 bytes from p, widened, less `offset`.
+BITLOUPE_AVX2 __m256i LoadLess(const uint8_t* p, __m256i offset) {
+    return _mm256_sub_epi16(
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))), offset);
+}
+// The 32-bit sums lo (lanes of pixels 0-3, 8-11) and hi (4-7, 12-15) shifted down by 16, back in
+// pixel order as 16-bit lanes, plus `add`.
+BITLOUPE_AVX2 __m256i High(__m256i lo, __m256i hi, __m256i add) {
+    return _mm256_add_epi16(
+        _mm256_packs_epi32(_mm256_srai_epi32(lo, 16), _mm256_srai_epi32(hi, 16)), add);
+}
+// Where each byte of 16 pixels' blue, green, red comes from: [part of 16 output bytes][channel]
+// [byte], the pixel's index in its channel's vector, or 0x80 for none.
+struct InterleaveMasks {
+    alignas(16) uint8_t at[3][3][16];
+};
+constexpr InterleaveMasks MakeInterleaveMasks() {
+    InterleaveMasks t{};
+    for (int part = 0; part < 3; ++part)
+        for (int c = 0; c < 3; ++c)
+            for (int k = 0; k < 16; ++k) {
+                const int at = part * 16 + k;
+                t.at[part][c][k] = at % 3 == c ? static_cast<uint8_t>(at / 3) : 0x80;
+            }
+    return t;
+}
+constexpr InterleaveMasks kInterleave = MakeInterleaveMasks();
+
+BITLOUPE_AVX2 __m128i Gather3(__m128i b, __m128i g, __m128i r, int part) {
+    auto mask = [part](int c) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.at[part][c]));
+    };
+    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(b, mask(0)), _mm_shuffle_epi8(g, mask(1))),
+                        _mm_shuffle_epi8(r, mask(2)));
+}
+
+// Writes blue, green, red bytes of the first n & ~15 pixels, the channels masked by keep
+// (blue in bits 0-7, green 8-15, red 16-23), and returns that count.
+__attribute__((target("avx2"))) int ConvertRowAvx2(uint8_t* bgr, const uint8_t* y,
+                                                   const uint8_t* cb, const uint8_t* cr, int n,
+                                                   const ColourFactors& f, uint32_t keep) {
+    const __m128i keepB = _mm_set1_epi8(static_cast<char>(keep & 0xFF)),
+                  keepG = _mm_set1_epi8(static_cast<char>((keep >> 8) & 0xFF)),
+                  keepR = _mm_set1_epi8(static_cast<char>((keep >> 16) & 0xFF));
+    const SplitFactor luma = Split(kLumaFactor), bu = Split(f.cbu), rv = Split(f.crv),
+                      gv = Split(-f.cgv), gu = Split(-f.cgu);
+    const __m256i mulB = Pairs(luma.lo, bu.lo), mulR = Pairs(luma.lo, rv.lo),
+                  mulG = Pairs(luma.lo, gv.lo), mulGu = Pairs(gu.lo, 0);
+    const __m256i roundB = _mm256_set1_epi32(32786), round = _mm256_set1_epi32(32768);
+    const __m256i k16 = _mm256_set1_epi16(16), k128 = _mm256_set1_epi16(128);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i lumaHi = _mm256_set1_epi16(luma.hi), buHi = _mm256_set1_epi16(bu.hi),
+                  rvHi = _mm256_set1_epi16(rv.hi), gvHi = _mm256_set1_epi16(gv.hi),
+                  guHi = _mm256_set1_epi16(gu.hi);
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i a = LoadLess(y + i, k16), u = LoadLess(cb + i, k128),
+                      v = LoadLess(cr + i, k128);
+        const __m256i aHi = _mm256_mullo_epi16(a, lumaHi);
+        const __m256i auLo = _mm256_unpacklo_epi16(a, u), auHi = _mm256_unpackhi_epi16(a, u);
+        const __m256i avLo = _mm256_unpacklo_epi16(a, v), avHi = _mm256_unpackhi_epi16(a, v);
+        const __m256i u0Lo = _mm256_unpacklo_epi16(u, zero), u0Hi = _mm256_unpackhi_epi16(u, zero);
+        const __m256i blue =
+            High(_mm256_add_epi32(_mm256_madd_epi16(auLo, mulB), roundB),
+                 _mm256_add_epi32(_mm256_madd_epi16(auHi, mulB), roundB),
+                 _mm256_add_epi16(aHi, _mm256_mullo_epi16(u, buHi)));
+        const __m256i red =
+            High(_mm256_add_epi32(_mm256_madd_epi16(avLo, mulR), round),
+                 _mm256_add_epi32(_mm256_madd_epi16(avHi, mulR), round),
+                 _mm256_add_epi16(aHi, _mm256_mullo_epi16(v, rvHi)));
+        const __m256i green = High(
+            _mm256_add_epi32(
+                _mm256_add_epi32(_mm256_madd_epi16(avLo, mulG), _mm256_madd_epi16(u0Lo, mulGu)),
+                round),
+            _mm256_add_epi32(
+                _mm256_add_epi32(_mm256_madd_epi16(avHi, mulG), _mm256_madd_epi16(u0Hi, mulGu)),
+                round),
+            _mm256_add_epi16(_mm256_add_epi16(aHi, _mm256_mullo_epi16(v, gvHi)),
+                             _mm256_mullo_epi16(u, guHi)));
+        // Saturated to bytes: blue and green in one pack, red in another, each in pixel order.
+        const __m256i bg = _mm256_permute4x64_epi64(_mm256_packus_epi16(blue, green), 0xD8);
+        const __m256i rr = _mm256_permute4x64_epi64(_mm256_packus_epi16(red, red), 0xD8);
+        const __m128i b = _mm_and_si128(_mm256_castsi256_si128(bg), keepB);
+        const __m128i g = _mm_and_si128(_mm256_extracti128_si256(bg, 1), keepG);
+        const __m128i r = _mm_and_si128(_mm256_castsi256_si128(rr), keepR);
+        __m128i* out = reinterpret_cast<__m128i*>(bgr + 3 * i);
+        _mm_storeu_si128(out, Gather3(b, g, r, 0));
+        _mm_storeu_si128(out + 1, Gather3(b, g, r, 1));
+        _mm_storeu_si128(out + 2, Gather3(b, g, r, 2));
+    }
+    return i;
+}
+
+bool HaveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
+
 // One row of samples into blue, green, red bytes under colour mode `mode`: the arithmetic of
 // ConvertYCbCr and the channel choice of WritePixel, in one loop the compiler can keep tight.
 template <class S>
@@ -151,21 +277,28 @@ inline __attribute__((always_inline)) void ConvertRow(uint8_t* bgr, const S* y, 
     // interleaved.
     constexpr int kRun = 64;
     uint8_t b[kRun], g[kRun], r[kRun];
-    for (int x0 = 0; x0 < n; x0 += kRun) {
+    int done = 0;
+#ifdef BITLOUPE_AVX2_COLOUR
+    if constexpr (std::is_same_v<S, uint8_t>)
+        if (HaveAvx2())
+            done = ConvertRowAvx2(bgr, y, cb, cr, n, f,
+                                  uint32_t{keepB} | uint32_t{keepG} << 8 | uint32_t{keepR} << 16);
+#endif
+    for (int x0 = done; x0 < n; x0 += kRun) {
         const int m = n - x0 < kRun ? n - x0 : kRun;
         for (int i = 0; i < m; ++i) {
             const int32_t luma = (int32_t{static_cast<uint8_t>(y[x0 + i])} - 16) * kLumaFactor;
             const int32_t u = int32_t{static_cast<uint8_t>(cb[x0 + i])} - 128;
             const int32_t v = int32_t{static_cast<uint8_t>(cr[x0 + i])} - 128;
-            b[i] = Saturate((luma + u * f.cbu + 32786) >> 16) & keepB;
-            g[i] = Saturate((luma - v * f.cgv - u * f.cgu + 32768) >> 16) & keepG;
-            r[i] = Saturate((luma + v * f.crv + 32768) >> 16) & keepR;
+            b[i] = Saturate((luma + u * f.cbu + 32786) >> 16);
+            g[i] = Saturate((luma - v * f.cgv - u * f.cgu + 32768) >> 16);
+            r[i] = Saturate((luma + v * f.crv + 32768) >> 16);
         }
         uint8_t* out = bgr + 3 * x0;
         for (int i = 0; i < m; ++i) {
-            out[3 * i] = b[i];
-            out[3 * i + 1] = g[i];
-            out[3 * i + 2] = r[i];
+            out[3 * i] = b[i] & keepB;
+            out[3 * i + 1] = g[i] & keepG;
+            out[3 * i + 2] = r[i] & keepR;
         }
     }
 }

@@ -54,6 +54,44 @@ TEST(ColourConversion, FollowsTheMatrixOfEveryRow) {
     }
 }
 
+// Rows of samples convert exactly as one sample does, with every matrix, for every Y and Cb
+// and a spread of Cr, in rows whose length leaves a tail after the runs of 16.
+TEST(ColourConversion, RowsConvertAsSingleSamples) {
+    std::vector<uint8_t> y(261), cb(261), cr(261), bgr(3 * 261);
+    for (int code = 0; code < 8; ++code) {
+        const ColourFactors f = ColourFactorsFor(code);
+        for (int luma = 0; luma < 256; ++luma)
+            for (int v = 0; v < 256; v += v == 252 ? 3 : 4) {
+                for (int i = 0; i < 261; ++i) {
+                    y[i] = uint8_t(luma);
+                    cb[i] = uint8_t(i);
+                    cr[i] = uint8_t(v ^ (i >> 8));
+                }
+                ConvertSamplesToBgr(bgr.data(), y.data(), cb.data(), cr.data(), 261, f);
+                for (int i = 0; i < 261; ++i) {
+                    const Bgr e = ConvertYCbCr(y[i], cb[i], cr[i], f);
+                    ASSERT_TRUE(bgr[3 * i] == e.blue && bgr[3 * i + 1] == e.green &&
+                                bgr[3 * i + 2] == e.red)
+                        << "matrix " << code << " Y " << luma << " Cb " << int(cb[i]) << " Cr "
+                        << int(cr[i]);
+                }
+            }
+    }
+    // A picture line in every colour mode, as WritePixel writes each pixel.
+    CPictureDib dib;
+    ASSERT_TRUE(dib.Create(261, 1));
+    const ColourFactors f = ColourFactorsFor(5);
+    for (int i = 0; i < 261; ++i) y[i] = uint8_t(i * 7), cr[i] = uint8_t(255 - i);
+    for (uint8_t mode = 0; mode < 11; ++mode) {
+        ASSERT_TRUE(dib.ConvertFromPlanes(y.data(), cb.data(), cr.data(), 261, 1, 0, mode, f));
+        for (int i = 0; i < 261; ++i) {
+            uint8_t px[3];
+            WritePixel(px, y[i], cb[i], cr[i], mode, f);
+            ASSERT_EQ(std::memcmp(dib.Line(0) + 3 * i, px, 3), 0) << "mode " << int(mode) << " " << i;
+        }
+    }
+}
+
 TEST(ColourConversion, ModesAndMacroblocks) {
     const ColourFactors f = ColourFactorsFor(5);
     // Y 128, Cb 100, Cr 160 is red 181, green 115, blue 74. Expected blue, green, red by mode;
