@@ -560,6 +560,29 @@ bool PlaceIn(const uint8_t* plane, int32_t width, int32_t height, int structure,
     return true;
 }
 
+// Component c of the shown chroma of the macroblock at (x, y) (luma samples, field rows for a
+// field structure), up-sampled from the slot's coded plane into 16 rows of 16 at dst, rows
+// dstStride apart: whole rows as vectors when the coded block lies inside its plane.
+void UpsampleFromCoded(const FrameStores& st, int slot, int c, int structure, int x, int y,
+                       uint8_t* dst, int dstStride) {
+    const ChromaSize cs = st.chroma;
+    const uint8_t* coded = st.CodedPlane(slot, c);
+    size_t from;
+    int fromStride;
+    if (PlaceIn(coded, st.chromaWidth, st.chromaHeight, structure, x >> cs.shiftX,
+                y >> cs.shiftY, cs.cols(), cs.rows(), from, fromStride)) {
+        UpsampleStored(dst, dstStride, coded + from, fromStride, st.chromaFormat);
+        return;
+    }
+    MacroblockSamples in{}, out;  // (the other component is up-sampled too, from zeros)
+    LoadComponent(coded, st.chromaWidth, st.chromaHeight, structure, x >> cs.shiftX,
+                  y >> cs.shiftY, in.c[c], cs.cols(), cs.rows());
+    UpsampleChroma(out, in, st.chromaFormat);
+    for (int r = 0; r < 16; ++r)
+        for (int k = 0; k < 16; ++k)
+            dst[r * dstStride + k] = static_cast<uint8_t>(out.c[c][r * 16 + k]);
+}
+
 }  // namespace
 
 void FrameStores::RefreshDisplayChroma(int slot) const {
@@ -569,8 +592,6 @@ void FrameStores::RefreshDisplayChroma(int slot) const {
     s.staleLayout = 0;
     const int mbWidth = width / 16;
     const int rows = field ? (height / 16 + 1) / 2 : height / 16;
-    const ChromaSize cs = chroma;
-    MacroblockSamples coded, display;
     size_t i = 0;
     for (int part = 0; part < (field ? 2 : 1); ++part) {
         const int structure = field ? 1 + part : 3;
@@ -579,30 +600,23 @@ void FrameStores::RefreshDisplayChroma(int slot) const {
                 if (i >= s.stale.size() || !s.stale[i]) continue;
                 s.stale[i] = 0;
                 const int x = column * 16, y = row * 16;
-                size_t from[3], to[3];
-                int fromStride[3], toStride[3];
-                bool inside = true;
-                for (int c = 1; c < 3; ++c)
-                    inside = inside &&
-                             PlaceIn(CodedPlane(slot, c), chromaWidth, chromaHeight, structure,
-                                     x >> cs.shiftX, y >> cs.shiftY, cs.cols(), cs.rows(),
-                                     from[c], fromStride[c]) &&
-                             PlaceIn(Plane(slot, c), width, height, structure, x, y, 16, 16,
-                                     to[c], toStride[c]);
-                if (inside) {
-                    for (int c = 1; c < 3; ++c)
-                        UpsampleStored(Plane(slot, c) + to[c], toStride[c],
-                                       CodedPlane(slot, c) + from[c], fromStride[c],
-                                       chromaFormat);
-                    continue;
+                for (int c = 1; c < 3; ++c) {
+                    size_t to;
+                    int toStride;
+                    if (PlaceIn(Plane(slot, c), width, height, structure, x, y, 16, 16, to,
+                                toStride)) {
+                        UpsampleFromCoded(*this, slot, c, structure, x, y, Plane(slot, c) + to,
+                                          toStride);
+                        continue;
+                    }
+                    // Past the planes' last line (a field row of half a macroblock): the lines
+                    // inside.
+                    uint8_t block[16 * 16];
+                    UpsampleFromCoded(*this, slot, c, structure, x, y, block, 16);
+                    int16_t samples[256];
+                    for (int k = 0; k < 256; ++k) samples[k] = block[k];
+                    StoreComponent(Plane(slot, c), width, height, structure, x, y, samples);
                 }
-                for (int c = 1; c < 3; ++c)
-                    LoadComponent(CodedPlane(slot, c), chromaWidth, chromaHeight, structure,
-                                  x >> cs.shiftX, y >> cs.shiftY, coded.c[c], cs.cols(),
-                                  cs.rows());
-                UpsampleChroma(display, coded, chromaFormat);
-                for (int c = 1; c < 3; ++c)
-                    StoreComponent(Plane(slot, c), width, height, structure, x, y, display.c[c]);
             }
     }
 }
@@ -624,33 +638,13 @@ int FrameStores::DisplayChromaBandLines(int slot) const {
 void FrameStores::DisplayChromaBand(int slot, int band, uint8_t* cb, uint8_t* cr) const {
     if (slot < 0 || slot > 2) return;
     const bool field = slots[slot].staleLayout == FrameSlot::kFieldLayout;
-    const ChromaSize cs = chroma;
     uint8_t* const out[3] = {nullptr, cb, cr};
-    MacroblockSamples coded, display;
-    for (int part = 0; part < (field ? 2 : 1); ++part) {
-        const int structure = field ? 1 + part : 3;
-        const int y = band * 16;
+    for (int part = 0; part < (field ? 2 : 1); ++part)
         for (int x = 0; x + 16 <= width; x += 16)
-            for (int c = 1; c < 3; ++c) {
-                uint8_t* dst = out[c] + (field ? part * width : 0) + x;
-                const int dstStride = field ? 2 * width : width;
-                size_t from;
-                int fromStride;
-                if (PlaceIn(CodedPlane(slot, c), chromaWidth, chromaHeight, structure,
-                            x >> cs.shiftX, y >> cs.shiftY, cs.cols(), cs.rows(), from,
-                            fromStride)) {
-                    UpsampleStored(dst, dstStride, CodedPlane(slot, c) + from, fromStride,
-                                   chromaFormat);
-                    continue;
-                }
-                LoadComponent(CodedPlane(slot, c), chromaWidth, chromaHeight, structure,
-                              x >> cs.shiftX, y >> cs.shiftY, coded.c[c], cs.cols(), cs.rows());
-                UpsampleChroma(display, coded, chromaFormat);
-                for (int r = 0; r < 16; ++r)
-                    for (int k = 0; k < 16; ++k)
-                        dst[r * dstStride + k] = static_cast<uint8_t>(display.c[c][r * 16 + k]);
-            }
-    }
+            for (int c = 1; c < 3; ++c)
+                UpsampleFromCoded(*this, slot, c, field ? 1 + part : 3, x, band * 16,
+                                  out[c] + (field ? part * width : 0) + x,
+                                  field ? 2 * width : width);
 }
 
 }  // namespace bitloupe

@@ -12,7 +12,8 @@ class BitCursor {
   public:
     // p: the current byte, of which bitOffset bits are used; at least 8 bytes must be readable
     // from every byte the cursor reaches.
-    BitCursor(const uint8_t* p, int bitOffset) : start_(p), p_(p), bit_(bitOffset), first_(bitOffset) {}
+    BitCursor(const uint8_t* p, int bitOffset)
+        : start_(p), p_(p), bit_(bitOffset), first_(bitOffset) {}
 
     uint32_t PeekBits(int n) const {
         if (n <= 0 || n > 32) return 0;

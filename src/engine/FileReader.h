@@ -87,7 +87,7 @@ class FileReader {
     // used up or the data ended; call again to go on.
     bool ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi);
     // Bytes that can be taken from the current chunk in one piece (0 when not byte-aligned).
-    int ContiguousBytes() const { return bitOffset_ || AtEnd() ? 0 : count_ - pos_; }
+    int ContiguousBytes() const { return bitOffset_ ? 0 : BytesInChunk(); }
     // Bytes of the current chunk from the current (perhaps partly consumed) byte on, 0 at the
     // end: they, and the window's padding behind them, can be read through CurrentPointer()
     // before SkipBits steps over what was used.
