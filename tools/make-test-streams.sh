@@ -162,6 +162,17 @@ ff -f lavfi -i "sine=frequency=660:sample_rate=48000:duration=0.32" \
     -c:a mp2 -b:a 128k -ac 2 -flags +bitexact "${BITEXACT[@]}" -f mp2 "$tmp/mplex.mp2"
 mplex -v 0 -f 8 -o mpeg2-ps-mplex.mpg "$tmp/mplex.m2v" "$tmp/mplex.mp2"
 
+# --- 7b. Video of the other version than the packs' --------------------------
+# What ffmpeg writes for .mpg by default: MPEG-2 video in an MPEG-1 system stream,
+# once alone and once with AC-3 audio in private stream 1; and MPEG-1 video in a
+# DVD-style MPEG-2 program stream. The video is copied, so each demuxes to
+# mpeg2-progressive.m2v or mpeg1.m1v byte for byte.
+ff -i mpeg2-progressive.m2v -c:v copy "${BITEXACT[@]}" -f mpeg mpeg2-in-mpeg1-system.mpg
+ff -i mpeg2-progressive.m2v -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=0.5" \
+    -map 0:v -map 1:a -c:v copy -c:a ac3 -b:a 96k -flags +bitexact \
+    "${BITEXACT[@]}" -f mpeg mpeg2-ac3-in-mpeg1-system.mpg
+ff -i mpeg1.m1v -c:v copy "${BITEXACT[@]}" -f vob mpeg1-in-mpeg2-ps.mpg
+
 # --- 8. Transport stream --------------------------------------------------------
 ff -f lavfi -i "smptebars=size=176x144:rate=25,scroll=h=0.03" \
     -f lavfi -i "sine=frequency=500:sample_rate=48000:duration=0.2" \
@@ -214,7 +225,7 @@ EOF
 # --- reference luma planes -------------------------------------------------------
 # Streams whose video is a byte-for-byte copy of another file share its planes:
 # mpeg1-system.mpg and mpeg1-system-mplex.mpg -> mpeg1.gray,
-# mpeg2-ps.mpg -> mpeg2-progressive.gray.
+# mpeg2-ps.mpg -> mpeg2-progressive.gray; the three of 7b likewise.
 for f in mpeg1.m1v mpeg2-progressive.m2v mpeg2-custom-matrix.m2v mpeg2-interlaced.m2v \
     mpeg2-422.m2v mpeg2-fieldpic.m2v mpeg2-ps-mplex.mpg; do
     ref_luma "$f" "${f%.*}"

@@ -169,7 +169,7 @@ void PictureDecoder::ChooseSlot(TreeItem pictureItem, int entry) {
         stores.currentSlot = 2;
         return;
     }
-    const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
+    const bool mpeg2 = p_.stream.videoVersion == kMpeg2;
     if (pic.secondField && mpeg2 && lastTemporalReference == pic.temporal_reference &&
         (stores.currentSlot == 0 || stores.currentSlot == 1)) {
         // The second field of the frame whose first field was just decoded.
@@ -631,7 +631,7 @@ bool PictureDecoder::DecodeBlockData(int i, const MacroblockRecord& rec, BlockRe
                                      bool fillDisplay) {
     VideoState& v = p_.v;
     MacroblockState& mb = v.mb;
-    const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
+    const bool mpeg2 = p_.stream.videoVersion == kMpeg2;
     const int c = MacroblockLayer::ComponentOf(i);
     const bool intra = rec.macroblock_intra != 0;
     int16_t F[64] = {};

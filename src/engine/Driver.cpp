@@ -118,6 +118,7 @@ bool CSyntaxParser::OpenReader(const FileStatus& status) {
         return false;
     }
     stream.invalidFile = false;
+    DetectVideoVersion();
     AddStreamTypeItem();
     dialog.visible = true;
     dialog.SetParseEnabled(true);
@@ -161,9 +162,37 @@ void CSyntaxParser::DetectStreamType() {
             }
         }
     }
+    stream.videoVersion = stream.mpegVersion;
     file.Seek(0);
     file.FillChunk();
     file.reportProgress = report;
+}
+
+void CSyntaxParser::DetectVideoVersion() {
+    if (stream.streamType != kProgramStream) return;
+    // The video of a program stream need not be of the packs' version: an MPEG-1 system stream
+    // may carry MPEG-2 video and a DVD's program stream MPEG-1 video. The code after the video's
+    // first sequence header tells, as for a video stream; without a sequence header in the
+    // first megabytes the packs' version stands.
+    constexpr int64_t kSearchBytes = 16 << 20;
+    const bool report = reportProgress;
+    reportProgress = false;
+    silentSystemLayer = true;
+    SetupProgress();
+    PositionVideoReader(0);
+    uint32_t acc = 0xFFFFFFFFu;
+    bool sequence = false;
+    while (!AtEnd() && GetBytePosition() < kSearchBytes) {
+        if (!ScanStartCode(acc, 0x00000100, 0x000001B8)) continue;
+        if (sequence) {
+            stream.videoVersion = acc == 0x000001B5 ? kMpeg2 : kMpeg1;
+            break;
+        }
+        sequence = acc == 0x000001B3;
+        acc = 0xFFFFFFFFu;
+    }
+    reportProgress = report;
+    SetupProgress();
 }
 
 void CSyntaxParser::AddFileInfo() {
@@ -209,7 +238,7 @@ void CSyntaxParser::InsertSystemItem() {
 void CSyntaxParser::InsertVideoItem() {
     std::string text = stream.streamType == kProgramStream ? "Elementary Video Stream #1"
                                                            : "Pure Video Stream";
-    text += stream.mpegVersion == kMpeg2 ? " (MPEG-2)" : " (MPEG-1)";
+    text += stream.videoVersion == kMpeg2 ? " (MPEG-2)" : " (MPEG-1)";
     stream.videoItem = tree.InsertItem(text, image::kVideoRoot, kind::kVideoRoot, kTreeRoot,
                                        stream.systemItem ? stream.systemItem : kInsertLast);
     // The video root doubles as the root of stream 0xE0's packets.
@@ -315,12 +344,14 @@ void CSyntaxParser::ParseSystemStream() {
             system.ParseEndOfSystemStream();
             break;
         }
-        if (code == 0x000001BA)
+        if (code == 0x000001BA) {
             system.ParsePackHeader(true);
-        else if (code == 0x000001BB)
+        } else if (code == 0x000001BB) {
             system.ParseSystemHeader(true);
-        else
+        } else {
             system.ParsePesPacket(static_cast<uint8_t>(code & 0xFF));
+            system.StepOverPayload(system.LastPacketItem());
+        }
         if (stream.counters.packCount == 1 && system.currentPackItem)
             tree.EnsureVisible(system.currentPackItem);
     }

@@ -156,15 +156,40 @@ void FileReader::Advance(int n) {
     if (n <= 0) return;
     pos_ += n;
     fileOffset_ += n;
-    if (fileOffset_ >= nextProgress_) {
-        // Report the last progress mark passed, as byte steps would have.
-        const int64_t step = progressStep < 1 ? 1 : progressStep;
-        const int64_t mark = fileOffset_ / step * step;
-        if (mark >= nextProgress_ && reportProgress && progressAllowed && progress_)
-            progress_(mark);
-        nextProgress_ = mark + step;
-    }
+    PassProgress();
     if (pos_ >= count_ && !lastChunk_) FillChunk();
+}
+
+void FileReader::PassProgress() {
+    if (fileOffset_ < nextProgress_) return;
+    // Report the last progress mark passed, as byte steps would have.
+    const int64_t step = progressStep < 1 ? 1 : progressStep;
+    const int64_t mark = fileOffset_ / step * step;
+    if (mark >= nextProgress_ && reportProgress && progressAllowed && progress_) progress_(mark);
+    nextProgress_ = mark + step;
+}
+
+void FileReader::SkipTo(int64_t offset) {
+    if (bitOffset_) NextByte(true);
+    const int64_t ahead = offset - fileOffset_;
+    if (ahead >= 0 && ahead < BytesInChunk()) {
+        Advance(static_cast<int>(ahead));
+        return;
+    }
+    const int64_t next = nextProgress_;
+    if (offset >= fileSize_) {
+        // Nothing is left to read.
+        filePos_ = fileOffset_ = fileSize_;
+        pos_ = count_ = bitOffset_ = 0;
+        lastChunk_ = true;
+    } else {
+        Seek(offset < 0 ? 0 : offset);
+        FillChunk();
+    }
+    if (ahead > 0) {
+        nextProgress_ = next;
+        PassProgress();
+    }
 }
 
 void FileReader::Seek(int64_t offset) {

@@ -98,6 +98,9 @@ class FileReader {
 
     // Moves the file to offset; an offset at or beyond the file size is ignored.
     void Seek(int64_t offset);
+    // Steps forward or back to offset, the chunk loaded and the progress marks passed
+    // reported as reading would; at or beyond the file size the reader stands at the end.
+    void SkipTo(int64_t offset);
 
     int64_t fileOffset() const { return fileOffset_; }
     int bitOffset() const { return bitOffset_; }
@@ -128,6 +131,8 @@ class FileReader {
         if (pos_ >= count_ && !lastChunk_) FillChunk();
     }
     void CheckProgress();
+    // Reports the last progress mark at or before the offset once it passed the next mark.
+    void PassProgress();
 
     int fd_ = -1;
     const uint8_t* memory_ = nullptr;  // the bytes read instead of a file, when set

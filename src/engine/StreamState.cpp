@@ -31,7 +31,7 @@ void CStreamState::ResetParse() {
     bit_rate_value = 0;
     vbv_buffer_size_value = 0;
     frame_rate_code = 0;
-    if (mpegVersion == kMpeg1) {
+    if (videoVersion == kMpeg1) {
         progressive_sequence = 1;
         chroma_format = 1;
         blockCount = 6;

@@ -203,7 +203,12 @@ struct SequenceParameters {
 class CStreamState : public SequenceParameters {
   public:
     uint8_t streamType = kUnknownStream;
+    // The version of the stream as its first pack header (or, for a video stream, its video)
+    // says; the pack and packet syntax follow it.
     uint8_t mpegVersion = kMpegUnknown;
+    // The version of the video: MPEG-2 when an extension follows its first sequence header.
+    // The video, macroblock and decoding layers follow it, whatever the packs say.
+    uint8_t videoVersion = kMpegUnknown;
     bool invalidFile = false;
     bool outOfMemory = false;
 

@@ -19,7 +19,7 @@ CSyntaxParser::CSyntaxParser(CStreamState& streamState, TreeStore& treeStore, Ho
     file.SetProgress([this](int64_t offset) { dialog.UpdateProgress(offset); });
     payload.SetProgress([this](int64_t offset) { dialog.UpdateProgress(offset); });
     payload.SetNextPacket([this]() -> int64_t {
-        if (silentSystemLayer) return SkipToVideoPacket(videoStreamId);
+        if (silentSystemLayer) return system.SkipUntil(videoStreamId);
         return system.ParseSystemUntil(videoStreamId);
     });
 }
@@ -64,44 +64,6 @@ void CSyntaxParser::PositionVideoReader(int64_t offset) {
     } else {
         SeekTo(static_cast<uint64_t>(offset), 0, 0, true);
     }
-}
-
-int64_t CSyntaxParser::SkipToVideoPacket(uint8_t streamId) {
-    const uint32_t wanted = 0x00000100u + streamId;
-    uint32_t acc = 0;
-    while (!file.AtEnd() && !file.ScanStartCode(acc, wanted, wanted)) {
-    }
-    int64_t length = file.ReadWord();
-    if (stream.mpegVersion == kMpeg1) {
-        if (streamId == 0xBF) return length;
-        while (file.CurrentByte() == 0xFF && !file.AtEnd()) {
-            file.ReadByte();
-            --length;
-        }
-        if (file.PeekBits(2) == 1) {
-            file.ReadByte();
-            file.ReadByte();
-            length -= 2;
-        }
-        int skip = 1;
-        if (file.PeekBits(4) == 2)
-            skip = 5;
-        else if (file.PeekBits(4) == 3)
-            skip = 10;
-        for (int i = 0; i < skip; ++i) file.ReadByte();
-        return length - skip;
-    }
-    switch (streamId) {
-        case 0xBC: case 0xBE: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF:
-            return length;
-        default:
-            if (streamId < 0xBC) return length;
-    }
-    file.ReadByte();
-    file.ReadByte();
-    const int headerLength = file.ReadByte();
-    for (int i = 0; i < headerLength; ++i) file.ReadByte();
-    return length - headerLength - 3;
 }
 
 void CSyntaxParser::SaveVideoState() {

@@ -117,6 +117,8 @@ public:
     // until the next open.
     bool OpenMemory(const uint8_t* data, size_t size, const std::string& name);
     void DetectStreamType();
+    // The video's own version (stream.videoVersion), from the video of a program stream.
+    void DetectVideoVersion();
     void AddFileInfo();
     void AddStreamTypeItem();
     void ParseSequenceLevel(bool ui);
@@ -134,9 +136,6 @@ public:
     // --- pause checkpoint ---
     void SaveVideoState();
     void RestoreVideoState();
-
-    // --- the silent packet search of the payload reader ---
-    int64_t SkipToVideoPacket(uint8_t streamId);
 
     // Deletes the "Program Stream" root item with the system-layer maps, or the video root
     // item with the video-layer maps.

@@ -151,7 +151,7 @@ bool MacroblockLayer::RestorePictureState(TreeItem pictureItem, bool report) {
         }
     }
     const auto quant = st.quantMatrixRecords.find(pictureItem);
-    if (st.mpegVersion == kMpeg2) {
+    if (st.videoVersion == kMpeg2) {
         const auto coding = st.pictureCodingRecords.find(pictureItem);
         if (coding == st.pictureCodingRecords.end()) return lost(msg::kPictureCodingExtensionLost);
         if (quant == st.quantMatrixRecords.end()) return lost(msg::kQuantMatrixExtensionLost);
@@ -398,7 +398,7 @@ bool MacroblockLayer::ParseBlock(int i, MacroblockRecord& rec, TreeItem macroblo
         if (!v.firstBlockItem) v.firstBlockItem = item;
         p_.emit.RecordPosition(item, 0, false);
         if (item) st.blockRecords[item] = v.mb.dcPredictor[c];
-        if (!ParseCodedBlock(i, rec, item, st.mpegVersion == kMpeg2)) {
+        if (!ParseCodedBlock(i, rec, item, st.videoVersion == kMpeg2)) {
             p_.tree.SetItemImage(item, 31 + c);
             p_.tree.SetItemData(item, kind::kBlockError);
             return false;
@@ -441,7 +441,7 @@ bool MacroblockLayer::ParseIntraDc(int c, BlockState& block, TreeItem parent) {
     p_.emit.AddValue("dct_diff", diff, parent);
     const int predictor = mb.dcPredictor[c] + diff;
     mb.dcPredictor[c] = static_cast<int16_t>(predictor);
-    const int precision = p_.stream.mpegVersion == kMpeg2 ? (v.coding.intra_dc_precision & 3) : 0;
+    const int precision = p_.stream.videoVersion == kMpeg2 ? (v.coding.intra_dc_precision & 3) : 0;
     int dc = mb.dcPredictor[c] * (1 << (3 - precision));
     if (dc < -2048) dc = -2048;
     if (dc > 2047) dc = 2047;

@@ -94,7 +94,7 @@ inline bool IsFieldPicture(int structure) {
 template <class E>
 void ReadSliceHeader(CSyntaxParser& p, E& emit, uint32_t code, SliceHeader& sh, TreeItem header) {
     const CStreamState& st = p.stream;
-    const bool mpeg2 = st.mpegVersion == kMpeg2;
+    const bool mpeg2 = st.videoVersion == kMpeg2;
     sh = SliceHeader();
     sh.slice_vertical_position = code & 0xFF;
     // Pictures taller than 2800 lines carry the upper bits of the row in the header.
@@ -171,7 +171,7 @@ bool ReadMacroblockModes(CSyntaxParser& p, E& emit, MacroblockRecord& rec, TreeI
     if ((pictureType == kPictureI || pictureType == kPictureP) && rec.macroblock_motion_backward)
         return false;
 
-    if (p.stream.mpegVersion != kMpeg2) {
+    if (p.stream.videoVersion != kMpeg2) {
         rec.motionType = 2;
         rec.motionVectorCount = 1;
         rec.motionVectorFormat = 0;
@@ -232,7 +232,7 @@ bool ReadMotionVector(CSyntaxParser& p, E& emit, int r, int s, MacroblockRecord&
                       TreeItem header) {
     VideoState& v = p.v;
     MacroblockState& mb = v.mb;
-    const bool mpeg2 = p.stream.mpegVersion == kMpeg2;
+    const bool mpeg2 = p.stream.videoVersion == kMpeg2;
     static const char* const kMpeg1Codes[2][2] = {
         {"motion_horizontal_forward_code", "motion_vertical_forward_code"},
         {"motion_horizontal_backward_code", "motion_vertical_backward_code"}};
@@ -323,7 +323,7 @@ bool ReadCodedBlockPattern(CSyntaxParser& p, E& emit, MacroblockRecord& rec, Tre
         p.v.mb.macroblockError = true;
         return false;
     }
-    const bool mpeg2 = p.stream.mpegVersion == kMpeg2;
+    const bool mpeg2 = p.stream.videoVersion == kMpeg2;
     emit.AddVlc(mpeg2 ? "coded_block_pattern_420" : "coded_block_pattern", cbp.value, cbp.code,
                 cbp.length, header);
     rec.coded_block_pattern = static_cast<uint16_t>(cbp.value);
@@ -364,7 +364,7 @@ bool ReadMacroblock(CSyntaxParser& p, Sink& sink, int& previousAddress) {
     VideoState& v = p.v;
     MacroblockState& mb = v.mb;
     auto& emit = sink.emit;
-    const bool mpeg2 = st.mpegVersion == kMpeg2;
+    const bool mpeg2 = st.videoVersion == kMpeg2;
 
     sink.Begin();
     MacroblockRecord rec;

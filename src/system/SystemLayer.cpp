@@ -356,8 +356,26 @@ uint16_t SystemLayer::ParsePesPacket(uint8_t streamId) {
     if (streamId >= 0xBC) ++s.counters.streamPacketCounts[streamId - 0xBC];
     const TreeItem packet = AddPacketItem(streamId, packetLength);
     f.ReadBits(16);
+    lastPacket_ = packet;
+    packetLength_ = packetLength;
+    packetEnd_ = f.fileOffset() + packetLength;
+    const uint16_t payload = ParsePesBody(streamId, packetLength, packet);
 
-    const bool mpeg2 = s.mpegVersion == kMpeg2;
+    if (packetEnd_ > f.FileSize() && packet) {
+        // The file ends inside the packet: what is listed is not the whole packet.
+        char text[96];
+        const int64_t missing = packetEnd_ - f.FileSize();
+        std::snprintf(text, sizeof text,
+                      "Packet cut short: %" PRId64 " byte%s missing at the end of the file!",
+                      missing, missing == 1 ? "" : "s");
+        p_.emit.AddItem(text, packet, image::kError);
+        p_.tree.SetItemImage(packet, image::kError);
+    }
+    return payload;
+}
+
+uint16_t SystemLayer::ParsePesBody(uint8_t streamId, int packetLength, TreeItem packet) {
+    const bool mpeg2 = p_.stream.mpegVersion == kMpeg2;
     if (mpeg2 ? HasNoPesHeader(streamId) : streamId == 0xBF) {
         // The data follows packet_length directly; it is shown as one plain item.
         const char* name = !mpeg2 ? "packet_data_byte"
@@ -374,6 +392,37 @@ uint16_t SystemLayer::ParsePesPacket(uint8_t streamId) {
     const int64_t remaining = mpeg2 ? ParsePesHeaderMpeg2(packetLength, packet)
                                     : ParsePesHeaderMpeg1(packetLength, packet);
     return AddPayloadItem(remaining, packet);
+}
+
+namespace {
+
+// The codes a program stream's structures begin with: packs, system headers, packets and the
+// end code.
+bool IsSystemStartCode(uint32_t word) {
+    return (word >> 8) == 1 && (word & 0xFF) >= 0xB9;
+}
+
+}  // namespace
+
+void SystemLayer::StepOverPayload(TreeItem packet) {
+    FileReader& f = p_.file;
+    const int64_t first = f.fileOffset() + (f.bitOffset() ? 1 : 0);
+    // A header that ran past packet_length leaves nothing to step over.
+    if (packetEnd_ < first) return;
+    f.SkipTo(packetEnd_);
+    // Zero bytes before the next start code are allowed, a few of them.
+    for (int zeros = 0; zeros < 64 && !f.AtEnd() && f.PeekBits(24) == 0; ++zeros) f.ReadByte();
+    if (f.AtEnd() || IsSystemStartCode(f.PeekBits(32))) return;
+    if (packet) {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "No start code after the payload: packet_length=%d is wrong, the next "
+                      "start code is searched from the payload's first byte!",
+                      packetLength_);
+        p_.emit.AddItem(text, packet, image::kError);
+        p_.tree.SetItemImage(packet, image::kError);
+    }
+    f.SkipTo(first);
 }
 
 int64_t SystemLayer::ParsePesHeaderMpeg1(int packetLength, TreeItem packet) {
@@ -710,14 +759,74 @@ int64_t SystemLayer::ParseSystemUntil(uint8_t streamId) {
             ParseEndOfSystemStream();
             return 0;
         }
-        if (code == 0x000001BA)
+        if (code == 0x000001BA) {
             ParsePackHeader(true);
-        else if (code == 0x000001BB)
+        } else if (code == 0x000001BB) {
             ParseSystemHeader(true);
-        else
+        } else {
             ParsePesPacket(static_cast<uint8_t>(code & 0xFF));
+            StepOverPayload(lastPacket_);
+        }
     }
     return 0;
+}
+
+int64_t SystemLayer::SkipUntil(uint8_t streamId) {
+    FileReader& f = p_.file;
+    const uint32_t wanted = 0x00000100u + streamId;
+    uint32_t acc = 0xFFFFFFFFu;
+    while (!f.AtEnd()) {
+        if (!f.ScanStartCode(acc, 0x000001BA, 0x000001FF)) continue;
+        const uint32_t code = acc;
+        acc = 0xFFFFFFFFu;
+        if (code == wanted) return SkipPesHeader(streamId);
+        if (code == 0x000001BA) {
+            // Each pack in its own layout: MPEG-2's ends with its stuffing.
+            if (f.PeekBits(2) == 1) {
+                f.SkipTo(f.fileOffset() + 9);
+                const int stuffing = f.ReadByte() & 7;
+                f.SkipTo(f.fileOffset() + stuffing);
+            } else {
+                f.SkipTo(f.fileOffset() + 8);
+            }
+            continue;
+        }
+        // A system header or another packet: both say their length next.
+        packetLength_ = f.ReadWord();
+        packetEnd_ = f.fileOffset() + packetLength_;
+        StepOverPayload(0);
+    }
+    return 0;
+}
+
+int64_t SystemLayer::SkipPesHeader(uint8_t streamId) {
+    FileReader& f = p_.file;
+    int64_t length = f.ReadWord();
+    if (p_.stream.mpegVersion == kMpeg1) {
+        if (streamId == 0xBF) return length;
+        while (f.CurrentByte() == 0xFF && !f.AtEnd()) {
+            f.ReadByte();
+            --length;
+        }
+        if (f.PeekBits(2) == 1) {
+            f.ReadByte();
+            f.ReadByte();
+            length -= 2;
+        }
+        int skip = 1;
+        if (f.PeekBits(4) == 2)
+            skip = 5;
+        else if (f.PeekBits(4) == 3)
+            skip = 10;
+        for (int i = 0; i < skip; ++i) f.ReadByte();
+        return length - skip;
+    }
+    if (HasNoPesHeader(streamId) || streamId < 0xBC) return length;
+    f.ReadByte();
+    f.ReadByte();
+    const int headerLength = f.ReadByte();
+    for (int i = 0; i < headerLength; ++i) f.ReadByte();
+    return length - headerLength - 3;
 }
 
 // ---------------------------------------------------------------------------------------------

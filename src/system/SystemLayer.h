@@ -18,8 +18,15 @@ class SystemLayer {
     void ParsePackHeader(bool emit);
     void ParseSystemHeader(bool emit);
     // Returns the number of payload bytes that follow the header; the reader stays on the
-    // first payload byte.
+    // first payload byte. A packet that packet_length says runs past the end of the file is
+    // marked as an error with the count of bytes missing.
     uint16_t ParsePesPacket(uint8_t streamId);
+    // Steps over the payload of the packet just parsed, to where packet_length ends it. When
+    // no system start code begins there (a damaged or lying length) the packet gets an error
+    // item (packet 0: silently) and the reader goes back to the first payload byte, so that
+    // the scan finds the next start code as it would without the length.
+    void StepOverPayload(TreeItem packet);
+    TreeItem LastPacketItem() const { return lastPacket_; }
     // Makes the packet item with its start code, stream_id and packet_length children, after
     // the packet counters were advanced.
     TreeItem AddPacketItem(uint8_t streamId, int packetLength);
@@ -27,6 +34,9 @@ class SystemLayer {
     // Finds the next packet of streamId, listing what it passes; returns its payload length
     // (0 at an end code or at the end of the file).
     int64_t ParseSystemUntil(uint8_t streamId);
+    // The same without a single item: passes packs, system headers and the other packets by
+    // their lengths, and reads the wanted packet's header; returns its payload length.
+    int64_t SkipUntil(uint8_t streamId);
     // Lists the bytes of a payload item on request.
     void ParsePacketPayload(TreeItem item);
 
@@ -63,11 +73,21 @@ class SystemLayer {
     // The payload item for the bytes that follow the header; remaining below 0 means the
     // header ran past packet_length. Returns the payload length.
     uint16_t AddPayloadItem(int64_t remaining, TreeItem packet);
+    // The header and payload item of a packet after its packet_length.
+    uint16_t ParsePesBody(uint8_t streamId, int packetLength, TreeItem packet);
+    // Reads the header of a packet of the followed stream without items; returns the payload
+    // length.
+    int64_t SkipPesHeader(uint8_t streamId);
     // The root item that stands for a stream, made when its first packet is met.
     void EnsureStreamRootItem(uint8_t streamId);
     // Where packs' children go: the current pack, or the program stream item before the first
     // pack header of a parse.
     TreeItem PackParent() const;
+
+    // The packet item just made and where its packet_length ends it.
+    TreeItem lastPacket_ = 0;
+    int64_t packetEnd_ = 0;
+    int packetLength_ = 0;
 
     CSyntaxParser& p_;
 };

@@ -16,7 +16,7 @@ namespace bitloupe {
 using namespace video_tables;
 
 bool VideoHeaders::Mpeg2() const {
-    return p_.stream.mpegVersion == kMpeg2;
+    return p_.stream.videoVersion == kMpeg2;
 }
 
 void VideoHeaders::ReadMatrix(uint8_t* natural) {

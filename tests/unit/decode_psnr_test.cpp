@@ -111,6 +111,9 @@ const StreamCase kStreams[] = {
     {"mpeg2-422.m2v", "mpeg2-422", 176, 144, 2, {}},
     {"mpeg2-fieldpic.m2v", "mpeg2-fieldpic", 352, 288, 1, {}},
     {"mpeg2-ps-mplex.mpg", "mpeg2-ps-mplex", 176, 144, 1, {}},
+    {"mpeg2-in-mpeg1-system.mpg", "mpeg2-progressive", 176, 144, 1, {}},
+    {"mpeg2-ac3-in-mpeg1-system.mpg", "mpeg2-progressive", 176, 144, 1, {}},
+    {"mpeg1-in-mpeg2-ps.mpg", "mpeg1", 168, 120, 1, {}},
 };
 
 // Names the case by its file in test listings.
@@ -174,6 +177,24 @@ INSTANTIATE_TEST_SUITE_P(Streams, DecodePsnr, testing::ValuesIn(kStreams),
                          });
 
 // --- frames: order, formats, standard output ---
+
+// The video's own version decides its syntax, whatever the packs around it are.
+TEST(Frames, VideoInTheOtherVersionsSystemStreamDecodesAsItsElementaryStream) {
+    const std::pair<const char*, const char*> pairs[] = {
+        {"mpeg2-in-mpeg1-system.mpg", "mpeg2-progressive.m2v"},
+        {"mpeg2-ac3-in-mpeg1-system.mpg", "mpeg2-progressive.m2v"},
+        {"mpeg1-in-mpeg2-ps.mpg", "mpeg1.m1v"},
+    };
+    for (const auto& [system, elementary] : pairs) {
+        if (!HaveData(system)) GTEST_SKIP();
+        const TempPath a(".yuv"), b(".yuv");
+        ASSERT_EQ(RunCli({"frames", DataPath(system), "-o", a.path(), "--format", "yuv"}), 0);
+        ASSERT_EQ(RunCli({"frames", DataPath(elementary), "-o", b.path(), "--format", "yuv"}), 0);
+        const auto got = ReadAll(a.path());
+        EXPECT_FALSE(got.empty());
+        EXPECT_TRUE(got == ReadAll(b.path())) << system;
+    }
+}
 
 TEST(Frames, DecodeOrderFormatsAndStandardOutput) {
     if (!HaveData("mpeg1.m1v")) GTEST_SKIP();

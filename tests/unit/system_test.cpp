@@ -532,21 +532,121 @@ TEST(BadInput, ShortFilesGarbageAndCodesInsidePayloads) {
         EXPECT_EQ(List(le, item), present);
     }
 
-    // Garbage between packs is passed over; a start code inside a payload makes a packet.
+    // Garbage between packs is passed over; zero bytes after a payload are no fault.
     BitWriter g;
     Mpeg2Pack(g, 0);
     for (int i = 0; i < 300; ++i) g.Byte(static_cast<uint8_t>(0x80 + i % 97));
     Mpeg2Pack(g, 1);
     Pes(g, 0xE0, 0x00, {}, 0, {0x12, 0x00, 0x00, 0x01, 0xBD, 0x00, 0x00});
-    g.Bytes({0x00, 0x00, 0x00, 0x01});
+    g.Bytes({0x00, 0x00, 0x00});
     Mpeg2Pack(g, 2);
     TempFile gf(g.bytes());
     Engine ge;
     Parse(ge, gf);
     EXPECT_EQ(ge.tree.ChildCount(ge.stream.systemItem), 3u);
     EXPECT_TRUE(ge.Find("system_clock_reference(SCR)=600 (42 bits)"));
-    ASSERT_EQ(Packets(ge).size(), 2u);
-    EXPECT_EQ(ge.Text(Packets(ge)[1]), "Packet #2 (1 of Private Stream #1)");
+    EXPECT_EQ(Packets(ge).size(), 1u);
+    EXPECT_EQ(ge.CountWithImage(image::kError), 0u);
+}
+
+// A program stream around still.m2v whose other packets carry bytes that look like the codes
+// of packs, system headers, end codes and video packets.
+Bytes PayloadsThatLookLikeStructures(bool mpeg2, Bytes& video) {
+    video = FileBytes(test::DataPath("still.m2v"));
+    const Bytes decoys = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x00, 0x01, 0xB9,
+                          0x00, 0x00, 0x01, 0xE0, 0x00, 0x08, 0x00, 0x00, 0x01, 0xB3, 0x12,
+                          0x34, 0x00, 0x00, 0x01, 0xBB, 0x00, 0x02, 0x00, 0x00, 0x01, 0xBC};
+    const size_t half = video.size() / 2;
+    const Bytes first(video.begin(), video.begin() + static_cast<long>(half));
+    const Bytes second(video.begin() + static_cast<long>(half), video.end());
+    BitWriter w;
+    auto packet = [&](uint8_t id, const Bytes& payload) {
+        if (mpeg2) return Pes(w, id, 0x00, {}, 0, payload);
+        RawPes(w, id, Cat({0x0F}, payload));  // MPEG-1: no time stamps
+    };
+    if (mpeg2)
+        Mpeg2Pack(w, 0);
+    else
+        Mpeg1Pack(w, 0);
+    packet(0xE0, first);
+    packet(0xC0, decoys);
+    packet(0xBD, Cat(decoys, decoys));
+    RawPes(w, 0xBE, decoys);  // padding
+    packet(0xE0, second);
+    RawPes(w, 0xBC, decoys);  // a program stream map, stepped over alike
+    w.StartCode(0xB9);
+    return w.bytes();
+}
+
+TEST(Payloads, AreSteppedOverNotScanned) {
+    for (bool mpeg2 : {false, true}) {
+        SCOPED_TRACE(mpeg2 ? "MPEG-2" : "MPEG-1");
+        Bytes video;
+        TempFile f(PayloadsThatLookLikeStructures(mpeg2, video));
+        TempFile es(video, ".m2v");
+        Engine ref;
+        ASSERT_TRUE(ref.Open(es.path()));
+        ref.Parse();
+        Texts wanted;
+        Branch(ref, ref.stream.videoItem, wanted);
+        auto noOffsets = [](Texts t) {
+            std::erase_if(t, [](const std::string& s) { return s.starts_with("file_offset"); });
+            return t;
+        };
+        for (int mode : {kModeProgramStreamOnly, kModeVideoOnly, kModeBoth}) {
+            SCOPED_TRACE(mode);
+            Engine e;
+            Parse(e, f, mode);
+            EXPECT_EQ(e.CountWithImage(image::kError), 0u);
+            if (mode != kModeVideoOnly) {
+                Texts roots = e.ChildTexts(e.stream.systemItem);
+                std::erase(roots, "......");
+                EXPECT_EQ(roots, (Texts{"Pack #1", "EOSS (End of System Stream) (0x000001B9, 4 bytes)"}));
+                Texts packets;
+                for (TreeItem p : Packets(e)) packets.push_back(e.Text(p));
+                EXPECT_EQ(packets, (Texts{"Packet #1 (1 of Video Stream #1)",
+                                          "Packet #2 (1 of Audio Stream #1)",
+                                          "Packet #3 (1 of Private Stream #1)",
+                                          "Packet #4 (1 of Padding Stream)",
+                                          "Packet #5 (2 of Video Stream #1)",
+                                          "Packet #6 (1 of Program Stream Map)"}));
+            }
+            if (mode != kModeProgramStreamOnly) {
+                Texts got;
+                Branch(e, e.stream.videoItem, got);
+                EXPECT_EQ(noOffsets(got), noOffsets(wanted));
+            }
+        }
+    }
+}
+
+TEST(Payloads, LengthThatMissesTheNextStartCodeIsFlagged) {
+    // packet_length 6 bytes too long: it ends inside the next packet's header. The packet is
+    // flagged and the scan finds the next packet from the payload's first byte.
+    BitWriter w;
+    Mpeg2Pack(w, 0);
+    Pes(w, 0xC0, 0x00, {}, 0, Bytes(10, 0x11), 3 + 10 + 6);
+    Pes(w, 0xC0, 0x00, {}, 0, Bytes(20, 0x22));
+    Pes(w, 0xE0, 0x00, {}, 0, Bytes(5, 0x33));
+    // packet_length 1000: the file ends 900-odd bytes early.
+    Pes(w, 0xBD, 0x00, {}, 0, Bytes(10, 0x44), 1000);
+    TempFile f(w.bytes());
+    for (int mode : {kModeProgramStreamOnly, kModeBoth}) {
+        Engine e;
+        Parse(e, f, mode);
+        const std::vector<TreeItem> packets = Packets(e);
+        ASSERT_EQ(packets.size(), 4u);
+        EXPECT_EQ(e.tree.GetItemImage(packets[0]), image::kError);
+        EXPECT_EQ(e.ChildTexts(packets[0]).back(),
+                  "No start code after the payload: packet_length=19 is wrong, the next start "
+                  "code is searched from the payload's first byte!");
+        EXPECT_EQ(e.Text(packets[1]), "Packet #2 (2 of Audio Stream #1)");
+        EXPECT_NE(e.tree.GetItemImage(packets[1]), image::kError);
+        EXPECT_EQ(e.Text(packets[2]), "Packet #3 (1 of Video Stream #1)");
+        EXPECT_EQ(e.tree.GetItemImage(packets[3]), image::kError);
+        EXPECT_EQ(e.ChildTexts(packets[3]).back(),
+                  "Packet cut short: 987 bytes missing at the end of the file!");
+    }
 }
 
 TEST(BadInput, PayloadRecordsThatPointAnywhere) {
@@ -658,6 +758,33 @@ TEST(RealStreams, FfmpegMpeg1SystemStream) {
 // In the "both" mode the system layer is listed as the payload reader gathers the video: the
 // same system tree as the PS-only parse, every video packet with its payload item, and the
 // gathered bytes are the muxed video stream.
+TEST(RealStreams, VideoOfTheOtherVersionShowsItsOwnSyntax) {
+    const std::pair<const char*, const char*> pairs[] = {
+        {"mpeg2-in-mpeg1-system.mpg", "mpeg2-progressive.m2v"},
+        {"mpeg2-ac3-in-mpeg1-system.mpg", "mpeg2-progressive.m2v"},
+        {"mpeg1-in-mpeg2-ps.mpg", "mpeg1.m1v"},
+    };
+    auto videoBranch = [](const std::string& name, std::string& root) {
+        Engine e;
+        EXPECT_TRUE(e.Open(test::DataPath(name)));
+        e.Parse(kModeBoth);
+        root = e.Text(e.stream.videoItem);
+        Texts out;
+        Branch(e, e.stream.videoItem, out);
+        std::erase_if(out, [](const std::string& t) { return t.starts_with("file_offset"); });
+        return out;
+    };
+    for (const auto& [system, elementary] : pairs) {
+        if (!test::HaveData(system)) GTEST_SKIP();
+        SCOPED_TRACE(system);
+        std::string systemRoot, elementaryRoot;
+        const Texts got = videoBranch(system, systemRoot);
+        EXPECT_EQ(got, videoBranch(elementary, elementaryRoot));
+        // The root names the video's version, the stream type item the packs'.
+        EXPECT_EQ(systemRoot.substr(systemRoot.size() - 8), elementaryRoot.substr(elementaryRoot.size() - 8));
+    }
+}
+
 TEST(RealStreams, BothModeListsTheSameSystemLayer) {
     for (const char* name : {"mpeg2-ps.mpg", "mpeg2-ps-mplex.mpg", "mpeg1-system.mpg"}) {
         SCOPED_TRACE(name);
