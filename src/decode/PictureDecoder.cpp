@@ -165,7 +165,12 @@ void PictureDecoder::ChooseSlot(TreeItem pictureItem, int entry) {
         return;
     }
     const PictureRecord& pic = p_.v.picture;
-    if (!IsReference(pic.picture_coding_type)) {
+    int forward = -1, backward = -1;
+    if (!IsReference(pic.picture_coding_type) ||
+        (pic.picture_coding_type != kPictureI &&
+         !LookUpReferences(pictureItem, forward, backward))) {
+        // A picture decoded without its references is no reference itself: it goes where the
+        // B pictures go and leaves the reference stores as they are.
         stores.currentSlot = 2;
         return;
     }

@@ -10,6 +10,7 @@
 
 #include "TestUtil.h"
 #include "engine/Messages.h"
+#include "video/VideoTables.h"
 
 namespace bitloupe {
 namespace {
@@ -17,6 +18,7 @@ namespace {
 using test::Engine;
 
 using test::Pictures;
+using video_tables::kPictureP;
 
 // The Y plane of the slot the last decode wrote.
 std::vector<uint8_t> LumaPlane(const PictureDecoder& d) {
@@ -164,6 +166,35 @@ TEST(Decoder, SecondFieldSharesTheSlotOfItsFirstField) {
     ASSERT_TRUE(d.DecodePicture(e.pictures[3], true));
     EXPECT_EQ(d.stores.entries[d.stores.currentEntry].item, e.pictures[3]);
     EXPECT_EQ(d.stores.currentEntry % 2, 1);
+}
+
+// A picture shown as "Raw" for want of its references takes no reference store: the pictures
+// decoded after it still find theirs.
+TEST(Decoder, PictureWithoutItsReferencesTakesNoReferenceStore) {
+    if (!test::HaveData("mpeg2-fieldpic.m2v")) GTEST_SKIP() << "no test data";
+    Opened e("mpeg2-fieldpic.m2v");
+    ASSERT_TRUE(e.ok);
+    PictureDecoder& d = e.parser.decoder;
+    // The last P picture that begins a frame, far from the I frame (fields 0 and 1).
+    size_t late = 0;
+    for (size_t k = 4; k < e.pictures.size(); ++k) {
+        const PictureRecord& r = e.stream.pictureRecords[e.pictures[k]];
+        if (r.picture_coding_type == kPictureP && !r.secondField) late = k;
+    }
+    ASSERT_GT(late, 4u);
+    ASSERT_EQ(e.stream.pictureRecords[e.pictures[2]].picture_coding_type, kPictureP);
+    ASSERT_TRUE(d.DecodePicture(e.pictures[0], true));
+    ASSERT_TRUE(d.DecodePicture(e.pictures[1], true));
+    ASSERT_TRUE(d.DecodePicture(e.pictures[late], true));
+    EXPECT_EQ(d.displayType, display_type::kRaw);
+    ASSERT_TRUE(d.DecodePicture(e.pictures[late + 1], true));  // its second field
+    EXPECT_EQ(d.displayType, display_type::kRaw);
+    // The next frame after the I frame predicts from it, which is still in its store.
+    ASSERT_TRUE(d.DecodePicture(e.pictures[2], true));
+    EXPECT_EQ(d.displayType, display_type::kAuto);
+    ASSERT_TRUE(d.DecodePicture(e.pictures[3], true));
+    EXPECT_EQ(d.displayType, display_type::kAuto);
+    EXPECT_TRUE(d.stores.entries[d.stores.currentEntry].complete);
 }
 
 // References decoded into the stores only leave the bitmap alone, and the picture drawn after
