@@ -30,7 +30,10 @@ const char* const kAutomationUsage =
     "                [--colour normal|y|cb|cr|red|green|blue|yellow|magenta|cyan] [--mvs INDEX]\n"
     "                [--grid] [--filter NAME]... [--export all|non-virtual|ycbcr|item]\n"
     "                [--save frame|top|bottom|big|small|snapshot OUT.bmp] [--screenshot OUT.png]\n"
-    "                [--probe TREE.txt] [--quit]\n";
+    "                [--probe TREE.txt] [--walk N] [--decode-references on|off]\n"
+    "                [--goto-picture N] [--zoom fit|1|2|4|8|16|32]\n"
+    "                [--overlay none|mbtype|quantiser|cbp|dct|motion] [--hover X Y] [--click X Y]\n"
+    "                [--report] [--quit]\n";
 
 bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* options,
                             std::string* error) {
@@ -119,6 +122,56 @@ bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* opt
             options->walk = number.toInt();
         } else if (a == "--probe") {
             if (!value(&options->probe)) return false;
+        } else if (a == "--decode-references") {
+            QString word;
+            if (!value(&word)) return false;
+            if (word != "on" && word != "off") {
+                *error = "--decode-references takes on or off";
+                return false;
+            }
+            options->decodeReferences = word == "on" ? 1 : 0;
+        } else if (a == "--goto-picture") {
+            QString number;
+            if (!value(&number)) return false;
+            bool ok = false;
+            options->gotoPicture = number.toInt(&ok);
+            if (!ok || options->gotoPicture < 1) {
+                *error = "--goto-picture takes a picture number from 1";
+                return false;
+            }
+        } else if (a == "--zoom") {
+            QString word;
+            if (!value(&word)) return false;
+            static const QStringList zooms{"fit", "1", "2", "4", "8", "16", "32"};
+            if (!zooms.contains(word)) {
+                *error = "--zoom takes fit|1|2|4|8|16|32";
+                return false;
+            }
+            options->zoom = word == "fit" ? 0 : word.toInt();
+        } else if (a == "--overlay") {
+            QString word;
+            if (!value(&word)) return false;
+            options->overlay = -1;
+            for (int k = 0; k < 6; ++k)
+                if (word == QLatin1String(kMapScriptNames[k])) options->overlay = k;
+            if (options->overlay < 0) {
+                *error = "--overlay takes none|mbtype|quantiser|cbp|dct|motion";
+                return false;
+            }
+        } else if (a == "--hover" || a == "--click") {
+            QString xs, ys;
+            if (!value(&xs) || !value(&ys)) return false;
+            bool okX = false, okY = false;
+            const int x = xs.toInt(&okX), y = ys.toInt(&okY);
+            if (!okX || !okY || x < 0 || y < 0) {
+                *error = a.toStdString() + " takes two sample coordinates X Y";
+                return false;
+            }
+            (a == "--hover" ? options->hover : options->click) = true;
+            (a == "--hover" ? options->hoverX : options->clickX) = x;
+            (a == "--hover" ? options->hoverY : options->clickY) = y;
+        } else if (a == "--report") {
+            options->report = true;
         } else if (a == "--quit") {
             options->quit = true;
         } else if (a.startsWith("--")) {
@@ -243,6 +296,7 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
     }
     int code = 0;
     CSyntaxTree* view = frame.treeView();
+    if (options.decodeReferences >= 0) frame.SetDecodeReferences(options.decodeReferences == 1);
     if (options.parseMbs > 0 && frame.fileOpen()) {
         // "Parse MBs in Picture" from the popup menu, on the picture's item.
         int n = 0;
@@ -311,6 +365,15 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
                      times.size(), sum / static_cast<double>(times.size()),
                      times[times.size() / 2], times.back());
     }
+    if (options.gotoPicture > 0) {
+        if (frame.rightPane()->DialogShown() && !frame.WorkerBusy())
+            frame.rightPane()->ShowDialog(false);
+        if (!frame.GoToPicture(options.gotoPicture, false)) {
+            std::fprintf(stderr, "--goto-picture: the stream has no picture %d\n",
+                         options.gotoPicture);
+            code = 1;
+        }
+    }
     CDisplayBar* bar = frame.displayBar();
     if (options.displayType >= 0) {
         bar->displayTypeCombo()->setCurrentIndex(options.displayType);
@@ -333,6 +396,17 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
         bar->mbGridBox()->setChecked(true);
         frame.Execute(cmd::kMbGrid);
     }
+    if (options.zoom >= 0) frame.rightPane()->SetZoom(options.zoom);
+    if (options.overlay >= 0) {
+        frame.SetMapKind(static_cast<MapKind>(options.overlay));
+        frame.WaitForWorker();
+    }
+    if (options.click) {
+        frame.ClickPicture(options.clickX, options.clickY);
+        frame.WaitForWorker();
+        SettleEvents();
+    }
+    if (options.hover) frame.HoverPicture(options.hoverX, options.hoverY);
     for (const QString& name : options.filters) {
         if (!frame.Execute(FilterCommand(name))) {
             std::fprintf(stderr, "--filter %s: no picture to filter\n", name.toLocal8Bit().data());
@@ -374,7 +448,77 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
             code = 1;
         }
     }
+    if (options.report) {
+        const std::string report = AutomationReport(frame);
+        std::fwrite(report.data(), 1, report.size(), stdout);
+        std::fflush(stdout);
+    }
     return code;
+}
+
+namespace {
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+const char* KindName(uint32_t data) {
+    switch (data) {
+        case kind::kFile: return "file";
+        case kind::kVideoRoot: return "video stream";
+        case kind::kSequenceHeader: return "sequence header";
+        case kind::kGop: return "gop";
+        case kind::kPicture: return "picture";
+        case kind::kPictureHeader: return "picture header";
+        case kind::kSlice: return "slice";
+        case kind::kMacroblock: return "macroblock";
+        case kind::kSkippedMacroblock: return "skipped macroblock";
+        case kind::kBlockY: case kind::kBlockCb: case kind::kBlockCr: return "block";
+        case kind::kPesPacket: return "packet";
+        default: return "item";
+    }
+}
+
+}  // namespace
+
+std::string AutomationReport(CMainFrame& frame) {
+    const TreeStore& tree = frame.tree();
+    const CStreamState& stream = frame.stream();
+    const TreeItem selected = frame.treeView()->SelectedItem();
+    const TreeItem picture = frame.parser().decoder.currentPicture;
+    const std::vector<TreeItem> pictures = AllPictures(tree, stream);
+    const auto at = std::find(pictures.begin(), pictures.end(), picture);
+    const auto record = stream.pictureRecords.find(picture);
+    static const char* const kTypes[5] = {"", "I", "P", "B", "D"};
+    static const char* const kDisplayTypes[5] = {"auto", "raw", "diff0", "diff1", "null"};
+    const int type = record == stream.pictureRecords.end() ? 0 : record->second.picture_coding_type;
+    const int zoom = frame.rightPane()->zoom();
+    std::string out = "{";
+    out += "\"selected\": " + JsonString(selected ? tree.GetItemText(selected) : "");
+    out += ", \"kind\": " + JsonString(selected ? KindName(tree.GetItemData(selected)) : "");
+    out += ", \"picture\": " +
+           std::to_string(at == pictures.end() ? 0 : static_cast<int>(at - pictures.begin()) + 1);
+    out += ", \"pictureType\": " + JsonString(type >= 1 && type <= 4 ? kTypes[type] : "");
+    out += ", \"displayType\": " + JsonString(kDisplayTypes[std::min<int>(frame.parser().decoder.displayType, 4)]);
+    out += ", \"zoom\": " + JsonString(zoom == 0 ? "fit" : std::to_string(zoom));
+    out += ", \"overlay\": " + JsonString(kMapScriptNames[static_cast<int>(frame.mapKind())]);
+    out += ", \"decodeReferences\": " + std::string(frame.decodeReferences() ? "true" : "false");
+    out += ", \"readout\": " + JsonString(frame.readout().toStdString());
+    out += "}\n";
+    return out;
 }
 
 }  // namespace bitloupe

@@ -32,8 +32,22 @@ struct AutomationOptions {
     // Presses Down this many times in the tree after --select (auto-picture mode steps from
     // picture to picture) and prints the time from each key press to the painted picture.
     int walk = 0;
+    // The picture pane's options, carried out after the display options in this order.
+    int decodeReferences = -1;  // 0 off, 1 on, -1 as remembered (before --select)
+    int gotoPicture = 0;        // picture N in stream order (after --select and --walk)
+    int zoom = -1;              // 0 fit, else 1..32
+    int overlay = -1;           // MapKind
+    bool hover = false;
+    int hoverX = 0, hoverY = 0;
+    bool click = false;
+    int clickX = 0, clickY = 0;
+    bool report = false;        // one JSON object on stdout after the last action
     bool quit = false;
 };
+
+// The --report object: the selection, the shown picture, the display type, zoom, overlay and
+// the status bar's readout.
+std::string AutomationReport(CMainFrame& frame);
 
 extern const char* const kAutomationUsage;
 

@@ -64,6 +64,19 @@ inline constexpr int kDeleteSliceMbs = 32850;
 inline constexpr int kDeletePictureMbs = 32851;
 inline constexpr int kParsePayload = 32794;
 
+// The picture pane's zoom, maps and navigation, and the File menu's recent files.
+inline constexpr int kZoomIn = 40001;
+inline constexpr int kZoomOut = 40002;
+inline constexpr int kZoomActual = 40003;
+inline constexpr int kZoomFit = 40004;
+inline constexpr int kMapNone = 40010;  // kMapNone + MapKind, six entries
+inline constexpr int kDecodeReferencesFirst = 40020;
+inline constexpr int kNextIntra = 40021;
+inline constexpr int kPreviousIntra = 40022;
+inline constexpr int kNextGop = 40023;
+inline constexpr int kPreviousGop = 40024;
+inline constexpr int kGoToPicture = 40025;
+
 // The tree's popup menu; its commands go to the tree itself.
 namespace tree {
 inline constexpr int kExpand = 32776;

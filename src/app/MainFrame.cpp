@@ -72,8 +72,10 @@ CMainFrame::CMainFrame() {
 
     BuildPanes();
     BuildCommands();
+    BuildPictureCommands();
     BuildMenus();
     BuildBars();
+    BuildPictureBar();
 
     // The two start-up items.
     const TreeItem first = tree_.InsertItem("Double click the window to open an MPEG file...",
@@ -167,6 +169,7 @@ void CMainFrame::BuildMenus() {
     view->addAction(MakeAction(cmd::kSelectiveDct, "Selective DCT..."));
     view->addAction(MakeAction(cmd::kLiveDeinterlacing, "Live De-Interlacing"));
     view->addAction(MakeAction(cmd::kAutoPictureMode, "Auto-Picture Mode"));
+    BuildPictureMenus(view, file);
 
     QMenu* processing = menuBar()->addMenu("&Processing");
     processing->addAction(MakeAction(cmd::kNegative, "Negative"));
@@ -497,6 +500,8 @@ bool CMainFrame::OpenPath(const QString& path) {
     const bool ok = parser_->OpenFile(ToLocal(path));
     host_->EndWaitCursor();
     dispatch_->Reset();
+    right_->SetMap(MacroblockMap());
+    if (ok) AddRecentFile(path);
     fileOpen_ = stream_.fileItem != 0;
     if (fileOpen_) setWindowTitle("Bitloupe - " + QFileInfo(path).fileName());
     right_->SetFileOpen(fileOpen_ && !stream_.invalidFile);
@@ -523,6 +528,7 @@ void CMainFrame::dropEvent(QDropEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (!QCoreApplication::organizationName().isEmpty()) SaveSettings();
     if (WorkerBusy()) {
         dialog_->ResetToIdle();
         worker_->Join();
@@ -573,6 +579,8 @@ void CMainFrame::OnWorkerFinished() {
     worker_->Join();
     dialog_->OnWorkerFinished();
     Tick();
+    FinishPendingClick();
+    RefreshMap();
 }
 
 bool CMainFrame::ParserFree() const {
@@ -589,8 +597,12 @@ void CMainFrame::RepaintPane(bitloupe::Repaint kind) {
 }
 
 void CMainFrame::DecodeSelectedItem(TreeItem item) {
+    ShowPictureTime();
     if (!fileOpen_ || stream_.invalidFile || right_->DialogShown() || !ParserFree()) return;
+    if (decodeReferences_) DecodeReferencesFor(item);
+    const TreeItem before = parser_->decoder.currentPicture;
     RepaintPane(dispatch_->DecodeSelectedItem(item));
+    if (parser_->decoder.currentPicture != before || right_->map().kind != mapKind_) RefreshMap();
 }
 
 void CMainFrame::RenderCurrent(bool combo, int previousType, bool fromFieldOption) {

@@ -18,7 +18,10 @@
 #include "engine/SyntaxParser.h"
 #include "engine/TreeStore.h"
 #include "treeview/DecodeDispatch.h"
+#include "treeview/PictureFacts.h"
 
+class QComboBox;
+class QMenu;
 class QSplitter;
 
 namespace bitloupe {
@@ -85,6 +88,26 @@ public:
     void ExportCommand(int id);
     std::string lastExport;  // what the last export put on the clipboard
 
+    // --- the picture pane for daily use ---
+    // The readout of the sample (x, y) of the shown picture in the status bar, as a pointer
+    // over it gives; an empty readout when (x, y) lies outside.
+    void HoverPicture(int x, int y);
+    QString readout() const { return readout_; }
+    // A click on the sample (x, y): selects the item of the macroblock there, its picture's
+    // macroblocks parsed first as "Parse MBs in Picture" parses them.
+    void ClickPicture(int x, int y);
+    void SetMapKind(MapKind kind);
+    MapKind mapKind() const { return mapKind_; }
+    bool decodeReferences() const { return decodeReferences_; }
+    void SetDecodeReferences(bool on) { decodeReferences_ = on; }
+    // Selects picture n (from 1) in stream or display order; false when there is none.
+    bool GoToPicture(int n, bool displayOrder);
+    // Settings are remembered between runs only for the application proper (not for scripts
+    // and tests, whose start must not depend on an earlier run).
+    void LoadSettings();
+    void SaveSettings() const;
+    QStringList recentFiles() const { return recent_; }
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -95,6 +118,16 @@ private:
     void BuildMenus();
     void BuildBars();
     void BuildPanes();
+    void BuildPictureCommands();
+    void BuildPictureMenus(QMenu* view, QMenu* file);
+    void BuildPictureBar();
+    void DecodeReferencesFor(TreeItem item);
+    void RefreshMap();
+    void ShowPictureTime();
+    void SelectAndShow(TreeItem item);
+    void FinishPendingClick();
+    void AddRecentFile(const QString& path);
+    void RebuildRecentMenu();
     QAction* MakeAction(int id, const QString& text, const QKeySequence& key = {});
     void OnCommandPosted(int id);
     void OnOpen();
@@ -128,6 +161,18 @@ private:
     QElapsedTimer followClock_;
     bool fileOpen_ = false;
     void RepaintPane(bitloupe::Repaint kind);
+    QString readout_;
+    MapKind mapKind_ = MapKind::kNone;
+    bool decodeReferences_ = true;
+    struct PendingClick {
+        bool active = false;
+        TreeItem picture = 0;
+        int x = 0, y = 0;
+    } pendingClick_;
+    QStringList recent_;
+    QMenu* recentMenu_ = nullptr;
+    QComboBox* overlayBox_ = nullptr;
+    QLabel* timeLabel_ = nullptr;
     void SaveCommand(int id);
     void GammaCommand();
 };

@@ -22,10 +22,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n%s", error.c_str(), bitloupe::kAutomationUsage);
         return 1;
     }
+    // What the user chose is remembered between runs; a script starts from the defaults.
+    if (!options.quit) QApplication::setOrganizationName("Bitloupe");
     bitloupe::CMainFrame frame;
     // Maximized; the geometry also fills the screen where no window manager maximizes.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         frame.setGeometry(screen->availableGeometry());
+    if (!options.quit) frame.LoadSettings();
     frame.showMaximized();
     int exitCode = 0;
     QTimer::singleShot(0, &frame, [&] {

@@ -1,9 +1,14 @@
 #include "display/RightWnd.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
 
 #include "display/Overlay.h"
 #include "engine/ParseDlg.h"
@@ -60,6 +65,20 @@ PaneRect Moved(const PaneRect& r, int dx, int dy) {
     return {r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
 }
 
+// A pen one device pixel wide whatever the painter's scale.
+QPen Pen(const QColor& c, Qt::PenStyle style = Qt::SolidLine) {
+    QPen pen(c, 0, style);
+    pen.setCosmetic(true);
+    return pen;
+}
+
+QColor FromRgb(uint32_t rgb, int alpha = 255) {
+    return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF, alpha);
+}
+
+// The zoom steps the keys and the wheel go through.
+constexpr int kZoomSteps[] = {1, 2, 4, 8, 16, 32};
+
 }  // namespace
 
 CRightWnd::CRightWnd(QWidget* parent) : QAbstractScrollArea(parent) {
@@ -73,6 +92,79 @@ CRightWnd::CRightWnd(QWidget* parent) : QAbstractScrollArea(parent) {
     verticalScrollBar()->setPageStep(10);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setMouseTracking(true);
+    textLineHeight_ = QFontMetrics(TextFont()).height();
+}
+
+QRect CRightWnd::PictureArea() const {
+    return QRect(0, 0, viewport()->width(), std::max(0, viewport()->height() - textLineHeight_));
+}
+
+double CRightWnd::Scale() const {
+    if (zoom_ != kZoomFit) return zoom_;
+    if (!parser_ || !parser_->decoder.dib.HasPixels()) return 1.0;
+    const QSize s = ShownSize();
+    const QRect area = PictureArea();
+    if (s.isEmpty()) return 1.0;
+    const double fx = static_cast<double>(area.width() - 2 * kMargin - 2) / s.width();
+    const double fy = static_cast<double>(area.height() - 2 * kMargin - 2) / s.height();
+    return std::max(std::min(fx, fy), 1.0 / 16);
+}
+
+QSize CRightWnd::ZoomedSize() const {
+    const QSize s = ShownSize();
+    const double z = Scale();
+    return QSize(static_cast<int>(std::lround(s.width() * z)),
+                 static_cast<int>(std::lround(s.height() * z)));
+}
+
+void CRightWnd::SetZoom(int zoom, QPoint anchor) {
+    zoom = zoom == kZoomFit ? kZoomFit : std::clamp(zoom, 1, kMaxZoom);
+    const QRect area = PictureArea();
+    if (anchor.x() < 0) anchor = area.center();
+    // The picture point under the anchor, in unzoomed pixels.
+    const double before = Scale();
+    const double px = (anchor.x() + horizontalScrollBar()->value() - frame_.left - 1) / before;
+    const double py = (anchor.y() + verticalScrollBar()->value() - frame_.top - 1) / before;
+    zoom_ = zoom;
+    UpdateLayout();
+    const double after = Scale();
+    horizontalScrollBar()->setValue(
+        static_cast<int>(std::lround(px * after + frame_.left + 1 - anchor.x())));
+    verticalScrollBar()->setValue(
+        static_cast<int>(std::lround(py * after + frame_.top + 1 - anchor.y())));
+    viewport()->update();
+}
+
+void CRightWnd::ZoomIn(QPoint anchor) {
+    const double now = Scale();
+    for (int step : kZoomSteps)
+        if (step > now + 1e-9) return SetZoom(step, anchor);
+}
+
+void CRightWnd::ZoomOut(QPoint anchor) {
+    const double now = Scale();
+    for (auto it = std::rbegin(kZoomSteps); it != std::rend(kZoomSteps); ++it)
+        if (*it < now - 1e-9) return SetZoom(*it, anchor);
+}
+
+bool CRightWnd::SampleAt(QPoint point, int& x, int& y) const {
+    if (!PictureShown() || !hasFrame_ || !PictureArea().contains(point)) return false;
+    const CPictureDib& dib = parser_->decoder.dib;
+    const double z = Scale();
+    const QSize shown = ShownSize();
+    const double px = (point.x() + horizontalScrollBar()->value() - frame_.left - 1) / z;
+    const double py = (point.y() + verticalScrollBar()->value() - frame_.top - 1) / z;
+    if (px < 0 || py < 0 || px >= shown.width() || py >= shown.height()) return false;
+    // A picture shown at its display size maps back to the coded samples.
+    x = static_cast<int>(px * dib.Width() / shown.width());
+    y = static_cast<int>(py * dib.Height() / shown.height());
+    return x >= 0 && y >= 0 && x < dib.Width() && y < dib.Height();
+}
+
+void CRightWnd::SetMap(MacroblockMap map) {
+    map_ = std::move(map);
+    viewport()->update();
 }
 
 void CRightWnd::SetParseDialog(CParseDlg* dialog) {
@@ -143,7 +235,7 @@ bool CRightWnd::IsIntraPicture() const {
 
 void CRightWnd::UpdateLayout() {
     if (fileOpen_ && parser_ && parser_->decoder.dib.HasPixels()) {
-        const QSize s = ShownSize();
+        const QSize s = ZoomedSize();
         const PaneLayout layout = ComputeLayout(s.width(), s.height());
         frame_ = layout.frame;
         hasFrame_ = true;
@@ -157,7 +249,7 @@ void CRightWnd::UpdateLayout() {
 }
 
 void CRightWnd::UpdateScrollBars() {
-    const QSize client = viewport()->size();
+    const QSize client = PictureArea().size();
     const bool picture = PictureShown();
     const int h = picture ? std::max(0, needed_.width() - client.width()) : 0;
     const int v = picture ? std::max(0, needed_.height() - client.height()) : 0;
@@ -168,7 +260,10 @@ void CRightWnd::UpdateScrollBars() {
 void CRightWnd::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     PlaceDialog();
-    UpdateScrollBars();
+    if (zoom_ == kZoomFit)
+        UpdateLayout();
+    else
+        UpdateScrollBars();
 }
 
 void CRightWnd::scrollContentsBy(int, int) {
@@ -186,18 +281,37 @@ void CRightWnd::paintEvent(QPaintEvent*) {
     const QPoint scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
 
     if (fileOpen_ && !DialogShown() && hasFrame_) {
+        // The picture never reaches under the text line.
+        p.save();
+        p.setClipRect(PictureArea());
         const PaneRect frame = Moved(frame_, -scroll.x(), -scroll.y());
-        QPen edge(colours.videoEdge, 1, Qt::DashLine);
-        p.setPen(edge);
+        p.setPen(Pen(colours.videoEdge, Qt::DashLine));
         p.setBrush(Qt::NoBrush);
         DrawOutline(p, frame);
         if (PictureShown() && dispatch_) {
             const int mode = dispatch_->displayMode;
-            if (mode == display_mode::kBlock)
-                DrawBlockView(p, frame);
-            else if (mode >= display_mode::kMacroblock)
-                DrawPictureView(p, frame, mode >= display_mode::kPictureByHeader);
+            // The views draw at one pixel a sample inside a frame of the unzoomed size; the
+            // painter's scale zooms them about the picture's corner.
+            const QSize s = mode == display_mode::kBlock
+                                ? QSize(parser_->decoder.dib.Width(), parser_->decoder.dib.Height())
+                                : ShownSize();
+            const PaneRect plain{frame.left, frame.top, frame.left + s.width() + 2,
+                                 frame.top + s.height() + 2};
+            const double z = Scale();
+            p.translate(frame.left + 1, frame.top + 1);
+            p.scale(z, z);
+            p.translate(-(frame.left + 1), -(frame.top + 1));
+            if (mode == display_mode::kBlock) {
+                DrawBlockView(p, plain);
+            } else if (mode >= display_mode::kMacroblock) {
+                DrawPictureView(p, plain, mode >= display_mode::kPictureByHeader);
+                DrawMap(p, plain);
+            }
+            p.resetTransform();
+            if (mode >= display_mode::kMacroblock && z >= kValueZoom) DrawSampleValues(p, frame);
+            if (mode >= display_mode::kMacroblock) DrawLegend(p);
         }
+        p.restore();
     }
 
     // The text line, always at the bottom of what shows.
@@ -209,6 +323,88 @@ void CRightWnd::paintEvent(QPaintEvent*) {
     p.setPen(QColor(0, 0, 255));
     p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
                fm.elidedText(TextLine(), Qt::ElideRight, viewport()->width()));
+}
+
+void CRightWnd::DrawMap(QPainter& p, const PaneRect& frame) const {
+    if (map_.kind == MapKind::kNone || map_.cells.empty()) return;
+    const CPictureDib& dib = parser_->decoder.dib;
+    const QSize shown = dispatch_->displayMode == display_mode::kPicture ? ShownSize()
+                                                                         : QSize(dib.Width(), dib.Height());
+    const double sx = static_cast<double>(shown.width()) / std::max(1, dib.Width());
+    const double sy = static_cast<double>(shown.height()) / std::max(1, dib.Height());
+    const int rowHeight = map_.fieldPicture ? 32 : 16;
+    p.setPen(Qt::NoPen);
+    for (const MapCell& c : map_.cells) {
+        const QRectF r(frame.left + 1 + c.column * 16 * sx, frame.top + 1 + c.row * rowHeight * sy,
+                       16 * sx, rowHeight * sy);
+        p.fillRect(r, FromRgb(c.rgb, 110));
+    }
+}
+
+void CRightWnd::DrawLegend(QPainter& p) const {
+    if (map_.kind == MapKind::kNone || map_.legend.empty()) return;
+    QFont font;
+    font.setPixelSize(12);
+    p.setFont(font);
+    const QFontMetrics fm(font);
+    int width = fm.horizontalAdvance(QString::fromUtf8(kMapMenuNames[static_cast<int>(map_.kind)]));
+    for (const MapLegendEntry& e : map_.legend)
+        width = std::max(width, fm.horizontalAdvance(QString::fromStdString(e.label)) + 18);
+    const int lineHeight = fm.height() + 2;
+    const int h = lineHeight * (static_cast<int>(map_.legend.size()) + 1) + 8;
+    const QRect area = PictureArea();
+    const QRect box(area.right() - width - 20, area.top() + 6, width + 14, h);
+    p.fillRect(box, QColor(255, 255, 255, 220));
+    p.setPen(QColor(0, 0, 0));
+    p.drawRect(box.adjusted(0, 0, -1, -1));
+    int y = box.top() + 4;
+    p.drawText(QRect(box.left() + 6, y, width, lineHeight), Qt::AlignVCenter,
+               QString::fromUtf8(kMapMenuNames[static_cast<int>(map_.kind)]));
+    for (const MapLegendEntry& e : map_.legend) {
+        y += lineHeight;
+        p.fillRect(QRect(box.left() + 6, y + 3, 12, lineHeight - 6), FromRgb(e.rgb));
+        p.drawText(QRect(box.left() + 24, y, width, lineHeight), Qt::AlignVCenter,
+                   QString::fromStdString(e.label));
+    }
+}
+
+int CRightWnd::SampleValue(int x, int y) const {
+    const PictureDecoder& dec = parser_->decoder;
+    const int mode = dec.colourMode;
+    if (mode >= 4 && mode <= 6) {  // red, green, blue: the shown bitmap's channel
+        const uint8_t* line = dec.dib.Line(y);
+        return line ? line[3 * x + (6 - mode)] : 0;
+    }
+    int yuv[3];
+    if (!DecodedSamplesAt(dec, x, y, yuv)) return -1;
+    return mode == 2 ? yuv[1] : mode == 3 ? yuv[2] : yuv[0];
+}
+
+void CRightWnd::DrawSampleValues(QPainter& p, const PaneRect& frame) const {
+    const CPictureDib& dib = parser_->decoder.dib;
+    // Values only where a square is one coded sample.
+    if (ShownSize() != QSize(dib.Width(), dib.Height())) return;
+    const int z = static_cast<int>(Scale());
+    const QRect area = PictureArea();
+    const int x0 = std::max(0, (area.left() - frame.left - 1) / z);
+    const int y0 = std::max(0, (area.top() - frame.top - 1) / z);
+    const int x1 = std::min(dib.Width() - 1, (area.right() - frame.left - 1) / z);
+    const int y1 = std::min(dib.Height() - 1, (area.bottom() - frame.top - 1) / z);
+    QFont font;
+    font.setPixelSize(std::max(8, z / 3));
+    p.setFont(font);
+    for (int y = y0; y <= y1; ++y) {
+        const uint8_t* line = dib.Line(y);
+        for (int x = x0; x <= x1; ++x) {
+            const int v = SampleValue(x, y);
+            if (v < 0) continue;
+            // Dark text on light samples, light text on dark ones.
+            const int b = line ? (line[3 * x] * 29 + line[3 * x + 1] * 150 + line[3 * x + 2] * 77) >> 8 : 0;
+            p.setPen(b > 128 ? QColor(0, 0, 0) : QColor(255, 255, 255));
+            p.drawText(QRect(frame.left + 1 + x * z, frame.top + 1 + y * z, z, z), Qt::AlignCenter,
+                       QString::number(v));
+        }
+    }
 }
 
 void CRightWnd::DrawPictureView(QPainter& p, const PaneRect& frame, bool whole) const {
@@ -246,7 +442,7 @@ void CRightWnd::DrawPictureView(QPainter& p, const PaneRect& frame, bool whole) 
     }
 
     if (mbGrid) {
-        p.setPen(QPen(colours.grid, 1));
+        p.setPen(Pen(colours.grid));
         for (const PaneLine& l : GridLines(frame, dib.Width(), dib.Height(),
                                            scaled ? dib.scaleX : 1.0, scaled ? dib.scaleY : 1.0)) {
             // Straight lines up to their end point, which is not drawn.
@@ -271,12 +467,12 @@ void CRightWnd::DrawPictureView(QPainter& p, const PaneRect& frame, bool whole) 
         view.direction =
             directionSelect == 0 || directionSelect == 1 ? directionSelect : kBothSelected;
         for (const Arrow& a : MotionVectorLines(dec.overlay, view)) {
-            p.setPen(QPen(a.direction ? colours.backwardVectors : colours.forwardVectors, 1));
+            p.setPen(Pen(a.direction ? colours.backwardVectors : colours.forwardVectors));
             DrawLine(p, a.line);
             for (int i = 0; i < a.head.count; ++i) DrawLine(p, a.head.stroke[i]);
         }
     }
-    p.setPen(QPen(colours.focusedRectangle, 1));
+    p.setPen(Pen(colours.focusedRectangle));
     p.setBrush(Qt::NoBrush);
     DrawOutline(p, focus);
 }
@@ -284,7 +480,7 @@ void CRightWnd::DrawPictureView(QPainter& p, const PaneRect& frame, bool whole) 
 void CRightWnd::DrawBlockView(QPainter& p, const PaneRect& frame) const {
     const BlockResult& b = dispatch_->block;
     const PaneRect r = BlockViewRect(frame, b.x, b.y, b.component, parser_->stream.chroma_format);
-    p.setPen(QPen(colours.focusedRectangle, 1));
+    p.setPen(Pen(colours.focusedRectangle));
     p.setBrush(Qt::NoBrush);
     DrawOutline(p, r);
     QImage samples(8, 8, QImage::Format_RGB32);
@@ -330,8 +526,59 @@ std::string CRightWnd::SaveSnapshot(const std::string& path) const {
 }
 
 void CRightWnd::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) ToggleDialog();
+    if (event->button() == Qt::LeftButton) {
+        doubleClicked_ = true;
+        ToggleDialog();
+    }
     QAbstractScrollArea::mouseDoubleClickEvent(event);
+}
+
+void CRightWnd::mouseMoveEvent(QMouseEvent* event) {
+    int x = 0, y = 0;
+    const bool inside = SampleAt(event->position().toPoint(), x, y);
+    if (hovered) hovered(x, y, inside);
+    QAbstractScrollArea::mouseMoveEvent(event);
+}
+
+void CRightWnd::leaveEvent(QEvent* event) {
+    if (hovered) hovered(0, 0, false);
+    QAbstractScrollArea::leaveEvent(event);
+}
+
+void CRightWnd::mouseReleaseEvent(QMouseEvent* event) {
+    QAbstractScrollArea::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton) return;
+    // The release that ends a double click is no click of its own.
+    if (doubleClicked_) {
+        doubleClicked_ = false;
+        return;
+    }
+    int x = 0, y = 0;
+    if (!clicked || !SampleAt(event->position().toPoint(), x, y)) return;
+    // A click waits out the double-click time: the double click toggles the dialog instead.
+    QTimer::singleShot(QApplication::doubleClickInterval(), this, [this, x, y] {
+        if (doubleClicked_ || DialogShown()) return;
+        if (clicked) clicked(x, y);
+    });
+}
+
+void CRightWnd::wheelEvent(QWheelEvent* event) {
+    const QPoint at = event->position().toPoint();
+    const int notches = event->angleDelta().y() / 120;
+    if (event->modifiers() & Qt::ControlModifier) {
+        if (notches > 0) ZoomIn(at);
+        if (notches < 0) ZoomOut(at);
+        event->accept();
+        return;
+    }
+    // The platform's step: its lines a notch, a line as tall as a line of text.
+    const int lineStep = QFontMetrics(font()).height() * QApplication::wheelScrollLines();
+    QPoint delta = event->pixelDelta();
+    if (delta.isNull()) delta = event->angleDelta() * lineStep / 120;
+    if (event->modifiers() & Qt::ShiftModifier && delta.x() == 0) delta = QPoint(delta.y(), 0);
+    horizontalScrollBar()->setValue(horizontalScrollBar()->value() - delta.x());
+    verticalScrollBar()->setValue(verticalScrollBar()->value() - delta.y());
+    event->accept();
 }
 
 }  // namespace bitloupe

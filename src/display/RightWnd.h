@@ -11,6 +11,7 @@
 
 #include "display/Overlay.h"
 #include "treeview/DecodeDispatch.h"
+#include "treeview/PictureFacts.h"
 
 namespace bitloupe {
 
@@ -73,10 +74,41 @@ public:
     QSize NeededSize() const { return needed_; }
     PaneRect frameRect() const { return frame_; }
 
+    // Zoom: kZoomFit fits the picture into the pane, else the size in pixels of one sample
+    // (1 is the plain view). Sample squares are drawn without smoothing, the overlays scale
+    // with the picture, and from kValueZoom on every square shows its sample's value.
+    static constexpr int kZoomFit = 0;
+    static constexpr int kMaxZoom = 32;
+    static constexpr int kValueZoom = 32;
+    int zoom() const { return zoom_; }
+    // The factor in effect (fit included).
+    double Scale() const;
+    // Sets the zoom keeping the picture point under `anchor` (viewport pixels) in place; the
+    // viewport's centre without one.
+    void SetZoom(int zoom, QPoint anchor = QPoint(-1, -1));
+    // The next step up or down of 1, 2, 4 .. 32 (from fit: the step above the fit's factor).
+    void ZoomIn(QPoint anchor = QPoint(-1, -1));
+    void ZoomOut(QPoint anchor = QPoint(-1, -1));
+    // The sample of the picture (coded coordinates) under a viewport point; false outside it.
+    bool SampleAt(QPoint viewportPoint, int& x, int& y) const;
+    // Told when the pointer moves over the picture (inside false when it leaves it) and when a
+    // single click lands on it.
+    std::function<void(int x, int y, bool inside)> hovered;
+    std::function<void(int x, int y)> clicked;
+    // The macroblock map drawn over the picture, with its legend.
+    void SetMap(MacroblockMap map);
+    const MacroblockMap& map() const { return map_; }
+    // The picture area: the viewport less the text line at its bottom.
+    QRect PictureArea() const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
@@ -87,6 +119,13 @@ private:
     void DrawPictureView(class QPainter& p, const PaneRect& frame, bool whole) const;
     void DrawBlockView(class QPainter& p, const PaneRect& frame) const;
     QSize ShownSize() const;
+    // The shown size times the zoom, in pixels.
+    QSize ZoomedSize() const;
+    void DrawMap(class QPainter& p, const PaneRect& frame) const;
+    void DrawLegend(class QPainter& p) const;
+    void DrawSampleValues(class QPainter& p, const PaneRect& zoomedFrame) const;
+    // The value a sample square shows: the component of the colour mode.
+    int SampleValue(int x, int y) const;
     bool IsIntraPicture() const;
 
     CParseDlg* dialog_ = nullptr;
@@ -96,6 +135,10 @@ private:
     PaneRect frame_;  // the video edge, in content coordinates
     bool hasFrame_ = false;
     QSize needed_;   // the scroll extent
+    int zoom_ = 1;
+    MacroblockMap map_;
+    bool doubleClicked_ = false;
+    int textLineHeight_ = 0;
 };
 
 }  // namespace bitloupe
