@@ -479,11 +479,19 @@ private Q_SLOTS:
         Select("(Picture #2,");
         ChooseType(3);
         QCOMPARE(Combo(), 2);
-        // A B picture decoded straight after opening lacks a reference: "Raw".
+        // A B picture decoded straight after opening lacks a reference: "Raw", unless its
+        // references are decoded first (the default).
         OpenParsed("mpeg2-progressive.m2v");
+        frame->SetDecodeReferences(false);
         Select("(Picture #4,");
         ChooseType(2);
         QCOMPARE(Combo(), 1);
+        OpenParsed("mpeg2-progressive.m2v");
+        QVERIFY(frame->decodeReferences());
+        Select("(Picture #4,");
+        QCOMPARE(Combo(), 0);
+        ChooseType(2);
+        QCOMPARE(Combo(), 2);
     }
 
     void fieldOptionOnlyForFramePictures() {

@@ -1,0 +1,169 @@
+// The picture pane for daily use: the readout against the command-line tool's frames, picking
+// a macroblock on the picture, the macroblock maps against the items they come from, and zoom.
+#include <QApplication>
+#include <QProcess>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+#include <iterator>
+
+#include "TestUtil.h"
+#include "app/MainFrame.h"
+#include "app/QtHost.h"
+#include "display/RightWnd.h"
+#include "engine/ParseDlg.h"
+#include "treeview/SyntaxTree.h"
+
+using namespace bitloupe;
+
+class PictureToolsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<CMainFrame> frame;
+
+    bool OpenParsed(const std::string& name) {
+        frame = std::make_unique<CMainFrame>();
+        frame->host().automatic = true;
+        frame->host().answer = MsgAnswer::Yes;
+        frame->resize(1200, 800);
+        frame->show();
+        if (!frame->OpenPath(QString::fromStdString(test::DataPath(name)))) return false;
+        frame->parseDialog()->ClickParse();
+        if (!frame->WaitForWorker(60000)) return false;
+        frame->rightPane()->ShowDialog(false);
+        QCoreApplication::processEvents();
+        return true;
+    }
+    // Y, Cb and Cr of the readout text.
+    static bool ReadoutSamples(const QString& text, int out[3]) {
+        const int at = static_cast<int>(text.indexOf("Y="));
+        return at >= 0 && std::sscanf(text.toLatin1().constData() + at, "Y=%d Cb=%d Cr=%d",
+                                      &out[0], &out[1], &out[2]) == 3;
+    }
+
+private Q_SLOTS:
+    void cleanup() { frame.reset(); }
+
+    // Picture 4 (stream order) of each stream: the readout's samples at five points are those
+    // of the frame the command-line tool writes for it.
+    void readoutEqualsTheCommandLineFrames() {
+        const char* const streams[] = {
+            "mpeg1.m1v",          "mpeg2-progressive.m2v",   "mpeg2-custom-matrix.m2v",
+            "mpeg2-interlaced.m2v", "mpeg2-422.m2v",         "mpeg2-fieldpic.m2v",
+            "mpeg1-system.mpg",   "mpeg1-system-mplex.mpg",  "mpeg2-ps.mpg",
+            "mpeg2-ps-mplex.mpg", "mpeg2-in-mpeg1-system.mpg", "mpeg1-in-mpeg2-ps.mpg"};
+        QTemporaryDir dir;
+        for (const char* name : streams) {
+            if (!test::HaveData(name)) continue;
+            QVERIFY2(OpenParsed(name), name);
+            QVERIFY(frame->GoToPicture(4, false));
+            // Frames in decode order: one for each frame picture or pair of fields.
+            const std::vector<TreeItem> pictures = AllPictures(frame->tree(), frame->stream());
+            int frameIndex = -1;
+            for (size_t k = 0; k < 4; ++k)
+                if (!frame->stream().pictureRecords[pictures[k]].secondField) ++frameIndex;
+            const QString yuv = dir.filePath(QString(name) + ".yuv");
+            QCOMPARE(QProcess::execute(BITLOUPE_CLI, {"frames", QString::fromStdString(test::DataPath(name)),
+                                                      "-o", yuv, "--format", "yuv", "--order", "decode"}),
+                     0);
+            std::ifstream in(yuv.toStdString(), std::ios::binary);
+            const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), {});
+            const CStreamState& st = frame->stream();
+            const int w = static_cast<int>(st.horizontal_size), h = static_cast<int>(st.vertical_size);
+            const int sx = st.chroma_format == 3 ? 0 : 1, sy = st.chroma_format == 1 ? 1 : 0;
+            const int cw = (w + sx) >> sx, ch = (h + sy) >> sy;
+            const size_t frameBytes = static_cast<size_t>(w) * h + 2 * static_cast<size_t>(cw) * ch;
+            QVERIFY2(data.size() >= (frameIndex + 1) * frameBytes, name);
+            const uint8_t* f = data.data() + frameIndex * frameBytes;
+            const int points[5][2] = {{0, 0}, {w - 1, h - 1}, {w / 2, h / 2}, {17, 33}, {w - 5, 7}};
+            for (const auto& p : points) {
+                frame->HoverPicture(p[0], p[1]);
+                int got[3];
+                QVERIFY2(ReadoutSamples(frame->readout(), got), qPrintable(frame->readout()));
+                const size_t c = static_cast<size_t>(p[1] >> sy) * cw + (p[0] >> sx);
+                const int want[3] = {f[static_cast<size_t>(p[1]) * w + p[0]],
+                                     f[static_cast<size_t>(w) * h + c],
+                                     f[static_cast<size_t>(w) * h + static_cast<size_t>(cw) * ch + c]};
+                for (int k = 0; k < 3; ++k)
+                    QVERIFY2(got[k] == want[k],
+                             qPrintable(QString("%1 (%2, %3) component %4: %5, frames says %6")
+                                            .arg(name).arg(p[0]).arg(p[1]).arg(k).arg(got[k]).arg(want[k])));
+            }
+            QCOMPARE(frame->statusBar()->currentMessage(), frame->readout());
+        }
+    }
+
+    // A click selects the macroblock under it, its picture's macroblocks parsed first; the
+    // maps of a P picture count what its macroblock items say.
+    void clickSelectsTheMacroblockAndMapsAgreeWithTheItems() {
+        QVERIFY(OpenParsed("mpeg2-progressive.m2v"));
+        QVERIFY(frame->GoToPicture(2, false));  // a P picture
+        const TreeItem picture = frame->parser().decoder.currentPicture;
+        QVERIFY(!MacroblocksParsed(frame->tree(), picture));
+        frame->ClickPicture(3 * 16 + 8, 2 * 16 + 8);
+        QVERIFY(frame->WaitForWorker(60000));
+        const TreeItem selected = frame->treeView()->SelectedItem();
+        QVERIFY2(frame->tree().GetItemText(selected).find("(x=48, y=32)") != std::string::npos,
+                 frame->tree().GetItemText(selected).c_str());
+        QCOMPARE(frame->dispatch().shownItem, selected);
+        // Parsed now: a second click selects at once.
+        frame->ClickPicture(5, 5);
+        QVERIFY(frame->tree().GetItemText(frame->treeView()->SelectedItem()).find("(x=0, y=0)") !=
+                std::string::npos);
+
+        int intra = 0, skipped = 0;
+        for (TreeItem mb : MacroblockItemsOf(frame->tree(), picture)) {
+            if (frame->tree().GetItemData(mb) == kind::kSkippedMacroblock)
+                ++skipped;
+            else if (frame->stream().macroblockRecords[mb].macroblock_intra)
+                ++intra;
+        }
+        QVERIFY(skipped + intra > 0);
+        QVERIFY(frame->GoToPicture(2, false));
+        frame->SetMapKind(MapKind::kMbType);
+        const MacroblockMap& map = frame->rightPane()->map();
+        QCOMPARE(map.kind, MapKind::kMbType);
+        int mapIntra = 0, mapSkipped = 0;
+        for (const MapCell& c : map.cells) {
+            mapIntra += c.category == map_type::kIntra;
+            mapSkipped += c.category == map_type::kSkipped;
+        }
+        QCOMPARE(mapIntra, intra);
+        QCOMPARE(mapSkipped, skipped);
+        QCOMPARE(static_cast<int>(map.cells.size()), frame->stream().mbCount);
+        // Coded blocks: a skipped macroblock has none, and every cell is counted once.
+        frame->SetMapKind(MapKind::kCodedBlocks);
+        QCOMPARE(static_cast<int>(frame->rightPane()->map().cells.size()), frame->stream().mbCount);
+    }
+
+    // Zoom keeps the sample under the pointer in place and maps points back to samples.
+    void zoomKeepsTheSampleUnderThePointer() {
+        QVERIFY(OpenParsed("mpeg2-fieldpic.m2v"));
+        QVERIFY(frame->GoToPicture(1, false));
+        CRightWnd* pane = frame->rightPane();
+        // A pane smaller than the picture at every zoom, so that it can always scroll.
+        frame->resize(560, 420);
+        QCoreApplication::processEvents();
+        pane->SetZoom(1);
+        int x = 0, y = 0;
+        const QPoint at(60, 50);
+        QVERIFY(pane->SampleAt(at, x, y));
+        for (int z : {2, 4, 8, 16, 32}) {
+            pane->SetZoom(z, at);
+            int zx = 0, zy = 0;
+            QVERIFY(pane->SampleAt(at, zx, zy));
+            QVERIFY2(std::abs(zx - x) <= 1 && std::abs(zy - y) <= 1, qPrintable(QString::number(z)));
+        }
+        pane->SetZoom(CRightWnd::kZoomFit);
+        QVERIFY(pane->NeededSize().width() <= pane->PictureArea().width());
+        QVERIFY(pane->NeededSize().height() <= pane->PictureArea().height());
+    }
+};
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    PictureToolsTest tools;
+    return QTest::qExec(&tools, argc, argv);
+}
+#include "picturepane_test.moc"
