@@ -517,6 +517,15 @@ std::string AutomationReport(CMainFrame& frame) {
     out += ", \"overlay\": " + JsonString(kMapScriptNames[static_cast<int>(frame.mapKind())]);
     out += ", \"decodeReferences\": " + std::string(frame.decodeReferences() ? "true" : "false");
     out += ", \"readout\": " + JsonString(frame.readout().toStdString());
+    // The cost of what is shown: the last selection's decode and a paint of the pane now.
+    QElapsedTimer clock;
+    clock.start();
+    frame.rightPane()->viewport()->repaint();
+    const double paintMs = clock.nsecsElapsed() / 1e6;
+    char figures[96];
+    std::snprintf(figures, sizeof figures, ", \"decodeMs\": %.1f, \"paintMs\": %.1f",
+                  frame.lastDecodeMs(), paintMs);
+    out += figures;
     out += "}\n";
     return out;
 }

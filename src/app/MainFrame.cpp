@@ -599,10 +599,13 @@ void CMainFrame::RepaintPane(bitloupe::Repaint kind) {
 void CMainFrame::DecodeSelectedItem(TreeItem item) {
     ShowPictureTime();
     if (!fileOpen_ || stream_.invalidFile || right_->DialogShown() || !ParserFree()) return;
+    QElapsedTimer clock;
+    clock.start();
     if (decodeReferences_) DecodeReferencesFor(item);
     const TreeItem before = parser_->decoder.currentPicture;
     RepaintPane(dispatch_->DecodeSelectedItem(item));
     if (parser_->decoder.currentPicture != before || right_->map().kind != mapKind_) RefreshMap();
+    lastDecodeMs_ = clock.nsecsElapsed() / 1e6;
 }
 
 void CMainFrame::RenderCurrent(bool combo, int previousType, bool fromFieldOption) {

@@ -107,6 +107,8 @@ public:
     void LoadSettings();
     void SaveSettings() const;
     QStringList recentFiles() const { return recent_; }
+    // How long the last selection took to decode and show, references included (ms).
+    double lastDecodeMs() const { return lastDecodeMs_; }
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -162,6 +164,7 @@ private:
     bool fileOpen_ = false;
     void RepaintPane(bitloupe::Repaint kind);
     QString readout_;
+    double lastDecodeMs_ = 0;
     MapKind mapKind_ = MapKind::kNone;
     bool decodeReferences_ = true;
     struct PendingClick {
