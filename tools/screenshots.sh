@@ -41,3 +41,10 @@ shot block-view --parse-mbs 5 --select "(Picture #5," --select "Picture Header" 
 shot colour-y --select "(Picture #2," --select "Picture Header" --colour y
 shot colour-cr --select "(Picture #2," --select "Picture Header" --colour cr
 shot colour-magenta --select "(Picture #2," --select "Picture Header" --colour magenta
+# The picture pane for daily use: a zoom with the sample values, and each macroblock map of a
+# B picture (the map parses the picture's macroblocks first).
+shot zoom-sample-values --goto-picture 5 --zoom 32 --hover 360 290 --grid
+shot zoom-fit-grid --goto-picture 5 --zoom fit --grid
+for map in mbtype quantiser cbp dct motion; do
+  shot "map-$map" --goto-picture 3 --zoom 2 --overlay "$map"
+done

@@ -406,7 +406,11 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
         frame.WaitForWorker();
         SettleEvents();
     }
-    if (options.hover) frame.HoverPicture(options.hoverX, options.hoverY);
+    if (options.hover) {
+        // The sample is brought into view, as a user's pointer would be over it.
+        frame.rightPane()->CentreOn(options.hoverX, options.hoverY);
+        frame.HoverPicture(options.hoverX, options.hoverY);
+    }
     for (const QString& name : options.filters) {
         if (!frame.Execute(FilterCommand(name))) {
             std::fprintf(stderr, "--filter %s: no picture to filter\n", name.toLocal8Bit().data());

@@ -597,7 +597,7 @@ void CMainFrame::RepaintPane(bitloupe::Repaint kind) {
 }
 
 void CMainFrame::DecodeSelectedItem(TreeItem item) {
-    ShowPictureTime();
+    ShowPictureTime(item);
     if (!fileOpen_ || stream_.invalidFile || right_->DialogShown() || !ParserFree()) return;
     QElapsedTimer clock;
     clock.start();

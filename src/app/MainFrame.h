@@ -125,7 +125,7 @@ private:
     void BuildPictureBar();
     void DecodeReferencesFor(TreeItem item);
     void RefreshMap();
-    void ShowPictureTime();
+    void ShowPictureTime(TreeItem item);
     void SelectAndShow(TreeItem item);
     void FinishPendingClick();
     void AddRecentFile(const QString& path);

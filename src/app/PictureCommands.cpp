@@ -213,9 +213,9 @@ void CMainFrame::DecodeReferencesFor(TreeItem item) {
     dispatch_->DecodeReferencesOf(picture);
 }
 
-void CMainFrame::ShowPictureTime() {
+void CMainFrame::ShowPictureTime(TreeItem item) {
     if (!timeLabel_) return;
-    const TreeItem picture = PictureOf(tree_, treeView_->SelectedItem());
+    const TreeItem picture = PictureOf(tree_, item);
     const std::string time = picture ? PictureTimeText(tree_, stream_, picture) : std::string();
     timeLabel_->setText(time.empty() ? QString() : QString::fromStdString(time));
 }

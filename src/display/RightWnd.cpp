@@ -148,6 +148,18 @@ void CRightWnd::ZoomOut(QPoint anchor) {
         if (*it < now - 1e-9) return SetZoom(*it, anchor);
 }
 
+void CRightWnd::CentreOn(int x, int y) {
+    if (!PictureShown() || !hasFrame_) return;
+    const CPictureDib& dib = parser_->decoder.dib;
+    const QSize shown = ZoomedSize();
+    const double px = (x + 0.5) * shown.width() / std::max(1, dib.Width());
+    const double py = (y + 0.5) * shown.height() / std::max(1, dib.Height());
+    const QRect area = PictureArea();
+    horizontalScrollBar()->setValue(static_cast<int>(frame_.left + 1 + px - area.width() / 2.0));
+    verticalScrollBar()->setValue(static_cast<int>(frame_.top + 1 + py - area.height() / 2.0));
+    viewport()->update();
+}
+
 bool CRightWnd::SampleAt(QPoint point, int& x, int& y) const {
     if (!PictureShown() || !hasFrame_ || !PictureArea().contains(point)) return false;
     const CPictureDib& dib = parser_->decoder.dib;
@@ -337,7 +349,7 @@ void CRightWnd::DrawMap(QPainter& p, const PaneRect& frame) const {
     for (const MapCell& c : map_.cells) {
         const QRectF r(frame.left + 1 + c.column * 16 * sx, frame.top + 1 + c.row * rowHeight * sy,
                        16 * sx, rowHeight * sy);
-        p.fillRect(r, FromRgb(c.rgb, 110));
+        p.fillRect(r, FromRgb(c.rgb, 140));
     }
 }
 

@@ -89,6 +89,8 @@ public:
     // The next step up or down of 1, 2, 4 .. 32 (from fit: the step above the fit's factor).
     void ZoomIn(QPoint anchor = QPoint(-1, -1));
     void ZoomOut(QPoint anchor = QPoint(-1, -1));
+    // Scrolls so that the sample (x, y) lies in the middle of the picture area.
+    void CentreOn(int x, int y);
     // The sample of the picture (coded coordinates) under a viewport point; false outside it.
     bool SampleAt(QPoint viewportPoint, int& x, int& y) const;
     // Told when the pointer moves over the picture (inside false when it leaves it) and when a
