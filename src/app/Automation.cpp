@@ -521,6 +521,7 @@ std::string AutomationReport(CMainFrame& frame) {
     out += ", \"overlay\": " + JsonString(kMapScriptNames[static_cast<int>(frame.mapKind())]);
     out += ", \"decodeReferences\": " + std::string(frame.decodeReferences() ? "true" : "false");
     out += ", \"readout\": " + JsonString(frame.readout().toStdString());
+    out += ", \"time\": " + JsonString(frame.pictureTime().toStdString());
     // The cost of what is shown: the last selection's decode and a paint of the pane now.
     QElapsedTimer clock;
     clock.start();

@@ -93,6 +93,8 @@ public:
     // over it gives; an empty readout when (x, y) lies outside.
     void HoverPicture(int x, int y);
     QString readout() const { return readout_; }
+    // The selected picture's time as the status bar shows it.
+    QString pictureTime() const;
     // A click on the sample (x, y): selects the item of the macroblock there, its picture's
     // macroblocks parsed first as "Parse MBs in Picture" parses them.
     void ClickPicture(int x, int y);

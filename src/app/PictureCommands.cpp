@@ -220,6 +220,10 @@ void CMainFrame::ShowPictureTime(TreeItem item) {
     timeLabel_->setText(time.empty() ? QString() : QString::fromStdString(time));
 }
 
+QString CMainFrame::pictureTime() const {
+    return timeLabel_ ? timeLabel_->text() : QString();
+}
+
 bool CMainFrame::GoToPicture(int n, bool displayOrder) {
     const TreeItem picture = PictureByNumber(tree_, stream_, n, displayOrder);
     if (!picture) return false;

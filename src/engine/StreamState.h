@@ -238,6 +238,22 @@ class CStreamState : public SequenceParameters {
 
     StreamCounters counters;
 
+    // The followed video stream's packets in file order, as the video parse met them: where
+    // each payload begins and its PTS (-1 without one), for the time of the pictures whose
+    // start codes begin in them.
+    struct VideoPacketTime {
+        uint64_t payloadStart = 0;
+        int64_t pts = -1;
+    };
+    std::vector<VideoPacketTime> videoPacketTimes;
+    // Adds a packet after the last one known; a packet read again (a decode, a second parse)
+    // adds nothing.
+    void NoteVideoPacket(uint64_t payloadStart, int64_t pts) {
+        if (!videoPacketTimes.empty() && payloadStart <= videoPacketTimes.back().payloadStart)
+            return;
+        videoPacketTimes.push_back({payloadStart, pts});
+    }
+
     uint8_t greyColour = 128;
     bool greyColourFixed = false;
     // greyColour as an RGB word (red in bits 0..7).

@@ -357,6 +357,7 @@ uint16_t SystemLayer::ParsePesPacket(uint8_t streamId) {
     const TreeItem packet = AddPacketItem(streamId, packetLength);
     f.ReadBits(16);
     lastPacket_ = packet;
+    lastPts_ = -1;
     packetLength_ = packetLength;
     packetEnd_ = f.fileOffset() + packetLength;
     const uint16_t payload = ParsePesBody(streamId, packetLength, packet);
@@ -454,6 +455,7 @@ int64_t SystemLayer::ParsePesHeaderMpeg1(int packetLength, TreeItem packet) {
         f.ReadBits(4);
         e.AddItemF(packet, "%sB (4 bits)", BitString(prefix, 4).c_str());
         const TimeStamp pts = ReadTimeStamp();
+        lastPts_ = static_cast<int64_t>(pts.Value());
         ListTimeStamp(pts, kMpeg1PtsNames, packet);
         e.AddMarkerBit(pts.marker[2], packet);
         std::snprintf(text, sizeof text, "presentation_time_stamp(PTS)=%" PRIu64 " (33 bits)",
@@ -524,6 +526,7 @@ int64_t SystemLayer::ParsePesHeaderMpeg2(int packetLength, TreeItem packet) {
     if (ptsDtsFlags == 2 || ptsDtsFlags == 3) {
         const uint32_t prefix = f.ReadBits(4);
         const TimeStamp pts = ReadTimeStamp();
+        lastPts_ = static_cast<int64_t>(pts.Value());
         remaining -= 5;
         // The PTS is announced by 0010 (PTS only) or 0011 (PTS and DTS).
         e.AddItemF(packet, "%sB (4 bits%s", BitString(prefix, 4).c_str(),
@@ -754,7 +757,11 @@ int64_t SystemLayer::ParseSystemUntil(uint8_t streamId) {
         if (!f.ScanStartCode(acc, 0x000001B9, 0x000001FF)) continue;
         const uint32_t code = acc;
         acc = 0;
-        if (code == wanted) return ParsePesPacket(streamId);
+        if (code == wanted) {
+            const uint16_t payload = ParsePesPacket(streamId);
+            p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), lastPts_);
+            return payload;
+        }
         if (code == 0x000001B9) {
             ParseEndOfSystemStream();
             return 0;
@@ -802,6 +809,14 @@ int64_t SystemLayer::SkipUntil(uint8_t streamId) {
 int64_t SystemLayer::SkipPesHeader(uint8_t streamId) {
     FileReader& f = p_.file;
     int64_t length = f.ReadWord();
+    int64_t pts = -1;
+    // The 33 bits of a time stamp from its five bytes (prefix and marker bits among them).
+    auto stamp = [&f] {
+        uint8_t b[5];
+        for (uint8_t& x : b) x = f.ReadByte();
+        return static_cast<int64_t>(uint64_t{b[0] >> 1 & 7u} << 30 | uint64_t{b[1]} << 22 |
+                                    uint64_t{b[2] >> 1u} << 15 | uint64_t{b[3]} << 7 | b[4] >> 1);
+    };
     if (p_.stream.mpegVersion == kMpeg1) {
         if (streamId == 0xBF) return length;
         while (f.CurrentByte() == 0xFF && !f.AtEnd()) {
@@ -814,18 +829,27 @@ int64_t SystemLayer::SkipPesHeader(uint8_t streamId) {
             length -= 2;
         }
         int skip = 1;
-        if (f.PeekBits(4) == 2)
-            skip = 5;
-        else if (f.PeekBits(4) == 3)
-            skip = 10;
-        for (int i = 0; i < skip; ++i) f.ReadByte();
+        if (f.PeekBits(4) == 2 || f.PeekBits(4) == 3) {
+            skip = f.PeekBits(4) == 2 ? 5 : 10;
+            pts = stamp();
+            for (int i = 5; i < skip; ++i) f.ReadByte();
+        } else {
+            f.ReadByte();
+        }
+        p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), pts);
         return length - skip;
     }
     if (HasNoPesHeader(streamId) || streamId < 0xBC) return length;
     f.ReadByte();
-    f.ReadByte();
+    const int flags = f.ReadByte();
     const int headerLength = f.ReadByte();
-    for (int i = 0; i < headerLength; ++i) f.ReadByte();
+    int used = 0;
+    if ((flags & 0x80) && headerLength >= 5) {
+        pts = stamp();
+        used = 5;
+    }
+    for (int i = used; i < headerLength; ++i) f.ReadByte();
+    p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), pts);
     return length - headerLength - 3;
 }
 

@@ -88,6 +88,8 @@ class SystemLayer {
     TreeItem lastPacket_ = 0;
     int64_t packetEnd_ = 0;
     int packetLength_ = 0;
+    // The PTS of the packet just parsed, -1 without one.
+    int64_t lastPts_ = -1;
 
     CSyntaxParser& p_;
 };

@@ -1,6 +1,7 @@
 #include "treeview/PictureFacts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "decode/PictureDecoder.h"
@@ -253,11 +254,47 @@ std::string ReadoutText(const TreeStore& tree, const CStreamState& stream,
     return text;
 }
 
+namespace {
+
+std::string Clock(long long ms) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld", ms / 3600000, ms / 60000 % 60,
+                  ms / 1000 % 60, ms % 1000);
+    return text;
+}
+
+// Where a picture's start code begins in the file (approximately, when it straddles packets).
+int64_t StartCodeOffset(const CStreamState& stream, TreeItem picture) {
+    const auto pos = stream.videoPositions.find(picture);
+    if (pos == stream.videoPositions.end()) return -1;
+    return static_cast<int64_t>(pos->second.offset) - 4;
+}
+
+}  // namespace
+
+int64_t PicturePts(const TreeStore& tree, const CStreamState& stream, TreeItem picture) {
+    const auto& packets = stream.videoPacketTimes;
+    const int64_t code = StartCodeOffset(stream, picture);
+    if (packets.empty() || code < 0) return -1;
+    auto packet = std::upper_bound(packets.begin(), packets.end(), code,
+                                   [](int64_t at, const CStreamState::VideoPacketTime& p) {
+                                       return at < static_cast<int64_t>(p.payloadStart);
+                                   });
+    if (packet == packets.begin()) return -1;
+    --packet;
+    if (packet->pts < 0) return -1;
+    // The time stamp belongs to the first picture that begins in the packet.
+    const std::vector<TreeItem> pictures = AllPictures(tree, stream);
+    const auto at = std::find(pictures.begin(), pictures.end(), picture);
+    if (at != pictures.begin() && at != pictures.end() &&
+        StartCodeOffset(stream, *(at - 1)) >= static_cast<int64_t>(packet->payloadStart))
+        return -1;
+    return packet->pts;
+}
+
 std::string PictureTimeText(const TreeStore& tree, const CStreamState& stream, TreeItem picture) {
-    const TreeItem gop = tree.GetParentItem(picture);
-    const auto g = stream.gopRecords.find(gop);
     const auto p = stream.pictureRecords.find(picture);
-    if (g == stream.gopRecords.end() || p == stream.pictureRecords.end()) return {};
+    if (p == stream.pictureRecords.end()) return {};
     static constexpr double kRates[9] = {0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50,
                                          60000.0 / 1001, 60};
     int code = stream.frame_rate_code;
@@ -265,15 +302,34 @@ std::string PictureTimeText(const TreeStore& tree, const CStreamState& stream, T
     if (sequence > 0 && sequence <= stream.sequenceRecords.size())
         code = stream.sequenceRecords[sequence - 1].frame_rate_code;
     const double rate = code >= 1 && code <= 8 ? kRates[code] : 25.0;
+    const int tr = p->second.temporal_reference;
+
+    // A picture without a stamp of its own is timed from the stamped picture of its GOP nearest
+    // to it in display order, by their places, as a player times it.
+    int64_t derived = -1;
+    int64_t pts = PicturePts(tree, stream, picture);
+    const TreeItem gop = tree.GetParentItem(picture);
+    int nearest = 1 << 30;
+    for (TreeItem q = tree.GetChildItem(gop); pts < 0 && q && tree.GetItemData(gop) == kind::kGop;
+         q = tree.GetNextSiblingItem(q)) {
+        const auto r = stream.pictureRecords.find(q);
+        if (r == stream.pictureRecords.end() || q == picture) continue;
+        const int distance = tr - r->second.temporal_reference;
+        if (std::abs(distance) >= nearest) continue;
+        const int64_t stamp = PicturePts(tree, stream, q);
+        if (stamp < 0) continue;
+        nearest = std::abs(distance);
+        derived = stamp + static_cast<int64_t>(std::lround(distance * 90000.0 / rate));
+    }
+    if (pts < 0) pts = derived;
+    if (pts >= 0) return "PTS " + Clock((pts + 45) / 90);
+
+    const auto g = stream.gopRecords.find(gop);
+    if (g == stream.gopRecords.end()) return {};
     const GopRecord& t = g->second;
     const double seconds = t.time_code_hours * 3600.0 + t.time_code_minutes * 60.0 +
-                           t.time_code_seconds +
-                           (t.time_code_pictures + p->second.temporal_reference) / rate;
-    const long long ms = static_cast<long long>(seconds * 1000 + 0.5);
-    char text[48];
-    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld", ms / 3600000, ms / 60000 % 60,
-                  ms / 1000 % 60, ms % 1000);
-    return text;
+                           t.time_code_seconds + (t.time_code_pictures + tr) / rate;
+    return "time_code " + Clock(static_cast<long long>(seconds * 1000 + 0.5));
 }
 
 std::vector<TreeItem> AllPictures(const TreeStore& tree, const CStreamState& stream) {

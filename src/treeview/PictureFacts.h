@@ -81,8 +81,12 @@ bool DecodedSamplesAt(const PictureDecoder& decoder, int x, int y, int out[3]);
 
 // --- time and navigation ---
 
-// "hh:mm:ss.mmm" from the GOP's time_code plus the picture's place in the GOP (its
-// temporal_reference) at the sequence's frame rate; empty without a GOP header.
+// The PTS of the packet in which the picture's start code begins, when the picture is the first
+// to begin there (the picture the stamp belongs to); -1 otherwise.
+int64_t PicturePts(const TreeStore& tree, const CStreamState& stream, TreeItem picture);
+// "PTS hh:mm:ss.mmm" where the picture has a PTS, else "time_code hh:mm:ss.mmm" from the GOP's
+// time_code plus the picture's place in the GOP (its temporal_reference) at the sequence's
+// frame rate; empty without either.
 std::string PictureTimeText(const TreeStore& tree, const CStreamState& stream, TreeItem picture);
 
 // The picture items of the video stream in stream order (below GOP items or directly).
