@@ -30,7 +30,7 @@ const char* const kAutomationUsage =
     "                [--colour normal|y|cb|cr|red|green|blue|yellow|magenta|cyan] [--mvs INDEX]\n"
     "                [--grid] [--filter NAME]... [--export all|non-virtual|ycbcr|item]\n"
     "                [--save frame|top|bottom|big|small|snapshot OUT.bmp] [--screenshot OUT.png]\n"
-    "                [--probe TREE.txt] [--quit]\n";
+    "                [--probe TREE.txt] [--walk N] [--quit] [--help]\n";
 
 bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* options,
                             std::string* error) {
@@ -121,6 +121,8 @@ bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* opt
             if (!value(&options->probe)) return false;
         } else if (a == "--quit") {
             options->quit = true;
+        } else if (a == "--help" || a == "-h") {
+            options->help = true;
         } else if (a.startsWith("--")) {
             *error = "unknown option " + a.toStdString();
             return false;

@@ -33,6 +33,7 @@ struct AutomationOptions {
     // picture to picture) and prints the time from each key press to the painted picture.
     int walk = 0;
     bool quit = false;
+    bool help = false;  // prints the usage and ends
 };
 
 extern const char* const kAutomationUsage;

@@ -478,9 +478,7 @@ void CMainFrame::OnOpen() {
     if (chooseFile) {
         path = chooseFile();
     } else {
-        path = QFileDialog::getOpenFileName(
-            this, "Open", QString(),
-            "MPEG Files (*.mpg *.mpeg *.mpe *.m1v *.m2v);;All Files (*)");
+        path = QFileDialog::getOpenFileName(this, "Open", QString(), kOpenFilter);
     }
     if (path.isEmpty()) return;
     OpenPath(path);

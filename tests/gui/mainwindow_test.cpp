@@ -2,12 +2,17 @@
 // the tree's popup rules, search, double clicks, arrows, and the command rules.
 #include <QAbstractItemModelTester>
 #include <QMenu>
+#include <QScrollBar>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "TestUtil.h"
+#include "app/Automation.h"
 #include "app/CommandIds.h"
 #include "app/DisplayBar.h"
 #include "app/MainFrame.h"
@@ -382,6 +387,48 @@ private Q_SLOTS:
         QCOMPARE(bar->mvTypeCombo()->currentIndex(), 14);
         bar->displayMvsBox()->click();
         QVERIFY(!bar->mvTypeCombo()->isEnabled());
+    }
+
+    void usageNamesEveryOption() {
+        const QString usage = QString::fromLatin1(kAutomationUsage);
+        const QList<QStringList> examples = {
+            {"--parse", "video"},  {"--parse-mbs", "2"},   {"--select", "Slice"},
+            {"--display-type", "raw"}, {"--field", "top"}, {"--colour", "y"},
+            {"--mvs", "3"},        {"--grid"},             {"--filter", "negative"},
+            {"--export", "item"},  {"--save", "frame", "out.bmp"}, {"--screenshot", "x.png"},
+            {"--probe", "tree.txt"}, {"--walk", "10"},     {"--quit"},
+            {"--help"}};
+        for (const QStringList& example : examples) {
+            AutomationOptions options;
+            std::string error;
+            QVERIFY2(ParseAutomationOptions(QStringList{"bitloupe"} + example, &options, &error),
+                     error.c_str());
+            QVERIFY2(usage.contains("[" + example[0] + " ") || usage.contains("[" + example[0] + "]"),
+                     qPrintable(example[0]));
+            QCOMPARE(options.help, example[0] == "--help");
+        }
+    }
+
+    void openDialogOffersEveryMpegFile() {
+        // The names the dialog shows: DVD files too, and every pattern the desktop's file type
+        // description claims for the program.
+        QStringList names{"VTS_01_1.vob", "clip.m2p", "clip.mpv", "clip.m2v", "clip.m1v", "a.mpg"};
+        QFile mime(QString(BITLOUPE_TEST_DATA) + "/../../resources/bitloupe-mime.xml");
+        QVERIFY(mime.open(QIODevice::ReadOnly));
+        const QString xml = QString::fromUtf8(mime.readAll());
+        QRegularExpression glob("<glob pattern=\"\\*\\.([a-z0-9]+)\"");
+        for (auto m = glob.globalMatch(xml); m.hasNext();) names << "file." + m.next().captured(1);
+        const QString filter = QString::fromLatin1(CMainFrame::kOpenFilter);
+        const QString mpeg = filter.section(";;", 0, 0);
+        const QStringList patterns = mpeg.mid(mpeg.indexOf('(') + 1).chopped(1).split(' ');
+        for (const QString& name : names) {
+            bool shown = false;
+            for (const QString& p : patterns)
+                shown |= QRegularExpression(QRegularExpression::wildcardToRegularExpression(p))
+                             .match(name)
+                             .hasMatch();
+            QVERIFY2(shown, qPrintable(name));
+        }
     }
 
     void onDemandParseOnTheWorkerAndDelete() {
