@@ -389,6 +389,17 @@ private Q_SLOTS:
         QVERIFY(!bar->mvTypeCombo()->isEnabled());
     }
 
+    void scriptSelectSearchesFromTheTop() {
+        // The parse selects the first picture itself; a script's first --select still finds it.
+        AutomationOptions options;
+        options.file = Data("mpeg2-progressive.m2v");
+        options.parse = "video";
+        options.selects << "(Picture #1,";
+        QCOMPARE(RunAutomation(*frame, options), 0);
+        QCOMPARE(frame->tree().GetItemText(frame->treeView()->SelectedItem()),
+                 std::string("I-Picture #1 (Picture #1, Frame #1)"));
+    }
+
     void usageNamesEveryOption() {
         const QString usage = QString::fromLatin1(kAutomationUsage);
         const QList<QStringList> examples = {
