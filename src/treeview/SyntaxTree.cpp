@@ -458,7 +458,20 @@ void CSyntaxTree::mouseMoveEvent(QMouseEvent* event) {
 void CSyntaxTree::mousePressEvent(QMouseEvent* event) {
     userActed_ = true;
     remembered_ = event->position().toPoint();
+    // The right button only aims the popup menu: the selection stays, nothing is decoded.
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
     QTreeView::mousePressEvent(event);
+}
+
+void CSyntaxTree::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QTreeView::mouseReleaseEvent(event);
 }
 
 void CSyntaxTree::paintEvent(QPaintEvent* event) {

@@ -75,6 +75,20 @@ TreeItem FindContaining(const TreeStore& tree, const std::string& text, TreeItem
     return 0;
 }
 
+// The pointer over a row of the tree (or anywhere in its viewport), as the mouse would put it.
+QPoint PointAt(CSyntaxTree* view, TreeItem item) {
+    const QModelIndex index = view->syntaxModel()->Reveal(item);
+    view->scrollTo(index);
+    return view->visualRect(index).center();
+}
+void SendMouse(CSyntaxTree* view, QEvent::Type type, Qt::MouseButton button, const QPoint& at) {
+    const Qt::MouseButtons buttons = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button)
+                                                                      : Qt::NoButton;
+    QMouseEvent event(type, at, view->viewport()->mapToGlobal(at), button, buttons,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &event);
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -522,6 +536,23 @@ private Q_SLOTS:
         Select("Slice #3");
         QCOMPARE(frame->displayMode(), 3);
         QVERIFY(!frame->IsEnabled(cmd::kSaveSnapshot));
+    }
+
+    void rightClickLeavesTheSelection() {
+        OpenParsed("mpeg2-interlaced.m2v");
+        Select("Picture Header");
+        CSyntaxTree* view = frame->treeView();
+        const TreeItem selected = view->SelectedItem();
+        const TreeItem shown = frame->dispatch().shownItem;
+        const TreeItem slice = FindContaining(frame->tree(), "Slice #2");
+        const QPoint at = PointAt(view, slice);
+        SendMouse(view, QEvent::MouseButtonPress, Qt::RightButton, at);
+        SendMouse(view, QEvent::MouseButtonRelease, Qt::RightButton, at);
+        QCoreApplication::processEvents();
+        QCOMPARE(view->SelectedItem(), selected);
+        QCOMPARE(frame->dispatch().shownItem, shown);
+        QCOMPARE(frame->displayMode(), 3);
+        QCOMPARE(view->PopupTarget(), slice);
     }
 
     void displayTypeRules() {
