@@ -519,9 +519,11 @@ void CSyntaxTree::mouseDoubleClickEvent(QMouseEvent* event) {
 void CSyntaxTree::keyPressEvent(QKeyEvent* event) {
     userActed_ = true;
     if (event->key() == Qt::Key_C && (event->modifiers() & Qt::ControlModifier)) {
-        remembered_ = QPoint(-1, -1);  // Ctrl+C exports the selection
+        // As the popup's "Export Item": the item under the pointer's last position over the
+        // tree, else the selection.
+        // The view's own copy would put the current row's text over it.
         if (exportCommand) exportCommand(cmd::tree::kExportItem);
-        QTreeView::keyPressEvent(event);
+        event->accept();
         return;
     }
     if (event->key() == Qt::Key_F3) {

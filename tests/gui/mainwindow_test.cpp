@@ -668,6 +668,27 @@ private Q_SLOTS:
         QCOMPARE(Clipboard(), ExportPelBranch(t, mb, true));
     }
 
+    void ctrlCExportsTheItemUnderThePointer() {
+        const TreeStore& t = frame->tree();
+        CSyntaxTree* view = frame->treeView();
+        const TreeItem selected = FindContaining(t, "horizontal_size_value");
+        const TreeItem pointed = FindContaining(t, "vertical_size_value");
+        QVERIFY(view->SelectItem(selected));
+        view->setFocus();
+        SendMouse(view, QEvent::MouseMove, Qt::NoButton, PointAt(view, pointed));
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(Clipboard(), t.GetItemText(pointed));
+        // The pointer last over blank space: the selection.
+        view->collapseAll();
+        const TreeItem top = t.GetChildItem(kTreeRoot);
+        QVERIFY(view->SelectItem(top));
+        const QPoint blank(5, view->viewport()->height() - 3);
+        QVERIFY(!view->indexAt(blank).isValid());
+        SendMouse(view, QEvent::MouseMove, Qt::NoButton, blank);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(Clipboard(), t.GetItemText(top));
+    }
+
     void largeBranchesAskFirst() {
         const TreeStore& t = frame->tree();
         CSyntaxTree* view = frame->treeView();
