@@ -557,7 +557,8 @@ bool CMainFrame::OnDemandAllowed() {
 }
 
 void CMainFrame::StartWorker(std::function<void()> job) {
-    if (!dialog_->Running()) {
+    onDemand_ = !dialog_->Running();
+    if (onDemand_) {
         // An on-demand parse: Pause and Stop apply to it too.
         dialog_->BeginParse();
         dialog_->OnWorkerStarted();
@@ -571,6 +572,12 @@ void CMainFrame::OnWorkerFinished() {
     worker_->Join();
     dialog_->OnWorkerFinished();
     Tick();
+    if (onDemand_) {
+        // Selections made while it ran were not decoded, nor a redisplay that came before the
+        // worker had quite ended: the pane shows what is selected now.
+        onDemand_ = false;
+        DecodeSelectedItem(treeView_->SelectedItem());
+    }
 }
 
 bool CMainFrame::ParserFree() const {

@@ -131,6 +131,7 @@ private:
     std::vector<ViewRequest> heldRequests_;
     QElapsedTimer followClock_;
     bool fileOpen_ = false;
+    bool onDemand_ = false;  // the worker runs an on-demand parse
     void RepaintPane(bitloupe::Repaint kind);
     void SaveCommand(int id);
     void GammaCommand();

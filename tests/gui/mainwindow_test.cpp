@@ -555,6 +555,36 @@ private Q_SLOTS:
         QCOMPARE(view->PopupTarget(), slice);
     }
 
+    void onDemandParseEndsShowingTheSelection() {
+        // A selection made while an on-demand parse runs is not decoded then; the pane shows
+        // it once the parse has ended.
+        OpenParsed("mpeg2-interlaced.m2v");
+        CSyntaxTree* view = frame->treeView();
+        const TreeItem picture = FindContaining(frame->tree(), "P-Picture #1");
+        QVERIFY(frame->parser().macroblocks.ParseMacroblocksOfPicture(picture));
+        frame->Tick();
+        QCoreApplication::processEvents();
+        Select("Picture Header");
+        QCOMPARE(frame->displayMode(), 3);
+        SendMouse(view, QEvent::MouseMove, Qt::NoButton, PointAt(view, picture));
+        const TreeItem slice = FindContaining(frame->tree(), "Slice #2");
+        {
+            // The parse waits for the tree until the selection has changed.
+            auto hold = frame->tree().Lock();
+            view->RunPopupCommand(cmd::kParsePictureMbs);
+            QCoreApplication::processEvents();
+            QVERIFY(frame->WorkerBusy());
+            QVERIFY(view->SelectItem(slice));
+            QCOMPARE(frame->displayMode(), 3);
+        }
+        QVERIFY(frame->WaitForWorker(30000));
+        QCoreApplication::processEvents();
+        QCOMPARE(view->SelectedItem(), slice);
+        QCOMPARE(frame->dispatch().shownItem, slice);
+        QCOMPARE(frame->displayMode(), 2);
+        QVERIFY(frame->IsEnabled(cmd::kSaveMbsBig));
+    }
+
     void displayTypeRules() {
         OpenParsed("mpeg2-progressive.m2v");
         // An I picture: every type but "Null" becomes "Auto".
