@@ -17,34 +17,17 @@ namespace bitloupe {
 
 namespace {
 
-// Rows 18 pixels high, texts in the colours the model gives for the item's state.
+// Rows 18 pixels high. Unselected texts take the colours the model gives; selected ones keep
+// the palette's selection colours (the program's colours, blue above all, vanish on a band).
 class ItemDelegate : public QStyledItemDelegate {
 public:
-    explicit ItemDelegate(QTreeView* view) : QStyledItemDelegate(view), view_(view) {}
+    explicit ItemDelegate(QTreeView* view) : QStyledItemDelegate(view) {}
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize s = QStyledItemDelegate::sizeHint(option, index);
         s.setHeight(18);
         return s;
     }
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-        QStyledItemDelegate::initStyleOption(option, index);
-        const bool selected = option->state & QStyle::State_Selected;
-        int role = Qt::ForegroundRole;
-        if (selected)
-            role = view_->hasFocus() ? SyntaxTreeModel::SelectedForegroundRole
-                                     : SyntaxTreeModel::SelectedUnfocusedForegroundRole;
-        const QVariant colour = index.data(role);
-        if (!colour.isValid()) return;
-        const QColor c = colour.value<QColor>();
-        option->palette.setColor(QPalette::Text, c);
-        option->palette.setColor(QPalette::HighlightedText, c);
-    }
-
-private:
-    QTreeView* view_;
 };
 
 struct PopupEntry {

@@ -89,6 +89,16 @@ void SendMouse(CSyntaxTree* view, QEvent::Type type, Qt::MouseButton button, con
     QCoreApplication::sendEvent(view->viewport(), &event);
 }
 
+// WCAG contrast ratio of two colours.
+double Contrast(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -401,6 +411,66 @@ private Q_SLOTS:
         QCOMPARE(bar->mvTypeCombo()->currentIndex(), 14);
         bar->displayMvsBox()->click();
         QVERIFY(!bar->mvTypeCombo()->isEnabled());
+    }
+
+    void selectedRowsStayLegible() {
+        QVERIFY(frame->OpenPath(Data("mpeg2-ps-mplex.mpg")));
+        Parse(kModeBoth);
+        CSyntaxTree* view = frame->treeView();
+        const TreeStore& t = frame->tree();
+        auto firstOfKind = [&](uint32_t k) {
+            std::vector<TreeItem> stack{kTreeRoot};
+            while (!stack.empty()) {
+                const TreeItem i = stack.back();
+                stack.pop_back();
+                if (i != kTreeRoot && t.GetItemData(i) == k) return i;
+                std::vector<TreeItem> children;
+                for (TreeItem c = t.GetChildItem(i); c; c = t.GetNextSiblingItem(c)) children.push_back(c);
+                stack.insert(stack.end(), children.rbegin(), children.rend());
+            }
+            return TreeItem{0};
+        };
+        const TreeItem items[] = {t.GetChildItem(kTreeRoot), firstOfKind(kind::kPack),
+                                  firstOfKind(kind::kGop), firstOfKind(kind::kPicture),
+                                  firstOfKind(kind::kSlicePlaceholder)};
+        std::unique_ptr<QStyle> fusion(QStyleFactory::create("Fusion"));
+        QPalette dark = fusion->standardPalette();
+        for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
+            dark.setColor(g, QPalette::Base, QColor(35, 35, 35));
+            dark.setColor(g, QPalette::Text, QColor(230, 230, 230));
+            dark.setColor(g, QPalette::Highlight, QColor(42, 130, 218));
+            dark.setColor(g, QPalette::HighlightedText, Qt::black);
+        }
+        for (const QPalette& palette : {fusion->standardPalette(), dark}) {
+            view->setPalette(palette);
+            for (bool focused : {true, false}) {
+                for (TreeItem item : items) {
+                    QVERIFY(item);
+                    QVERIFY(view->SelectItem(item));
+                    if (focused)
+                        view->setFocus();
+                    else
+                        view->clearFocus();
+                    const QImage image = view->viewport()->grab().toImage();
+                    // The text beside the icon: the band's colour is the commonest, the text's
+                    // the one that stands out most from it.
+                    const QRect r = view->visualRect(frame->model()->IndexOf(item))
+                                        .adjusted(24, 2, 0, -2)
+                                        .intersected(image.rect());
+                    QVERIFY(r.width() > 20);
+                    std::map<QRgb, int> counts;
+                    for (int y = r.top(); y <= r.bottom(); ++y)
+                        for (int x = r.left(); x <= r.right(); ++x) ++counts[image.pixel(x, y)];
+                    QRgb band = counts.begin()->first;
+                    for (const auto& [rgb, n] : counts)
+                        if (n > counts[band]) band = rgb;
+                    double best = 1;
+                    for (const auto& [rgb, n] : counts) best = std::max(best, Contrast(rgb, band));
+                    QVERIFY2(best >= 3.0, qPrintable(QString::fromStdString(t.GetItemText(item)) +
+                                                     QString(" %1").arg(best)));
+                }
+            }
+        }
     }
 
     void scriptSelectSearchesFromTheTop() {
