@@ -74,11 +74,16 @@ CSyntaxTree::CSyntaxTree(SyntaxTreeModel* model, Host* host, QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     header()->setStretchLastSection(false);
-    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    // The column fits the rows in view: measuring a thousand rows (Qt's default) at every
-    // layout kept the window busy while a parse added rows ten times a second.
-    header()->setResizeContentsPrecision(0);
+    // The column is as wide as the widest row painted so far (see drawRow). Fitting it to its
+    // contents at each layout measured a thousand rows (Qt's default) every time a running
+    // parse added rows, which kept the window busy; fitting it to the rows in view cut short
+    // the wider rows that scrolled in later.
+    header()->setSectionResizeMode(QHeaderView::Fixed);
     setAnimated(false);
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        widest_ = 0;
+        header()->resizeSection(0, 0);
+    });
 
     // The remembered expanded state follows the user's clicks.
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex& i) {
@@ -465,10 +470,29 @@ void CSyntaxTree::paintEvent(QPaintEvent* event) {
     QTreeView::paintEvent(event);
 }
 
-int CSyntaxTree::sizeHintForColumn(int column) const {
-    // The column fits its contents: every visible row is measured, under one hold as above.
-    auto lock = store().Lock();
-    return QTreeView::sizeHintForColumn(column);
+void CSyntaxTree::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const {
+    // Each row is measured as it is painted, and the column only ever grows to the widest:
+    // no row is cut short, and a paint measures only the rows in view.
+    int indent = rootIsDecorated() ? indentation() : 0;
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) indent += indentation();
+    const int width = indent + itemDelegate()->sizeHint(option, index).width();
+    if (width > widest_) {
+        widest_ = width;
+        if (!growPending_) {
+            // Not from inside the paint: the new width lays the view out again.
+            growPending_ = true;
+            QMetaObject::invokeMethod(
+                const_cast<CSyntaxTree*>(this),
+                [this] {
+                    growPending_ = false;
+                    if (widest_ > header()->sectionSize(0))
+                        header()->resizeSection(0, widest_);
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    QTreeView::drawRow(painter, option, index);
 }
 
 void CSyntaxTree::wheelEvent(QWheelEvent* event) {

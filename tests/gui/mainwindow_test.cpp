@@ -413,6 +413,34 @@ private Q_SLOTS:
         QVERIFY(!bar->mvTypeCombo()->isEnabled());
     }
 
+    void rowsAreNeverCutShort() {
+        QVERIFY(frame->OpenPath(Data("mpeg2-interlaced.m2v")));
+        Parse(kModeVideoOnly);
+        CSyntaxTree* view = frame->treeView();
+        QVERIFY(view->SelectItem(FindText(frame->tree(), "P-Picture #1")));
+        view->RunPopupCommand(cmd::kParsePictureMbs);
+        QCoreApplication::processEvents();
+        QVERIFY(frame->WaitForWorker(30000));
+        while (frame->model()->HasPending()) frame->Tick();
+        // The macroblocks far down the picture have the longest texts; they come into view
+        // only now, after every layout.
+        view->scrollToBottom();
+        for (int i = 0; i < 3; ++i) {
+            view->viewport()->repaint();
+            QCoreApplication::processEvents();
+        }
+        int rows = 0;
+        for (QModelIndex i = view->indexAt(QPoint(1, 1)); i.isValid(); i = view->indexBelow(i)) {
+            const QRect r = view->visualRect(i);
+            if (r.top() >= view->viewport()->height()) break;
+            QVERIFY2(r.width() >= view->sizeHintForIndex(i).width(),
+                     qPrintable(i.data().toString()));
+            ++rows;
+        }
+        QVERIFY(rows > 10);
+        QVERIFY(view->horizontalScrollBar()->maximum() > 0);  // wider than the pane
+    }
+
     void selectedRowsStayLegible() {
         QVERIFY(frame->OpenPath(Data("mpeg2-ps-mplex.mpg")));
         Parse(kModeBoth);
