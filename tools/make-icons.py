@@ -150,13 +150,6 @@ def badge(s, color, x0=1, x1=15, y0=4, y1=12):
     return [rbox(x0, y0, x1, y1, color)] + text(s, tx, ty, WHITE)
 
 
-def warn_dot(cx=12.5, cy=12.5):
-    return [f'<circle cx="{n(cx)}" cy="{n(cy)}" r="4" fill="{WHITE}"/>',
-            f'<circle cx="{n(cx)}" cy="{n(cy)}" r="3" fill="{ORANGE}"/>',
-            fill(int(cx), int(cy) - 2, int(cx), int(cy), WHITE),
-            fill(int(cx), int(cy) + 2, int(cx), int(cy) + 2, WHITE)]
-
-
 def red_cross(x0=9, y0=9, x1=15, y1=15):
     """Red X with a white halo (pixel-aligned diagonals)."""
     a0, b0, a1, b1 = x0, y0, x1 + 1, y1 + 1
@@ -362,20 +355,20 @@ T[28] = [f'<path d="M0.8 8.5C3 4.6 5.6 3.5 8.5 3.5S14 4.6 16.2 8.5C14 12.4 11.4 
          f'<circle cx="8.5" cy="8.5" r="1.4" fill="{INK}"/>',
          f'<circle cx="9.6" cy="7.3" r="0.8" fill="{WHITE}"/>']
 
-# 29 macroblock marked by the macroblock layer
-T[29] = macroblock(SLATE_D, MB_CELLS) + warn_dot()
+# 29 macroblock whose parse failed (the same red cross as the blocks with errors)
+T[29] = macroblock(SLATE_D, MB_CELLS, 1, 1, 11, 11) + red_cross()
 
-# 30 macroblock header marked
-T[30] = badge("MB", SLATE, x0=0, x1=12, y0=2, y1=10) + warn_dot()
+# 30 macroblock header where the parse failed
+T[30] = badge("MB", SLATE, x0=0, x1=12, y0=2, y1=10) + red_cross()
 
 # 31-33 blocks with errors
 T[31] = block("Y", 1, 1, 11, 11) + red_cross()
 T[32] = block("Cb", 1, 1, 11, 11) + red_cross()
 T[33] = block("Cr", 1, 1, 11, 11) + red_cross()
 
-# 34 unused: faint ring with a dash
-T[34] = ['<circle cx="8.5" cy="8.5" r="4" fill="none" stroke="#b3bac4"/>',
-         fill(6, 8, 10, 8, "#b3bac4")]
+# 34 slice whose macroblocks stopped on an error: the slice band with the red cross
+T[34] = [box(1, 1, 13, 11, GREY, WHITE),
+         fill(1, 4, 13, 8, GREEN_D), fill(2, 5, 12, 7, GREEN)] + red_cross()
 
 # 35 error: red disc with "!"
 T[35] = [f'<circle cx="8.5" cy="8.5" r="7" fill="{RED}"/>',

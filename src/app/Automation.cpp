@@ -33,7 +33,7 @@ const char* const kAutomationUsage =
     "                [--probe TREE.txt] [--walk N] [--decode-references on|off]\n"
     "                [--goto-picture N] [--zoom fit|1|2|4|8|16|32]\n"
     "                [--overlay none|mbtype|quantiser|cbp|dct|motion] [--hover X Y] [--click X Y]\n"
-    "                [--report] [--quit]\n";
+    "                [--report] [--quit] [--help]\n";
 
 bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* options,
                             std::string* error) {
@@ -174,6 +174,8 @@ bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* opt
             options->report = true;
         } else if (a == "--quit") {
             options->quit = true;
+        } else if (a == "--help" || a == "-h") {
+            options->help = true;
         } else if (a.startsWith("--")) {
             *error = "unknown option " + a.toStdString();
             return false;
@@ -318,19 +320,20 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
     if (!options.selects.isEmpty() && frame.rightPane()->DialogShown() && !frame.WorkerBusy())
         frame.rightPane()->ShowDialog(false);
     SettleEvents();
+    // The first --select searches from the top (whatever the parse selected), each later one
+    // from the item the one before found, wrapping around to the top as the search does.
+    TreeItem from = 0;
     for (const QString& text : options.selects) {
         const std::string wanted = text.toStdString();
         const TreeStore& tree = frame.tree();
-        // From the selection on, wrapping around to the top as the search does.
         TreeItem found = 0;
-        const TreeItem from = view->SelectedItem();
         for (TreeItem i = NextInPreOrder(tree, from); i; i = NextInPreOrder(tree, i)) {
             if (tree.GetItemText(i).find(wanted) != std::string::npos) {
                 found = i;
                 break;
             }
         }
-        for (TreeItem i = NextInPreOrder(tree, 0); !found && i && i != from;
+        for (TreeItem i = NextInPreOrder(tree, 0); from && !found && i && i != from;
              i = NextInPreOrder(tree, i))
             if (tree.GetItemText(i).find(wanted) != std::string::npos) found = i;
         // A unit of a picture comes out as the command-line tool decodes it: the references
@@ -341,11 +344,11 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
         if (picture && picture != frame.dispatch().shownItem)
             frame.dispatch().DecodeReferencesOf(picture);
         if (!found || !view->SelectItem(found)) {
-            std::fprintf(stderr, "--select: no item after the selection contains \"%s\"\n",
-                         wanted.c_str());
+            std::fprintf(stderr, "--select: no item contains \"%s\"\n", wanted.c_str());
             code = 1;
             break;
         }
+        from = found;
     }
     if (options.walk > 0) {
         std::vector<double> times;

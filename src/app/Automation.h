@@ -43,6 +43,7 @@ struct AutomationOptions {
     int clickX = 0, clickY = 0;
     bool report = false;        // one JSON object on stdout after the last action
     bool quit = false;
+    bool help = false;  // prints the usage and ends
 };
 
 // The --report object: the selection, the shown picture, the display type, zoom, overlay and

@@ -481,9 +481,7 @@ void CMainFrame::OnOpen() {
     if (chooseFile) {
         path = chooseFile();
     } else {
-        path = QFileDialog::getOpenFileName(
-            this, "Open", QString(),
-            "MPEG Files (*.mpg *.mpeg *.mpe *.m1v *.m2v);;All Files (*)");
+        path = QFileDialog::getOpenFileName(this, "Open", QString(), kOpenFilter);
     }
     if (path.isEmpty()) return;
     OpenPath(path);
@@ -565,7 +563,8 @@ bool CMainFrame::OnDemandAllowed() {
 }
 
 void CMainFrame::StartWorker(std::function<void()> job) {
-    if (!dialog_->Running()) {
+    onDemand_ = !dialog_->Running();
+    if (onDemand_) {
         // An on-demand parse: Pause and Stop apply to it too.
         dialog_->BeginParse();
         dialog_->OnWorkerStarted();
@@ -579,6 +578,14 @@ void CMainFrame::OnWorkerFinished() {
     worker_->Join();
     dialog_->OnWorkerFinished();
     Tick();
+    if (onDemand_) {
+        // Selections made while it ran were not decoded, nor a redisplay that came before the
+        // worker had quite ended: the pane shows what is selected now.
+        onDemand_ = false;
+        DecodeSelectedItem(treeView_->SelectedItem());
+    }
+    // A click on the picture that waited for its macroblocks selects one now; a map that
+    // waited for them is drawn.
     FinishPendingClick();
     RefreshMap();
 }

@@ -40,6 +40,10 @@ public:
     CMainFrame();
     ~CMainFrame() override;
 
+    // The open dialog's file types.
+    static constexpr const char* kOpenFilter =
+        "MPEG Files (*.mpg *.mpeg *.mpe *.m1v *.m2v *.mpv *.m2p *.vob);;All Files (*)";
+
     // The open-file flow with a chosen path (the dialog, the command line and drops end here).
     // False when the file could not be opened or was refused.
     bool OpenPath(const QString& path);
@@ -164,6 +168,7 @@ private:
     std::vector<ViewRequest> heldRequests_;
     QElapsedTimer followClock_;
     bool fileOpen_ = false;
+    bool onDemand_ = false;  // the worker runs an on-demand parse
     void RepaintPane(bitloupe::Repaint kind);
     QString readout_;
     double lastDecodeMs_ = 0;

@@ -2,15 +2,24 @@
 // tests that do what the matching commands do, without dialogs:
 //
 //   bitloupe [FILE] [--parse video|ps|both] [--select TEXT]... [--screenshot OUT.png] [--quit]
+//   bitloupe --help   (every option)
 #include <QApplication>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 
 #include "app/Automation.h"
 #include "app/MainFrame.h"
 
 int main(int argc, char** argv) {
+    // --help needs no display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(bitloupe::kAutomationUsage, stdout);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Bitloupe");
     QApplication::setApplicationVersion(BITLOUPE_VERSION);

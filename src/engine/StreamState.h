@@ -97,6 +97,7 @@ inline constexpr int kProgramStream = 25;
 inline constexpr int kTransportStream = 26;
 inline constexpr int kFile = 27;
 inline constexpr int kDecoded = 28;
+inline constexpr int kSliceError = 34;  // a slice whose macroblocks stopped on an error
 inline constexpr int kError = 35;
 inline constexpr int kInvalidFile = 36;
 }  // namespace image

@@ -269,7 +269,7 @@ bool MacroblockLayer::ParseSliceMacroblocks(TreeItem sliceItem, TreeItem placeho
     }
     if (!ok) {
         p_.host.Beep();
-        p_.tree.SetItemImage(sliceItem, image::kDecoded);
+        p_.tree.SetItemImage(sliceItem, image::kSliceError);
     }
     return ok;
 }
@@ -339,7 +339,22 @@ struct TreeSink {
 
 bool MacroblockLayer::ParseMacroblock(int& previousAddress, TreeItem sliceItem) {
     TreeSink sink{p_, sliceItem, p_.emit, {}};
-    return ReadMacroblock(p_, sink, previousAddress);
+    p_.v.mb.failure = nullptr;
+    if (ReadMacroblock(p_, sink, previousAddress)) return true;
+    // The item where the macroblocks stopped says why: the failed block, else the macroblock
+    // header, else (the macroblock never got an item) the slice.
+    TreeStore& tree = p_.tree;
+    TreeItem at = sliceItem;
+    if (sink.mbItem) {
+        at = sink.header;
+        const TreeItem last = tree.GetLastChildItem(sink.mbItem);
+        if (last && tree.GetItemData(last) == kind::kBlockError) at = last;
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "Macroblock parsing stopped: %s",
+                  p_.v.mb.failure ? p_.v.mb.failure : "the data breaks the syntax here");
+    p_.emit.AddItem(text, at, image::kError);
+    return false;
 }
 
 void MacroblockLayer::MakeSkippedMacroblock(MacroblockRecord& rec, int address) {
@@ -428,6 +443,7 @@ bool MacroblockLayer::ParseIntraDc(int c, BlockState& block, TreeItem parent) {
     const VlcResult size = c == 0 ? GetDctDcSizeLuminance(p_) : GetDctDcSizeChrominance(p_);
     if (!size.IsValid()) {
         mb.macroblockError = true;
+        mb.failure = "no dct_dc_size has this code";
         return false;
     }
     p_.emit.AddVlc("dc_dct_size", size.value, size.code, size.length, parent);
@@ -456,10 +472,13 @@ namespace {
 // the levels kept for the QF matrix.
 struct TreeCoefficientSink {
     static constexpr bool kItems = true;
+    static constexpr const char* kNoSuchCode =
+        "no DCT coefficient has this code, or its run passes the block's 64 coefficients";
     Emitters& emit;
     TreeItem rle;
     BlockState& block;
     bool mpeg2;
+    const char* failure = kNoSuchCode;  // why the coefficients would stop here
     void RunLevel(const DctResult& coef) {
         const uint32_t word = static_cast<uint32_t>(coef.run & 0xFF) |
                               (static_cast<uint32_t>(static_cast<uint16_t>(coef.level)) << 16);
@@ -475,15 +494,21 @@ struct TreeCoefficientSink {
             FormatBits(bits, coef.code, coef.length);
             std::snprintf(text, sizeof text, "end_of_block (%sB, VLC)", bits);
             emit.AddItem(text, rle, image::kVlc);
+            failure = "this end_of_block code is not the one of the picture's coefficient table";
         }
     }
     TreeItem Escape() { return emit.AddItem("escape code (0000 01B, VLC)", rle, image::kVlc); }
-    void EscapeRun(int run, TreeItem escape) { emit.AddField("run", run, 6, escape); }
+    void EscapeRun(int run, TreeItem escape) {
+        emit.AddField("run", run, 6, escape);
+        failure = "the escape's run passes the block's 64 coefficients";
+    }
     void EscapeLevel(int level, uint32_t raw, int bits, TreeItem escape) {
         emit.AddCodedField("level", level, raw, bits, escape);
+        failure = kNoSuchCode;
     }
     void ForbiddenLevel(TreeItem escape) {
         emit.AddItem("level=forbidden (000000000000B, 12 bits)", escape, image::kError);
+        failure = "an escape with the forbidden level 0";
     }
     void Level(int position, int level) {
         block.QF[position] =
@@ -518,6 +543,7 @@ bool MacroblockLayer::ParseCodedBlock(int i, MacroblockRecord& rec, TreeItem blo
                         v.coding.intra_vlc_format != 0};
     if (!ReadCoefficientsOf(p_, t, sink, intra, mpeg2)) {
         mb.macroblockError = true;
+        mb.failure = sink.failure;
         return false;
     }
     block.sum = t.sum;

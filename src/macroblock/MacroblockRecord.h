@@ -48,6 +48,8 @@ struct MacroblockRecord {
 struct MacroblockState {
     uint8_t currentQuantiserScaleCode = 0;
     bool macroblockError = false;
+    // Why the last macroblock failed, for the item that says so (a static text; null: unknown).
+    const char* failure = nullptr;
     int32_t mbsParsedInSlice = 0;
     int16_t PMV[2][2][2] = {};  // [first/second vector][forward/backward][horizontal/vertical]
     uint8_t previousMotionForward = 0;

@@ -145,6 +145,7 @@ bool ReadMacroblockModes(CSyntaxParser& p, E& emit, MacroblockRecord& rec, TreeI
     const VlcResult type = GetMacroblockType(p, scalable, pictureType);
     if (!type.IsValid()) {
         v.mb.macroblockError = true;
+        v.mb.failure = "no macroblock_type has this code";
         return false;
     }
     const int flags = type.value;
@@ -166,10 +167,14 @@ bool ReadMacroblockModes(CSyntaxParser& p, E& emit, MacroblockRecord& rec, TreeI
     emit.AddFlagValue("macroblock_intra", rec.macroblock_intra, typeItem);
 
     if (pictureType == kPictureI && rec.macroblock_motion_forward &&
-        !v.coding.concealment_motion_vectors)
+        !v.coding.concealment_motion_vectors) {
+        v.mb.failure = "a forward motion vector in an I picture without concealment vectors";
         return false;
-    if ((pictureType == kPictureI || pictureType == kPictureP) && rec.macroblock_motion_backward)
+    }
+    if ((pictureType == kPictureI || pictureType == kPictureP) && rec.macroblock_motion_backward) {
+        v.mb.failure = "a backward motion vector in an I or P picture";
         return false;
+    }
 
     if (p.stream.videoVersion != kMpeg2) {
         rec.motionType = 2;
@@ -246,6 +251,7 @@ bool ReadMotionVector(CSyntaxParser& p, E& emit, int r, int s, MacroblockRecord&
         const VlcResult code = GetMotionCode(p);
         if (!code.IsValid()) {
             mb.macroblockError = true;
+            mb.failure = "no motion_code has this code";
             return false;
         }
         if constexpr (kMakesItems<E>) {
@@ -321,6 +327,7 @@ bool ReadCodedBlockPattern(CSyntaxParser& p, E& emit, MacroblockRecord& rec, Tre
     const VlcResult cbp = GetCodedBlockPattern(p);
     if (!cbp.IsValid()) {
         p.v.mb.macroblockError = true;
+        p.v.mb.failure = "no coded_block_pattern has this code";
         return false;
     }
     const bool mpeg2 = p.stream.videoVersion == kMpeg2;
@@ -381,11 +388,14 @@ bool ReadMacroblock(CSyntaxParser& p, Sink& sink, int& previousAddress) {
     const VlcResult inc = GetMacroblockAddressIncrement(p);
     if (!inc.IsValid() || st.mbWidth <= 0) {
         mb.macroblockError = true;
+        mb.failure = st.mbWidth <= 0 ? "the picture has no width"
+                                     : "no macroblock_address_increment has this code";
         return false;
     }
     const int64_t address = int64_t{previousAddress} + 33 * int64_t{rec.escapeCount} + inc.value;
     if (address < 0 || address >= static_cast<int64_t>(v.coding.mbsInPicture)) {
         mb.macroblockError = true;
+        mb.failure = "the macroblock address lies beyond the picture";
         return false;
     }
     rec.macroblock_address_increment = static_cast<int16_t>(inc.value);

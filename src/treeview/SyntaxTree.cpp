@@ -17,34 +17,17 @@ namespace bitloupe {
 
 namespace {
 
-// Rows 18 pixels high, texts in the colours the model gives for the item's state.
+// Rows 18 pixels high. Unselected texts take the colours the model gives; selected ones keep
+// the palette's selection colours (the program's colours, blue above all, vanish on a band).
 class ItemDelegate : public QStyledItemDelegate {
 public:
-    explicit ItemDelegate(QTreeView* view) : QStyledItemDelegate(view), view_(view) {}
+    explicit ItemDelegate(QTreeView* view) : QStyledItemDelegate(view) {}
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize s = QStyledItemDelegate::sizeHint(option, index);
         s.setHeight(18);
         return s;
     }
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-        QStyledItemDelegate::initStyleOption(option, index);
-        const bool selected = option->state & QStyle::State_Selected;
-        int role = Qt::ForegroundRole;
-        if (selected)
-            role = view_->hasFocus() ? SyntaxTreeModel::SelectedForegroundRole
-                                     : SyntaxTreeModel::SelectedUnfocusedForegroundRole;
-        const QVariant colour = index.data(role);
-        if (!colour.isValid()) return;
-        const QColor c = colour.value<QColor>();
-        option->palette.setColor(QPalette::Text, c);
-        option->palette.setColor(QPalette::HighlightedText, c);
-    }
-
-private:
-    QTreeView* view_;
 };
 
 struct PopupEntry {
@@ -91,11 +74,16 @@ CSyntaxTree::CSyntaxTree(SyntaxTreeModel* model, Host* host, QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     header()->setStretchLastSection(false);
-    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    // The column fits the rows in view: measuring a thousand rows (Qt's default) at every
-    // layout kept the window busy while a parse added rows ten times a second.
-    header()->setResizeContentsPrecision(0);
+    // The column is as wide as the widest row painted so far (see drawRow). Fitting it to its
+    // contents at each layout measured a thousand rows (Qt's default) every time a running
+    // parse added rows, which kept the window busy; fitting it to the rows in view cut short
+    // the wider rows that scrolled in later.
+    header()->setSectionResizeMode(QHeaderView::Fixed);
     setAnimated(false);
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        widest_ = 0;
+        header()->resizeSection(0, 0);
+    });
 
     // The remembered expanded state follows the user's clicks.
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex& i) {
@@ -458,7 +446,20 @@ void CSyntaxTree::mouseMoveEvent(QMouseEvent* event) {
 void CSyntaxTree::mousePressEvent(QMouseEvent* event) {
     userActed_ = true;
     remembered_ = event->position().toPoint();
+    // The right button only aims the popup menu: the selection stays, nothing is decoded.
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
     QTreeView::mousePressEvent(event);
+}
+
+void CSyntaxTree::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QTreeView::mouseReleaseEvent(event);
 }
 
 void CSyntaxTree::paintEvent(QPaintEvent* event) {
@@ -469,10 +470,29 @@ void CSyntaxTree::paintEvent(QPaintEvent* event) {
     QTreeView::paintEvent(event);
 }
 
-int CSyntaxTree::sizeHintForColumn(int column) const {
-    // The column fits its contents: every visible row is measured, under one hold as above.
-    auto lock = store().Lock();
-    return QTreeView::sizeHintForColumn(column);
+void CSyntaxTree::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const {
+    // Each row is measured as it is painted, and the column only ever grows to the widest:
+    // no row is cut short, and a paint measures only the rows in view.
+    int indent = rootIsDecorated() ? indentation() : 0;
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) indent += indentation();
+    const int width = indent + itemDelegate()->sizeHint(option, index).width();
+    if (width > widest_) {
+        widest_ = width;
+        if (!growPending_) {
+            // Not from inside the paint: the new width lays the view out again.
+            growPending_ = true;
+            QMetaObject::invokeMethod(
+                const_cast<CSyntaxTree*>(this),
+                [this] {
+                    growPending_ = false;
+                    if (widest_ > header()->sectionSize(0))
+                        header()->resizeSection(0, widest_);
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    QTreeView::drawRow(painter, option, index);
 }
 
 void CSyntaxTree::wheelEvent(QWheelEvent* event) {
@@ -506,9 +526,11 @@ void CSyntaxTree::mouseDoubleClickEvent(QMouseEvent* event) {
 void CSyntaxTree::keyPressEvent(QKeyEvent* event) {
     userActed_ = true;
     if (event->key() == Qt::Key_C && (event->modifiers() & Qt::ControlModifier)) {
-        remembered_ = QPoint(-1, -1);  // Ctrl+C exports the selection
+        // As the popup's "Export Item": the item under the pointer's last position over the
+        // tree, else the selection.
+        // The view's own copy would put the current row's text over it.
         if (exportCommand) exportCommand(cmd::tree::kExportItem);
-        QTreeView::keyPressEvent(event);
+        event->accept();
         return;
     }
     if (event->key() == Qt::Key_F3) {

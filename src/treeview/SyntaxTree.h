@@ -70,11 +70,13 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-    int sizeHintForColumn(int column) const override;
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
@@ -89,6 +91,8 @@ private:
     QPoint remembered_{-1, -1};
     bool userActed_ = false;
     bool applying_ = false;
+    mutable int widest_ = 0;  // the widest row painted since the tree was cleared
+    mutable bool growPending_ = false;
 
     SearchWalk walk_;
     TreeItem lastSearchRoot_ = 0;

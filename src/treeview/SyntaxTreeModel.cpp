@@ -125,13 +125,9 @@ QVariant SyntaxTreeModel::data(const QModelIndex& index, int role) const {
             return static_cast<uint>(store_.GetItemData(item));
         case HandleRole:
             return static_cast<uint>(item);
-        case Qt::ForegroundRole:
-        case SelectedForegroundRole:
-        case SelectedUnfocusedForegroundRole: {
+        case Qt::ForegroundRole: {
             const bool top = store_.GetParentItem(item) == kTreeRoot;
-            const uint32_t data = store_.GetItemData(item);
-            const bool selected = role != Qt::ForegroundRole;
-            return ToColour(ItemTextColour(top, data, selected, role == SelectedForegroundRole));
+            return ToColour(ItemTextColour(top, store_.GetItemData(item)));
         }
         default:
             return {};

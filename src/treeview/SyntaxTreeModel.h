@@ -24,8 +24,6 @@ public:
         ImageRole = Qt::UserRole + 1,  // int: the item's icon index
         ItemDataRole,                  // uint: the item's kind code
         HandleRole,                    // uint: the item's handle
-        SelectedForegroundRole,        // QColor: text colour when selected and focused
-        SelectedUnfocusedForegroundRole,
     };
 
     explicit SyntaxTreeModel(TreeStore& store, QObject* parent = nullptr);

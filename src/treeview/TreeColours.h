@@ -1,5 +1,6 @@
-// The text colours of the tree's items: top-level items red, GOPs green, pictures blue, packs
-// red and virtual items grey, most of them white while selected.
+// The text colours of the tree's unselected items: top-level items red, GOPs green, pictures
+// blue, packs red and virtual items grey. A selected row keeps the palette's selection colours,
+// which read on the selection band whatever the palette.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,6 @@ struct TextColour {
     uint8_t r = 0, g = 0, b = 0;
 };
 
-TextColour ItemTextColour(bool topLevel, uint32_t data, bool selected, bool focused);
+TextColour ItemTextColour(bool topLevel, uint32_t data);
 
 }  // namespace bitloupe

@@ -29,9 +29,12 @@ void DeleteSliceMacroblocks(TreeStore& tree, CStreamState& stream, TreeItem slic
         const uint32_t data = tree.GetItemData(c);
         if (data == kind::kSlicePlaceholder) return;  // never parsed: nothing to delete
         const uint32_t k = data & 0xFFFF;
-        if (k == (kind::kMacroblock & 0xFFFF) || k == (kind::kSkippedMacroblock & 0xFFFF))
+        // Also the item that says why a parse stopped before its macroblock had an item.
+        if (k == (kind::kMacroblock & 0xFFFF) || k == (kind::kSkippedMacroblock & 0xFFFF) ||
+            tree.GetItemImage(c) == image::kError)
             doomed.push_back(c);
     }
+    if (tree.GetItemImage(slice) == image::kSliceError) tree.SetItemImage(slice, image::kSlice);
     // The records of the macroblocks and their blocks go with them.
     std::vector<TreeItem> branch;
     for (TreeItem item : doomed) {

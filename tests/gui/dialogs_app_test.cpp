@@ -1,6 +1,7 @@
 // The colours dialog (what OK and Cancel give back, the chooser, the hover colours) and the
 // About box's hyperlinks (visited state, the failure message), offscreen.
 #include <QEnterEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
@@ -138,6 +139,7 @@ private Q_SLOTS:
     void linkVisitedOnceOpened() {
         CAboutDlg about;
         about.show();
+        QCOMPARE(about.findChild<QLabel*>("versionLine")->text(), QString("Bitloupe Version 1.0"));
         CHyperLink* link = about.homePageLink();
         QUrl opened;
         link->opener = [&](const QUrl& url, int*) {

@@ -2,12 +2,17 @@
 // the tree's popup rules, search, double clicks, arrows, and the command rules.
 #include <QAbstractItemModelTester>
 #include <QMenu>
+#include <QScrollBar>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "TestUtil.h"
+#include "app/Automation.h"
 #include "app/CommandIds.h"
 #include "app/DisplayBar.h"
 #include "app/MainFrame.h"
@@ -68,6 +73,30 @@ TreeItem FindContaining(const TreeStore& tree, const std::string& text, TreeItem
         if (TreeItem f = FindContaining(tree, text, c)) return f;
     }
     return 0;
+}
+
+// The pointer over a row of the tree (or anywhere in its viewport), as the mouse would put it.
+QPoint PointAt(CSyntaxTree* view, TreeItem item) {
+    const QModelIndex index = view->syntaxModel()->Reveal(item);
+    view->scrollTo(index);
+    return view->visualRect(index).center();
+}
+void SendMouse(CSyntaxTree* view, QEvent::Type type, Qt::MouseButton button, const QPoint& at) {
+    const Qt::MouseButtons buttons = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button)
+                                                                      : Qt::NoButton;
+    QMouseEvent event(type, at, view->viewport()->mapToGlobal(at), button, buttons,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &event);
+}
+
+// WCAG contrast ratio of two colours.
+double Contrast(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 }  // namespace
@@ -384,6 +413,147 @@ private Q_SLOTS:
         QVERIFY(!bar->mvTypeCombo()->isEnabled());
     }
 
+    void rowsAreNeverCutShort() {
+        QVERIFY(frame->OpenPath(Data("mpeg2-interlaced.m2v")));
+        Parse(kModeVideoOnly);
+        CSyntaxTree* view = frame->treeView();
+        QVERIFY(view->SelectItem(FindText(frame->tree(), "P-Picture #1")));
+        view->RunPopupCommand(cmd::kParsePictureMbs);
+        QCoreApplication::processEvents();
+        QVERIFY(frame->WaitForWorker(30000));
+        while (frame->model()->HasPending()) frame->Tick();
+        // The macroblocks far down the picture have the longest texts; they come into view
+        // only now, after every layout.
+        view->scrollToBottom();
+        for (int i = 0; i < 3; ++i) {
+            view->viewport()->repaint();
+            QCoreApplication::processEvents();
+        }
+        int rows = 0;
+        for (QModelIndex i = view->indexAt(QPoint(1, 1)); i.isValid(); i = view->indexBelow(i)) {
+            const QRect r = view->visualRect(i);
+            if (r.top() >= view->viewport()->height()) break;
+            QVERIFY2(r.width() >= view->sizeHintForIndex(i).width(),
+                     qPrintable(i.data().toString()));
+            ++rows;
+        }
+        QVERIFY(rows > 10);
+        QVERIFY(view->horizontalScrollBar()->maximum() > 0);  // wider than the pane
+    }
+
+    void selectedRowsStayLegible() {
+        QVERIFY(frame->OpenPath(Data("mpeg2-ps-mplex.mpg")));
+        Parse(kModeBoth);
+        CSyntaxTree* view = frame->treeView();
+        const TreeStore& t = frame->tree();
+        auto firstOfKind = [&](uint32_t k) {
+            std::vector<TreeItem> stack{kTreeRoot};
+            while (!stack.empty()) {
+                const TreeItem i = stack.back();
+                stack.pop_back();
+                if (i != kTreeRoot && t.GetItemData(i) == k) return i;
+                std::vector<TreeItem> children;
+                for (TreeItem c = t.GetChildItem(i); c; c = t.GetNextSiblingItem(c)) children.push_back(c);
+                stack.insert(stack.end(), children.rbegin(), children.rend());
+            }
+            return TreeItem{0};
+        };
+        const TreeItem items[] = {t.GetChildItem(kTreeRoot), firstOfKind(kind::kPack),
+                                  firstOfKind(kind::kGop), firstOfKind(kind::kPicture),
+                                  firstOfKind(kind::kSlicePlaceholder)};
+        std::unique_ptr<QStyle> fusion(QStyleFactory::create("Fusion"));
+        QPalette dark = fusion->standardPalette();
+        for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
+            dark.setColor(g, QPalette::Base, QColor(35, 35, 35));
+            dark.setColor(g, QPalette::Text, QColor(230, 230, 230));
+            dark.setColor(g, QPalette::Highlight, QColor(42, 130, 218));
+            dark.setColor(g, QPalette::HighlightedText, Qt::black);
+        }
+        for (const QPalette& palette : {fusion->standardPalette(), dark}) {
+            view->setPalette(palette);
+            for (bool focused : {true, false}) {
+                for (TreeItem item : items) {
+                    QVERIFY(item);
+                    QVERIFY(view->SelectItem(item));
+                    if (focused)
+                        view->setFocus();
+                    else
+                        view->clearFocus();
+                    const QImage image = view->viewport()->grab().toImage();
+                    // The text beside the icon: the band's colour is the commonest, the text's
+                    // the one that stands out most from it.
+                    const QRect r = view->visualRect(frame->model()->IndexOf(item))
+                                        .adjusted(24, 2, 0, -2)
+                                        .intersected(image.rect());
+                    QVERIFY(r.width() > 20);
+                    std::map<QRgb, int> counts;
+                    for (int y = r.top(); y <= r.bottom(); ++y)
+                        for (int x = r.left(); x <= r.right(); ++x) ++counts[image.pixel(x, y)];
+                    QRgb band = counts.begin()->first;
+                    for (const auto& [rgb, n] : counts)
+                        if (n > counts[band]) band = rgb;
+                    double best = 1;
+                    for (const auto& [rgb, n] : counts) best = std::max(best, Contrast(rgb, band));
+                    QVERIFY2(best >= 3.0, qPrintable(QString::fromStdString(t.GetItemText(item)) +
+                                                     QString(" %1").arg(best)));
+                }
+            }
+        }
+    }
+
+    void scriptSelectSearchesFromTheTop() {
+        // The parse selects the first picture itself; a script's first --select still finds it.
+        AutomationOptions options;
+        options.file = Data("mpeg2-progressive.m2v");
+        options.parse = "video";
+        options.selects << "(Picture #1,";
+        QCOMPARE(RunAutomation(*frame, options), 0);
+        QCOMPARE(frame->tree().GetItemText(frame->treeView()->SelectedItem()),
+                 std::string("I-Picture #1 (Picture #1, Frame #1)"));
+    }
+
+    void usageNamesEveryOption() {
+        const QString usage = QString::fromLatin1(kAutomationUsage);
+        const QList<QStringList> examples = {
+            {"--parse", "video"},  {"--parse-mbs", "2"},   {"--select", "Slice"},
+            {"--display-type", "raw"}, {"--field", "top"}, {"--colour", "y"},
+            {"--mvs", "3"},        {"--grid"},             {"--filter", "negative"},
+            {"--export", "item"},  {"--save", "frame", "out.bmp"}, {"--screenshot", "x.png"},
+            {"--probe", "tree.txt"}, {"--walk", "10"},     {"--quit"},
+            {"--help"}};
+        for (const QStringList& example : examples) {
+            AutomationOptions options;
+            std::string error;
+            QVERIFY2(ParseAutomationOptions(QStringList{"bitloupe"} + example, &options, &error),
+                     error.c_str());
+            QVERIFY2(usage.contains("[" + example[0] + " ") || usage.contains("[" + example[0] + "]"),
+                     qPrintable(example[0]));
+            QCOMPARE(options.help, example[0] == "--help");
+        }
+    }
+
+    void openDialogOffersEveryMpegFile() {
+        // The names the dialog shows: DVD files too, and every pattern the desktop's file type
+        // description claims for the program.
+        QStringList names{"VTS_01_1.vob", "clip.m2p", "clip.mpv", "clip.m2v", "clip.m1v", "a.mpg"};
+        QFile mime(QString(BITLOUPE_TEST_DATA) + "/../../resources/bitloupe-mime.xml");
+        QVERIFY(mime.open(QIODevice::ReadOnly));
+        const QString xml = QString::fromUtf8(mime.readAll());
+        QRegularExpression glob("<glob pattern=\"\\*\\.([a-z0-9]+)\"");
+        for (auto m = glob.globalMatch(xml); m.hasNext();) names << "file." + m.next().captured(1);
+        const QString filter = QString::fromLatin1(CMainFrame::kOpenFilter);
+        const QString mpeg = filter.section(";;", 0, 0);
+        const QStringList patterns = mpeg.mid(mpeg.indexOf('(') + 1).chopped(1).split(' ');
+        for (const QString& name : names) {
+            bool shown = false;
+            for (const QString& p : patterns)
+                shown |= QRegularExpression(QRegularExpression::wildcardToRegularExpression(p))
+                             .match(name)
+                             .hasMatch();
+            QVERIFY2(shown, qPrintable(name));
+        }
+    }
+
     void onDemandParseOnTheWorkerAndDelete() {
         QVERIFY(frame->OpenPath(Data("mpeg2-interlaced.m2v")));
         Parse(kModeVideoOnly);
@@ -464,6 +634,53 @@ private Q_SLOTS:
         Select("Slice #3");
         QCOMPARE(frame->displayMode(), 3);
         QVERIFY(!frame->IsEnabled(cmd::kSaveSnapshot));
+    }
+
+    void rightClickLeavesTheSelection() {
+        OpenParsed("mpeg2-interlaced.m2v");
+        Select("Picture Header");
+        CSyntaxTree* view = frame->treeView();
+        const TreeItem selected = view->SelectedItem();
+        const TreeItem shown = frame->dispatch().shownItem;
+        const TreeItem slice = FindContaining(frame->tree(), "Slice #2");
+        const QPoint at = PointAt(view, slice);
+        SendMouse(view, QEvent::MouseButtonPress, Qt::RightButton, at);
+        SendMouse(view, QEvent::MouseButtonRelease, Qt::RightButton, at);
+        QCoreApplication::processEvents();
+        QCOMPARE(view->SelectedItem(), selected);
+        QCOMPARE(frame->dispatch().shownItem, shown);
+        QCOMPARE(frame->displayMode(), 3);
+        QCOMPARE(view->PopupTarget(), slice);
+    }
+
+    void onDemandParseEndsShowingTheSelection() {
+        // A selection made while an on-demand parse runs is not decoded then; the pane shows
+        // it once the parse has ended.
+        OpenParsed("mpeg2-interlaced.m2v");
+        CSyntaxTree* view = frame->treeView();
+        const TreeItem picture = FindContaining(frame->tree(), "P-Picture #1");
+        QVERIFY(frame->parser().macroblocks.ParseMacroblocksOfPicture(picture));
+        frame->Tick();
+        QCoreApplication::processEvents();
+        Select("Picture Header");
+        QCOMPARE(frame->displayMode(), 3);
+        SendMouse(view, QEvent::MouseMove, Qt::NoButton, PointAt(view, picture));
+        const TreeItem slice = FindContaining(frame->tree(), "Slice #2");
+        {
+            // The parse waits for the tree until the selection has changed.
+            auto hold = frame->tree().Lock();
+            view->RunPopupCommand(cmd::kParsePictureMbs);
+            QCoreApplication::processEvents();
+            QVERIFY(frame->WorkerBusy());
+            QVERIFY(view->SelectItem(slice));
+            QCOMPARE(frame->displayMode(), 3);
+        }
+        QVERIFY(frame->WaitForWorker(30000));
+        QCoreApplication::processEvents();
+        QCOMPARE(view->SelectedItem(), slice);
+        QCOMPARE(frame->dispatch().shownItem, slice);
+        QCOMPARE(frame->displayMode(), 2);
+        QVERIFY(frame->IsEnabled(cmd::kSaveMbsBig));
     }
 
     void displayTypeRules() {
@@ -585,6 +802,27 @@ private Q_SLOTS:
         QVERIFY(Clipboard().find("Pel values") != std::string::npos);
         QVERIFY(Clipboard().find("raw DCT data") == std::string::npos);
         QCOMPARE(Clipboard(), ExportPelBranch(t, mb, true));
+    }
+
+    void ctrlCExportsTheItemUnderThePointer() {
+        const TreeStore& t = frame->tree();
+        CSyntaxTree* view = frame->treeView();
+        const TreeItem selected = FindContaining(t, "horizontal_size_value");
+        const TreeItem pointed = FindContaining(t, "vertical_size_value");
+        QVERIFY(view->SelectItem(selected));
+        view->setFocus();
+        SendMouse(view, QEvent::MouseMove, Qt::NoButton, PointAt(view, pointed));
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(Clipboard(), t.GetItemText(pointed));
+        // The pointer last over blank space: the selection.
+        view->collapseAll();
+        const TreeItem top = t.GetChildItem(kTreeRoot);
+        QVERIFY(view->SelectItem(top));
+        const QPoint blank(5, view->viewport()->height() - 3);
+        QVERIFY(!view->indexAt(blank).isValid());
+        SendMouse(view, QEvent::MouseMove, Qt::NoButton, blank);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(Clipboard(), t.GetItemText(top));
     }
 
     void largeBranchesAskFirst() {

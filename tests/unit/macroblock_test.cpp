@@ -177,8 +177,9 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// Damaged slice data ends the slice with the error images and a beep; nothing crashes, hangs
-// or reads out of bounds (this runs under the sanitizers in CI).
+// Damaged slice data ends the slice with the error images and a beep, and an error item where
+// the macroblocks stopped says why; nothing crashes, hangs or reads out of bounds (this runs
+// under the sanitizers in CI).
 TEST(Macroblocks, CorruptedSliceDataEndsTheSlice) {
     for (const char* name : {"mpeg2-progressive.m2v", "mpeg2-fieldpic.m2v", "mpeg1.m1v",
                              "mpeg2-422.m2v", "mpeg2-ps.mpg"}) {
@@ -205,9 +206,24 @@ TEST(Macroblocks, CorruptedSliceDataEndsTheSlice) {
             e.Parse();
             for (TreeItem picture : Pictures(e)) e.parser.macroblocks.ParseMacroblocksOfPicture(picture);
             beeps += e.host.beeps;
-            if (e.host.beeps) {
-                EXPECT_GT(e.CountWithImage(image::kDecoded), 0u);
+            // One stop item for each slice that stopped, inside that slice.
+            const TreeStore& t = e.tree;
+            size_t stops = 0;
+            std::vector<TreeItem> walk{kTreeRoot};
+            while (!walk.empty()) {
+                const TreeItem i = walk.back();
+                walk.pop_back();
+                for (TreeItem c = t.GetChildItem(i); c; c = t.GetNextSiblingItem(c)) walk.push_back(c);
+                if (t.GetItemText(i).rfind("Macroblock parsing stopped: ", 0) != 0) continue;
+                ++stops;
+                EXPECT_EQ(t.GetItemImage(i), image::kError);
+                TreeItem slice = t.GetParentItem(i);
+                while (slice && t.GetItemData(slice) != kind::kSlice) slice = t.GetParentItem(slice);
+                ASSERT_TRUE(slice);
+                EXPECT_EQ(t.GetItemImage(slice), image::kSliceError);
             }
+            EXPECT_EQ(stops, static_cast<size_t>(e.host.beeps));
+            EXPECT_EQ(e.CountWithImage(image::kSliceError), static_cast<size_t>(e.host.beeps));
         }
         EXPECT_GT(beeps, 0) << name;
     }
