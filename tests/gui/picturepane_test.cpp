@@ -2,6 +2,8 @@
 // a macroblock on the picture, the macroblock maps against the items they come from, and zoom.
 #include <QApplication>
 #include <QProcess>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -135,6 +137,37 @@ private Q_SLOTS:
         // Coded blocks: a skipped macroblock has none, and every cell is counted once.
         frame->SetMapKind(MapKind::kCodedBlocks);
         QCOMPARE(static_cast<int>(frame->rightPane()->map().cells.size()), frame->stream().mbCount);
+    }
+
+    // A picture taller than the pane scrolls until its last line is above the text line, and a
+    // notch of the wheel scrolls by the platform's lines, not by a pixel.
+    void pictureEndsAboveTheTextLineAndTheWheelScrollsByLines() {
+        QVERIFY(OpenParsed("mpeg2-fieldpic.m2v"));
+        QVERIFY(frame->GoToPicture(1, false));
+        CRightWnd* pane = frame->rightPane();
+        frame->resize(700, 360);
+        pane->SetZoom(2);
+        QCoreApplication::processEvents();
+        QScrollBar* v = pane->verticalScrollBar();
+        const int viewport = pane->viewport()->height();
+        QVERIFY(pane->NeededSize().height() > viewport);
+        // Scrolled to the end, what lies below the visible part is the text line's height.
+        const int textLine = viewport - pane->PictureArea().height();
+        QVERIFY(textLine > 10);
+        QCOMPARE(pane->NeededSize().height() - v->maximum(), viewport - textLine);
+
+        v->setValue(0);
+        const QPoint centre = pane->viewport()->rect().center();
+        QWheelEvent notch(centre, pane->viewport()->mapToGlobal(centre), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(pane->viewport(), &notch);
+        QVERIFY2(v->value() >= 3 * QApplication::wheelScrollLines(), qPrintable(QString::number(v->value())));
+        // With Ctrl the wheel zooms about the pointer instead.
+        const int before = pane->zoom();
+        QWheelEvent zoom(centre, pane->viewport()->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                         Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(pane->viewport(), &zoom);
+        QCOMPARE(pane->zoom(), before * 2);
     }
 
     // Zoom keeps the sample under the pointer in place and maps points back to samples.
