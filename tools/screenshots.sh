@@ -17,6 +17,14 @@ if [ ! -f "$stream" ]; then
   ffmpeg -v error -y -f lavfi -i "testsrc2=size=720x576:rate=25" -t 2 -c:v mpeg2video \
     -b:v 6M -g 12 -bf 2 -f mpeg2video "$stream"
 fi
+# The maps want a stream whose macroblocks differ: noise at a tight rate (the quantiser moves),
+# interlaced (frame and field DCT, frame and field prediction).
+maps="$top/bench/maps720.m2v"
+if [ ! -f "$maps" ]; then
+  ffmpeg -v error -y -f lavfi -i "testsrc2=size=720x576:rate=25,noise=alls=8:allf=t" -t 1 \
+    -c:v mpeg2video -b:v 3M -maxrate 3M -bufsize 1M -scplx_mask 0.3 -lumi_mask 0.1 -flags +ildct+ilme -top 1 -g 12 -bf 2 \
+    -f mpeg2video "$maps"
+fi
 mkdir -p "$out"
 disp=:$((90 + RANDOM % 9))
 Xvfb "$disp" -screen 0 1440x900x24 -nolisten tcp >/dev/null 2>&1 &
@@ -25,7 +33,7 @@ trap 'kill $xpid 2>/dev/null || true' EXIT
 sleep 1
 shot() {  # name, options...
   local name="$1"; shift
-  DISPLAY=$disp "$top/build/src/app/bitloupe" "$stream" --parse video "$@" \
+  DISPLAY=$disp "$top/build/src/app/bitloupe" "${file:-$stream}" --parse video "$@" \
     --screenshot "$out/$name.png" --quit
   # A palette of 128 colours keeps the committed pictures small.
   if command -v convert >/dev/null; then convert "$out/$name.png" -colors 128 "PNG8:$out/$name.png"; fi
@@ -46,5 +54,5 @@ shot colour-magenta --select "(Picture #2," --select "Picture Header" --colour m
 shot zoom-sample-values --goto-picture 5 --zoom 32 --hover 360 290 --grid
 shot zoom-fit-grid --goto-picture 5 --zoom fit --grid
 for map in mbtype quantiser cbp dct motion; do
-  shot "map-$map" --goto-picture 3 --zoom 2 --overlay "$map"
+  file="$maps" shot "map-$map" --goto-picture 5 --overlay "$map"
 done

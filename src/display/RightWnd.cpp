@@ -428,6 +428,9 @@ void CRightWnd::DrawPictureView(QPainter& p, const PaneRect& frame, bool whole) 
     const bool scaled = whole && s != QSize(dib.Width(), dib.Height());
     if (displayMvs && mvsOnly && !intra)
         p.fillRect(inside, colours.pictureBackground);
+    else if (map_.kind != MapKind::kNone && !map_.cells.empty())
+        // Under a map the picture goes grey, so that the map's colours read as the legend says.
+        p.drawImage(inside, ToImage(dib).convertToFormat(QImage::Format_Grayscale8));
     else
         p.drawImage(inside, ToImage(dib));
 

@@ -96,7 +96,7 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
     const int pictureType = pic == stream.pictureRecords.end() ? 0 : pic->second.picture_coding_type;
     const int blockCount = stream.blockCount;
 
-    int quantLow = 255, quantHigh = 0;
+    int quantLow = 255, quantHigh = 0, quantSteps = 0;
     const std::vector<TreeItem> items = MacroblockItemsOf(tree, picture);
     for (TreeItem item : items) {
         const auto r = stream.macroblockRecords.find(item);
@@ -111,10 +111,14 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
             for (int c = 0; c < 5; ++c) map.legend.push_back({kTypeNames[c], kTypeColours[c]});
             break;
         case MapKind::kQuantiser:
+            // Five steps from the picture's lowest quantiser_scale to its highest, or one entry
+            // for each value when there are fewer.
             if (quantHigh < quantLow) quantLow = quantHigh = 0;
-            for (int k = 0; k < 5; ++k) {
-                const int q = quantLow + (quantHigh - quantLow) * k / 4;
-                map.legend.push_back({"quantiser_scale " + std::to_string(q), Heat(k / 4.0)});
+            quantSteps = std::min(5, quantHigh - quantLow + 1);
+            for (int k = 0; k < quantSteps; ++k) {
+                const int q = quantSteps < 5 ? quantLow + k : quantLow + (quantHigh - quantLow) * k / 4;
+                const double heat = quantSteps > 1 ? static_cast<double>(k) / (quantSteps - 1) : 0.5;
+                map.legend.push_back({"quantiser_scale " + std::to_string(q), Heat(heat)});
             }
             break;
         case MapKind::kCodedBlocks:
@@ -147,10 +151,9 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
                 break;
             case MapKind::kQuantiser:
                 if (skipped) break;
-                category = quantHigh > quantLow
-                               ? ((rec.quantiser_scale - quantLow) * 4 + (quantHigh - quantLow) / 2) /
-                                     (quantHigh - quantLow)
-                               : 0;
+                category = quantSteps < 5 ? rec.quantiser_scale - quantLow
+                                          : ((rec.quantiser_scale - quantLow) * 4 +
+                                             (quantHigh - quantLow) / 2) / (quantHigh - quantLow);
                 break;
             case MapKind::kCodedBlocks:
                 category = skipped ? 0 : CodedBlockCount(rec, blockCount);
