@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QProcess>
 #include <QScrollBar>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QWheelEvent>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -168,6 +170,31 @@ private Q_SLOTS:
                          Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(pane->viewport(), &zoom);
         QCOMPARE(pane->zoom(), before * 2);
+    }
+
+    // The options of the picture pane and the recent files outlive the window.
+    void settingsAndRecentFilesAreRemembered() {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName("BitloupeTest");
+        QSettings().clear();
+        QVERIFY(OpenParsed("mpeg1.m1v"));
+        QVERIFY(frame->OpenPath(QString::fromStdString(test::DataPath("mpeg2-ps.mpg"))));
+        frame->SetDecodeReferences(false);
+        frame->SetMapKind(MapKind::kQuantiser);
+        frame->rightPane()->SetZoom(8);
+        frame->SaveSettings();
+        frame = std::make_unique<CMainFrame>();
+        QVERIFY(frame->decodeReferences());
+        frame->LoadSettings();
+        QVERIFY(!frame->decodeReferences());
+        QCOMPARE(frame->mapKind(), MapKind::kQuantiser);
+        QCOMPARE(frame->rightPane()->zoom(), 8);
+        const QStringList recent = frame->recentFiles();
+        QCOMPARE(recent.size(), 2);
+        QVERIFY(recent[0].endsWith("mpeg2-ps.mpg"));
+        QVERIFY(recent[1].endsWith("mpeg1.m1v"));
+        QSettings().clear();
+        QCoreApplication::setOrganizationName(QString());
     }
 
     // Zoom keeps the sample under the pointer in place and maps points back to samples.
