@@ -814,8 +814,9 @@ int64_t SystemLayer::SkipPesHeader(uint8_t streamId) {
     auto stamp = [&f] {
         uint8_t b[5];
         for (uint8_t& x : b) x = f.ReadByte();
-        return static_cast<int64_t>(uint64_t{b[0] >> 1 & 7u} << 30 | uint64_t{b[1]} << 22 |
-                                    uint64_t{b[2] >> 1u} << 15 | uint64_t{b[3]} << 7 | b[4] >> 1);
+        const auto u = [](unsigned v) { return static_cast<uint64_t>(v); };
+        return static_cast<int64_t>(u(b[0] >> 1 & 7u) << 30 | u(b[1]) << 22 | u(b[2] >> 1) << 15 |
+                                    u(b[3]) << 7 | u(b[4] >> 1));
     };
     if (p_.stream.mpegVersion == kMpeg1) {
         if (streamId == 0xBF) return length;
