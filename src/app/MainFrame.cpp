@@ -12,6 +12,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <cstdio>
+#include <utility>
 
 #include "app/AboutDlg.h"
 #include "app/ColorsDlg.h"
@@ -584,8 +585,10 @@ void CMainFrame::OnWorkerFinished() {
         onDemand_ = false;
         DecodeSelectedItem(treeView_->SelectedItem());
     }
-    // A click on the picture that waited for its macroblocks selects one now; a map that
-    // waited for them is drawn.
+    // A map's parse gives the selection back; a click on the picture that waited for its
+    // macroblocks selects one now; a map that waited for them is drawn.
+    if (const TreeItem keep = std::exchange(mapKeepSelection_, 0); keep && tree_.IsValid(keep))
+        SelectAndShow(keep);
     FinishPendingClick();
     RefreshMap();
 }

@@ -180,6 +180,12 @@ private:
         int x = 0, y = 0;
     } pendingClick_;
     QStringList recent_;
+    // Maps parse the macroblocks of each picture shown once the user agreed for the first; the
+    // selection made before such a parse is given back when it ends.
+    bool mapParseAgreed_ = false;
+    TreeItem mapParsedPicture_ = 0;
+    TreeItem mapKeepSelection_ = 0;
+    void ParseMacroblocksForMap(TreeItem picture);
     QMenu* recentMenu_ = nullptr;
     QComboBox* overlayBox_ = nullptr;
     QLabel* timeLabel_ = nullptr;

@@ -175,21 +175,42 @@ void CMainFrame::SelectAndShow(TreeItem item) {
 void CMainFrame::SetMapKind(MapKind kind) {
     mapKind_ = kind;
     if (overlayBox_) overlayBox_->setCurrentIndex(static_cast<int>(kind));
+    if (kind == MapKind::kNone) mapParseAgreed_ = false;
     const TreeItem picture = parser_->decoder.currentPicture;
-    // A map needs the picture's macroblocks: they are parsed as "Parse MBs in Picture" does.
+    // A map needs the picture's macroblocks: they are parsed as "Parse MBs in Picture" does,
+    // question included; the pictures shown after it while the map stays on are parsed without
+    // asking again.
     if (kind != MapKind::kNone && picture && PictureAvailable() && !WorkerBusy() &&
         !MacroblocksParsed(tree_, picture)) {
+        const TreeItem keep = treeView_->SelectedItem();
         treeView_->pictureTarget = picture;
         commands_.Execute(cmd::kParsePictureMbs);
-        if (WorkerBusy()) return;  // drawn when the parse ends
+        if (WorkerBusy()) {
+            mapParseAgreed_ = true;
+            mapParsedPicture_ = picture;
+            mapKeepSelection_ = keep;
+            return;  // drawn when the parse ends
+        }
     }
     RefreshMap();
+}
+
+void CMainFrame::ParseMacroblocksForMap(TreeItem picture) {
+    if (WorkerBusy() || !OnDemandAllowed()) return;
+    mapParsedPicture_ = picture;  // tried once, whatever comes of it
+    mapKeepSelection_ = treeView_->SelectedItem();
+    StartWorker([this, picture] { parser_->macroblocks.ParseMacroblocksOfPicture(picture); });
 }
 
 void CMainFrame::RefreshMap() {
     const TreeItem picture = parser_->decoder.currentPicture;
     if (mapKind_ == MapKind::kNone || !picture || WorkerBusy()) {
         right_->SetMap(MacroblockMap());
+        return;
+    }
+    if (mapParseAgreed_ && picture != mapParsedPicture_ && !MacroblocksParsed(tree_, picture)) {
+        right_->SetMap(MacroblockMap());
+        ParseMacroblocksForMap(picture);
         return;
     }
     right_->SetMap(BuildMacroblockMap(tree_, stream_, picture, mapKind_));

@@ -141,6 +141,26 @@ private Q_SLOTS:
         QCOMPARE(static_cast<int>(frame->rightPane()->map().cells.size()), frame->stream().mbCount);
     }
 
+    // A map parses the macroblocks of the picture shown, and of each picture shown after it,
+    // and leaves the selection where the user put it.
+    void mapsFollowThePicturesShown() {
+        QVERIFY(OpenParsed("mpeg2-progressive.m2v"));
+        QVERIFY(frame->GoToPicture(2, false));
+        const TreeItem second = frame->treeView()->SelectedItem();
+        frame->SetMapKind(MapKind::kMbType);
+        QVERIFY(frame->WaitForWorker(60000));
+        QCOMPARE(frame->treeView()->SelectedItem(), second);
+        QCOMPARE(static_cast<int>(frame->rightPane()->map().cells.size()), frame->stream().mbCount);
+        QVERIFY(frame->GoToPicture(3, false));
+        const TreeItem third = frame->treeView()->SelectedItem();
+        QVERIFY(frame->WaitForWorker(60000));
+        QCOMPARE(frame->treeView()->SelectedItem(), third);
+        QVERIFY(MacroblocksParsed(frame->tree(), third));
+        QCOMPARE(static_cast<int>(frame->rightPane()->map().cells.size()), frame->stream().mbCount);
+        frame->SetMapKind(MapKind::kNone);
+        QVERIFY(frame->rightPane()->map().cells.empty());
+    }
+
     // A picture taller than the pane scrolls until its last line is above the text line, and a
     // notch of the wheel scrolls by the platform's lines, not by a pixel.
     void pictureEndsAboveTheTextLineAndTheWheelScrollsByLines() {
