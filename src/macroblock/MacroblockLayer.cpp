@@ -351,8 +351,11 @@ bool MacroblockLayer::ParseMacroblock(int& previousAddress, TreeItem sliceItem) 
         if (last && tree.GetItemData(last) == kind::kBlockError) at = last;
     }
     char text[160];
-    std::snprintf(text, sizeof text, "Macroblock parsing stopped: %s",
-                  p_.v.mb.failure ? p_.v.mb.failure : "the data breaks the syntax here");
+    // Past the end of the data every code reads as zeros: say that, not what the zeros break.
+    const char* why = p_.AtEnd() ? "the data ends inside the macroblock"
+                      : p_.v.mb.failure ? p_.v.mb.failure
+                                        : "the data breaks the syntax here";
+    std::snprintf(text, sizeof text, "Macroblock parsing stopped: %s", why);
     p_.emit.AddItem(text, at, image::kError);
     return false;
 }
