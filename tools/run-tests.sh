@@ -6,7 +6,10 @@ set -euo pipefail
 export QT_QPA_PLATFORM=offscreen
 top="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
-"$top/tools/install-deps.sh" clang libclang-rt-dev
+"$top/tools/install-deps.sh" clang libclang-rt-dev clang-format
+
+echo "== formatting"
+"$top/tools/check-format.sh"
 
 echo "== build and test"
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -23,7 +23,7 @@ QString LinkFailureMessage(int code);
 class CHyperLink : public QLabel {
     Q_OBJECT
 
-public:
+  public:
     // Opens the address; on failure stores the reason's code in *error.
     using Opener = std::function<bool(const QUrl& url, int* error)>;
 
@@ -48,7 +48,7 @@ public:
     // How addresses are opened; the desktop's handler for the address unless replaced.
     Opener opener;
 
-protected:
+  protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -56,7 +56,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void UpdateLook();
 
     QString address_;
@@ -70,7 +70,7 @@ private:
 class CAboutDlg : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     static constexpr const char* kHomePage = "https://bitloupe.org";
     static constexpr const char* kUserGuide = "https://bitloupe.org/docs/user-guide";
 
@@ -79,7 +79,7 @@ public:
     CHyperLink* homePageLink() const { return homePage_; }
     CHyperLink* userGuideLink() const { return userGuide_; }
 
-private:
+  private:
     CHyperLink* homePage_ = nullptr;
     CHyperLink* userGuide_ = nullptr;
 };

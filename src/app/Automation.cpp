@@ -1,8 +1,8 @@
 #include "app/Automation.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QPixmap>
 #include <QTimer>
 #include <algorithm>
@@ -10,17 +10,16 @@
 #include <fstream>
 #include <vector>
 
-#include "treeview/Export.h"
-#include "treeview/SyntaxTreeModel.h"
-
 #include "app/CommandIds.h"
 #include "app/DisplayBar.h"
 #include "app/MainFrame.h"
-#include "display/RightWnd.h"
 #include "app/QtHost.h"
+#include "display/RightWnd.h"
 #include "engine/ParseDlg.h"
-#include "treeview/SyntaxTree.h"
 #include "engine/StreamState.h"
+#include "treeview/Export.h"
+#include "treeview/SyntaxTree.h"
+#include "treeview/SyntaxTreeModel.h"
 
 namespace bitloupe {
 
@@ -64,16 +63,19 @@ bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* opt
             if (!value(&word)) return false;
             static const QStringList types{"auto", "raw", "diff0", "diff1", "null"};
             static const QStringList fields{"frame", "top", "bottom"};
-            static const QStringList colours{"normal", "y",      "cb",      "cr",  "red",
-                                             "green",  "blue",   "yellow",  "magenta", "cyan"};
-            const QStringList& words = a == "--display-type" ? types : a == "--field" ? fields : colours;
+            static const QStringList colours{"normal", "y",    "cb",     "cr",      "red",
+                                             "green",  "blue", "yellow", "magenta", "cyan"};
+            const QStringList& words = a == "--display-type" ? types
+                                       : a == "--field"      ? fields
+                                                             : colours;
             const int index = static_cast<int>(words.indexOf(word));
             if (index < 0) {
                 *error = a.toStdString() + " takes " + words.join('|').toStdString();
                 return false;
             }
             (a == "--display-type" ? options->displayType
-                                   : a == "--field" ? options->field : options->colour) = index;
+             : a == "--field"      ? options->field
+                                   : options->colour) = index;
         } else if (a == "--mvs") {
             QString number;
             if (!value(&number)) return false;
@@ -196,14 +198,22 @@ struct FilterName {
     int command;
 };
 constexpr FilterName kFilterNames[] = {
-    {"negative", cmd::kNegative},           {"deinterlace", cmd::kDeinterlacing},
-    {"uniform", cmd::kUniformSmooth},       {"gaussian", cmd::kGaussianSmooth},
-    {"median", cmd::kMedianSmooth},         {"weak-sharpen", cmd::kWeakSharpen},
-    {"strong-sharpen", cmd::kStrongSharpen}, {"edge-black", cmd::kEdgeBlack},
-    {"edge-white", cmd::kEdgeWhite},        {"edge-gray", cmd::kEdgeGray},
-    {"emboss-left-up", cmd::kEmbossLeftUp}, {"emboss-left-down", cmd::kEmbossLeftDown},
-    {"emboss-right-up", cmd::kEmbossRightUp}, {"emboss-right-down", cmd::kEmbossRightDown},
-    {"vflip", cmd::kVerticalFlip},          {"hflip", cmd::kHorizontalFlip},
+    {"negative", cmd::kNegative},
+    {"deinterlace", cmd::kDeinterlacing},
+    {"uniform", cmd::kUniformSmooth},
+    {"gaussian", cmd::kGaussianSmooth},
+    {"median", cmd::kMedianSmooth},
+    {"weak-sharpen", cmd::kWeakSharpen},
+    {"strong-sharpen", cmd::kStrongSharpen},
+    {"edge-black", cmd::kEdgeBlack},
+    {"edge-white", cmd::kEdgeWhite},
+    {"edge-gray", cmd::kEdgeGray},
+    {"emboss-left-up", cmd::kEmbossLeftUp},
+    {"emboss-left-down", cmd::kEmbossLeftDown},
+    {"emboss-right-up", cmd::kEmbossRightUp},
+    {"emboss-right-down", cmd::kEmbossRightDown},
+    {"vflip", cmd::kVerticalFlip},
+    {"hflip", cmd::kHorizontalFlip},
     {"restore", cmd::kRestore},
 };
 
@@ -253,7 +263,7 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
     }
     if (!options.parse.isEmpty() && frame.fileOpen()) {
         CParseDlg* dialog = frame.parseDialog();
-        const int mode = options.parse == "ps" ? kModeProgramStreamOnly
+        const int mode = options.parse == "ps"     ? kModeProgramStreamOnly
                          : options.parse == "both" ? kModeBoth
                                                    : kModeVideoOnly;
         dialog->modeRadio(mode)->setChecked(true);
@@ -288,8 +298,7 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
                          "probe: parse %.0f ms, all rows shown %.0f ms after the parse ended, "
                          "%zu items, %zu timer ticks, longest stall %.1f ms, 99th percentile "
                          "%.1f ms\n",
-                         parsed, shown - parsed, frame.tree().ItemCount(), late.size(), worst,
-                         p99);
+                         parsed, shown - parsed, frame.tree().ItemCount(), late.size(), worst, p99);
             std::ofstream out(options.probe.toLocal8Bit().toStdString(), std::ios::binary);
             const TreeStore& tree = frame.tree();
             for (TreeItem r = tree.GetChildItem(kTreeRoot); r; r = tree.GetNextSiblingItem(r))
@@ -365,8 +374,8 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
         double sum = 0;
         for (double t : times) sum += t;
         std::fprintf(stderr, "walk: %zu key presses, mean %.1f ms, median %.1f ms, max %.1f ms\n",
-                     times.size(), sum / static_cast<double>(times.size()),
-                     times[times.size() / 2], times.back());
+                     times.size(), sum / static_cast<double>(times.size()), times[times.size() / 2],
+                     times.back());
     }
     if (options.gotoPicture > 0) {
         if (frame.rightPane()->DialogShown() && !frame.WorkerBusy())
@@ -484,18 +493,32 @@ std::string JsonString(const std::string& s) {
 
 const char* KindName(uint32_t data) {
     switch (data) {
-        case kind::kFile: return "file";
-        case kind::kVideoRoot: return "video stream";
-        case kind::kSequenceHeader: return "sequence header";
-        case kind::kGop: return "gop";
-        case kind::kPicture: return "picture";
-        case kind::kPictureHeader: return "picture header";
-        case kind::kSlice: return "slice";
-        case kind::kMacroblock: return "macroblock";
-        case kind::kSkippedMacroblock: return "skipped macroblock";
-        case kind::kBlockY: case kind::kBlockCb: case kind::kBlockCr: return "block";
-        case kind::kPesPacket: return "packet";
-        default: return "item";
+        case kind::kFile:
+            return "file";
+        case kind::kVideoRoot:
+            return "video stream";
+        case kind::kSequenceHeader:
+            return "sequence header";
+        case kind::kGop:
+            return "gop";
+        case kind::kPicture:
+            return "picture";
+        case kind::kPictureHeader:
+            return "picture header";
+        case kind::kSlice:
+            return "slice";
+        case kind::kMacroblock:
+            return "macroblock";
+        case kind::kSkippedMacroblock:
+            return "skipped macroblock";
+        case kind::kBlockY:
+        case kind::kBlockCb:
+        case kind::kBlockCr:
+            return "block";
+        case kind::kPesPacket:
+            return "packet";
+        default:
+            return "item";
     }
 }
 
@@ -519,7 +542,8 @@ std::string AutomationReport(CMainFrame& frame) {
     out += ", \"picture\": " +
            std::to_string(at == pictures.end() ? 0 : static_cast<int>(at - pictures.begin()) + 1);
     out += ", \"pictureType\": " + JsonString(type >= 1 && type <= 4 ? kTypes[type] : "");
-    out += ", \"displayType\": " + JsonString(kDisplayTypes[std::min<int>(frame.parser().decoder.displayType, 4)]);
+    out += ", \"displayType\": " +
+           JsonString(kDisplayTypes[std::min<int>(frame.parser().decoder.displayType, 4)]);
     out += ", \"zoom\": " + JsonString(zoom == 0 ? "fit" : std::to_string(zoom));
     out += ", \"overlay\": " + JsonString(kMapScriptNames[static_cast<int>(frame.mapKind())]);
     out += ", \"decodeReferences\": " + std::string(frame.decodeReferences() ? "true" : "false");

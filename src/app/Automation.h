@@ -12,7 +12,7 @@ class CMainFrame;
 
 struct AutomationOptions {
     QString file;
-    QString parse;  // video, ps, both
+    QString parse;     // video, ps, both
     int parseMbs = 0;  // "Parse MBs in Picture" on picture N (from 1, stream order), 0 none
     QStringList selects;
     // Applied after --select, in this order, as the bar and the menus would.
@@ -22,8 +22,8 @@ struct AutomationOptions {
     int mvs = -1;          // the MV type box's index; switches "Display MVs" on
     bool grid = false;
     QStringList filters;
-    QString exportKind;    // all, non-virtual, ycbcr, item: printed on stdout
-    QString saveKind;      // frame, top, bottom, big, small, snapshot
+    QString exportKind;  // all, non-virtual, ycbcr, item: printed on stdout
+    QString saveKind;    // frame, top, bottom, big, small, snapshot
     QString savePath;
     QString screenshot;
     // Measures the interface while --parse runs (a 10 ms timer and how late it fires), prints
@@ -41,7 +41,7 @@ struct AutomationOptions {
     int hoverX = 0, hoverY = 0;
     bool click = false;
     int clickX = 0, clickY = 0;
-    bool report = false;        // one JSON object on stdout after the last action
+    bool report = false;  // one JSON object on stdout after the last action
     bool quit = false;
     bool help = false;  // prints the usage and ends
 };

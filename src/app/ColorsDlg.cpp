@@ -62,14 +62,22 @@ void ApplyColours(const CustomColours& colours, PaneColours& pane, CStreamState&
 
 QString CColorsDlg::Label(Colour which) {
     switch (which) {
-        case kPictureBackground: return "Picture Background";
-        case kFieldBackground: return "Field Background";
-        case kForwardVectors: return "Forward Motion Vectors";
-        case kBackwardVectors: return "Backward Motion Vectors";
-        case kFocusedRectangle: return "Focused Rectangle";
-        case kVideoEdge: return "Video Edge";
-        case kMbGrid: return "MB Grid";
-        case kColourCount: break;
+        case kPictureBackground:
+            return "Picture Background";
+        case kFieldBackground:
+            return "Field Background";
+        case kForwardVectors:
+            return "Forward Motion Vectors";
+        case kBackwardVectors:
+            return "Backward Motion Vectors";
+        case kFocusedRectangle:
+            return "Focused Rectangle";
+        case kVideoEdge:
+            return "Video Edge";
+        case kMbGrid:
+            return "MB Grid";
+        case kColourCount:
+            break;
     }
     return {};
 }
@@ -111,14 +119,21 @@ CColorsDlg::Outcome CColorsDlg::outcome() const {
 
 QColor& CColorsDlg::Slot(Colour which) {
     switch (which) {
-        case kPictureBackground: return edited_.pictureBackground;
-        case kFieldBackground: return edited_.fieldBackground;
-        case kForwardVectors: return edited_.forwardVectors;
-        case kBackwardVectors: return edited_.backwardVectors;
-        case kFocusedRectangle: return edited_.focusedRectangle;
-        case kVideoEdge: return edited_.videoEdge;
+        case kPictureBackground:
+            return edited_.pictureBackground;
+        case kFieldBackground:
+            return edited_.fieldBackground;
+        case kForwardVectors:
+            return edited_.forwardVectors;
+        case kBackwardVectors:
+            return edited_.backwardVectors;
+        case kFocusedRectangle:
+            return edited_.focusedRectangle;
+        case kVideoEdge:
+            return edited_.videoEdge;
         case kMbGrid:
-        case kColourCount: break;
+        case kColourCount:
+            break;
     }
     return edited_.mbGrid;
 }
@@ -126,8 +141,8 @@ QColor& CColorsDlg::Slot(Colour which) {
 void CColorsDlg::ChooseColour(Colour which) {
     QColor& slot = Slot(which);
     const QString title = Label(which);
-    const QColor chosen = chooseColour ? chooseColour(slot, title, this)
-                                       : QColorDialog::getColor(slot, this, title);
+    const QColor chosen =
+        chooseColour ? chooseColour(slot, title, this) : QColorDialog::getColor(slot, this, title);
     if (!chosen.isValid()) return;  // cancelled
     slot = chosen.toRgb();
     slot.setAlpha(255);

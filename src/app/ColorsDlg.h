@@ -36,7 +36,7 @@ void ApplyColours(const CustomColours& colours, PaneColours& pane, CStreamState&
 class CColorsDlg : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     // The buttons, top to bottom.
     enum Colour {
         kPictureBackground,
@@ -71,7 +71,7 @@ public:
     // The chooser the buttons open; the platform's colour dialog unless replaced.
     ColourChooser chooseColour;
 
-private:
+  private:
     QColor& Slot(Colour which);
     void UpdateButton(Colour which);
 

@@ -11,7 +11,7 @@
 namespace bitloupe {
 
 class CommandTable {
-public:
+  public:
     using Rule = std::function<bool()>;
 
     void Add(int id, std::function<void()> run, Rule enabled = {}, Rule checked = {});
@@ -26,7 +26,7 @@ public:
     // Brings every bound action's enabled state and check mark up to date.
     void Refresh();
 
-private:
+  private:
     struct Command {
         std::function<void()> run;
         Rule enabled;

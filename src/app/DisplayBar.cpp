@@ -38,9 +38,9 @@ CDisplayBar::CDisplayBar(QWidget* parent) : QWidget(parent) {
 
     mvType_ = new QComboBox(this);
     mvType_->addItems({"Forward MV 1", "Backward MV 1", "Forward MV 2", "Backward MV 2",
-                       "Forward MVs", "Backward MVs", "All the Four MVs", "==MVs ONLY==",
-                       "Forward MV 1", "Backward MV 1", "Forward MV 2", "Backward MV 2",
-                       "Forward MVs", "Backward MVs", "All the Four MVs"});
+                       "Forward MVs", "Backward MVs", "All the Four MVs",
+                       "==MVs ONLY==", "Forward MV 1", "Backward MV 1", "Forward MV 2",
+                       "Backward MV 2", "Forward MVs", "Backward MVs", "All the Four MVs"});
     mvType_->setCurrentIndex(6);
     mvType_->setEnabled(false);
     tip(mvType_, cmd::kMvType);

@@ -15,7 +15,7 @@ namespace bitloupe {
 class CDisplayBar : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit CDisplayBar(QWidget* parent = nullptr);
 
     // Every control's action goes to the frame as its command id.
@@ -30,10 +30,10 @@ public:
     QLineEdit* keywordEdit() const { return keyword_; }
     CFlatButton* searchButton() const { return search_; }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void Post(int id) {
         if (command) command(id);
     }

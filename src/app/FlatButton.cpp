@@ -1,10 +1,10 @@
 #include "app/FlatButton.h"
 
+#include <qdrawutil.h>
+
 #include <QEnterEvent>
 #include <QPainter>
 #include <QStyleOptionFocusRect>
-#include <qdrawutil.h>
-
 #include <algorithm>
 
 namespace bitloupe {
@@ -101,9 +101,8 @@ void CFlatButton::paintEvent(QPaintEvent* event) {
     const QString caption = text();
     const int gap = shownIcon.isNull() || caption.isEmpty() ? 0 : 6;
     const QFontMetrics metrics = fontMetrics();
-    const int textWidth =
-        std::min(caption.isEmpty() ? 0 : metrics.horizontalAdvance(caption),
-                 std::max(0, content.width() - iconExtent.width() - gap));
+    const int textWidth = std::min(caption.isEmpty() ? 0 : metrics.horizontalAdvance(caption),
+                                   std::max(0, content.width() - iconExtent.width() - gap));
     const int total = iconExtent.width() + gap + textWidth;
     int x = content.left() + (content.width() - total) / 2;
     if (alignment_ & Qt::AlignLeft) x = content.left();

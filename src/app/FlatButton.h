@@ -11,7 +11,7 @@ namespace bitloupe {
 class CFlatButton : public QPushButton {
     Q_OBJECT
 
-public:
+  public:
     using QPushButton::QPushButton;
     // Colours while the pointer is over the button or it is pressed (text, background).
     void SetHoverColours(const QColor& text, const QColor& background);
@@ -34,12 +34,12 @@ public:
     QColor hoverText() const;
     QColor hoverBackground() const;
 
-protected:
+  protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void TakeOwnPainting();
 
     bool hovered_ = false;

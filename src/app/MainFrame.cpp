@@ -23,12 +23,12 @@
 #include "display/RightWnd.h"
 #include "engine/Messages.h"
 #include "engine/ParseDlg.h"
-#include "treeview/SyntaxTree.h"
-#include "treeview/SyntaxTreeModel.h"
 #include "imaging/DctMaskDlg.h"
 #include "imaging/Filters.h"
 #include "imaging/GammaDlg.h"
 #include "treeview/Export.h"
+#include "treeview/SyntaxTree.h"
+#include "treeview/SyntaxTreeModel.h"
 #include "treeview/TreeCommands.h"
 
 static void InitResources() {
@@ -38,7 +38,7 @@ static void InitResources() {
 namespace bitloupe {
 
 namespace {
-constexpr int kTickMs = 100;      // publishing, progress and command states
+constexpr int kTickMs = 100;  // publishing, progress and command states
 constexpr int kPublishBudgetMs = 40;
 constexpr int kFollowMs = 500;  // how often the view follows a running parse
 
@@ -229,13 +229,18 @@ void CMainFrame::BuildBars() {
         int id;
         const char* icon;
     };
-    const Button buttons[] = {{cmd::kOpen, "tb-open"},         {0, nullptr},
-                              {cmd::kSaveFrame, "tb-save-frame"}, {cmd::kSaveTopField, "tb-save-top"},
+    const Button buttons[] = {{cmd::kOpen, "tb-open"},
+                              {0, nullptr},
+                              {cmd::kSaveFrame, "tb-save-frame"},
+                              {cmd::kSaveTopField, "tb-save-top"},
                               {cmd::kSaveBottomField, "tb-save-bottom"},
-                              {cmd::kSaveSnapshot, "tb-save-snapshot"}, {0, nullptr},
+                              {cmd::kSaveSnapshot, "tb-save-snapshot"},
+                              {0, nullptr},
                               {cmd::kSaveMbsBig, "tb-save-mb-big"},
-                              {cmd::kSaveMbsSmall, "tb-save-mb-small"}, {0, nullptr},
-                              {cmd::kAbout, "tb-about"},        {cmd::kExit, "tb-exit"}};
+                              {cmd::kSaveMbsSmall, "tb-save-mb-small"},
+                              {0, nullptr},
+                              {cmd::kAbout, "tb-about"},
+                              {cmd::kExit, "tb-exit"}};
     for (const Button& b : buttons) {
         if (!b.icon) {
             toolBar_->addSeparator();
@@ -291,17 +296,24 @@ void CMainFrame::BuildCommands() {
     auto filterable = [this] { return PictureAvailable() && displayMode() >= 1; };
     auto refresh = [this] { RenderCurrent(false, parser_->decoder.displayType, false); };
 
-    t.Add(cmd::kOpen, [this] { OnOpen(); }, idle);
+    t.Add(
+        cmd::kOpen, [this] { OnOpen(); }, idle);
     for (int id : {cmd::kSaveFrame, cmd::kSaveTopField, cmd::kSaveBottomField})
-        t.Add(id, [this, id] { SaveCommand(id); }, shows);
-    t.Add(cmd::kSaveMbsBig, [this] { SaveCommand(cmd::kSaveMbsBig); }, showsPart);
-    t.Add(cmd::kSaveMbsSmall, [this] { SaveCommand(cmd::kSaveMbsSmall); }, showsPart);
-    t.Add(cmd::kSaveSnapshot, [this] { SaveCommand(cmd::kSaveSnapshot); }, available);
+        t.Add(
+            id, [this, id] { SaveCommand(id); }, shows);
+    t.Add(
+        cmd::kSaveMbsBig, [this] { SaveCommand(cmd::kSaveMbsBig); }, showsPart);
+    t.Add(
+        cmd::kSaveMbsSmall, [this] { SaveCommand(cmd::kSaveMbsSmall); }, showsPart);
+    t.Add(
+        cmd::kSaveSnapshot, [this] { SaveCommand(cmd::kSaveSnapshot); }, available);
     t.Add(cmd::kExit, [this] { close(); });
-    t.Add(cmd::kToolbar, [this] { toolBar_->setVisible(!toolBar_->isVisible()); }, {},
-          [this] { return toolBar_ && toolBar_->isVisible(); });
-    t.Add(cmd::kStatusBar, [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
-          [this] { return statusBar()->isVisible(); });
+    t.Add(
+        cmd::kToolbar, [this] { toolBar_->setVisible(!toolBar_->isVisible()); }, {},
+        [this] { return toolBar_ && toolBar_->isVisible(); });
+    t.Add(
+        cmd::kStatusBar, [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
+        [this] { return statusBar()->isVisible(); });
     t.Add(cmd::kRefresh, refresh, available);
     for (int m = 0; m < 10; ++m) {
         t.Add(
@@ -319,31 +331,32 @@ void CMainFrame::BuildCommands() {
         parser_->decoder.selectiveDct = dialog.selectiveDct();
         refresh();
     });
-    t.Add(cmd::kLiveDeinterlacing,
-          [this, refresh] {
-              parser_->decoder.liveDeInterlace = !parser_->decoder.liveDeInterlace;
-              refresh();
-          },
-          {},
-          [this] { return parser_->decoder.liveDeInterlace; });
-    t.Add(cmd::kAutoPictureMode,
-          [this] { treeView_->autoPictureMode = !treeView_->autoPictureMode; }, {},
-          [this] { return treeView_->autoPictureMode; });
+    t.Add(
+        cmd::kLiveDeinterlacing,
+        [this, refresh] {
+            parser_->decoder.liveDeInterlace = !parser_->decoder.liveDeInterlace;
+            refresh();
+        },
+        {}, [this] { return parser_->decoder.liveDeInterlace; });
+    t.Add(
+        cmd::kAutoPictureMode, [this] { treeView_->autoPictureMode = !treeView_->autoPictureMode; },
+        {}, [this] { return treeView_->autoPictureMode; });
     for (int id : {cmd::kNegative, cmd::kGamma, cmd::kDeinterlacing, cmd::kUniformSmooth,
-                   cmd::kGaussianSmooth, cmd::kMedianSmooth, cmd::kWeakSharpen,
-                   cmd::kStrongSharpen, cmd::kEdgeBlack, cmd::kEdgeWhite, cmd::kEdgeGray,
-                   cmd::kEmbossLeftUp, cmd::kEmbossLeftDown, cmd::kEmbossRightUp,
-                   cmd::kEmbossRightDown, cmd::kVerticalFlip, cmd::kHorizontalFlip})
-        t.Add(id, [this, id] { RunPictureFilter(id); }, filterable);
-    t.Add(cmd::kGamma, [this] { GammaCommand(); }, filterable);
+                   cmd::kGaussianSmooth, cmd::kMedianSmooth, cmd::kWeakSharpen, cmd::kStrongSharpen,
+                   cmd::kEdgeBlack, cmd::kEdgeWhite, cmd::kEdgeGray, cmd::kEmbossLeftUp,
+                   cmd::kEmbossLeftDown, cmd::kEmbossRightUp, cmd::kEmbossRightDown,
+                   cmd::kVerticalFlip, cmd::kHorizontalFlip})
+        t.Add(
+            id, [this, id] { RunPictureFilter(id); }, filterable);
+    t.Add(
+        cmd::kGamma, [this] { GammaCommand(); }, filterable);
     t.Add(
         cmd::kRestore,
         [this] {
             if (parser_->decoder.dib.Restore()) right_->RepaintPicture(false);
         },
         [this] {
-            return PictureAvailable() && displayMode() >= 1 &&
-                   parser_->decoder.dib.HasSavedCopy();
+            return PictureAvailable() && displayMode() >= 1 && parser_->decoder.dib.HasSavedCopy();
         });
     t.Add(cmd::kAbout, [this] {
         CAboutDlg about(this);
@@ -391,10 +404,15 @@ void CMainFrame::BuildCommands() {
 
     // Parses, posted by the parsing dialog.
     auto canParse = [this] { return fileOpen_ && !stream_.invalidFile && !WorkerBusy(); };
-    auto canParsePs = [this, canParse] { return canParse() && stream_.streamType == kProgramStream; };
-    t.Add(cmd::kParseVideo, [this] { StartParse(cmd::kParseVideo); }, canParse);
-    t.Add(cmd::kParseProgramStream, [this] { StartParse(cmd::kParseProgramStream); }, canParsePs);
-    t.Add(cmd::kParseBoth, [this] { StartParse(cmd::kParseBoth); }, canParsePs);
+    auto canParsePs = [this, canParse] {
+        return canParse() && stream_.streamType == kProgramStream;
+    };
+    t.Add(
+        cmd::kParseVideo, [this] { StartParse(cmd::kParseVideo); }, canParse);
+    t.Add(
+        cmd::kParseProgramStream, [this] { StartParse(cmd::kParseProgramStream); }, canParsePs);
+    t.Add(
+        cmd::kParseBoth, [this] { StartParse(cmd::kParseBoth); }, canParsePs);
 
     // The tree's on-demand commands: they say why they refuse.
     t.Add(cmd::kParseSliceMbs, [this] {
@@ -444,7 +462,7 @@ void CMainFrame::BuildCommands() {
           [this] { bar_->displayTypeCombo()->setCurrentIndex(parser_->decoder.displayType); });
     t.Add(msg::kCommandFieldOption, [this] {
         bar_->fieldOptionCombo()->setEnabled(parser_->decoder.dib.PictureStructure() ==
-                                              CPictureDib::kFrame);
+                                             CPictureDib::kFrame);
     });
     t.Add(msg::kCommandWorkerFinished, [this] { OnWorkerFinished(); });
 }
@@ -452,7 +470,8 @@ void CMainFrame::BuildCommands() {
 void CMainFrame::OnCommandPosted(int id) {
     const bool done = commands_.Execute(id);
     // A parse the dialog asked for but the frame refused leaves the dialog idle again.
-    if (!done && (id == cmd::kParseVideo || id == cmd::kParseProgramStream || id == cmd::kParseBoth) &&
+    if (!done &&
+        (id == cmd::kParseVideo || id == cmd::kParseProgramStream || id == cmd::kParseBoth) &&
         !WorkerBusy())
         dialog_->OnWorkerFinished();
 }
@@ -468,8 +487,8 @@ void CMainFrame::OnMvType() {
     if (!PictureAvailable() || !right_->displayMvs) return;
     right_->mvsOnly = s > 6;
     if (s > 6) s -= 8;
-    static constexpr int kSelect[7][2] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {255, 0}, {255, 1},
-                                          {255, 255}};
+    static constexpr int kSelect[7][2] = {{0, 0},   {0, 1},   {1, 0},    {1, 1},
+                                          {255, 0}, {255, 1}, {255, 255}};
     right_->vectorSelect = kSelect[s][0];
     right_->directionSelect = kSelect[s][1];
     right_->RepaintPicture(false);
@@ -595,8 +614,7 @@ void CMainFrame::OnWorkerFinished() {
 
 bool CMainFrame::ParserFree() const {
     if (!WorkerBusy()) return true;
-    const bool pausable =
-        !(stream_.streamType == kProgramStream && dialog_->mode == kModeBoth);
+    const bool pausable = !(stream_.streamType == kProgramStream && dialog_->mode == kModeBoth);
     return pausable && dialog_->IsPaused();
 }
 
@@ -685,9 +703,15 @@ void CMainFrame::SaveCommand(int id) {
     std::string error;
     BmpResult result = BmpResult::kOk;
     switch (id) {
-        case cmd::kSaveFrame: result = dib.Save(file); break;
-        case cmd::kSaveTopField: result = dib.SaveField(file, false); break;
-        case cmd::kSaveBottomField: result = dib.SaveField(file, true); break;
+        case cmd::kSaveFrame:
+            result = dib.Save(file);
+            break;
+        case cmd::kSaveTopField:
+            result = dib.SaveField(file, false);
+            break;
+        case cmd::kSaveBottomField:
+            result = dib.SaveField(file, true);
+            break;
         case cmd::kSaveMbsBig: {
             const QColor c = right_->colours.pictureBackground;
             const uint32_t rgb = static_cast<uint32_t>(c.red()) |
@@ -696,8 +720,12 @@ void CMainFrame::SaveCommand(int id) {
             result = dib.SaveFocusWithBackground(file, rgb);
             break;
         }
-        case cmd::kSaveMbsSmall: result = dib.SaveFocusOnly(file); break;
-        default: error = right_->SaveSnapshot(file); break;
+        case cmd::kSaveMbsSmall:
+            result = dib.SaveFocusOnly(file);
+            break;
+        default:
+            error = right_->SaveSnapshot(file);
+            break;
     }
     host_->EndWaitCursor();
     // A file that could not be written is said, not passed over.
@@ -717,10 +745,13 @@ void CMainFrame::GammaCommand() {
         return;
     }
     // The pane shows the preview while the dialog is open.
-    CGammaDlg dialog(original, [this, &dib](const CPictureDib& preview) {
-        dib.CopyFrom(preview);
-        right_->RepaintPicture(false);
-    }, this);
+    CGammaDlg dialog(
+        original,
+        [this, &dib](const CPictureDib& preview) {
+            dib.CopyFrom(preview);
+            right_->RepaintPicture(false);
+        },
+        this);
     const bool ok = dialog.exec() == QDialog::Accepted;
     dib.CopyFrom(original);
     if (ok && ApplyGammaTables(dib, dialog.tables()) == FilterResult::kOutOfMemory)
@@ -793,9 +824,10 @@ void CMainFrame::Tick() {
     if (trace)
         std::fprintf(stderr, "tick: %zu rows in %lld ms, %zu requests in %lld ms\n", p.rows,
                      published, p.requests.size(), clock.elapsed() - published);
-    if (!p.complete) QTimer::singleShot(0, this, [this] {
-        if (model_->HasPending()) Tick();
-    });
+    if (!p.complete)
+        QTimer::singleShot(0, this, [this] {
+            if (model_->HasPending()) Tick();
+        });
     dialog_->PollProgress();
     commands_.Refresh();
 }

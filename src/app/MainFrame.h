@@ -36,7 +36,7 @@ class SyntaxTreeModel;
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 
-public:
+  public:
     CMainFrame();
     ~CMainFrame() override;
 
@@ -116,12 +116,12 @@ public:
     // How long the last selection took to decode and show, references included (ms).
     double lastDecodeMs() const { return lastDecodeMs_; }
 
-protected:
+  protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void BuildCommands();
     void BuildMenus();
     void BuildBars();

@@ -32,17 +32,23 @@ constexpr int kRecentFiles = 8;
 void CMainFrame::BuildPictureCommands() {
     CommandTable& t = commands_;
     auto available = [this] { return PictureAvailable(); };
-    t.Add(cmd::kZoomIn, [this] { right_->ZoomIn(); }, available);
-    t.Add(cmd::kZoomOut, [this] { right_->ZoomOut(); }, available);
-    t.Add(cmd::kZoomActual, [this] { right_->SetZoom(1); }, available,
-          [this] { return right_->zoom() == 1; });
-    t.Add(cmd::kZoomFit, [this] { right_->SetZoom(CRightWnd::kZoomFit); }, available,
-          [this] { return right_->zoom() == CRightWnd::kZoomFit; });
+    t.Add(
+        cmd::kZoomIn, [this] { right_->ZoomIn(); }, available);
+    t.Add(
+        cmd::kZoomOut, [this] { right_->ZoomOut(); }, available);
+    t.Add(
+        cmd::kZoomActual, [this] { right_->SetZoom(1); }, available,
+        [this] { return right_->zoom() == 1; });
+    t.Add(
+        cmd::kZoomFit, [this] { right_->SetZoom(CRightWnd::kZoomFit); }, available,
+        [this] { return right_->zoom() == CRightWnd::kZoomFit; });
     for (int k = 0; k < 6; ++k)
-        t.Add(cmd::kMapNone + k, [this, k] { SetMapKind(static_cast<MapKind>(k)); }, {},
-              [this, k] { return static_cast<int>(mapKind_) == k; });
-    t.Add(cmd::kDecodeReferencesFirst, [this] { decodeReferences_ = !decodeReferences_; }, {},
-          [this] { return decodeReferences_; });
+        t.Add(
+            cmd::kMapNone + k, [this, k] { SetMapKind(static_cast<MapKind>(k)); }, {},
+            [this, k] { return static_cast<int>(mapKind_) == k; });
+    t.Add(
+        cmd::kDecodeReferencesFirst, [this] { decodeReferences_ = !decodeReferences_; }, {},
+        [this] { return decodeReferences_; });
     auto parsed = [this] { return fileOpen_ && stream_.videoItem && !WorkerBusy(); };
     auto step = [this](TreeItem (*next)(const TreeStore&, const CStreamState&, TreeItem, int),
                        int direction) {
@@ -52,26 +58,35 @@ void CMainFrame::BuildPictureCommands() {
         else
             QApplication::beep();
     };
-    t.Add(cmd::kNextIntra, [step] { step(NextIntraPicture, 1); }, parsed);
-    t.Add(cmd::kPreviousIntra, [step] { step(NextIntraPicture, -1); }, parsed);
-    t.Add(cmd::kNextGop, [step] { step(NextGopPicture, 1); }, parsed);
-    t.Add(cmd::kPreviousGop, [step] { step(NextGopPicture, -1); }, parsed);
-    t.Add(cmd::kGoToPicture, [this] {
-        QDialog dialog(this);
-        dialog.setWindowTitle("Go to Picture");
-        auto* form = new QFormLayout(&dialog);
-        auto* number = new QSpinBox(&dialog);
-        number->setRange(1, std::max<int>(1, static_cast<int>(AllPictures(tree_, stream_).size())));
-        auto* order = new QComboBox(&dialog);
-        order->addItems({"Stream order", "Display order"});
-        form->addRow("Picture number:", number);
-        form->addRow("Counted in:", order);
-        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-        form->addRow(buttons);
-        connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-        connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-        if (dialog.exec() == QDialog::Accepted) GoToPicture(number->value(), order->currentIndex() == 1);
-    }, parsed);
+    t.Add(
+        cmd::kNextIntra, [step] { step(NextIntraPicture, 1); }, parsed);
+    t.Add(
+        cmd::kPreviousIntra, [step] { step(NextIntraPicture, -1); }, parsed);
+    t.Add(
+        cmd::kNextGop, [step] { step(NextGopPicture, 1); }, parsed);
+    t.Add(
+        cmd::kPreviousGop, [step] { step(NextGopPicture, -1); }, parsed);
+    t.Add(
+        cmd::kGoToPicture,
+        [this] {
+            QDialog dialog(this);
+            dialog.setWindowTitle("Go to Picture");
+            auto* form = new QFormLayout(&dialog);
+            auto* number = new QSpinBox(&dialog);
+            number->setRange(
+                1, std::max<int>(1, static_cast<int>(AllPictures(tree_, stream_).size())));
+            auto* order = new QComboBox(&dialog);
+            order->addItems({"Stream order", "Display order"});
+            form->addRow("Picture number:", number);
+            form->addRow("Counted in:", order);
+            auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+            form->addRow(buttons);
+            connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+            connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+            if (dialog.exec() == QDialog::Accepted)
+                GoToPicture(number->value(), order->currentIndex() == 1);
+        },
+        parsed);
 }
 
 void CMainFrame::BuildPictureMenus(QMenu* view, QMenu* file) {
@@ -92,7 +107,8 @@ void CMainFrame::BuildPictureMenus(QMenu* view, QMenu* file) {
     view->addAction(MakeAction(cmd::kDecodeReferencesFirst, "Decode References First"));
     view->addSeparator();
     view->addAction(MakeAction(cmd::kNextIntra, "Next I Picture", QKeySequence("F7")));
-    view->addAction(MakeAction(cmd::kPreviousIntra, "Previous I Picture", QKeySequence("Shift+F7")));
+    view->addAction(
+        MakeAction(cmd::kPreviousIntra, "Previous I Picture", QKeySequence("Shift+F7")));
     view->addAction(MakeAction(cmd::kNextGop, "Next GOP", QKeySequence("F8")));
     view->addAction(MakeAction(cmd::kPreviousGop, "Previous GOP", QKeySequence("Shift+F8")));
     view->addAction(MakeAction(cmd::kGoToPicture, "Go to Picture...", QKeySequence("Ctrl+J")));
@@ -137,8 +153,7 @@ void CMainFrame::HoverPicture(int x, int y) {
         readout_.clear();
         return;
     }
-    readout_ = QString::fromStdString(
-        ReadoutText(tree_, stream_, parser_->decoder, picture, x, y));
+    readout_ = QString::fromStdString(ReadoutText(tree_, stream_, parser_->decoder, picture, x, y));
     statusBar()->showMessage(readout_);
 }
 

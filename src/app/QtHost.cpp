@@ -14,7 +14,8 @@ MsgAnswer QtHost::MessageBox(const std::string& text, const std::string& caption
     RecordingHost::Message m{text, caption, icon, buttons};
     if (QThread::currentThread() != thread()) {
         // The parse thread only tells: show it on the interface thread when it gets there.
-        QMetaObject::invokeMethod(this, [this, m] { Show(m); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, m] { Show(m); }, Qt::QueuedConnection);
         return MsgAnswer::Ok;
     }
     return Show(m);
@@ -27,11 +28,20 @@ MsgAnswer QtHost::Show(const RecordingHost::Message& m) {
 
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (m.icon) {
-        case MsgIcon::Error: icon = QMessageBox::Critical; break;
-        case MsgIcon::Warning: icon = QMessageBox::Warning; break;
-        case MsgIcon::Question: icon = QMessageBox::Question; break;
-        case MsgIcon::Information: icon = QMessageBox::Information; break;
-        case MsgIcon::None: break;
+        case MsgIcon::Error:
+            icon = QMessageBox::Critical;
+            break;
+        case MsgIcon::Warning:
+            icon = QMessageBox::Warning;
+            break;
+        case MsgIcon::Question:
+            icon = QMessageBox::Question;
+            break;
+        case MsgIcon::Information:
+            icon = QMessageBox::Information;
+            break;
+        case MsgIcon::None:
+            break;
     }
     const QMessageBox::StandardButtons buttons =
         m.buttons == MsgButtons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
@@ -48,7 +58,8 @@ MsgAnswer QtHost::Show(const RecordingHost::Message& m) {
 
 void QtHost::Beep() {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [] { QApplication::beep(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [] { QApplication::beep(); }, Qt::QueuedConnection);
         return;
     }
     QApplication::beep();
@@ -67,7 +78,11 @@ void QtHost::EndWaitCursor() {
 
 void QtHost::PostCommand(int id) {
     QMetaObject::invokeMethod(
-        this, [this, id] { if (handler_) handler_(id); }, Qt::QueuedConnection);
+        this,
+        [this, id] {
+            if (handler_) handler_(id);
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace bitloupe

@@ -17,7 +17,7 @@ namespace bitloupe {
 class QtHost : public QObject, public Host, public CommandPoster {
     Q_OBJECT
 
-public:
+  public:
     explicit QtHost(QWidget* owner);
 
     MsgAnswer MessageBox(const std::string& text, const std::string& caption, MsgIcon icon,
@@ -38,7 +38,7 @@ public:
     MsgAnswer answer = MsgAnswer::Yes;
     std::vector<RecordingHost::Message> messages;
 
-private:
+  private:
     MsgAnswer Show(const RecordingHost::Message& m);
 
     QWidget* owner_;

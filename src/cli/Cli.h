@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "engine/Host.h"
 #include "engine/HeadlessEngine.h"
+#include "engine/Host.h"
 #include "engine/StreamState.h"
 #include "engine/SyntaxParser.h"
 #include "engine/TreeStore.h"

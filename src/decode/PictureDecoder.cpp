@@ -569,9 +569,7 @@ struct PictureDecoder::SilentSink {
     bool Blocks(const MacroblockRecord& rec) { return d.DecodeBlocks(rec); }
     void BlocksFailed(const MacroblockRecord&) {}
     void EndOfMacroblock(uint32_t) {}
-    void Done(const MacroblockRecord& rec) {
-        d.ReconstructAndOutput(rec, storeMode, keepFocus);
-    }
+    void Done(const MacroblockRecord& rec) { d.ReconstructAndOutput(rec, storeMode, keepFocus); }
 };
 
 bool PictureDecoder::DecodeSilentMacroblock(int& previousAddress, bool storeMode, bool keepFocus) {
@@ -874,8 +872,7 @@ void PictureDecoder::ApplyDifference(MacroblockSamples& ws, const MacroblockReco
     const int x = rec.column * 16, y = rec.row * 16;
     if (x + 16 > stores.width || y + 16 > stores.height) return;
     for (int c = 0; c < 3; ++c) {
-        const uint8_t* r =
-            stores.DisplayPlane(ref, c) + static_cast<size_t>(y) * stores.width + x;
+        const uint8_t* r = stores.DisplayPlane(ref, c) + static_cast<size_t>(y) * stores.width + x;
         for (int row = 0; row < 16; ++row)
             for (int col = 0; col < 16; ++col) {
                 int16_t& s = ws.c[c][row * 16 + col];

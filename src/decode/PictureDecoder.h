@@ -163,8 +163,7 @@ class PictureDecoder {
     // or paints it.
     void Output(const MacroblockSamples& coded, const MacroblockRecord& rec, bool storeMode,
                 bool keepFocus);
-    void StoreMacroblock(const MacroblockSamples& coded,
-                         const MacroblockRecord& rec);
+    void StoreMacroblock(const MacroblockSamples& coded, const MacroblockRecord& rec);
     void Paint(ColourMacroblock& cm, const MacroblockRecord& rec, bool keepFocus);
     void WriteOverlay(const MacroblockRecord& rec);
     void BlockPlacement(int i, const MacroblockRecord& rec, BlockResult& out) const;

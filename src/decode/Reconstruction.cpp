@@ -374,8 +374,7 @@ void StoreDisplayHalves(const StorePlace& place, const BlockResult* blocks, int 
 }
 
 BITLOUPE_VECTOR_CLONES
-void UpsampleChroma(MacroblockSamples& display, const MacroblockSamples& coded,
-                    int chromaFormat) {
+void UpsampleChroma(MacroblockSamples& display, const MacroblockSamples& coded, int chromaFormat) {
     for (int c = 1; c < 3; ++c) {
         int16_t* o = display.c[c];
         const int16_t* in = coded.c[c];
@@ -423,8 +422,8 @@ namespace {
 
 // The inverse of StoreComponent: a cols x rows array (row stride 16) read from the plane at
 // (x, y); samples outside the plane read as 0.
-void LoadComponent(const uint8_t* plane, int32_t width, int32_t height, int pictureStructure,
-                   int x, int y, int16_t* samples, int cols, int rows) {
+void LoadComponent(const uint8_t* plane, int32_t width, int32_t height, int pictureStructure, int x,
+                   int y, int16_t* samples, int cols, int rows) {
     const bool field = pictureStructure == 1 || pictureStructure == 2;
     for (int r = 0; r < rows; ++r) {
         int16_t* s = samples + r * 16;
@@ -491,8 +490,7 @@ using Quads2 = uint64_t __attribute__((vector_size(16)));
 // The eight samples of a row widened once, then spread to the L and H columns. The row goes
 // into a register as one 64-bit load: a vector assembled in memory from a narrower store
 // stalls the load that reads it back.
-inline __attribute__((always_inline)) void SpreadRow(const uint8_t* row, Words16& lo,
-                                                     Words16& hi) {
+inline __attribute__((always_inline)) void SpreadRow(const uint8_t* row, Words16& lo, Words16& hi) {
     uint64_t q;
     std::memcpy(&q, row, 8);
     const Quads2 v = {q, 0};
@@ -569,14 +567,14 @@ void UpsampleFromCoded(const FrameStores& st, int slot, int c, int structure, in
     const uint8_t* coded = st.CodedPlane(slot, c);
     size_t from;
     int fromStride;
-    if (PlaceIn(coded, st.chromaWidth, st.chromaHeight, structure, x >> cs.shiftX,
-                y >> cs.shiftY, cs.cols(), cs.rows(), from, fromStride)) {
+    if (PlaceIn(coded, st.chromaWidth, st.chromaHeight, structure, x >> cs.shiftX, y >> cs.shiftY,
+                cs.cols(), cs.rows(), from, fromStride)) {
         UpsampleStored(dst, dstStride, coded + from, fromStride, st.chromaFormat);
         return;
     }
     MacroblockSamples in{}, out;  // (the other component is up-sampled too, from zeros)
-    LoadComponent(coded, st.chromaWidth, st.chromaHeight, structure, x >> cs.shiftX,
-                  y >> cs.shiftY, in.c[c], cs.cols(), cs.rows());
+    LoadComponent(coded, st.chromaWidth, st.chromaHeight, structure, x >> cs.shiftX, y >> cs.shiftY,
+                  in.c[c], cs.cols(), cs.rows());
     UpsampleChroma(out, in, st.chromaFormat);
     for (int r = 0; r < 16; ++r)
         for (int k = 0; k < 16; ++k)

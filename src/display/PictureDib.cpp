@@ -199,14 +199,12 @@ __attribute__((target("avx2"))) int ConvertRowAvx2(uint8_t* bgr, const uint8_t* 
         const __m256i auLo = _mm256_unpacklo_epi16(a, u), auHi = _mm256_unpackhi_epi16(a, u);
         const __m256i avLo = _mm256_unpacklo_epi16(a, v), avHi = _mm256_unpackhi_epi16(a, v);
         const __m256i u0Lo = _mm256_unpacklo_epi16(u, zero), u0Hi = _mm256_unpackhi_epi16(u, zero);
-        const __m256i blue =
-            High(_mm256_add_epi32(_mm256_madd_epi16(auLo, mulB), roundB),
-                 _mm256_add_epi32(_mm256_madd_epi16(auHi, mulB), roundB),
-                 _mm256_add_epi16(aHi, _mm256_mullo_epi16(u, buHi)));
-        const __m256i red =
-            High(_mm256_add_epi32(_mm256_madd_epi16(avLo, mulR), round),
-                 _mm256_add_epi32(_mm256_madd_epi16(avHi, mulR), round),
-                 _mm256_add_epi16(aHi, _mm256_mullo_epi16(v, rvHi)));
+        const __m256i blue = High(_mm256_add_epi32(_mm256_madd_epi16(auLo, mulB), roundB),
+                                  _mm256_add_epi32(_mm256_madd_epi16(auHi, mulB), roundB),
+                                  _mm256_add_epi16(aHi, _mm256_mullo_epi16(u, buHi)));
+        const __m256i red = High(_mm256_add_epi32(_mm256_madd_epi16(avLo, mulR), round),
+                                 _mm256_add_epi32(_mm256_madd_epi16(avHi, mulR), round),
+                                 _mm256_add_epi16(aHi, _mm256_mullo_epi16(v, rvHi)));
         const __m256i green = High(
             _mm256_add_epi32(
                 _mm256_add_epi32(_mm256_madd_epi16(avLo, mulG), _mm256_madd_epi16(u0Lo, mulGu)),

@@ -212,8 +212,9 @@ void CRightWnd::ToggleDialog() {
 }
 
 QString CRightWnd::TextLine() const {
-    return fileOpen_ ? QStringLiteral("Double click the mouse button to switch between the parsing "
-                                      "dialog and the display area ...")
+    return fileOpen_ ? QStringLiteral(
+                           "Double click the mouse button to switch between the parsing "
+                           "dialog and the display area ...")
                      : QStringLiteral("Please open an MPEG-1 or MPEG-2 file...");
 }
 
@@ -340,8 +341,9 @@ void CRightWnd::paintEvent(QPaintEvent*) {
 void CRightWnd::DrawMap(QPainter& p, const PaneRect& frame) const {
     if (map_.kind == MapKind::kNone || map_.cells.empty()) return;
     const CPictureDib& dib = parser_->decoder.dib;
-    const QSize shown = dispatch_->displayMode == display_mode::kPicture ? ShownSize()
-                                                                         : QSize(dib.Width(), dib.Height());
+    const QSize shown = dispatch_->displayMode == display_mode::kPicture
+                            ? ShownSize()
+                            : QSize(dib.Width(), dib.Height());
     const double sx = static_cast<double>(shown.width()) / std::max(1, dib.Width());
     const double sy = static_cast<double>(shown.height()) / std::max(1, dib.Height());
     const int rowHeight = map_.fieldPicture ? 32 : 16;
@@ -411,7 +413,8 @@ void CRightWnd::DrawSampleValues(QPainter& p, const PaneRect& frame) const {
             const int v = SampleValue(x, y);
             if (v < 0) continue;
             // Dark text on light samples, light text on dark ones.
-            const int b = line ? (line[3 * x] * 29 + line[3 * x + 1] * 150 + line[3 * x + 2] * 77) >> 8 : 0;
+            const int b =
+                line ? (line[3 * x] * 29 + line[3 * x + 1] * 150 + line[3 * x + 2] * 77) >> 8 : 0;
             p.setPen(b > 128 ? QColor(0, 0, 0) : QColor(255, 255, 255));
             p.drawText(QRect(frame.left + 1 + x * z, frame.top + 1 + y * z, z, z), Qt::AlignCenter,
                        QString::number(v));
@@ -443,8 +446,10 @@ void CRightWnd::DrawPictureView(QPainter& p, const PaneRect& frame, bool whole) 
         area.pictureHeight = dib.Height();
         area.shownWidth = s.width();
         area.shownHeight = s.height();
-        area.displayHorizontalSize = st.displayWidth ? static_cast<int>(st.displayWidth) : dib.Width();
-        area.displayVerticalSize = st.displayHeight ? static_cast<int>(st.displayHeight) : dib.Height();
+        area.displayHorizontalSize =
+            st.displayWidth ? static_cast<int>(st.displayWidth) : dib.Width();
+        area.displayVerticalSize =
+            st.displayHeight ? static_cast<int>(st.displayHeight) : dib.Height();
         const auto display = st.pictureDisplayRecords.find(dec.currentPicture);
         area.hasPictureDisplay = display != st.pictureDisplayRecords.end();
         if (area.hasPictureDisplay) {

@@ -31,7 +31,7 @@ struct PaneColours {
 class CRightWnd : public QAbstractScrollArea {
     Q_OBJECT
 
-public:
+  public:
     explicit CRightWnd(QWidget* parent = nullptr);
 
     void SetParseDialog(CParseDlg* dialog);
@@ -103,7 +103,7 @@ public:
     // The picture area: the viewport less the text line at its bottom.
     QRect PictureArea() const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -113,7 +113,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
-private:
+  private:
     void PlaceDialog();
     void UpdateScrollBars();
     bool PictureShown() const;
@@ -136,7 +136,7 @@ private:
     bool fileOpen_ = false;
     PaneRect frame_;  // the video edge, in content coordinates
     bool hasFrame_ = false;
-    QSize needed_;   // the scroll extent
+    QSize needed_;  // the scroll extent
     int zoom_ = 1;
     MacroblockMap map_;
     bool doubleClicked_ = false;

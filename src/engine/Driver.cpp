@@ -230,14 +230,13 @@ void CSyntaxParser::AddStreamTypeItem() {
 }
 
 void CSyntaxParser::InsertSystemItem() {
-    stream.systemItem =
-        tree.InsertItem("Program Stream", image::kProgramStream, 0, kTreeRoot,
-                        stream.fileItem ? stream.fileItem : kInsertLast);
+    stream.systemItem = tree.InsertItem("Program Stream", image::kProgramStream, 0, kTreeRoot,
+                                        stream.fileItem ? stream.fileItem : kInsertLast);
 }
 
 void CSyntaxParser::InsertVideoItem() {
-    std::string text = stream.streamType == kProgramStream ? "Elementary Video Stream #1"
-                                                           : "Pure Video Stream";
+    std::string text =
+        stream.streamType == kProgramStream ? "Elementary Video Stream #1" : "Pure Video Stream";
     text += stream.videoVersion == kMpeg2 ? " (MPEG-2)" : " (MPEG-1)";
     stream.videoItem = tree.InsertItem(text, image::kVideoRoot, kind::kVideoRoot, kTreeRoot,
                                        stream.systemItem ? stream.systemItem : kInsertLast);
@@ -292,13 +291,23 @@ void CSyntaxParser::ParseSequenceLevel(bool ui) {
     while (!AtEnd()) {
         if (!ScanStartCode(acc, 0x00000100, 0x000001B8)) continue;
         switch (acc) {
-            case 0x000001B0: case 0x000001B1: case 0x000001B6:
+            case 0x000001B0:
+            case 0x000001B1:
+            case 0x000001B6:
                 video.ParseReservedStartCode(acc);
                 break;
-            case 0x000001B3: video.ParseSequenceHeader(); break;
-            case 0x000001B4: video.ParseSequenceError(); break;
-            case 0x000001B5: video.ParseExtension(); break;
-            case 0x000001B7: video.ParseSequenceEnd(); break;
+            case 0x000001B3:
+                video.ParseSequenceHeader();
+                break;
+            case 0x000001B4:
+                video.ParseSequenceError();
+                break;
+            case 0x000001B5:
+                video.ParseExtension();
+                break;
+            case 0x000001B7:
+                video.ParseSequenceEnd();
+                break;
             default:  // picture, slice, user data or GOP: the sequence level is over
                 goto done;
         }
@@ -462,13 +471,23 @@ void CSyntaxParser::ParseVideoStream() {
             continue;
         }
         switch (code) {
-            case 0x000001B0: case 0x000001B1: case 0x000001B6:
+            case 0x000001B0:
+            case 0x000001B1:
+            case 0x000001B6:
                 video.ParseReservedStartCode(code);
                 break;
-            case 0x000001B2: video.ParseUserData(); break;
-            case 0x000001B3: video.ParseSequenceHeader(); break;
-            case 0x000001B4: video.ParseSequenceError(); break;
-            case 0x000001B5: video.ParseExtension(); break;
+            case 0x000001B2:
+                video.ParseUserData();
+                break;
+            case 0x000001B3:
+                video.ParseSequenceHeader();
+                break;
+            case 0x000001B4:
+                video.ParseSequenceError();
+                break;
+            case 0x000001B5:
+                video.ParseExtension();
+                break;
             case 0x000001B7:
                 sequenceEnded = true;
                 video.ParseSequenceEnd();
@@ -486,7 +505,8 @@ void CSyntaxParser::ParseVideoStream() {
                     emit.InsertVirtual("......", stream.videoItem);
                 video.ParseGopHeader();
                 break;
-            default: break;
+            default:
+                break;
         }
     }
 
@@ -497,8 +517,7 @@ void CSyntaxParser::ParseVideoStream() {
     if (!ReportOutOfMemory() && AllocatePictureBuffers && !AllocatePictureBuffers()) {
         host.MessageBox(msg::kOutOfMemory, msg::kWarningCaption, MsgIcon::None, MsgButtons::Ok);
     }
-    if (tree.GetParentItem(v.firstPictureItem) != v.currentGopItem)
-        tree.Collapse(v.currentGopItem);
+    if (tree.GetParentItem(v.firstPictureItem) != v.currentGopItem) tree.Collapse(v.currentGopItem);
     if (v.currentPictureItem != v.firstPictureItem) tree.Collapse(v.currentPictureItem);
     if (!dialog.IsStopped()) dialog.ResetToIdle();
     if (!sequenceEnded) {

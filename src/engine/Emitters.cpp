@@ -12,7 +12,9 @@ namespace {
 constexpr int kTextBuffer = 256;
 
 // snprintf's result clamped to what the buffer holds.
-int Clamp(int n) { return n < 0 ? 0 : (n >= kTextBuffer ? kTextBuffer - 1 : n); }
+int Clamp(int n) {
+    return n < 0 ? 0 : (n >= kTextBuffer ? kTextBuffer - 1 : n);
+}
 }  // namespace
 
 int FormatBits(char* out, uint32_t value, int width) {
@@ -52,8 +54,8 @@ Emitters::Emitters(CSyntaxParser& parser, TreeStore& tree, CStreamState& stream)
     : parser_(parser), tree_(tree), stream_(stream) {}
 
 TreeItem Emitters::Insert(const char* text, int len, TreeItem parent, int image, uint32_t data) {
-    return tree_.InsertItem(std::string_view(text, static_cast<size_t>(len)), image, data,
-                            parent, kInsertLast);
+    return tree_.InsertItem(std::string_view(text, static_cast<size_t>(len)), image, data, parent,
+                            kInsertLast);
 }
 
 TreeItem Emitters::AddItem(const char* text, TreeItem parent, int image, uint32_t data) {
@@ -103,8 +105,7 @@ TreeItem Emitters::AddFileOffset(const char* name, const ItemPosition& pos, Tree
     int n;
     if (pos.bitOffset)
         n = std::snprintf(buf, sizeof buf, "%s=0x%0*llX, the %d-th bit", name, offsetDigits,
-                          static_cast<unsigned long long>(offset),
-                          static_cast<int>(pos.bitOffset));
+                          static_cast<unsigned long long>(offset), static_cast<int>(pos.bitOffset));
     else
         n = std::snprintf(buf, sizeof buf, "%s=0x%0*llX", name, offsetDigits,
                           static_cast<unsigned long long>(offset));
@@ -138,18 +139,17 @@ TreeItem Emitters::AddIndexedBit(const char* name, int index, uint32_t bit, Tree
 TreeItem Emitters::AddBitsValue(const char* name, int value, int bits, TreeItem parent) {
     if (bits == 1) return AddBit(name, static_cast<uint32_t>(value), parent);
     char buf[kTextBuffer];
-    return Insert(buf,
-                  Clamp(std::snprintf(buf, sizeof buf, "%s=%d (%d bits)", name, value, bits)),
+    return Insert(buf, Clamp(std::snprintf(buf, sizeof buf, "%s=%d (%d bits)", name, value, bits)),
                   parent);
 }
 
 TreeItem Emitters::AddBitString(const char* name, uint32_t value, int bits, TreeItem parent) {
     char buf[kTextBuffer];
     if (bits == 1)
-        return Insert(buf,
-                      Clamp(std::snprintf(buf, sizeof buf, "%s=%d (1 bit)", name,
-                                          static_cast<int>(value))),
-                      parent);
+        return Insert(
+            buf,
+            Clamp(std::snprintf(buf, sizeof buf, "%s=%d (1 bit)", name, static_cast<int>(value))),
+            parent);
     char b[40];
     FormatBits(b, value, bits);
     return Insert(buf, Clamp(std::snprintf(buf, sizeof buf, "%s=%sB (%d bits)", name, b, bits)),
@@ -224,35 +224,34 @@ TreeItem Emitters::AddFieldWithUnit(const char* name, int64_t shown, const char*
                   parent);
 }
 
-TreeItem Emitters::AddEnumField(const char* name, const char* const* table, uint32_t code,
-                                int bits, TreeItem parent) {
+TreeItem Emitters::AddEnumField(const char* name, const char* const* table, uint32_t code, int bits,
+                                TreeItem parent) {
     char buf[kTextBuffer];
     char b[40];
     FormatBits(b, code, bits);
-    return Insert(buf,
-                  Clamp(std::snprintf(buf, sizeof buf, "%s=%s (%sB, %d bits)", name, table[code],
-                                      b, bits)),
-                  parent);
+    return Insert(
+        buf,
+        Clamp(std::snprintf(buf, sizeof buf, "%s=%s (%sB, %d bits)", name, table[code], b, bits)),
+        parent);
 }
 
 TreeItem Emitters::AddEnumFieldDec(const char* name, const char* const* table, uint32_t code,
                                    int bits, TreeItem parent) {
     char buf[kTextBuffer];
-    return Insert(buf,
-                  Clamp(std::snprintf(buf, sizeof buf, "%s=%s (%u, %d bits)", name, table[code],
-                                      code, bits)),
-                  parent);
+    return Insert(
+        buf,
+        Clamp(std::snprintf(buf, sizeof buf, "%s=%s (%u, %d bits)", name, table[code], code, bits)),
+        parent);
 }
 
-TreeItem Emitters::AddVlc(const char* name, int value, uint32_t code, int length,
-                          TreeItem parent) {
+TreeItem Emitters::AddVlc(const char* name, int value, uint32_t code, int length, TreeItem parent) {
     char buf[kTextBuffer];
     char b[40];
     FormatBits(b, code, length);
-    return Insert(buf,
-                  Clamp(std::snprintf(buf, sizeof buf, "%s=%d (%sB, %d-bit VLC)", name, value, b,
-                                      length)),
-                  parent, image::kVlc);
+    return Insert(
+        buf,
+        Clamp(std::snprintf(buf, sizeof buf, "%s=%d (%sB, %d-bit VLC)", name, value, b, length)),
+        parent, image::kVlc);
 }
 
 TreeItem Emitters::AddSignedVlc(const char* name, int value, uint32_t code, int length,
@@ -298,8 +297,7 @@ TreeItem Emitters::AddMatrix8Small(const uint8_t* v, TreeItem parent, bool mark)
     return last;
 }
 
-TreeItem Emitters::AddItemRef(const char* name, int index, TreeItem referenced,
-                              TreeItem parent) {
+TreeItem Emitters::AddItemRef(const char* name, int index, TreeItem referenced, TreeItem parent) {
     if (!referenced) return 0;
     const std::string text = tree_.GetItemText(referenced);
     char buf[kTextBuffer];

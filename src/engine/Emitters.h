@@ -45,7 +45,7 @@ int FormatMatrixRow(char* out, const T* v, int width) {
 std::string GroupDigits(uint64_t value);
 
 class Emitters {
-public:
+  public:
     Emitters(CSyntaxParser& parser, TreeStore& tree, CStreamState& stream);
 
     // Plain insertion of a fixed text (image 0, data 0 unless given).
@@ -89,8 +89,7 @@ public:
     TreeItem AddEnumFieldDec(const char* name, const char* const* table, uint32_t code, int bits,
                              TreeItem parent);
     TreeItem AddVlc(const char* name, int value, uint32_t code, int length, TreeItem parent);
-    TreeItem AddSignedVlc(const char* name, int value, uint32_t code, int length,
-                          TreeItem parent);
+    TreeItem AddSignedVlc(const char* name, int value, uint32_t code, int length, TreeItem parent);
     TreeItem AddRunLevel(uint32_t runLevel, int length, uint32_t code, TreeItem parent);
     TreeItem AddMatrix16(const char* title, const int16_t* values, TreeItem parent);
     TreeItem AddMatrix8(const char* title, const uint8_t* values, TreeItem parent);
@@ -99,9 +98,8 @@ public:
 
     int offsetDigits = 2;
 
-private:
-    TreeItem Insert(const char* text, int len, TreeItem parent, int image = 0,
-                    uint32_t data = 0);
+  private:
+    TreeItem Insert(const char* text, int len, TreeItem parent, int image = 0, uint32_t data = 0);
 
     CSyntaxParser& parser_;
     TreeStore& tree_;

@@ -19,7 +19,8 @@ void ParseDialog::SetPaused(bool paused) {
         // Wait until the parse thread stands at the gate again since the last resume (or has
         // ended): one that was let go must get past the gate before a new pause holds it, or a
         // quick pause after a resume could keep it from ever moving on.
-        gateCv_.wait(lock, [&] { return (waiting_ && waitGeneration_ == generation_) || !running_; });
+        gateCv_.wait(lock,
+                     [&] { return (waiting_ && waitGeneration_ == generation_) || !running_; });
     } else {
         ++generation_;
         gateCv_.notify_all();

@@ -36,10 +36,10 @@ enum class MsgButtons { Ok, YesNo };
 enum class MsgAnswer { Ok, Yes, No };
 
 class Host {
-public:
+  public:
     virtual ~Host() = default;
-    virtual MsgAnswer MessageBox(const std::string& text, const std::string& caption,
-                                 MsgIcon icon, MsgButtons buttons) = 0;
+    virtual MsgAnswer MessageBox(const std::string& text, const std::string& caption, MsgIcon icon,
+                                 MsgButtons buttons) = 0;
     virtual void Beep() = 0;
     virtual void BeginWaitCursor() {}
     virtual void EndWaitCursor() {}
@@ -48,7 +48,7 @@ public:
 // Remembers every message and beep; answers questions with `answer`. Optionally echoes each
 // message text to stderr (the command-line tool does).
 class RecordingHost : public Host {
-public:
+  public:
     struct Message {
         std::string text;
         std::string caption;
@@ -66,13 +66,13 @@ public:
 };
 
 class CommandPoster {
-public:
+  public:
     virtual ~CommandPoster() = default;
     virtual void PostCommand(int id) = 0;
 };
 
 class RecordingPoster : public CommandPoster {
-public:
+  public:
     void PostCommand(int id) override { posted.push_back(id); }
     std::vector<int> posted;
 };
@@ -85,7 +85,7 @@ inline constexpr int kModeBoth = 2;
 // The parsing dialog's state as the engine sees it (thread rules above). Pause is cooperative:
 // the parse's scans call `WaitWhilePaused`, which blocks while the dialog is paused.
 class ParseDialog {
-public:
+  public:
     virtual ~ParseDialog() = default;
 
     // The request: control values, read when a parse starts.
@@ -141,7 +141,7 @@ public:
     virtual void SetParseEnabled(bool enabled) { parseEnabled = enabled; }
     bool parseEnabled = false;
 
-private:
+  private:
     void Block();
     std::atomic<bool> paused_{false};
     std::atomic<bool> parseRunning_{false};

@@ -62,8 +62,8 @@ class ItemMap {
         if (iterator it = find(key)) return {it, false};
         if ((size_ + 1) * 4 > index_.size() * 3) Grow();
         if (size_ == blocks_.size() * kBlockEntries)
-            blocks_.emplace_back(static_cast<value_type*>(
-                ::operator new(kBlockEntries * sizeof(value_type))));
+            blocks_.emplace_back(
+                static_cast<value_type*>(::operator new(kBlockEntries * sizeof(value_type))));
         size_t i = Home(key);
         while (index_[i].tag != 0) i = (i + 1) & mask_;
         index_[i] = {key + 1, static_cast<uint32_t>(size_)};

@@ -253,7 +253,8 @@ void CParseDlg::ClickParse() {
 }
 
 void CParseDlg::ClickStop() {
-    if (IsPaused() && parser_ && !(mode == kModeBoth && parser_->stream.streamType == kProgramStream))
+    if (IsPaused() && parser_ &&
+        !(mode == kModeBoth && parser_->stream.streamType == kProgramStream))
         parser_->RestoreVideoState();
     ResetToIdle();  // stopped, and let go if paused
     parse_->setText("Parse");

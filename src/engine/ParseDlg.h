@@ -22,17 +22,17 @@ class CSyntaxParser;
 
 // A slider that also draws a selection range along its groove.
 class SelectionSlider : public QSlider {
-public:
+  public:
     using QSlider::QSlider;
     void SetSelection(int start, int end);
     void ClearSelection() { SetSelection(0, 0); }
     int selectionStart() const { return selStart_; }
     int selectionEnd() const { return selEnd_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     int selStart_ = 0;
     int selEnd_ = 0;
 };
@@ -40,7 +40,7 @@ private:
 class CParseDlg : public QFrame, public ParseDialog {
     Q_OBJECT
 
-public:
+  public:
     explicit CParseDlg(QWidget* parent = nullptr);
 
     void SetParser(CSyntaxParser* parser) { parser_ = parser; }
@@ -73,13 +73,13 @@ public:
     void ClickParse();
     void ClickStop();
 
-Q_SIGNALS:
+  Q_SIGNALS:
     void DoubleClicked();
 
-protected:
+  protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void UpdatePictureControls();
     void SetModeRadiosEnabled(bool enabled);
     int SelectedMode() const;

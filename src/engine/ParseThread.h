@@ -12,7 +12,7 @@
 namespace bitloupe {
 
 class ParseThread {
-public:
+  public:
     // With a poster, the thread posts msg::kCommandWorkerFinished as its last act.
     explicit ParseThread(ParseDialog& dialog, CommandPoster* poster = nullptr)
         : dialog_(dialog), poster_(poster) {}
@@ -39,7 +39,7 @@ public:
         if (thread_.joinable()) thread_.join();
     }
 
-private:
+  private:
     ParseDialog& dialog_;
     CommandPoster* poster_;
     std::thread thread_;

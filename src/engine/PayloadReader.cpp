@@ -11,9 +11,7 @@ constexpr int kCarry = 4;
 }
 
 PayloadReader::PayloadReader(FileReader& file)
-    : file_(file),
-      buf_(new uint8_t[kBufferEntries + 8]()),
-      runs_(new Run[kBufferEntries + 8]()) {
+    : file_(file), buf_(new uint8_t[kBufferEntries + 8]()), runs_(new Run[kBufferEntries + 8]()) {
     AddRun(0, 0, 0);
 }
 
@@ -70,8 +68,7 @@ void PayloadReader::LoadPayload(bool initial) {
     const int from = count_;
     std::memmove(buf_, buf_ + from, kCarry);
     Run carried[kCarry];
-    for (int k = 0; k < kCarry; ++k)
-        carried[k] = {k, OffsetAt(from + k), RemainingAt(from + k)};
+    for (int k = 0; k < kCarry; ++k) carried[k] = {k, OffsetAt(from + k), RemainingAt(from + k)};
     runCount_ = 0;
     for (const Run& r : carried) AddRun(r.start, r.offset, r.remaining);
     nextProgressCheck_ = 0;

@@ -18,7 +18,7 @@
 namespace bitloupe {
 
 class PayloadReader {
-public:
+  public:
     static constexpr int kChunkSize = FileReader::kChunkSize;
 
     // Finds the next packet of the followed stream and passes its header; returns its payload
@@ -82,7 +82,7 @@ public:
     int64_t progressStep = 1;
     void SetProgress(ProgressFn fn) { progress_ = std::move(fn); }
 
-private:
+  private:
     void Step(bool report) {
         ++pos_;
         if (report && pos_ >= nextProgressCheck_) ReportProgress();

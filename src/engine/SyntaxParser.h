@@ -43,7 +43,7 @@ struct FileStatus {
 };
 
 class CSyntaxParser {
-public:
+  public:
     CSyntaxParser(CStreamState& stream, TreeStore& tree, Host& host, ParseDialog& dialog,
                   CommandPoster& poster);
     CSyntaxParser(const CSyntaxParser&) = delete;
@@ -94,8 +94,7 @@ public:
     bool AtEnd() const { return UsesPayload() ? payload.AtEnd() : file.AtEnd(); }
     // Scans the video reader for a start code in lo..hi; see FileReader::ScanStartCode.
     bool ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi) {
-        return UsesPayload() ? payload.ScanStartCode(acc, lo, hi)
-                             : file.ScanStartCode(acc, lo, hi);
+        return UsesPayload() ? payload.ScanStartCode(acc, lo, hi) : file.ScanStartCode(acc, lo, hi);
     }
 
     // --- positions ---
@@ -142,13 +141,14 @@ public:
     void DeleteSystemItem();
     void DeleteVideoItem();
 
-private:
+  private:
     // The rest of opening, once the reader stands at the start of the data.
     bool OpenReader(const FileStatus& status);
     void InsertSystemItem();
     void InsertVideoItem();
     void SetupProgress();
-public:
+
+  public:
     // Stop and pause handling of the start-code scans, tested before each run of scanned bytes
     // (at most one chunk): waits while paused, then tells whether the user asked to stop or
     // the tree ran out of memory.
@@ -165,7 +165,7 @@ public:
     // Shows "Out of memory!" when the tree ran out of it; true then.
     bool ReportOutOfMemory();
 
-private:
+  private:
     bool begun_ = false;
 
     struct Checkpoint {

@@ -88,9 +88,8 @@ void TreeStore::Renumber(std::vector<TreeItem>& list, size_t from) {
     for (size_t i = from; i < list.size(); ++i) Find(list[i])->row = static_cast<uint32_t>(i);
 }
 
-TreeItem TreeStore::InsertLocked(std::string_view text, int image, uint32_t data,
-                                 TreeItem parent, TreeItem after, bool dryRun, bool* announce,
-                                 uint32_t* row) {
+TreeItem TreeStore::InsertLocked(std::string_view text, int image, uint32_t data, TreeItem parent,
+                                 TreeItem after, bool dryRun, bool* announce, uint32_t* row) {
     if (outOfMemory_.load(std::memory_order_relaxed)) return 0;
     if (parent != kTreeRoot && !Find(parent)) return 0;
     // Texts live in 2 MiB chunks addressed by 32 bits: 2048 chunks at most.
@@ -277,8 +276,8 @@ void TreeStore::DeleteItemLater(TreeItem item) {
     deferred_.push_back({false, item, 0, 0, 0, {}});
 }
 
-void TreeStore::InsertItemLater(std::string_view text, int image, uint32_t data,
-                                TreeItem parent, TreeItem after) {
+void TreeStore::InsertItemLater(std::string_view text, int image, uint32_t data, TreeItem parent,
+                                TreeItem after) {
     if (OnInterfaceThread()) {
         InsertItem(text, image, data, parent, after);
         return;

@@ -68,9 +68,9 @@ struct ViewRequest {
 
 // What changed since the last drain.
 struct TreeChanges {
-    std::vector<TreeItem> parents;        // parents that gained rows, ascending (parents first)
-    std::vector<ViewRequest> requests;    // in the order they were made
-    std::vector<TreeItem> changedItems;   // text or icon changed
+    std::vector<TreeItem> parents;       // parents that gained rows, ascending (parents first)
+    std::vector<ViewRequest> requests;   // in the order they were made
+    std::vector<TreeItem> changedItems;  // text or icon changed
 };
 
 class TreeStore {
@@ -220,9 +220,9 @@ class TreeStore {
     };
     static constexpr uint8_t kAlive = 1;
     static constexpr uint8_t kExpanded = 2;
-    static constexpr uint8_t kDirty = 4;    // listed in dirty_
-    static constexpr uint8_t kChanged = 8;  // listed in changedItems
-    static constexpr uint8_t kFetched = 16; // the view asked for its rows
+    static constexpr uint8_t kDirty = 4;        // listed in dirty_
+    static constexpr uint8_t kChanged = 8;      // listed in changedItems
+    static constexpr uint8_t kFetched = 16;     // the view asked for its rows
     static constexpr unsigned kChunkBits = 21;  // 2 MiB text chunks
 
     Node* Find(TreeItem item);

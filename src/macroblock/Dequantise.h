@@ -12,12 +12,14 @@ namespace bitloupe {
 
 // All 16 (the default non-intra matrix): what a BlockState points at until a matrix is
 // selected, so that the pointer is never null.
+// clang-format off
 inline constexpr uint8_t kFlatQuantMatrix[64] = {
     16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16,
     16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16,
     16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16,
     16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16,
 };
+// clang-format on
 
 // The working record of one block, from its DC coefficient to its pel values. Coefficient
 // arrays are in natural (row-major) order.
@@ -25,13 +27,13 @@ struct BlockState {
     uint8_t dct_dc_size = 0;
     uint16_t dc_dct_differential = 0;  // as read
     int16_t dct_diff = 0;
-    int16_t predictor = 0;        // the component's DC predictor after this block
-    uint8_t alternate_scan = 0;   // 0 zig-zag, otherwise alternate; always 0 for MPEG-1
+    int16_t predictor = 0;       // the component's DC predictor after this block
+    uint8_t alternate_scan = 0;  // 0 zig-zag, otherwise alternate; always 0 for MPEG-1
     const uint8_t* quantMatrix = kFlatQuantMatrix;  // the selected matrix, 64 entries
-    int32_t sum = 0;              // running sum of F, for mismatch control
-    int16_t QF[64] = {};          // the levels as decoded
-    int16_t F[64] = {};           // inverse-quantised coefficients
-    int16_t pel[64] = {};         // the inverse DCT's output
+    int32_t sum = 0;                                // running sum of F, for mismatch control
+    int16_t QF[64] = {};                            // the levels as decoded
+    int16_t F[64] = {};                             // inverse-quantised coefficients
+    int16_t pel[64] = {};                           // the inverse DCT's output
 };
 
 // The matrix a block uses: intra macroblocks take the intra matrix for luma (component 0) and
@@ -49,8 +51,7 @@ int SkipZeroRun(BlockState& block, int n, int run);
 // MPEG-2. The value saturates to -2048..2047. Levels are taken within -2048..2048 and
 // quantiserScale within 0..255, beyond anything a stream can code. Inline: it runs once for
 // every coefficient of the stream.
-inline int32_t DequantisedValue(int level, int quantiserScale, int32_t w, bool intra,
-                                bool mpeg1) {
+inline int32_t DequantisedValue(int level, int quantiserScale, int32_t w, bool intra, bool mpeg1) {
     auto bounded = [](int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; };
     level = bounded(level, -2048, 2048);
     const int32_t q = bounded(quantiserScale, 0, 255);

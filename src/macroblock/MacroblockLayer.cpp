@@ -21,15 +21,17 @@ using namespace video_tables;  // picture types and structures
 const char* const kComponentNames[3] = {"Y", "Cb", "Cr"};
 
 // Non-linear quantiser_scale of MPEG-2 (q_scale_type 1), by quantiser_scale_code.
-constexpr uint8_t kNonLinearQuantiserScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10, 12,
-                                                  14, 16, 18, 20, 22, 24, 28, 32, 36, 40, 44,
+constexpr uint8_t kNonLinearQuantiserScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,   10, 12,
+                                                  14, 16, 18, 20, 22, 24, 28, 32, 36,  40, 44,
                                                   48, 52, 56, 64, 72, 80, 88, 96, 104, 112};
 
 // Spatial-temporal weight type by table index (1..3) and spatial_temporal_weight_code.
 constexpr uint8_t kWeightTypes[3][4] = {{6, 3, 7, 4}, {2, 1, 5, 4}, {2, 5, 7, 4}};
 constexpr uint8_t kWeightClasses[9] = {0, 1, 2, 1, 1, 2, 3, 3, 4};
 
-bool IsFieldPicture(int structure) { return structure == kTopField || structure == kBottomField; }
+bool IsFieldPicture(int structure) {
+    return structure == kTopField || structure == kBottomField;
+}
 
 }  // namespace
 
@@ -291,8 +293,8 @@ struct TreeSink {
         char text[96];
         std::snprintf(text, sizeof text, "Skipped Macroblock (MB) (x=%d, y=%d)",
                       skipped.column * 16, skipped.row * 16);
-        const TreeItem item = p.tree.InsertItem(text, image::kSkippedMacroblock,
-                                                kind::kSkippedMacroblock, sliceItem);
+        const TreeItem item =
+            p.tree.InsertItem(text, image::kSkippedMacroblock, kind::kSkippedMacroblock, sliceItem);
         if (item) p.stream.macroblockRecords[item] = skipped;
     }
     TreeItem Header(const MacroblockRecord&) {
@@ -352,7 +354,7 @@ bool MacroblockLayer::ParseMacroblock(int& previousAddress, TreeItem sliceItem) 
     }
     char text[160];
     // Past the end of the data every code reads as zeros: say that, not what the zeros break.
-    const char* why = p_.AtEnd() ? "the data ends inside the macroblock"
+    const char* why = p_.AtEnd()        ? "the data ends inside the macroblock"
                       : p_.v.mb.failure ? p_.v.mb.failure
                                         : "the data breaks the syntax here";
     std::snprintf(text, sizeof text, "Macroblock parsing stopped: %s", why);
@@ -382,8 +384,9 @@ void MacroblockLayer::MakeSkippedMacroblock(MacroblockRecord& rec, int address) 
     }
     rec.macroblock_motion_forward = mb.previousMotionForward;
     rec.macroblock_motion_backward = mb.previousMotionBackward;
-    rec.macroblock_type = static_cast<uint8_t>((rec.macroblock_motion_forward ? kMacroblockMotionForward : 0) |
-                                               (rec.macroblock_motion_backward ? kMacroblockMotionBackward : 0));
+    rec.macroblock_type =
+        static_cast<uint8_t>((rec.macroblock_motion_forward ? kMacroblockMotionForward : 0) |
+                             (rec.macroblock_motion_backward ? kMacroblockMotionBackward : 0));
     rec.quantiser_scale_code = mb.currentQuantiserScaleCode;
     std::memcpy(rec.vector, mb.PMV, sizeof rec.vector);
 }
@@ -410,9 +413,8 @@ bool MacroblockLayer::ParseBlock(int i, MacroblockRecord& rec, TreeItem macroblo
     char text[64];
     if (rec.coded[i]) {
         std::snprintf(text, sizeof text, "#%d: Coded %s-Block", i + 1, kComponentNames[c]);
-        const TreeItem item =
-            p_.tree.InsertItem(text, 14 + c, kind::kBlockY + static_cast<uint32_t>(c),
-                               macroblockItem);
+        const TreeItem item = p_.tree.InsertItem(
+            text, 14 + c, kind::kBlockY + static_cast<uint32_t>(c), macroblockItem);
         if (!v.firstBlockItem) v.firstBlockItem = item;
         p_.emit.RecordPosition(item, 0, false);
         if (item) st.blockRecords[item] = v.mb.dcPredictor[c];
@@ -514,8 +516,9 @@ struct TreeCoefficientSink {
         failure = "an escape with the forbidden level 0";
     }
     void Level(int position, int level) {
-        block.QF[position] =
-            static_cast<int16_t>(level < -2048 ? -2048 : level > 2048 ? 2048 : level);
+        block.QF[position] = static_cast<int16_t>(level < -2048  ? -2048
+                                                  : level > 2048 ? 2048
+                                                                 : level);
     }
 };
 
@@ -567,7 +570,8 @@ bool MacroblockLayer::ParseCodedBlock(int i, MacroblockRecord& rec, TreeItem blo
     if (intra)
         for (int16_t& x : pel) x = static_cast<int16_t>(x + 128);
     char title[80];
-    std::snprintf(title, sizeof title, "Pel values: pel_%s[u][v] (8x8 matrix, after IDCT transform)",
+    std::snprintf(title, sizeof title,
+                  "Pel values: pel_%s[u][v] (8x8 matrix, after IDCT transform)",
                   kComponentNames[c]);
     const TreeItem pelItem = emit.AddMatrix16(title, pel, blockItem);
     p_.tree.SetItemData(pelItem, kind::kPelMatrix);

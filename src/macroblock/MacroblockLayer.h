@@ -20,7 +20,7 @@ struct MotionVectorFormat {
 };
 
 class MacroblockLayer {
-public:
+  public:
     explicit MacroblockLayer(CSyntaxParser& parser) : p_(parser) {}
 
     // The on-demand commands "Parse MBs in Slice" (given the slice's placeholder item) and
@@ -67,7 +67,7 @@ public:
     // Vector count, vector format, dual prime and the vertical scaling of a motion type.
     static void SetMotionVectorFormat(MacroblockRecord& rec, int motionType, bool fieldPicture);
 
-private:
+  private:
     bool ParseSliceWithRecords(TreeItem sliceItem, TreeItem placeholderItem);
 
     CSyntaxParser& p_;

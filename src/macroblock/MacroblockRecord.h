@@ -23,9 +23,9 @@ struct MacroblockRecord {
     uint8_t permitted_spatial_temporal_weight_class = 0;
     uint8_t spatial_temporal_weight_code = 0;
     uint8_t spatial_temporal_weight_class = 0;
-    uint8_t motionType = 0;         // 1 field-based, 2 frame-based or 16x8, 3 dual prime
-    uint8_t motionVectorCount = 1;  // 1 or 2
-    uint8_t motionVectorFormat = 0; // 1 field, 0 frame
+    uint8_t motionType = 0;          // 1 field-based, 2 frame-based or 16x8, 3 dual prime
+    uint8_t motionVectorCount = 1;   // 1 or 2
+    uint8_t motionVectorFormat = 0;  // 1 field, 0 frame
     uint8_t dmv = 0;
     uint8_t mvscale = 0;
     uint8_t dct_type = 0;

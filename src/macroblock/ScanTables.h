@@ -8,6 +8,7 @@
 
 namespace bitloupe {
 
+// clang-format off
 inline constexpr uint8_t kScanTables[128] = {
     // zig-zag
     0, 1, 8, 16, 9, 2, 3, 10, 17, 24, 32, 25, 18, 11, 4, 5,
@@ -20,5 +21,6 @@ inline constexpr uint8_t kScanTables[128] = {
     51, 59, 20, 28, 5, 13, 6, 14, 21, 29, 36, 44, 52, 60, 37, 45,
     53, 61, 22, 30, 7, 15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63,
 };
+// clang-format on
 
 }  // namespace bitloupe

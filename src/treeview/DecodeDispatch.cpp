@@ -28,19 +28,33 @@ Repaint DecodeDispatch::DecodeSelectedItem(TreeItem item) {
     const TreeItem parent = tree.GetParentItem(item);
     const uint32_t parentKind = KindOf(tree, parent);
     switch (k) {
-        case 13: return Macroblock(item, false);
-        case 14: return parentKind == 13 ? Macroblock(parent, false) : Clear(before);
-        case 15: return Macroblock(item, true);
-        case 16: case 17: case 18: return Block(item);
-        case 20: case 21:
+        case 13:
+            return Macroblock(item, false);
+        case 14:
+            return parentKind == 13 ? Macroblock(parent, false) : Clear(before);
+        case 15:
+            return Macroblock(item, true);
+        case 16:
+        case 17:
+        case 18:
+            return Block(item);
+        case 20:
+        case 21:
             return parentKind >= 16 && parentKind <= 18 ? Block(parent) : Clear(before);
-        case 5: return Picture(item, display_mode::kPicture);
-        case 2: case 6: case 7: case 257:
+        case 5:
+            return Picture(item, display_mode::kPicture);
+        case 2:
+        case 6:
+        case 7:
+        case 257:
             if (parentKind == 5) return Picture(parent, display_mode::kPictureByHeader);
             return Repaint::None;
-        case 11: return Slice(item);
-        case 12: return parentKind == 11 ? Slice(parent) : Clear(before);
-        default: return Clear(before);
+        case 11:
+            return Slice(item);
+        case 12:
+            return parentKind == 11 ? Slice(parent) : Clear(before);
+        default:
+            return Clear(before);
     }
 }
 
@@ -129,9 +143,8 @@ Repaint DecodeDispatch::RenderCurrent(bool combo, int previousType, bool fromFie
             return Repaint::KeepBackground;
         }
         const auto record = p_.stream.pictureRecords.find(picture);
-        const int codingType = record != p_.stream.pictureRecords.end()
-                                   ? record->second.picture_coding_type
-                                   : 0;
+        const int codingType =
+            record != p_.stream.pictureRecords.end() ? record->second.picture_coding_type : 0;
         bool stop = false;
         if (codingType == 1) {
             dec.displayType = display_type::kAuto;
@@ -155,7 +168,8 @@ Repaint DecodeDispatch::RenderCurrent(bool combo, int previousType, bool fromFie
     bool ok = true;
     switch (displayMode) {
         case display_mode::kMacroblock:
-            ok = skipped_ ? dec.DecodeSkippedMacroblock(macroblock_) : dec.DecodeMacroblock(macroblock_);
+            ok = skipped_ ? dec.DecodeSkippedMacroblock(macroblock_)
+                          : dec.DecodeMacroblock(macroblock_);
             break;
         case display_mode::kSlice:
             ok = dec.DecodeSlice(slice_);

@@ -27,7 +27,7 @@ inline constexpr int kPicture = 4;
 }  // namespace display_mode
 
 class DecodeDispatch {
-public:
+  public:
     explicit DecodeDispatch(CSyntaxParser& parser) : p_(parser) {}
 
     int displayMode = display_mode::kNothing;
@@ -54,7 +54,7 @@ public:
         macroblock_ = slice_ = picture_ = 0;
     }
 
-private:
+  private:
     Repaint Macroblock(TreeItem unit, bool skipped);
     Repaint Block(TreeItem unit);
     Repaint Slice(TreeItem unit);

@@ -10,9 +10,8 @@
 namespace bitloupe {
 
 const char* const kMapScriptNames[6] = {"none", "mbtype", "quantiser", "cbp", "dct", "motion"};
-const char* const kMapMenuNames[6] = {"No Map",         "Macroblock Type",
-                                      "Quantiser Scale", "Coded Blocks",
-                                      "DCT Type",        "Motion Type"};
+const char* const kMapMenuNames[6] = {"No Map",       "Macroblock Type", "Quantiser Scale",
+                                      "Coded Blocks", "DCT Type",        "Motion Type"};
 
 namespace {
 
@@ -37,7 +36,9 @@ int CodedBlockCount(const MacroblockRecord& rec, int blockCount) {
 // A heat colour from blue (0) over green to red (1).
 uint32_t Heat(double t) {
     t = std::clamp(t, 0.0, 1.0);
-    const auto channel = [](double v) { return static_cast<uint32_t>(std::clamp(v, 0.0, 1.0) * 255 + 0.5); };
+    const auto channel = [](double v) {
+        return static_cast<uint32_t>(std::clamp(v, 0.0, 1.0) * 255 + 0.5);
+    };
     const double r = t < 0.5 ? 0.0 : (t - 0.5) * 2;
     const double g = t < 0.5 ? t * 2 : (1 - t) * 2;
     const double b = t < 0.5 ? 1 - t * 2 : 0.0;
@@ -93,7 +94,8 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
     map.bottomField = structure == 2;
     if (kind == MapKind::kNone) return map;
     const auto pic = stream.pictureRecords.find(picture);
-    const int pictureType = pic == stream.pictureRecords.end() ? 0 : pic->second.picture_coding_type;
+    const int pictureType =
+        pic == stream.pictureRecords.end() ? 0 : pic->second.picture_coding_type;
     const int blockCount = stream.blockCount;
 
     int quantLow = 255, quantHigh = 0, quantSteps = 0;
@@ -116,8 +118,10 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
             if (quantHigh < quantLow) quantLow = quantHigh = 0;
             quantSteps = std::min(5, quantHigh - quantLow + 1);
             for (int k = 0; k < quantSteps; ++k) {
-                const int q = quantSteps < 5 ? quantLow + k : quantLow + (quantHigh - quantLow) * k / 4;
-                const double heat = quantSteps > 1 ? static_cast<double>(k) / (quantSteps - 1) : 0.5;
+                const int q =
+                    quantSteps < 5 ? quantLow + k : quantLow + (quantHigh - quantLow) * k / 4;
+                const double heat =
+                    quantSteps > 1 ? static_cast<double>(k) / (quantSteps - 1) : 0.5;
                 map.legend.push_back({"quantiser_scale " + std::to_string(q), Heat(heat)});
             }
             break;
@@ -135,7 +139,8 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
             else
                 map.legend = {{"frame", 0x20B0E0}, {"field", 0xF08020}, {"dual prime", 0xC040E0}};
             break;
-        case MapKind::kNone: break;
+        case MapKind::kNone:
+            break;
     }
 
     for (TreeItem item : items) {
@@ -151,9 +156,11 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
                 break;
             case MapKind::kQuantiser:
                 if (skipped) break;
-                category = quantSteps < 5 ? rec.quantiser_scale - quantLow
-                                          : ((rec.quantiser_scale - quantLow) * 4 +
-                                             (quantHigh - quantLow) / 2) / (quantHigh - quantLow);
+                category =
+                    quantSteps < 5
+                        ? rec.quantiser_scale - quantLow
+                        : ((rec.quantiser_scale - quantLow) * 4 + (quantHigh - quantLow) / 2) /
+                              (quantHigh - quantLow);
                 break;
             case MapKind::kCodedBlocks:
                 category = skipped ? 0 : CodedBlockCount(rec, blockCount);
@@ -176,7 +183,8 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
                 else
                     category = rec.motionType == 1 ? 1 : 0;
                 break;
-            case MapKind::kNone: break;
+            case MapKind::kNone:
+                break;
         }
         if (category < 0 || category >= static_cast<int>(map.legend.size())) continue;
         map.cells.push_back({rec.column, rec.row, category, map.legend[category].rgb});
@@ -247,7 +255,8 @@ std::string ReadoutText(const TreeStore& tree, const CStreamState& stream,
                            kTypes[TypeCategory(rec, skipped, type)], rec.quantiser_scale,
                            skipped ? 0 : rec.coded_block_pattern);
         for (int s = 0; s < 2 && !skipped; ++s) {
-            const bool used = s == 0 ? rec.macroblock_motion_forward : rec.macroblock_motion_backward;
+            const bool used =
+                s == 0 ? rec.macroblock_motion_forward : rec.macroblock_motion_backward;
             if (!used || n <= 0 || n >= static_cast<int>(sizeof text)) continue;
             n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %s MV (%d, %d)",
                                s == 0 ? "forward" : "backward", rec.vector[0][s][0],
@@ -298,8 +307,8 @@ int64_t PicturePts(const TreeStore& tree, const CStreamState& stream, TreeItem p
 std::string PictureTimeText(const TreeStore& tree, const CStreamState& stream, TreeItem picture) {
     const auto p = stream.pictureRecords.find(picture);
     if (p == stream.pictureRecords.end()) return {};
-    static constexpr double kRates[9] = {0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50,
-                                         60000.0 / 1001, 60};
+    static constexpr double kRates[9] = {0,  24000.0 / 1001, 24, 25, 30000.0 / 1001, 30,
+                                         50, 60000.0 / 1001, 60};
     int code = stream.frame_rate_code;
     const uint32_t sequence = p->second.sequence;
     if (sequence > 0 && sequence <= stream.sequenceRecords.size())
@@ -399,8 +408,10 @@ TreeItem PictureByNumber(const TreeStore& tree, const CStreamState& stream, int 
                                     [&](TreeItem p) { return tree.GetParentItem(p) != gop; });
             std::stable_sort(begin, end, [&](TreeItem a, TreeItem b) {
                 const auto ra = stream.pictureRecords.find(a), rb = stream.pictureRecords.find(b);
-                const int ta = ra == stream.pictureRecords.end() ? 0 : ra->second.temporal_reference;
-                const int tb = rb == stream.pictureRecords.end() ? 0 : rb->second.temporal_reference;
+                const int ta =
+                    ra == stream.pictureRecords.end() ? 0 : ra->second.temporal_reference;
+                const int tb =
+                    rb == stream.pictureRecords.end() ? 0 : rb->second.temporal_reference;
                 return ta < tb;
             });
             begin = end;

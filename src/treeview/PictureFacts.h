@@ -25,9 +25,9 @@ extern const char* const kMapMenuNames[6];
 
 struct MapCell {
     int column = 0;
-    int row = 0;          // in the picture's own rows: field rows for a field picture
-    int category = 0;     // the legend entry it belongs to
-    uint32_t rgb = 0;     // 0xRRGGBB
+    int row = 0;       // in the picture's own rows: field rows for a field picture
+    int category = 0;  // the legend entry it belongs to
+    uint32_t rgb = 0;  // 0xRRGGBB
 };
 
 struct MapLegendEntry {
@@ -95,8 +95,7 @@ std::vector<TreeItem> AllPictures(const TreeStore& tree, const CStreamState& str
 TreeItem NextIntraPicture(const TreeStore& tree, const CStreamState& stream, TreeItem from,
                           int step);
 // The first picture of the next or previous GOP item, 0 when none.
-TreeItem NextGopPicture(const TreeStore& tree, const CStreamState& stream, TreeItem from,
-                        int step);
+TreeItem NextGopPicture(const TreeStore& tree, const CStreamState& stream, TreeItem from, int step);
 // Picture n (from 1) in stream order, or in display order (GOP by GOP, by temporal_reference).
 TreeItem PictureByNumber(const TreeStore& tree, const CStreamState& stream, int n,
                          bool displayOrder);

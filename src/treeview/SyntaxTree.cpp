@@ -20,7 +20,7 @@ namespace {
 // Rows 18 pixels high. Unselected texts take the colours the model gives; selected ones keep
 // the palette's selection colours (the program's colours, blue above all, vanish on a band).
 class ItemDelegate : public QStyledItemDelegate {
-public:
+  public:
     explicit ItemDelegate(QTreeView* view) : QStyledItemDelegate(view) {}
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -215,18 +215,42 @@ QMenu* CSyntaxTree::BuildPopupMenu(const QPoint& viewportPoint) {
         a->setData(e.id);
         bool enabled = true;
         switch (e.id) {
-            case cmd::tree::kExpand: enabled = s.expand; break;
-            case cmd::tree::kCollapse: enabled = s.collapse; break;
-            case cmd::tree::kCollapseChildren: enabled = s.collapseChildren; break;
-            case cmd::tree::kExpandTree: enabled = s.expandTree; break;
-            case cmd::tree::kCollapseTree: enabled = s.collapseTree; break;
-            case cmd::tree::kExpandAll: enabled = s.expandAll; break;
-            case cmd::tree::kCollapseAll: enabled = s.collapseAll; break;
-            case cmd::kParsePayload: enabled = s.parsePayload; break;
-            case cmd::kParseSliceMbs: enabled = s.parseSliceMbs; break;
-            case cmd::kDeleteSliceMbs: enabled = s.deleteSliceMbs; break;
-            case cmd::kParsePictureMbs: enabled = s.parsePictureMbs; break;
-            case cmd::kDeletePictureMbs: enabled = s.deletePictureMbs; break;
+            case cmd::tree::kExpand:
+                enabled = s.expand;
+                break;
+            case cmd::tree::kCollapse:
+                enabled = s.collapse;
+                break;
+            case cmd::tree::kCollapseChildren:
+                enabled = s.collapseChildren;
+                break;
+            case cmd::tree::kExpandTree:
+                enabled = s.expandTree;
+                break;
+            case cmd::tree::kCollapseTree:
+                enabled = s.collapseTree;
+                break;
+            case cmd::tree::kExpandAll:
+                enabled = s.expandAll;
+                break;
+            case cmd::tree::kCollapseAll:
+                enabled = s.collapseAll;
+                break;
+            case cmd::kParsePayload:
+                enabled = s.parsePayload;
+                break;
+            case cmd::kParseSliceMbs:
+                enabled = s.parseSliceMbs;
+                break;
+            case cmd::kDeleteSliceMbs:
+                enabled = s.deleteSliceMbs;
+                break;
+            case cmd::kParsePictureMbs:
+                enabled = s.parsePictureMbs;
+                break;
+            case cmd::kDeletePictureMbs:
+                enabled = s.deletePictureMbs;
+                break;
             case cmd::tree::kSearchTree:
                 enabled = s.searchTree;
                 a->setCheckable(true);
@@ -237,8 +261,12 @@ QMenu* CSyntaxTree::BuildPopupMenu(const QPoint& viewportPoint) {
                 a->setCheckable(true);
                 a->setChecked(s.searchAllChecked);
                 break;
-            case cmd::tree::kExportItem: enabled = s.exportItem && exportCommand; break;
-            default: enabled = s.exportTrees && exportCommand; break;
+            case cmd::tree::kExportItem:
+                enabled = s.exportItem && exportCommand;
+                break;
+            default:
+                enabled = s.exportTrees && exportCommand;
+                break;
         }
         a->setEnabled(enabled);
     }
@@ -426,9 +454,8 @@ void CSyntaxTree::RunSearch() {
         host_->MessageBox("Failed to find any item!", msg::kWarningCaption, MsgIcon::None,
                           MsgButtons::Ok);
     } else if (found >= 2) {
-        if (host_->MessageBox("Do you want to restart from the beginning?",
-                              msg::kQuestionCaption, MsgIcon::Question,
-                              MsgButtons::YesNo) == MsgAnswer::Yes) {
+        if (host_->MessageBox("Do you want to restart from the beginning?", msg::kQuestionCaption,
+                              MsgIcon::Question, MsgButtons::YesNo) == MsgAnswer::Yes) {
             if (postCommand) postCommand(cmd::kFocusKeyword);
             walk_.Start(store(), lastSearchRoot_, lastKeyword_);
             searchTimer_.start();
@@ -486,8 +513,7 @@ void CSyntaxTree::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                 const_cast<CSyntaxTree*>(this),
                 [this] {
                     growPending_ = false;
-                    if (widest_ > header()->sectionSize(0))
-                        header()->resizeSection(0, widest_);
+                    if (widest_ > header()->sectionSize(0)) header()->resizeSection(0, widest_);
                 },
                 Qt::QueuedConnection);
         }

@@ -16,7 +16,7 @@ namespace bitloupe {
 class CSyntaxTree : public QTreeView {
     Q_OBJECT
 
-public:
+  public:
     CSyntaxTree(SyntaxTreeModel* model, Host* host, QWidget* parent = nullptr);
 
     SyntaxTreeModel* syntaxModel() const { return model_; }
@@ -49,8 +49,8 @@ public:
 
     // The keyword search: starts, resumes or restarts the walk (F3, the bar's button).
     void SearchNext();
-    void SearchAll();                 // "Search All Data"
-    void SearchTree();                // "Search Tree"
+    void SearchAll();   // "Search All Data"
+    void SearchTree();  // "Search Tree"
     bool SearchRunning() const { return searchTimer_.isActive(); }
     TreeItem searchRoot = kTreeRoot;
 
@@ -63,10 +63,10 @@ public:
     // Export (Ctrl+C and the popup's export entries) is wired by the frame.
     std::function<void(int)> exportCommand;
 
-Q_SIGNALS:
+  Q_SIGNALS:
     void SelectionChangedTo(TreeItem item);
 
-protected:
+  protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -79,7 +79,7 @@ protected:
                  const QModelIndex& index) const override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
-private:
+  private:
     void SyncExpandedFlags(TreeItem target);
     void SetBranchExpanded(const QModelIndex& index, bool expand);
     void CollapseChildren(const QModelIndex& index);

@@ -149,8 +149,8 @@ SyntaxTreeModel::Publication SyntaxTreeModel::Publish(int budgetMs) {
     if (!changes.parents.empty()) {
         std::vector<TreeItem> merged;
         merged.reserve(pending_.size() + changes.parents.size());
-        std::merge(pending_.begin(), pending_.end(), changes.parents.begin(),
-                   changes.parents.end(), std::back_inserter(merged));
+        std::merge(pending_.begin(), pending_.end(), changes.parents.begin(), changes.parents.end(),
+                   std::back_inserter(merged));
         merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
         pending_.swap(merged);
     }

@@ -19,7 +19,7 @@ namespace bitloupe {
 class SyntaxTreeModel : public QAbstractItemModel, private TreeObserver {
     Q_OBJECT
 
-public:
+  public:
     enum Role {
         ImageRole = Qt::UserRole + 1,  // int: the item's icon index
         ItemDataRole,                  // uint: the item's kind code
@@ -65,7 +65,7 @@ public:
     Publication Publish(int budgetMs = -1);
     bool HasPending() const { return !pending_.empty(); }
 
-private:
+  private:
     void RowAboutToBeInserted(TreeItem parent, uint32_t row) override;
     void RowInserted() override;
     void RowAboutToBeRemoved(TreeItem parent, uint32_t row) override;

@@ -30,9 +30,9 @@ PopupMenuState PopupMenuRules(const TreeStore& tree, TreeItem target, bool keywo
 
 // The targets of the on-demand commands for popup target t (0 when the command does not
 // apply). The slice placeholder target is FindSlicePlaceholder (TreeCommands.h).
-TreeItem DeleteSliceTarget(const TreeStore& tree, TreeItem t);    // kind 11 or 12
-TreeItem PictureTarget(const TreeStore& tree, TreeItem t);        // kinds 5, 6, 7, 11
-TreeItem PayloadTarget(const TreeStore& tree, TreeItem t);        // kind 0xFFFF0500
+TreeItem DeleteSliceTarget(const TreeStore& tree, TreeItem t);  // kind 11 or 12
+TreeItem PictureTarget(const TreeStore& tree, TreeItem t);      // kinds 5, 6, 7, 11
+TreeItem PayloadTarget(const TreeStore& tree, TreeItem t);      // kind 0xFFFF0500
 
 // What a double click on item (0: blank space) asks the main frame for.
 enum class DoubleClickAction { None, ParseSliceMbs, ParsePayload, OpenFile };
@@ -48,7 +48,7 @@ TreeItem AutoPictureTarget(const TreeStore& tree, TreeItem selected, bool down);
 // stalling. It ends when the tree's structure changes (an item deleted or inserted before the
 // last child), since the place it stopped at may be gone.
 class SearchWalk {
-public:
+  public:
     enum class Step { Match, Continue, Done };
 
     // Starts a walk of root's branch; the root item itself is tested first when it is a real
@@ -64,7 +64,7 @@ public:
     TreeItem root() const { return root_; }
     const std::string& keyword() const { return keyword_; }
 
-private:
+  private:
     std::string keyword_;
     TreeItem root_ = kTreeRoot;
     TreeItem current_ = 0;  // last item tested

@@ -48,7 +48,7 @@ QColor BackgroundOf(QWidget* w) {
 class AppDialogsTest : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+  private Q_SLOTS:
     void okWithoutChangeFixesFieldBackground() {
         PaneColours pane;
         pane.pictureBackground = QColor(212, 208, 200);

@@ -1,7 +1,9 @@
 // The real main window, offscreen: opening and refusing files, parsing through the dialog,
 // the tree's popup rules, search, double clicks, arrows, and the command rules.
 #include <QAbstractItemModelTester>
+#include <QClipboard>
 #include <QMenu>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QStyleFactory>
 #include <QTemporaryDir>
@@ -22,8 +24,6 @@
 #include "treeview/Export.h"
 #include "treeview/SyntaxTree.h"
 #include "treeview/TreeCommands.h"
-#include <QClipboard>
-#include <QMimeData>
 
 using namespace bitloupe;
 
@@ -82,17 +82,18 @@ QPoint PointAt(CSyntaxTree* view, TreeItem item) {
     return view->visualRect(index).center();
 }
 void SendMouse(CSyntaxTree* view, QEvent::Type type, Qt::MouseButton button, const QPoint& at) {
-    const Qt::MouseButtons buttons = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button)
-                                                                      : Qt::NoButton;
-    QMouseEvent event(type, at, view->viewport()->mapToGlobal(at), button, buttons,
-                      Qt::NoModifier);
+    const Qt::MouseButtons buttons =
+        type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::NoButton;
+    QMouseEvent event(type, at, view->viewport()->mapToGlobal(at), button, buttons, Qt::NoModifier);
     QCoreApplication::sendEvent(view->viewport(), &event);
 }
 
 // WCAG contrast ratio of two colours.
 double Contrast(const QColor& a, const QColor& b) {
     auto luminance = [](const QColor& c) {
-        auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        auto lin = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
         return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
     };
     const double la = luminance(a), lb = luminance(b);
@@ -121,7 +122,7 @@ class MainWindowTest : public QObject {
         return nullptr;
     }
 
-private Q_SLOTS:
+  private Q_SLOTS:
     void init() {
         frame = std::make_unique<CMainFrame>();
         frame->host().automatic = true;
@@ -142,7 +143,8 @@ private Q_SLOTS:
                  std::string("Double click the window to open an MPEG file..."));
         QCOMPARE(t.GetItemImage(t.ChildAt(kTreeRoot, 1)), 26);
         QCOMPARE(frame->treeView()->SelectedItem(), t.ChildAt(kTreeRoot, 0));
-        QCOMPARE(frame->rightPane()->TextLine(), QString("Please open an MPEG-1 or MPEG-2 file..."));
+        QCOMPARE(frame->rightPane()->TextLine(),
+                 QString("Please open an MPEG-1 or MPEG-2 file..."));
         QCOMPARE(frame->treeView()->width(), 300);
         QCOMPARE(frame->displayBar()->mvTypeCombo()->currentIndex(), 6);
         QVERIFY(!frame->displayBar()->mvTypeCombo()->isEnabled());
@@ -290,7 +292,8 @@ private Q_SLOTS:
         CSyntaxTree* view = frame->treeView();
         // Empty space with no selection: exports and on-demand entries grayed.
         view->setCurrentIndex(QModelIndex());
-        std::unique_ptr<QMenu> menu(view->BuildPopupMenu(QPoint(5, view->viewport()->height() - 2)));
+        std::unique_ptr<QMenu> menu(
+            view->BuildPopupMenu(QPoint(5, view->viewport()->height() - 2)));
         for (const char* e : {"Export Item\tCtrl+C", "Export Tree (All)", "Parse MBs in Slice",
                               "Delete MBs in Slice", "Parse MBs in Picture",
                               "Delete MBs in Picture", "Parse Packet Payload"})
@@ -336,16 +339,19 @@ private Q_SLOTS:
         };
         view->setCurrentIndex(QModelIndex());
         searchAndWait();
-        QCOMPARE(frame->tree().GetItemText(view->SelectedItem()), std::string("Sequence Header #1"));
+        QCOMPARE(frame->tree().GetItemText(view->SelectedItem()),
+                 std::string("Sequence Header #1"));
         searchAndWait();
-        QCOMPARE(frame->tree().GetItemText(view->SelectedItem()), std::string("Sequence Header #2"));
+        QCOMPARE(frame->tree().GetItemText(view->SelectedItem()),
+                 std::string("Sequence Header #2"));
         const size_t before = frame->host().messages.size();
         frame->host().answer = MsgAnswer::Yes;
         searchAndWait();  // the end: restart from the beginning?
         QCOMPARE(frame->host().messages.size(), before + 1);
         QCOMPARE(frame->host().messages.back().text,
                  std::string("Do you want to restart from the beginning?"));
-        QCOMPARE(frame->tree().GetItemText(view->SelectedItem()), std::string("Sequence Header #1"));
+        QCOMPARE(frame->tree().GetItemText(view->SelectedItem()),
+                 std::string("Sequence Header #1"));
         QCoreApplication::processEvents();
         QVERIFY(frame->displayBar()->keywordEdit()->hasFocus() ||
                 !frame->isActiveWindow());  // the focus request was posted
@@ -387,7 +393,8 @@ private Q_SLOTS:
         QVERIFY(gop1 && gop2);
         const TreeItem last1 = t.GetLastChildItem(gop1);
         TreeItem first2 = t.GetNextSiblingItem(t.GetChildItem(gop2));
-        while (first2 && t.GetItemData(first2) != kind::kPicture) first2 = t.GetNextSiblingItem(first2);
+        while (first2 && t.GetItemData(first2) != kind::kPicture)
+            first2 = t.GetNextSiblingItem(first2);
         QVERIFY(view->SelectItem(last1));
         view->collapse(frame->model()->IndexOf(last1));
         view->setFocus();
@@ -453,7 +460,8 @@ private Q_SLOTS:
                 stack.pop_back();
                 if (i != kTreeRoot && t.GetItemData(i) == k) return i;
                 std::vector<TreeItem> children;
-                for (TreeItem c = t.GetChildItem(i); c; c = t.GetNextSiblingItem(c)) children.push_back(c);
+                for (TreeItem c = t.GetChildItem(i); c; c = t.GetNextSiblingItem(c))
+                    children.push_back(c);
                 stack.insert(stack.end(), children.rbegin(), children.rend());
             }
             return TreeItem{0};
@@ -514,20 +522,30 @@ private Q_SLOTS:
 
     void usageNamesEveryOption() {
         const QString usage = QString::fromLatin1(kAutomationUsage);
-        const QList<QStringList> examples = {
-            {"--parse", "video"},  {"--parse-mbs", "2"},   {"--select", "Slice"},
-            {"--display-type", "raw"}, {"--field", "top"}, {"--colour", "y"},
-            {"--mvs", "3"},        {"--grid"},             {"--filter", "negative"},
-            {"--export", "item"},  {"--save", "frame", "out.bmp"}, {"--screenshot", "x.png"},
-            {"--probe", "tree.txt"}, {"--walk", "10"},     {"--quit"},
-            {"--help"}};
+        const QList<QStringList> examples = {{"--parse", "video"},
+                                             {"--parse-mbs", "2"},
+                                             {"--select", "Slice"},
+                                             {"--display-type", "raw"},
+                                             {"--field", "top"},
+                                             {"--colour", "y"},
+                                             {"--mvs", "3"},
+                                             {"--grid"},
+                                             {"--filter", "negative"},
+                                             {"--export", "item"},
+                                             {"--save", "frame", "out.bmp"},
+                                             {"--screenshot", "x.png"},
+                                             {"--probe", "tree.txt"},
+                                             {"--walk", "10"},
+                                             {"--quit"},
+                                             {"--help"}};
         for (const QStringList& example : examples) {
             AutomationOptions options;
             std::string error;
             QVERIFY2(ParseAutomationOptions(QStringList{"bitloupe"} + example, &options, &error),
                      error.c_str());
-            QVERIFY2(usage.contains("[" + example[0] + " ") || usage.contains("[" + example[0] + "]"),
-                     qPrintable(example[0]));
+            QVERIFY2(
+                usage.contains("[" + example[0] + " ") || usage.contains("[" + example[0] + "]"),
+                qPrintable(example[0]));
             QCOMPARE(options.help, example[0] == "--help");
         }
     }
@@ -604,7 +622,7 @@ class PicturePaneTest : public QObject {
         frame->Execute(cmd::kDisplayType);
     }
 
-private Q_SLOTS:
+  private Q_SLOTS:
     void cleanup() { frame.reset(); }
 
     void selectionsSetTheDisplayMode() {
@@ -766,7 +784,7 @@ class ExportSaveTest : public QObject {
         return data ? data->data("text/plain").toStdString() : std::string();
     }
 
-private Q_SLOTS:
+  private Q_SLOTS:
     void init() {
         frame = std::make_unique<CMainFrame>();
         frame->host().automatic = true;
@@ -840,7 +858,8 @@ private Q_SLOTS:
         QVERIFY(Clipboard().empty());  // No: nothing exported
         // A slice asks from 10 macroblocks on; its header asks nothing.
         const TreeItem slice = FindContaining(t, "Slice #1", picture);
-        QVERIFY(frame->parser().macroblocks.ParseMacroblocksOfSlice(FindSlicePlaceholder(t, slice)));
+        QVERIFY(
+            frame->parser().macroblocks.ParseMacroblocksOfSlice(FindSlicePlaceholder(t, slice)));
         frame->Tick();
         QVERIFY(view->SelectItem(slice));
         const size_t before = frame->host().messages.size();
@@ -854,8 +873,8 @@ private Q_SLOTS:
     void saveCommandsFollowTheirRules() {
         QTemporaryDir dir;
         QVERIFY(frame->rightPane()->DialogShown());
-        for (int id : {cmd::kSaveFrame, cmd::kSaveTopField, cmd::kSaveBottomField,
-                       cmd::kSaveMbsBig, cmd::kSaveMbsSmall, cmd::kSaveSnapshot})
+        for (int id : {cmd::kSaveFrame, cmd::kSaveTopField, cmd::kSaveBottomField, cmd::kSaveMbsBig,
+                       cmd::kSaveMbsSmall, cmd::kSaveSnapshot})
             QVERIFY(!frame->IsEnabled(id));
         frame->rightPane()->ShowDialog(false);
         QCoreApplication::processEvents();
@@ -866,8 +885,8 @@ private Q_SLOTS:
         QVERIFY(frame->IsEnabled(cmd::kSaveMbsBig));
         // A name typed without an extension gets ".bmp"; every writer makes a readable file.
         int n = 0;
-        for (int id : {cmd::kSaveFrame, cmd::kSaveTopField, cmd::kSaveBottomField,
-                       cmd::kSaveMbsBig, cmd::kSaveMbsSmall, cmd::kSaveSnapshot}) {
+        for (int id : {cmd::kSaveFrame, cmd::kSaveTopField, cmd::kSaveBottomField, cmd::kSaveMbsBig,
+                       cmd::kSaveMbsSmall, cmd::kSaveSnapshot}) {
             const QString base = dir.filePath(QString("out%1").arg(n++));
             frame->saveFile = [base] { return base; };
             QVERIFY(frame->Execute(id));

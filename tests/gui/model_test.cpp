@@ -162,7 +162,8 @@ TEST(SyntaxTreeModel, PublishesAParseOfBothLayersAsItRuns) {
         const uint32_t n = all.tree.ChildCount(p);
         fetched += n;
         for (uint32_t r = 0; r < n; ++r)
-            if (TreeItem c = all.tree.ChildAt(p, r); all.tree.ItemHasChildren(c)) parents.push_back(c);
+            if (TreeItem c = all.tree.ChildAt(p, r); all.tree.ItemHasChildren(c))
+                parents.push_back(c);
     }
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
     std::printf("fetching and walking %zu rows: %.1f ms, %.1f ms per 100,000\n", fetched, ms,
@@ -176,7 +177,8 @@ TEST(SyntaxTreeModel, TesterFindsNothingThroughPauseStopAndDelete) {
     TempFile f(Copies("mpeg2-ps.mpg", 2), ".mpg");
     Engine e;
     SyntaxTreeModel model(e.tree);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
+    QAbstractItemModelTester tester(&model,
+                                    QAbstractItemModelTester::FailureReportingMode::Warning);
     QTreeView view;
     view.setModel(&model);
     view.show();
@@ -215,7 +217,8 @@ TEST(SyntaxTreeModel, TesterFindsNothingThroughPauseStopAndDelete) {
     {
         ParseThread worker(e.dialog);
         ASSERT_TRUE(worker.Start([&] {
-            for (TreeItem picture : pictures) e.parser.macroblocks.ParseMacroblocksOfPicture(picture);
+            for (TreeItem picture : pictures)
+                e.parser.macroblocks.ParseMacroblocksOfPicture(picture);
         }));
         e.dialog.SetPaused(true);  // returns once the worker waits at the gate
         ASSERT_TRUE(worker.Running());

@@ -5,9 +5,9 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QWheelEvent>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <QtTest>
 #include <fstream>
 #include <iterator>
@@ -42,21 +42,28 @@ class PictureToolsTest : public QObject {
     // Y, Cb and Cr of the readout text.
     static bool ReadoutSamples(const QString& text, int out[3]) {
         const int at = static_cast<int>(text.indexOf("Y="));
-        return at >= 0 && std::sscanf(text.toLatin1().constData() + at, "Y=%d Cb=%d Cr=%d",
-                                      &out[0], &out[1], &out[2]) == 3;
+        return at >= 0 && std::sscanf(text.toLatin1().constData() + at, "Y=%d Cb=%d Cr=%d", &out[0],
+                                      &out[1], &out[2]) == 3;
     }
 
-private Q_SLOTS:
+  private Q_SLOTS:
     void cleanup() { frame.reset(); }
 
     // Picture 4 (stream order) of each stream: the readout's samples at five points are those
     // of the frame the command-line tool writes for it.
     void readoutEqualsTheCommandLineFrames() {
-        const char* const streams[] = {
-            "mpeg1.m1v",          "mpeg2-progressive.m2v",   "mpeg2-custom-matrix.m2v",
-            "mpeg2-interlaced.m2v", "mpeg2-422.m2v",         "mpeg2-fieldpic.m2v",
-            "mpeg1-system.mpg",   "mpeg1-system-mplex.mpg",  "mpeg2-ps.mpg",
-            "mpeg2-ps-mplex.mpg", "mpeg2-in-mpeg1-system.mpg", "mpeg1-in-mpeg2-ps.mpg"};
+        const char* const streams[] = {"mpeg1.m1v",
+                                       "mpeg2-progressive.m2v",
+                                       "mpeg2-custom-matrix.m2v",
+                                       "mpeg2-interlaced.m2v",
+                                       "mpeg2-422.m2v",
+                                       "mpeg2-fieldpic.m2v",
+                                       "mpeg1-system.mpg",
+                                       "mpeg1-system-mplex.mpg",
+                                       "mpeg2-ps.mpg",
+                                       "mpeg2-ps-mplex.mpg",
+                                       "mpeg2-in-mpeg1-system.mpg",
+                                       "mpeg1-in-mpeg2-ps.mpg"};
         QTemporaryDir dir;
         for (const char* name : streams) {
             if (!test::HaveData(name)) continue;
@@ -68,13 +75,15 @@ private Q_SLOTS:
             for (size_t k = 0; k < 4; ++k)
                 if (!frame->stream().pictureRecords[pictures[k]].secondField) ++frameIndex;
             const QString yuv = dir.filePath(QString(name) + ".yuv");
-            QCOMPARE(QProcess::execute(BITLOUPE_CLI, {"frames", QString::fromStdString(test::DataPath(name)),
-                                                      "-o", yuv, "--format", "yuv", "--order", "decode"}),
+            QCOMPARE(QProcess::execute(BITLOUPE_CLI,
+                                       {"frames", QString::fromStdString(test::DataPath(name)),
+                                        "-o", yuv, "--format", "yuv", "--order", "decode"}),
                      0);
             std::ifstream in(yuv.toStdString(), std::ios::binary);
             const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), {});
             const CStreamState& st = frame->stream();
-            const int w = static_cast<int>(st.horizontal_size), h = static_cast<int>(st.vertical_size);
+            const int w = static_cast<int>(st.horizontal_size),
+                      h = static_cast<int>(st.vertical_size);
             const int sx = st.chroma_format == 3 ? 0 : 1, sy = st.chroma_format == 1 ? 1 : 0;
             const int cw = (w + sx) >> sx, ch = (h + sy) >> sy;
             const size_t frameBytes = static_cast<size_t>(w) * h + 2 * static_cast<size_t>(cw) * ch;
@@ -86,13 +95,18 @@ private Q_SLOTS:
                 int got[3];
                 QVERIFY2(ReadoutSamples(frame->readout(), got), qPrintable(frame->readout()));
                 const size_t c = static_cast<size_t>(p[1] >> sy) * cw + (p[0] >> sx);
-                const int want[3] = {f[static_cast<size_t>(p[1]) * w + p[0]],
-                                     f[static_cast<size_t>(w) * h + c],
-                                     f[static_cast<size_t>(w) * h + static_cast<size_t>(cw) * ch + c]};
+                const int want[3] = {
+                    f[static_cast<size_t>(p[1]) * w + p[0]], f[static_cast<size_t>(w) * h + c],
+                    f[static_cast<size_t>(w) * h + static_cast<size_t>(cw) * ch + c]};
                 for (int k = 0; k < 3; ++k)
                     QVERIFY2(got[k] == want[k],
                              qPrintable(QString("%1 (%2, %3) component %4: %5, frames says %6")
-                                            .arg(name).arg(p[0]).arg(p[1]).arg(k).arg(got[k]).arg(want[k])));
+                                            .arg(name)
+                                            .arg(p[0])
+                                            .arg(p[1])
+                                            .arg(k)
+                                            .arg(got[k])
+                                            .arg(want[k])));
             }
             QCOMPARE(frame->statusBar()->currentMessage(), frame->readout());
         }
@@ -183,7 +197,8 @@ private Q_SLOTS:
         QWheelEvent notch(centre, pane->viewport()->mapToGlobal(centre), QPoint(), QPoint(0, -120),
                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(pane->viewport(), &notch);
-        QVERIFY2(v->value() >= 3 * QApplication::wheelScrollLines(), qPrintable(QString::number(v->value())));
+        QVERIFY2(v->value() >= 3 * QApplication::wheelScrollLines(),
+                 qPrintable(QString::number(v->value())));
         // With Ctrl the wheel zooms about the pointer instead.
         const int before = pane->zoom();
         QWheelEvent zoom(centre, pane->viewport()->mapToGlobal(centre), QPoint(), QPoint(0, 120),
@@ -233,7 +248,8 @@ private Q_SLOTS:
             pane->SetZoom(z, at);
             int zx = 0, zy = 0;
             QVERIFY(pane->SampleAt(at, zx, zy));
-            QVERIFY2(std::abs(zx - x) <= 1 && std::abs(zy - y) <= 1, qPrintable(QString::number(z)));
+            QVERIFY2(std::abs(zx - x) <= 1 && std::abs(zy - y) <= 1,
+                     qPrintable(QString::number(z)));
         }
         pane->SetZoom(CRightWnd::kZoomFit);
         QVERIFY(pane->NeededSize().width() <= pane->PictureArea().width());

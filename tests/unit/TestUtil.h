@@ -2,8 +2,6 @@
 // an engine wired to recording surroundings.
 #pragma once
 
-#include "engine/HeadlessEngine.h"
-
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/HeadlessEngine.h"
 #include "engine/Host.h"
 #include "engine/StreamState.h"
 #include "engine/SyntaxParser.h"
@@ -21,7 +20,7 @@
 namespace bitloupe::test {
 
 class BitWriter {
-public:
+  public:
     void Bits(uint64_t value, int n) {
         for (int i = n - 1; i >= 0; --i) Bit((value >> i) & 1);
     }
@@ -46,14 +45,14 @@ public:
     const std::vector<uint8_t>& bytes() const { return bytes_; }
     size_t size() const { return bytes_.size(); }
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
     int fill_ = 0;
 };
 
 // A file in the temporary directory, removed when the object goes.
 class TempFile {
-public:
+  public:
     explicit TempFile(const std::vector<uint8_t>& data, const std::string& suffix = ".bin") {
         char name[] = "/tmp/bitloupe-test-XXXXXX";
         const int fd = mkstemp(name);
@@ -67,7 +66,7 @@ public:
     ~TempFile() { std::remove(path_.c_str()); }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -80,7 +79,6 @@ inline bool HaveData(const std::string& name) {
 
 // The engine with recording surroundings, as the command-line tool wires it.
 struct Engine : HeadlessEngine {
-
     bool Open(const std::string& path) { return parser.OpenFile(path); }
     // Runs the parse of the given mode as the Parse button does.
     void Parse(int mode = kModeVideoOnly) {

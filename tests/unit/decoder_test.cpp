@@ -211,8 +211,8 @@ TEST(Decoder, ReferencesDecodedIntoTheStoresOnly) {
         const std::vector<uint8_t> blank(b.dib.Bits(), b.dib.Bits() + b.dib.ImageSize());
         for (size_t i = 0; i < target; ++i) {
             ASSERT_TRUE(a.DecodePicture(drawn.pictures[i], true));
-            const bool ownFirstField = i + 1 == target && quiet.stream.pictureRecords[
-                                                              quiet.pictures[target]].secondField;
+            const bool ownFirstField =
+                i + 1 == target && quiet.stream.pictureRecords[quiet.pictures[target]].secondField;
             if (!ownFirstField) {
                 ASSERT_TRUE(b.DecodeIntoStores(quiet.pictures[i]));
                 ASSERT_TRUE(std::equal(blank.begin(), blank.end(), b.dib.Bits()));

@@ -107,7 +107,8 @@ TEST(OpenFile, FileItemListsSizeTimesAndAttributes) {
     // The time format: weekday, day, month, year, H:M:S without leading zeros, AM/PM.
     const std::string& modified = lines[2];
     EXPECT_NE(modified.find(", 20"), std::string::npos);
-    EXPECT_TRUE(modified.find(" AM") != std::string::npos || modified.find(" PM") != std::string::npos);
+    EXPECT_TRUE(modified.find(" AM") != std::string::npos ||
+                modified.find(" PM") != std::string::npos);
 
     // Root items: file, then the video stream.
     EXPECT_EQ(e.Text(e.stream.videoItem), "Pure Video Stream (MPEG-2)");
@@ -120,8 +121,8 @@ TEST(OpenFile, SizeTextsAndAttributeBits) {
         size_t size;
         const char* text;
     };
-    for (const Case& c : {Case{1, "Size: 1 byte"}, Case{999, "Size: 999 bytes"},
-                          Case{1000, "Size: 1,000 bytes"}}) {
+    for (const Case& c :
+         {Case{1, "Size: 1 byte"}, Case{999, "Size: 999 bytes"}, Case{1000, "Size: 1,000 bytes"}}) {
         std::vector<uint8_t> data(c.size, 0xFF);
         TempFile f(data);
         Engine e;
@@ -257,7 +258,6 @@ TEST(Pause, WorkDuringPauseLeavesTheParseIntact) {
         EXPECT_EQ(ExportBranch(e.tree, e.stream.videoItem, true, true), expected) << name;
     }
 }
-
 
 // "Start from" a picture on a parse thread: the pictures and GOPs passed over are deleted and
 // "......" inserted on the interface thread (checked by the store's assertions in a debug

@@ -6,7 +6,7 @@ namespace bitloupe {
 namespace {
 
 class EmittersTest : public ::testing::Test {
-protected:
+  protected:
     test::Engine e;
     Emitters& emit = e.parser.emit;
     TreeItem parent = e.tree.InsertItem("parent", 0, 0, kTreeRoot);
@@ -117,7 +117,6 @@ TEST(Formatting, GroupsAndBits) {
     EXPECT_EQ(BitString(0, 0), "0");
     EXPECT_EQ(BitString(5, 2), "101");  // a longer string is not cut
 }
-
 
 TEST(Emitters, MatrixRowsReadAsPrintfWritesThem) {
     const int16_t values[5][8] = {{0, 1, -1, 9999, -32768, 32767, 12, -7},

@@ -1,7 +1,8 @@
+#include "treeview/Export.h"
+
 #include <gtest/gtest.h>
 
 #include "engine/StreamState.h"
-#include "treeview/Export.h"
 
 namespace bitloupe {
 namespace {
@@ -16,8 +17,7 @@ TEST(Export, AllAndNonVirtualOutlines) {
     const TreeItem v = t.InsertItem("virtual", 21, kind::kVirtual, a);
     t.InsertItem("under virtual", 0, 0, v);
     t.InsertItem("last", 0, 0, a);
-    EXPECT_EQ(ExportBranch(t, a, true, false),
-              "item\r\n\tchild\r\n\t\tgrandchild\r\n\tlast\r\n");
+    EXPECT_EQ(ExportBranch(t, a, true, false), "item\r\n\tchild\r\n\t\tgrandchild\r\n\tlast\r\n");
     EXPECT_EQ(ExportBranch(t, a, true, true),
               "item\r\n\tchild\r\n\t\tgrandchild\r\n\tvirtual\r\n\t\tunder virtual\r\n\tlast\r\n");
     EXPECT_EQ(ExportBranch(t, v, true, false), "");

@@ -1,6 +1,8 @@
 // Inverse quantisation, scan order and the inverse DCT: worked examples, the boundaries of
 // saturation and mismatch control, the IEEE 1180 accuracy measurement against a
 // double-precision transform, and garbage coefficients that must stay in bounds.
+#include "macroblock/Idct.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +17,6 @@
 #include <string>
 
 #include "macroblock/Dequantise.h"
-#include "macroblock/Idct.h"
 #include "macroblock/ScanTables.h"
 
 namespace bitloupe {
@@ -73,8 +74,8 @@ TEST(Dequantise, WorkedExamples) {
     for (const Case& c : cases) {
         BlockState b;
         ASSERT_TRUE(Dequantise(b, 1, c.level, c.q, c.intra, c.mpeg1));
-        EXPECT_EQ(b.F[1], c.expected) << "level " << c.level << " intra " << c.intra
-                                      << " mpeg1 " << c.mpeg1;
+        EXPECT_EQ(b.F[1], c.expected)
+            << "level " << c.level << " intra " << c.intra << " mpeg1 " << c.mpeg1;
         EXPECT_EQ(b.QF[1], c.level);
         EXPECT_EQ(b.sum, c.expected);
     }
@@ -100,10 +101,10 @@ TEST(Dequantise, SaturatesAsymmetrically) {
         int level, q, expected;
     };
     const Case cases[] = {
-        {100, 30, 2047},    {-100, 30, -2048},  // 3000
-        {128, 16, 2047},    {-128, 16, -2048},  // 2048: only the negative side holds it
-        {89, 23, 2047},     {-89, 23, -2047},   // 2047 is not changed
-        {2048, 255, 2047},  {-2048, 255, -2048},  // the largest possible product
+        {100, 30, 2047},   {-100, 30, -2048},    // 3000
+        {128, 16, 2047},   {-128, 16, -2048},    // 2048: only the negative side holds it
+        {89, 23, 2047},    {-89, 23, -2047},     // 2047 is not changed
+        {2048, 255, 2047}, {-2048, 255, -2048},  // the largest possible product
     };
     for (const Case& c : cases) {
         BlockState b;
@@ -214,8 +215,7 @@ TEST(MismatchControl, TogglesTheLastCoefficientOnlyForAnEvenSum) {
         {0, 0, 1},     // all zero counts as even
         {-2, -3, -4},  // odd negative moves down
         {-2, -4, -3},  // even negative moves up
-        {10, 2047, 2046},
-        {10, -2048, -2047},
+        {10, 2047, 2046}, {10, -2048, -2047},
     };
     for (const Case& c : cases) {
         BlockState b;
@@ -229,7 +229,7 @@ TEST(MismatchControl, TogglesTheLastCoefficientOnlyForAnEvenSum) {
     BlockState b;
     b.F[0] = 1024;
     b.sum = 1024;
-    Dequantise(b, 1, 1, 8, true, false);  // 16*8*1 >> 4 = 8
+    Dequantise(b, 1, 1, 8, true, false);   // 16*8*1 >> 4 = 8
     Dequantise(b, 2, -1, 8, true, false);  // -8
     ApplyMismatchControl(b);
     EXPECT_EQ(b.F[63], 1);
@@ -243,8 +243,8 @@ TEST(FastIdct, DcOnlyBlocks) {
         int16_t dc, pel;
     };
     // d / 8 rounded, clipped to -256..255.
-    const Case cases[] = {{8, 1}, {-2048, -256}, {2047, 255}, {4, 1}, {3, 0}, {-4, 0}, {-5, -1},
-                          {0, 0}};
+    const Case cases[] = {{8, 1}, {-2048, -256}, {2047, 255}, {4, 1},
+                          {3, 0}, {-4, 0},       {-5, -1},    {0, 0}};
     for (const Case& c : cases) {
         int16_t block[64] = {};
         block[0] = c.dc;
@@ -266,7 +266,7 @@ TEST(FastIdct, ClipClampsIndicesOutsideTheTable) {
 
 // The orthonormal 8x8 DCT pair in double precision.
 class ReferenceDct {
-public:
+  public:
     ReferenceDct() {
         const double pi = std::acos(-1.0);
         for (int u = 0; u < 8; ++u)
@@ -305,14 +305,14 @@ public:
             }
     }
 
-private:
+  private:
     double c_[8][8];
 };
 
 // The pseudo-random generator of the IEEE 1180 test procedure: integers in -L..H, starting
 // from the same seed for every data set.
 class Ieee1180Random {
-public:
+  public:
     int Next(int L, int H) {
         randx_ = randx_ * 1103515245u + 12345u;  // 32-bit arithmetic, as the procedure has it
         const uint32_t i = randx_ & 0x7ffffffeu;
@@ -321,7 +321,7 @@ public:
         return static_cast<int>(x) - L;
     }
 
-private:
+  private:
     uint32_t randx_ = 1;
 };
 

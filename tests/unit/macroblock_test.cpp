@@ -35,11 +35,16 @@ struct StreamCase {
 // coded and skipped macroblock items of a picture cover each address exactly once.
 TEST(Macroblocks, RealStreamsParseCompletely) {
     const StreamCase cases[] = {
-        {"mpeg1.m1v", kModeVideoOnly},          {"mpeg2-progressive.m2v", kModeVideoOnly},
-        {"mpeg2-interlaced.m2v", kModeVideoOnly}, {"mpeg2-custom-matrix.m2v", kModeVideoOnly},
-        {"mpeg2-422.m2v", kModeVideoOnly},      {"mpeg2-fieldpic.m2v", kModeVideoOnly},
-        {"mpeg2-ps.mpg", kModeVideoOnly},       {"mpeg2-ps.mpg", kModeBoth},
-        {"mpeg2-ps-mplex.mpg", kModeVideoOnly}, {"mpeg1-system.mpg", kModeBoth},
+        {"mpeg1.m1v", kModeVideoOnly},
+        {"mpeg2-progressive.m2v", kModeVideoOnly},
+        {"mpeg2-interlaced.m2v", kModeVideoOnly},
+        {"mpeg2-custom-matrix.m2v", kModeVideoOnly},
+        {"mpeg2-422.m2v", kModeVideoOnly},
+        {"mpeg2-fieldpic.m2v", kModeVideoOnly},
+        {"mpeg2-ps.mpg", kModeVideoOnly},
+        {"mpeg2-ps.mpg", kModeBoth},
+        {"mpeg2-ps-mplex.mpg", kModeVideoOnly},
+        {"mpeg1-system.mpg", kModeBoth},
     };
     for (const StreamCase& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " mode " + std::to_string(c.mode));
@@ -204,7 +209,8 @@ TEST(Macroblocks, CorruptedSliceDataEndsTheSlice) {
             Engine e;
             if (!e.Open(f.path())) continue;
             e.Parse();
-            for (TreeItem picture : Pictures(e)) e.parser.macroblocks.ParseMacroblocksOfPicture(picture);
+            for (TreeItem picture : Pictures(e))
+                e.parser.macroblocks.ParseMacroblocksOfPicture(picture);
             beeps += e.host.beeps;
             // One stop item for each slice that stopped, inside that slice.
             const TreeStore& t = e.tree;
@@ -213,12 +219,14 @@ TEST(Macroblocks, CorruptedSliceDataEndsTheSlice) {
             while (!walk.empty()) {
                 const TreeItem i = walk.back();
                 walk.pop_back();
-                for (TreeItem c = t.GetChildItem(i); c; c = t.GetNextSiblingItem(c)) walk.push_back(c);
+                for (TreeItem c = t.GetChildItem(i); c; c = t.GetNextSiblingItem(c))
+                    walk.push_back(c);
                 if (t.GetItemText(i).rfind("Macroblock parsing stopped: ", 0) != 0) continue;
                 ++stops;
                 EXPECT_EQ(t.GetItemImage(i), image::kError);
                 TreeItem slice = t.GetParentItem(i);
-                while (slice && t.GetItemData(slice) != kind::kSlice) slice = t.GetParentItem(slice);
+                while (slice && t.GetItemData(slice) != kind::kSlice)
+                    slice = t.GetParentItem(slice);
                 ASSERT_TRUE(slice);
                 EXPECT_EQ(t.GetItemImage(slice), image::kSliceError);
             }

@@ -1,10 +1,10 @@
 // The picture pane's geometry: layout and scroll bars, the macroblock grid, motion vector
 // arrows and their heads, the focused rectangles and the block view.
+#include "display/Overlay.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "display/Overlay.h"
 
 namespace bitloupe {
 namespace {

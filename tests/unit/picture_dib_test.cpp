@@ -87,7 +87,8 @@ TEST(ColourConversion, RowsConvertAsSingleSamples) {
         for (int i = 0; i < 261; ++i) {
             uint8_t px[3];
             WritePixel(px, y[i], cb[i], cr[i], mode, f);
-            ASSERT_EQ(std::memcmp(dib.Line(0) + 3 * i, px, 3), 0) << "mode " << int(mode) << " " << i;
+            ASSERT_EQ(std::memcmp(dib.Line(0) + 3 * i, px, 3), 0)
+                << "mode " << int(mode) << " " << i;
         }
     }
 }

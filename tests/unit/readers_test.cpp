@@ -24,9 +24,10 @@ TEST(FileReader, FieldAcrossChunkBoundaryReadsRight) {
     // Step to 3 bits before the end of the first chunk, then read 24 bits that cross it.
     r.SkipBits(4095 * 8 + 5);
     EXPECT_EQ(r.fileOffset(), 4095);
-    const uint32_t expected =
-        ((uint32_t{data[4095]} << 24 | uint32_t{data[4096]} << 16 | uint32_t{data[4097]} << 8 |
-          data[4098]) >> 3) & 0xFFFFFF;
+    const uint32_t expected = ((uint32_t{data[4095]} << 24 | uint32_t{data[4096]} << 16 |
+                                uint32_t{data[4097]} << 8 | data[4098]) >>
+                               3) &
+                              0xFFFFFF;
     EXPECT_EQ(r.PeekBits(24), expected);
     EXPECT_EQ(r.ReadBits(24), expected);
     EXPECT_EQ(r.fileOffset(), 4098);

@@ -122,8 +122,7 @@ TEST(PredictComponent, IntoBytesEqualsTheWorkspacePrediction) {
                                     ASSERT_EQ(bytes[r * 20 + c],
                                               inside ? words[r * 16 + c] : before[r * 20 + c])
                                         << cols << "x" << rows << " avg " << average << " vector "
-                                        << mx << "," << my << " x " << x << " at " << r << ","
-                                        << c;
+                                        << mx << "," << my << " x " << x << " at " << r << "," << c;
                                 }
                         }
 }
@@ -599,7 +598,6 @@ TEST(StoreComponent, PartsOutsideThePlaneAreSkipped) {
     EXPECT_EQ(st.at(8, 0), 0);
 }
 
-
 // Writing a macroblock straight into the stores gives what the workspace assembly stores, in
 // every chroma format, DCT type and picture structure, also when the stream's block count
 // disagrees with the stores' chroma format (a damaged stream); nothing lands outside the
@@ -616,7 +614,8 @@ TEST(StoreDisplayHalves, MatchesTheWorkspaceAssemblyAndStaysInsideTheMacroblock)
                             b.notCoded = (rng() % 4) == 0;
                             for (int k = 0; k < 64; ++k) {
                                 b.display[k] = static_cast<int16_t>(rng() % 256);
-                                b.raw[k] = static_cast<int16_t>(static_cast<int>(rng() % 512) - 256);
+                                b.raw[k] =
+                                    static_cast<int16_t>(static_cast<int>(rng() % 512) - 256);
                             }
                             if (b.notCoded) MarkNotCoded(b, false);
                         }
@@ -645,18 +644,16 @@ TEST(StoreDisplayHalves, MatchesTheWorkspaceAssemblyAndStaysInsideTheMacroblock)
                         if (add)
                             AddResidual(place, blocks.data(), blockCount, format, dctType);
                         else
-                            StoreDisplayHalves(place, blocks.data(), blockCount, format,
-                                               dctType);
+                            StoreDisplayHalves(place, blocks.data(), blockCount, format, dctType);
                         for (int c = 0; c < 3; ++c)
-                            ASSERT_EQ(std::memcmp(expected[c].data.get(), actual[c].data.get(),
-                                                  48 * 64),
-                                      0)
+                            ASSERT_EQ(
+                                std::memcmp(expected[c].data.get(), actual[c].data.get(), 48 * 64),
+                                0)
                                 << "format " << format << " blocks " << blockCount << " dct "
                                 << dctType << " structure " << structure << " add " << add
                                 << " component " << c;
                     }
 }
-
 
 // The display chroma a refresh makes from the stored chroma is the workspace up-sampling of
 // each written macroblock, in 4:2:0 and 4:2:2, for frame and field layouts; macroblocks not
@@ -672,7 +669,8 @@ TEST(FrameStores, RefreshUpsamplesEachWrittenMacroblockAsTheWorkspaceDoes) {
             st.chroma = ChromaSizeOf(format);
             st.chromaWidth = st.width >> st.chroma.shiftX;
             st.chromaHeight = st.height >> st.chroma.shiftY;
-            const size_t full = 48 * 64, coded = static_cast<size_t>(st.chromaWidth) * st.chromaHeight;
+            const size_t full = 48 * 64,
+                         coded = static_cast<size_t>(st.chromaWidth) * st.chromaHeight;
             for (int c = 0; c < 3; ++c) st.slots[0].plane[c].reset(AllocateZeroed(full));
             for (int c = 0; c < 2; ++c) {
                 st.slots[0].coded[c].reset(AllocateZeroed(coded));
@@ -703,13 +701,14 @@ TEST(FrameStores, RefreshUpsamplesEachWrittenMacroblockAsTheWorkspaceDoes) {
                     for (int c = 1; c < 3; ++c)
                         for (int r = 0; r < 16; ++r)
                             for (int k = 0; k < 16; ++k) {
-                                const int line = structure == 3 ? row * 16 + r
-                                                                : 2 * (row * 16 + r) + (structure == 2);
+                                const int line = structure == 3
+                                                     ? row * 16 + r
+                                                     : 2 * (row * 16 + r) + (structure == 2);
                                 ASSERT_EQ(st.Plane(0, c)[line * 48 + column * 16 + k],
                                           written ? out.c[c][r * 16 + k] : 0)
                                     << "format " << format << " structure " << structure
-                                    << " macroblock " << row << "," << column << " component "
-                                    << c << " at " << r << "," << k;
+                                    << " macroblock " << row << "," << column << " component " << c
+                                    << " at " << r << "," << k;
                             }
                 }
         }

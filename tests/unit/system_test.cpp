@@ -601,15 +601,16 @@ TEST(Payloads, AreSteppedOverNotScanned) {
             if (mode != kModeVideoOnly) {
                 Texts roots = e.ChildTexts(e.stream.systemItem);
                 std::erase(roots, "......");
-                EXPECT_EQ(roots, (Texts{"Pack #1", "EOSS (End of System Stream) (0x000001B9, 4 bytes)"}));
+                EXPECT_EQ(roots,
+                          (Texts{"Pack #1", "EOSS (End of System Stream) (0x000001B9, 4 bytes)"}));
                 Texts packets;
                 for (TreeItem p : Packets(e)) packets.push_back(e.Text(p));
-                EXPECT_EQ(packets, (Texts{"Packet #1 (1 of Video Stream #1)",
-                                          "Packet #2 (1 of Audio Stream #1)",
-                                          "Packet #3 (1 of Private Stream #1)",
-                                          "Packet #4 (1 of Padding Stream)",
-                                          "Packet #5 (2 of Video Stream #1)",
-                                          "Packet #6 (1 of Program Stream Map)"}));
+                EXPECT_EQ(
+                    packets,
+                    (Texts{"Packet #1 (1 of Video Stream #1)", "Packet #2 (1 of Audio Stream #1)",
+                           "Packet #3 (1 of Private Stream #1)", "Packet #4 (1 of Padding Stream)",
+                           "Packet #5 (2 of Video Stream #1)",
+                           "Packet #6 (1 of Program Stream Map)"}));
             }
             if (mode != kModeProgramStreamOnly) {
                 Texts got;
@@ -781,7 +782,8 @@ TEST(RealStreams, VideoOfTheOtherVersionShowsItsOwnSyntax) {
         const Texts got = videoBranch(system, systemRoot);
         EXPECT_EQ(got, videoBranch(elementary, elementaryRoot));
         // The root names the video's version, the stream type item the packs'.
-        EXPECT_EQ(systemRoot.substr(systemRoot.size() - 8), elementaryRoot.substr(elementaryRoot.size() - 8));
+        EXPECT_EQ(systemRoot.substr(systemRoot.size() - 8),
+                  elementaryRoot.substr(elementaryRoot.size() - 8));
     }
 }
 

@@ -1,5 +1,3 @@
-#include "treeview/TreeRules.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +5,7 @@
 
 #include "TestUtil.h"
 #include "treeview/TreeCommands.h"
+#include "treeview/TreeRules.h"
 
 namespace bitloupe {
 namespace {
@@ -24,7 +23,7 @@ void PreOrder(const TreeStore& t, TreeItem from, std::vector<TreeItem>* out) {
 }
 
 class TreeRules : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!test::HaveData(kStream)) GTEST_SKIP() << "no test data";
         ASSERT_TRUE(e.Open(test::DataPath(kStream)));
@@ -47,8 +46,8 @@ protected:
 // The five on-demand entries as a string: payload, parse slice, delete slice, picture (x2).
 std::string OnDemand(const PopupMenuState& m) {
     std::string s;
-    for (bool b : {m.parsePayload, m.parseSliceMbs, m.deleteSliceMbs, m.parsePictureMbs,
-                   m.deletePictureMbs})
+    for (bool b :
+         {m.parsePayload, m.parseSliceMbs, m.deleteSliceMbs, m.parsePictureMbs, m.deletePictureMbs})
         s += b ? '1' : '0';
     return s;
 }

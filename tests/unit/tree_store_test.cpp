@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <unordered_map>
-
-#include "engine/StreamState.h"
-
 #include <atomic>
 #include <string>
 #include <thread>
+#include <unordered_map>
 
+#include "engine/StreamState.h"
 #include "engine/TreeStore.h"
 
 namespace bitloupe {
@@ -17,7 +15,7 @@ TEST(TreeStore, InsertPlacesItemsAndKeepsRowsRight) {
     TreeStore t;
     const TreeItem a = t.InsertItem("a", 0, 0, kTreeRoot);
     const TreeItem c = t.InsertItem("c", 0, 0, kTreeRoot);
-    const TreeItem b = t.InsertItem("b", 0, 0, kTreeRoot, a);     // after a
+    const TreeItem b = t.InsertItem("b", 0, 0, kTreeRoot, a);  // after a
     const TreeItem z = t.InsertItem("z", 0, 0, kTreeRoot, kInsertFirst);
     ASSERT_TRUE(a && b && c && z);
     EXPECT_EQ(t.ChildCount(kTreeRoot), 4u);
@@ -103,8 +101,10 @@ TEST(TreeStore, ReaderWalksWhileWriterAppends) {
         TreeItem parent = root;
         for (int i = 0; i < 20000; ++i) {
             const TreeItem item = t.InsertItem("item " + std::to_string(i), 0, 5, parent);
-            if (!item) parent = root;  // the branch was deleted meanwhile
-            else if (i % 100 == 0) parent = item;
+            if (!item)
+                parent = root;  // the branch was deleted meanwhile
+            else if (i % 100 == 0)
+                parent = item;
         }
         done = true;
     });
@@ -189,15 +189,14 @@ TEST(TreeStore, PublishesAppendsAndAnnouncesOwnChanges) {
     EXPECT_TRUE(obs.calls.empty());
 
     // Unpublished rows change silently; published ones are announced around the change.
-    const TreeItem d = t.InsertItem("d", 0, 0, a);          // appended: recorded
-    t.DeleteItem(d);                                        // never shown: silent
+    const TreeItem d = t.InsertItem("d", 0, 0, a);                // appended: recorded
+    t.DeleteItem(d);                                              // never shown: silent
     const TreeItem e = t.InsertItem("e", 0, 0, a, kInsertFirst);  // before a shown row
     t.SetItemText(b, "b2");
     t.DeleteItem(b);
-    EXPECT_EQ(obs.calls, (std::vector<std::string>{"insert " + std::to_string(a) + ":0",
-                                                   "inserted",
-                                                   "remove " + std::to_string(a) + ":1",
-                                                   "removed"}));
+    EXPECT_EQ(obs.calls,
+              (std::vector<std::string>{"insert " + std::to_string(a) + ":0", "inserted",
+                                        "remove " + std::to_string(a) + ":1", "removed"}));
     EXPECT_EQ(t.PublishedChildCount(a), 1u);
     EXPECT_TRUE(t.IsPublished(e));
     ch = t.Drain();
@@ -279,7 +278,9 @@ TEST(ItemMap, AgreesWithAStandardMap) {
                 ref[key] = pos;
                 break;
             }
-            case 2: EXPECT_EQ(flat.erase(key), ref.erase(key)); break;
+            case 2:
+                EXPECT_EQ(flat.erase(key), ref.erase(key));
+                break;
             default: {
                 const auto* f = flat.find(key);
                 const auto r = ref.find(key);
