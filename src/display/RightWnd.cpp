@@ -35,17 +35,16 @@ QFont TextFont() {
     return f;
 }
 
-// The picture bitmap (bottom-up rows of blue, green, red) as an image, top line first.
+// The picture bitmap (bottom-up rows of blue, green, red) as an image, top line first, in the
+// display's own format so that painting it is a copy.
 QImage ToImage(const CPictureDib& dib) {
-    QImage image(dib.Width(), dib.Height(), QImage::Format_RGB888);
+    QImage image(dib.Width(), dib.Height(), QImage::Format_RGB32);
     for (int y = 0; y < dib.Height(); ++y) {
         const uint8_t* src = dib.Line(y);
-        uint8_t* dst = image.scanLine(y);
-        for (int x = 0; x < dib.Width(); ++x) {
-            dst[3 * x] = src[3 * x + 2];
-            dst[3 * x + 1] = src[3 * x + 1];
-            dst[3 * x + 2] = src[3 * x];
-        }
+        auto* dst = reinterpret_cast<uint32_t*>(image.scanLine(y));
+        for (int x = 0; x < dib.Width(); ++x)
+            dst[x] = 0xFF000000u | uint32_t{src[3 * x + 2]} << 16 | uint32_t{src[3 * x + 1]} << 8 |
+                     src[3 * x];
     }
     return image;
 }
@@ -188,6 +187,7 @@ void CRightWnd::SetParseDialog(CParseDlg* dialog) {
 
 void CRightWnd::SetFileOpen(bool open) {
     fileOpen_ = open;
+    imageStale_ = true;
     UpdateLayout();
     viewport()->update();
 }
@@ -283,7 +283,20 @@ void CRightWnd::scrollContentsBy(int, int) {
     viewport()->update();
 }
 
+const QImage& CRightWnd::PictureImage(bool grey) const {
+    const CPictureDib& dib = parser_->decoder.dib;
+    if (imageStale_ || image_.width() != dib.Width() || image_.height() != dib.Height()) {
+        image_ = ToImage(dib);
+        greyImage_ = QImage();
+        imageStale_ = false;
+    }
+    if (!grey) return image_;
+    if (greyImage_.isNull()) greyImage_ = image_.convertToFormat(QImage::Format_Grayscale8);
+    return greyImage_;
+}
+
 void CRightWnd::RepaintPicture(bool) {
+    imageStale_ = true;
     UpdateLayout();
     viewport()->update();
 }
@@ -431,11 +444,9 @@ void CRightWnd::DrawPictureView(QPainter& p, const PaneRect& frame, bool whole) 
     const bool scaled = whole && s != QSize(dib.Width(), dib.Height());
     if (displayMvs && mvsOnly && !intra)
         p.fillRect(inside, colours.pictureBackground);
-    else if (map_.kind != MapKind::kNone && !map_.cells.empty())
-        // Under a map the picture goes grey, so that the map's colours read as the legend says.
-        p.drawImage(inside, ToImage(dib).convertToFormat(QImage::Format_Grayscale8));
     else
-        p.drawImage(inside, ToImage(dib));
+        // Under a map the picture goes grey, so that the map's colours read as the legend says.
+        p.drawImage(inside, PictureImage(map_.kind != MapKind::kNone && !map_.cells.empty()));
 
     // The focused rectangle: the unit's focus, or the display area of a whole picture.
     PaneRect focus;

@@ -126,6 +126,9 @@ class CRightWnd : public QAbstractScrollArea {
     void DrawMap(class QPainter& p, const PaneRect& frame) const;
     void DrawLegend(class QPainter& p) const;
     void DrawSampleValues(class QPainter& p, const PaneRect& zoomedFrame) const;
+    // The bitmap as an image, made again only after RepaintPicture (a scroll or a zoom paints
+    // from the one made before); grey for the view under a map.
+    const QImage& PictureImage(bool grey) const;
     // The value a sample square shows: the component of the colour mode.
     int SampleValue(int x, int y) const;
     bool IsIntraPicture() const;
@@ -138,6 +141,9 @@ class CRightWnd : public QAbstractScrollArea {
     bool hasFrame_ = false;
     QSize needed_;  // the scroll extent
     int zoom_ = 1;
+    mutable QImage image_;
+    mutable QImage greyImage_;
+    mutable bool imageStale_ = true;
     MacroblockMap map_;
     bool doubleClicked_ = false;
     int textLineHeight_ = 0;
