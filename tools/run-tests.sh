@@ -16,6 +16,9 @@ cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$top/build" -j "$jobs"
 ctest --test-dir "$top/build" --output-on-failure -j "$jobs"
 
+echo "== Debian package"
+"$top/tools/check-package.sh" "$top/build"
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 # Line tables only (-g1): enough for the sanitizers' reports, and much quicker to build.
 # Unoptimised: the build is the slow part, and the tests stay quick without optimisation.
