@@ -250,10 +250,14 @@ std::string ReadoutText(const TreeStore& tree, const CStreamState& stream,
         const int type = pic == stream.pictureRecords.end() ? 0 : pic->second.picture_coding_type;
         static const char* const kTypes[5] = {"intra", "forward", "backward", "interpolated",
                                               "skipped"};
-        n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
-                           "  %s, quantiser_scale=%d, coded_block_pattern=%d",
-                           kTypes[TypeCategory(rec, skipped, type)], rec.quantiser_scale,
-                           skipped ? 0 : rec.coded_block_pattern);
+        // A skipped macroblock carries no header: only its kind is said.
+        if (skipped)
+            n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  skipped");
+        else
+            n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
+                               "  %s, quantiser_scale=%d, coded_block_pattern=%d",
+                               kTypes[TypeCategory(rec, skipped, type)], rec.quantiser_scale,
+                               rec.coded_block_pattern);
         for (int s = 0; s < 2 && !skipped; ++s) {
             const bool used =
                 s == 0 ? rec.macroblock_motion_forward : rec.macroblock_motion_backward;
