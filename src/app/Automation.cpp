@@ -250,81 +250,80 @@ void SettleEvents() {
 
 }  // namespace
 
-int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
-    if (options.quit) {
-        // Nobody is there to answer: every message goes to stderr and takes its default.
-        frame.host().automatic = true;
-        frame.host().echo = true;
-    }
-    SettleEvents();
-    if (!options.file.isEmpty() && !frame.OpenPath(options.file)) {
-        SettleEvents();
-        return frame.stream().fileItem && frame.stream().invalidFile ? 2 : 1;
-    }
-    if (!options.parse.isEmpty() && frame.fileOpen()) {
-        CParseDlg* dialog = frame.parseDialog();
-        const int mode = options.parse == "ps"     ? kModeProgramStreamOnly
-                         : options.parse == "both" ? kModeBoth
-                                                   : kModeVideoOnly;
-        dialog->modeRadio(mode)->setChecked(true);
-        // The probe: a timer every 10 ms that notes how late it fires.
-        QElapsedTimer clock;
-        std::vector<double> late;
-        QTimer probe;
-        qint64 last = 0;
-        probe.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&probe, &QTimer::timeout, [&] {
-            const qint64 now = clock.nsecsElapsed();
-            late.push_back((now - last) / 1e6 - 10.0);
-            last = now;
-        });
-        clock.start();
-        if (!options.probe.isEmpty()) probe.start(10);
-        dialog->ClickParse();
-        frame.WaitForWorker();
-        const double parsed = clock.nsecsElapsed() / 1e6;
-        while (frame.model()->HasPending()) {
-            frame.Tick();
-            QApplication::processEvents();
-        }
+namespace {
+
+// The parse of --parse, waited for; with --probe the interface's stalls are measured meanwhile
+// and the tree is written.
+void RunParse(CMainFrame& frame, const AutomationOptions& options) {
+    if (options.parse.isEmpty() || !frame.fileOpen()) return;
+    CParseDlg* dialog = frame.parseDialog();
+    const int mode = options.parse == "ps"     ? kModeProgramStreamOnly
+                     : options.parse == "both" ? kModeBoth
+                                               : kModeVideoOnly;
+    dialog->modeRadio(mode)->setChecked(true);
+    // The probe: a timer every 10 ms that notes how late it fires.
+    QElapsedTimer clock;
+    std::vector<double> late;
+    QTimer probe;
+    qint64 last = 0;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        late.push_back((now - last) / 1e6 - 10.0);
+        last = now;
+    });
+    clock.start();
+    if (!options.probe.isEmpty()) probe.start(10);
+    dialog->ClickParse();
+    frame.WaitForWorker();
+    const double parsed = clock.nsecsElapsed() / 1e6;
+    while (frame.model()->HasPending()) {
         frame.Tick();
-        const double shown = clock.nsecsElapsed() / 1e6;
-        probe.stop();
-        if (!options.probe.isEmpty()) {
-            std::sort(late.begin(), late.end());
-            const double worst = late.empty() ? 0 : late.back();
-            const double p99 = late.empty() ? 0 : late[late.size() * 99 / 100];
-            std::fprintf(stderr,
-                         "probe: parse %.0f ms, all rows shown %.0f ms after the parse ended, "
-                         "%zu items, %zu timer ticks, longest stall %.1f ms, 99th percentile "
-                         "%.1f ms\n",
-                         parsed, shown - parsed, frame.tree().ItemCount(), late.size(), worst, p99);
-            std::ofstream out(options.probe.toLocal8Bit().toStdString(), std::ios::binary);
-            const TreeStore& tree = frame.tree();
-            for (TreeItem r = tree.GetChildItem(kTreeRoot); r; r = tree.GetNextSiblingItem(r))
-                WriteBranch(out, tree, r, ExportFilter::All, "\n");
-        }
+        QApplication::processEvents();
     }
-    int code = 0;
+    frame.Tick();
+    const double shown = clock.nsecsElapsed() / 1e6;
+    probe.stop();
+    if (!options.probe.isEmpty()) {
+        std::sort(late.begin(), late.end());
+        const double worst = late.empty() ? 0 : late.back();
+        const double p99 = late.empty() ? 0 : late[late.size() * 99 / 100];
+        std::fprintf(stderr,
+                     "probe: parse %.0f ms, all rows shown %.0f ms after the parse ended, "
+                     "%zu items, %zu timer ticks, longest stall %.1f ms, 99th percentile "
+                     "%.1f ms\n",
+                     parsed, shown - parsed, frame.tree().ItemCount(), late.size(), worst, p99);
+        std::ofstream out(options.probe.toLocal8Bit().toStdString(), std::ios::binary);
+        const TreeStore& tree = frame.tree();
+        for (TreeItem r = tree.GetChildItem(kTreeRoot); r; r = tree.GetNextSiblingItem(r))
+            WriteBranch(out, tree, r, ExportFilter::All, "\n");
+    }
+}
+
+// --parse-mbs: "Parse MBs in Picture" on picture N; false when there is none.
+bool RunParseMbs(CMainFrame& frame, const AutomationOptions& options) {
+    if (options.parseMbs <= 0 || !frame.fileOpen()) return true;
     CSyntaxTree* view = frame.treeView();
-    if (options.decodeReferences >= 0) frame.SetDecodeReferences(options.decodeReferences == 1);
-    if (options.parseMbs > 0 && frame.fileOpen()) {
-        // "Parse MBs in Picture" from the popup menu, on the picture's item.
-        int n = 0;
-        TreeItem picture = 0;
-        for (TreeItem i = NextInPreOrder(frame.tree(), 0); i && !picture;
-             i = NextInPreOrder(frame.tree(), i))
-            if ((frame.tree().GetItemData(i) & 0xFFFF) == kind::kPicture && ++n == options.parseMbs)
-                picture = i;
-        if (!picture || !view->SelectItem(picture)) {
-            std::fprintf(stderr, "--parse-mbs: the stream has no picture %d\n", options.parseMbs);
-            code = 1;
-        } else {
-            view->RunPopupCommand(cmd::kParsePictureMbs);
-            frame.WaitForWorker();
-            while (frame.model()->HasPending()) frame.Tick();
-        }
+    // "Parse MBs in Picture" from the popup menu, on the picture's item.
+    int n = 0;
+    TreeItem picture = 0;
+    for (TreeItem i = NextInPreOrder(frame.tree(), 0); i && !picture;
+         i = NextInPreOrder(frame.tree(), i))
+        if ((frame.tree().GetItemData(i) & 0xFFFF) == kind::kPicture && ++n == options.parseMbs)
+            picture = i;
+    if (!picture || !view->SelectItem(picture)) {
+        std::fprintf(stderr, "--parse-mbs: the stream has no picture %d\n", options.parseMbs);
+        return false;
     }
+    view->RunPopupCommand(cmd::kParsePictureMbs);
+    frame.WaitForWorker();
+    while (frame.model()->HasPending()) frame.Tick();
+    return true;
+}
+
+// Each --select in turn; false when one finds nothing.
+bool RunSelects(CMainFrame& frame, const AutomationOptions& options) {
+    CSyntaxTree* view = frame.treeView();
     // A script looks at pictures: the picture area takes the parsing dialog's place.
     if (!options.selects.isEmpty() && frame.rightPane()->DialogShown() && !frame.WorkerBusy())
         frame.rightPane()->ShowDialog(false);
@@ -354,38 +353,51 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
             frame.dispatch().DecodeReferencesOf(picture);
         if (!found || !view->SelectItem(found)) {
             std::fprintf(stderr, "--select: no item contains \"%s\"\n", wanted.c_str());
-            code = 1;
-            break;
+            return false;
         }
         from = found;
     }
-    if (options.walk > 0) {
-        std::vector<double> times;
-        view->setFocus();
-        for (int i = 0; i < options.walk; ++i) {
-            QElapsedTimer clock;
-            clock.start();
-            QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
-            QApplication::sendEvent(view, &down);
-            frame.rightPane()->viewport()->repaint();  // painted now, not later
-            times.push_back(clock.nsecsElapsed() / 1e6);
-        }
-        std::sort(times.begin(), times.end());
-        double sum = 0;
-        for (double t : times) sum += t;
-        std::fprintf(stderr, "walk: %zu key presses, mean %.1f ms, median %.1f ms, max %.1f ms\n",
-                     times.size(), sum / static_cast<double>(times.size()), times[times.size() / 2],
-                     times.back());
+    return true;
+}
+
+// --walk: Down pressed N times, each timed to the painted picture.
+void RunWalk(CMainFrame& frame, const AutomationOptions& options) {
+    if (options.walk <= 0) return;
+    CSyntaxTree* view = frame.treeView();
+    std::vector<double> times;
+    view->setFocus();
+    for (int i = 0; i < options.walk; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QApplication::sendEvent(view, &down);
+        frame.rightPane()->viewport()->repaint();  // painted now, not later
+        times.push_back(clock.nsecsElapsed() / 1e6);
     }
+    std::sort(times.begin(), times.end());
+    double sum = 0;
+    for (double t : times) sum += t;
+    std::fprintf(stderr, "walk: %zu key presses, mean %.1f ms, median %.1f ms, max %.1f ms\n",
+                 times.size(), sum / static_cast<double>(times.size()), times[times.size() / 2],
+                 times.back());
+}
+
+// --goto-picture; false when the stream has no such picture.
+bool RunGoto(CMainFrame& frame, const AutomationOptions& options) {
     if (options.gotoPicture > 0) {
         if (frame.rightPane()->DialogShown() && !frame.WorkerBusy())
             frame.rightPane()->ShowDialog(false);
         if (!frame.GoToPicture(options.gotoPicture, false)) {
             std::fprintf(stderr, "--goto-picture: the stream has no picture %d\n",
                          options.gotoPicture);
-            code = 1;
+            return false;
         }
     }
+    return true;
+}
+
+// The display bar's and the menus' options, as the user would set them.
+void ApplyDisplayOptions(CMainFrame& frame, const AutomationOptions& options) {
     CDisplayBar* bar = frame.displayBar();
     if (options.displayType >= 0) {
         bar->displayTypeCombo()->setCurrentIndex(options.displayType);
@@ -408,6 +420,10 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
         bar->mbGridBox()->setChecked(true);
         frame.Execute(cmd::kMbGrid);
     }
+}
+
+// The picture pane's zoom, map, click and readout.
+void ApplyPaneOptions(CMainFrame& frame, const AutomationOptions& options) {
     if (options.zoom >= 0) frame.rightPane()->SetZoom(options.zoom);
     if (options.overlay >= 0) {
         frame.SetMapKind(static_cast<MapKind>(options.overlay));
@@ -423,6 +439,11 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
         frame.rightPane()->CentreOn(options.hoverX, options.hoverY);
         frame.HoverPicture(options.hoverX, options.hoverY);
     }
+}
+
+// Filters, then what goes out: export, saved file, screenshot, report. False when one fails.
+bool RunOutputs(CMainFrame& frame, const AutomationOptions& options) {
+    int code = 0;
     for (const QString& name : options.filters) {
         if (!frame.Execute(FilterCommand(name))) {
             std::fprintf(stderr, "--filter %s: no picture to filter\n", name.toLocal8Bit().data());
@@ -469,6 +490,32 @@ int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
         std::fwrite(report.data(), 1, report.size(), stdout);
         std::fflush(stdout);
     }
+    return code == 0;
+}
+
+}  // namespace
+
+int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
+    if (options.quit) {
+        // Nobody is there to answer: every message goes to stderr and takes its default.
+        frame.host().automatic = true;
+        frame.host().echo = true;
+    }
+    SettleEvents();
+    if (!options.file.isEmpty() && !frame.OpenPath(options.file)) {
+        SettleEvents();
+        return frame.stream().fileItem && frame.stream().invalidFile ? 2 : 1;
+    }
+    RunParse(frame, options);
+    int code = 0;
+    if (options.decodeReferences >= 0) frame.SetDecodeReferences(options.decodeReferences == 1);
+    if (!RunParseMbs(frame, options)) code = 1;
+    if (!RunSelects(frame, options)) code = 1;
+    RunWalk(frame, options);
+    if (!RunGoto(frame, options)) code = 1;
+    ApplyDisplayOptions(frame, options);
+    ApplyPaneOptions(frame, options);
+    if (!RunOutputs(frame, options)) code = 1;
     return code;
 }
 
