@@ -120,9 +120,11 @@ void CMainFrame::BuildPanes() {
     treeView_->exportCommand = [this](int id) { ExportCommand(id); };
     treeView_->keyword = [this] { return bar_ ? bar_->keywordEdit()->text() : QString(); };
     right_->canToggle = [this] { return !WorkerBusy(); };
+    // Once the dialog is hidden the picture area shows the selection as it is then: an item
+    // remembered now would undo a selection made in between (a script's next step, a key).
     right_->dialogHidden = [this] {
-        parser_->macroblocks.itemToRedisplay = treeView_->SelectedItem();
-        host_->PostCommand(msg::kCommandRedisplay);
+        QMetaObject::invokeMethod(
+            this, [this] { DecodeSelectedItem(treeView_->SelectedItem()); }, Qt::QueuedConnection);
     };
     connect(treeView_, &CSyntaxTree::SelectionChangedTo, this,
             [this](TreeItem item) { DecodeSelectedItem(item); });

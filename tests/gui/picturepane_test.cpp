@@ -175,6 +175,20 @@ class PictureToolsTest : public QObject {
         QVERIFY(frame->rightPane()->map().cells.empty());
     }
 
+    // Hiding the dialog shows the selection as it is when the picture area gets there: a
+    // selection made in between is not undone.
+    void selectionAfterHidingTheDialogStands() {
+        QVERIFY(OpenParsed("mpeg2-progressive.m2v"));
+        frame->rightPane()->ShowDialog(true);
+        QCoreApplication::processEvents();
+        frame->rightPane()->ShowDialog(false);
+        QVERIFY(frame->GoToPicture(5, false));
+        const TreeItem fifth = frame->treeView()->SelectedItem();
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+        QCOMPARE(frame->treeView()->SelectedItem(), fifth);
+        QCOMPARE(PictureOf(frame->tree(), frame->dispatch().shownItem), fifth);
+    }
+
     // A picture taller than the pane scrolls until its last line is above the text line, and a
     // notch of the wheel scrolls by the platform's lines, not by a pixel.
     void pictureEndsAboveTheTextLineAndTheWheelScrollsByLines() {
