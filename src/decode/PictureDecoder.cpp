@@ -349,7 +349,18 @@ void PictureDecoder::DecodeReferences(const std::vector<TreeItem>& pictures, siz
         return -1;
     };
     const long long i1 = previousIntra(k);
-    const long long i0 = i1 > 0 ? previousIntra(static_cast<size_t>(i1)) : -1;
+    // Only a leading picture of an open GOP (shown before its I picture, so predicted from the
+    // GOP before) needs the GOP before decoded; the others start at their own I picture.
+    auto leading = [&] {
+        if (i1 < 0) return false;
+        const TreeItem intra = pictures[static_cast<size_t>(i1)];
+        const auto a = st.pictureRecords.find(pictures[k]);
+        const auto b = st.pictureRecords.find(intra);
+        return a == st.pictureRecords.end() || b == st.pictureRecords.end() ||
+               p_.tree.GetParentItem(pictures[k]) != p_.tree.GetParentItem(intra) ||
+               a->second.temporal_reference < b->second.temporal_reference;
+    };
+    const long long i0 = i1 > 0 && leading() ? previousIntra(static_cast<size_t>(i1)) : i1;
     for (size_t i = i0 < 0 ? 0 : static_cast<size_t>(i0); i < k; ++i) {
         displayType = display_type::kAuto;
         const bool ownFirstField = i + 1 == k && secondField(k);
