@@ -316,7 +316,7 @@ namespace {
 // Nothing below a picture is a picture, so its subtree is not walked.
 void CollectPictures(const TreeStore& tree, TreeItem parent, std::vector<TreeItem>& out) {
     for (TreeItem c = tree.GetChildItem(parent); c; c = tree.GetNextSiblingItem(c)) {
-        if ((tree.GetItemData(c) & 0xFFFF) == kind::kPicture) {
+        if (KindOf(tree.GetItemData(c)) == kind::kPicture) {
             out.push_back(c);
             continue;
         }

@@ -68,6 +68,12 @@ inline constexpr uint32_t kPayloadListed = 1280;
 inline constexpr uint32_t kVirtual = 0xFFFF0000;
 }  // namespace kind
 
+// The kind an item's data names, whether the item is virtual (0xFFFF in the high half) or not:
+// the one place that reads it.
+constexpr uint32_t KindOf(uint32_t data) {
+    return data & 0xFFFF;
+}
+
 inline bool IsVirtual(uint32_t data) {
     return (data >> 16) == 0xFFFF;
 }

@@ -203,7 +203,7 @@ bool MacroblockLayer::ParseMacroblocksOfSlice(TreeItem placeholderItem) {
 bool MacroblockLayer::ParseMacroblocksOfPicture(TreeItem pictureItem) {
     TreeStore& tree = p_.tree;
     itemToRedisplay = 0;
-    if (!pictureItem || (tree.GetItemData(pictureItem) & 0xFFFF) != kind::kPicture) {
+    if (!pictureItem || KindOf(tree.GetItemData(pictureItem)) != kind::kPicture) {
         p_.host.MessageBox(msg::kSelectedItemNotValid, msg::kErrorCaption, MsgIcon::None,
                            MsgButtons::Ok);
         return false;

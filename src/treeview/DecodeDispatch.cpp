@@ -5,12 +5,13 @@
 
 #include "engine/Messages.h"
 #include "engine/SyntaxParser.h"
+#include "video/VideoTables.h"
 
 namespace bitloupe {
 
 namespace {
-uint32_t KindOf(const TreeStore& tree, TreeItem item) {
-    return tree.GetItemData(item) & 0xFFFF;
+uint32_t KindOfItem(const TreeStore& tree, TreeItem item) {
+    return KindOf(tree.GetItemData(item));
 }
 
 // The wait cursor for as long as a decode runs.
@@ -24,35 +25,37 @@ struct WaitCursor {
 Repaint DecodeDispatch::DecodeSelectedItem(TreeItem item) {
     const TreeStore& tree = p_.tree;
     const int before = displayMode;
-    const uint32_t k = KindOf(tree, item);
+    const uint32_t k = KindOfItem(tree, item);
     const TreeItem parent = tree.GetParentItem(item);
-    const uint32_t parentKind = KindOf(tree, parent);
+    const uint32_t parentKind = KindOfItem(tree, parent);
+    const bool parentIsBlock = parentKind >= kind::kBlockY && parentKind <= kind::kBlockCr;
     switch (k) {
-        case 13:
+        case kind::kMacroblock:
             return Macroblock(item, false);
-        case 14:
-            return parentKind == 13 ? Macroblock(parent, false) : Clear(before);
-        case 15:
+        case kind::kMacroblockHeader:
+            return parentKind == kind::kMacroblock ? Macroblock(parent, false) : Clear(before);
+        case KindOf(kind::kSkippedMacroblock):
             return Macroblock(item, true);
-        case 16:
-        case 17:
-        case 18:
+        case kind::kBlockY:
+        case kind::kBlockCb:
+        case kind::kBlockCr:
             return Block(item);
-        case 20:
-        case 21:
-            return parentKind >= 16 && parentKind <= 18 ? Block(parent) : Clear(before);
-        case 5:
+        case kind::kRawDct:  // also the coefficient matrix's kind
+        case KindOf(kind::kPelMatrix):
+            return parentIsBlock ? Block(parent) : Clear(before);
+        case kind::kPicture:
             return Picture(item, display_mode::kPicture);
-        case 2:
-        case 6:
-        case 7:
-        case 257:
-            if (parentKind == 5) return Picture(parent, display_mode::kPictureByHeader);
+        case kind::kSequenceExtension:
+        case kind::kPictureHeader:
+        case kind::kExtension:
+        case kind::kPredictionFrames:
+            if (parentKind == kind::kPicture)
+                return Picture(parent, display_mode::kPictureByHeader);
             return Repaint::None;
-        case 11:
+        case kind::kSlice:
             return Slice(item);
-        case 12:
-            return parentKind == 11 ? Slice(parent) : Clear(before);
+        case kind::kSliceHeader:
+            return parentKind == kind::kSlice ? Slice(parent) : Clear(before);
         default:
             return Clear(before);
     }
@@ -146,11 +149,12 @@ Repaint DecodeDispatch::RenderCurrent(bool combo, int previousType, bool fromFie
         const int codingType =
             record != p_.stream.pictureRecords.end() ? record->second.picture_coding_type : 0;
         bool stop = false;
-        if (codingType == 1) {
+        if (codingType == video_tables::kPictureI) {
             dec.displayType = display_type::kAuto;
             if (comboValue) *comboValue = display_type::kAuto;
             stop = !fromFieldOption && previousType != display_type::kNull;
-        } else if (codingType == 2 && dec.displayType == display_type::kDiff1) {
+        } else if (codingType == video_tables::kPictureP &&
+                   dec.displayType == display_type::kDiff1) {
             dec.displayType = display_type::kDiff0;
             if (comboValue) *comboValue = display_type::kDiff0;
             stop = !fromFieldOption && previousType == display_type::kDiff0;

@@ -28,9 +28,9 @@ void DeleteSliceMacroblocks(TreeStore& tree, CStreamState& stream, TreeItem slic
     for (TreeItem c = tree.GetChildItem(slice); c; c = tree.GetNextSiblingItem(c)) {
         const uint32_t data = tree.GetItemData(c);
         if (data == kind::kSlicePlaceholder) return;  // never parsed: nothing to delete
-        const uint32_t k = data & 0xFFFF;
+        const uint32_t k = KindOf(data);
         // Also the item that says why a parse stopped before its macroblock had an item.
-        if (k == (kind::kMacroblock & 0xFFFF) || k == (kind::kSkippedMacroblock & 0xFFFF) ||
+        if (k == kind::kMacroblock || k == KindOf(kind::kSkippedMacroblock) ||
             tree.GetItemImage(c) == image::kError)
             doomed.push_back(c);
     }
