@@ -63,7 +63,9 @@ class PictureToolsTest : public QObject {
                                        "mpeg2-ps.mpg",
                                        "mpeg2-ps-mplex.mpg",
                                        "mpeg2-in-mpeg1-system.mpg",
-                                       "mpeg1-in-mpeg2-ps.mpg"};
+                                       "mpeg1-in-mpeg2-ps.mpg",
+                                       "mpeg2-ac3-in-mpeg1-system.mpg",
+                                       "truncated.m2v"};
         QTemporaryDir dir;
         for (const char* name : streams) {
             if (!test::HaveData(name)) continue;
