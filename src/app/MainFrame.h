@@ -186,6 +186,8 @@ class CMainFrame : public QMainWindow {
     TreeItem mapParsedPicture_ = 0;
     TreeItem mapKeepSelection_ = 0;
     void ParseMacroblocksForMap(TreeItem picture);
+    // "Parse MBs in Picture" on the picture, its question included; true when the parse runs.
+    bool ParsePictureMacroblocks(TreeItem picture);
     QMenu* recentMenu_ = nullptr;
     QComboBox* overlayBox_ = nullptr;
     QLabel* timeLabel_ = nullptr;

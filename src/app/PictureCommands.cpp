@@ -168,8 +168,13 @@ void CMainFrame::ClickPicture(int x, int y) {
     // The macroblocks first, through the popup's own command and question; the selection
     // follows when the parse ends.
     pendingClick_ = {true, picture, x, y};
+    if (!ParsePictureMacroblocks(picture)) pendingClick_.active = false;
+}
+
+bool CMainFrame::ParsePictureMacroblocks(TreeItem picture) {
     treeView_->pictureTarget = picture;
-    if (!commands_.Execute(cmd::kParsePictureMbs) || !WorkerBusy()) pendingClick_.active = false;
+    commands_.Execute(cmd::kParsePictureMbs);
+    return WorkerBusy();
 }
 
 void CMainFrame::FinishPendingClick() {
@@ -198,9 +203,7 @@ void CMainFrame::SetMapKind(MapKind kind) {
     if (kind != MapKind::kNone && picture && PictureAvailable() && !WorkerBusy() &&
         !MacroblocksParsed(tree_, picture)) {
         const TreeItem keep = treeView_->SelectedItem();
-        treeView_->pictureTarget = picture;
-        commands_.Execute(cmd::kParsePictureMbs);
-        if (WorkerBusy()) {
+        if (ParsePictureMacroblocks(picture)) {
             mapParseAgreed_ = true;
             mapParsedPicture_ = picture;
             mapKeepSelection_ = keep;

@@ -369,8 +369,7 @@ uint16_t SystemLayer::ParsePesPacket(uint8_t streamId) {
         std::snprintf(text, sizeof text,
                       "Packet cut short: %" PRId64 " byte%s missing at the end of the file!",
                       missing, missing == 1 ? "" : "s");
-        p_.emit.AddItem(text, packet, image::kError);
-        p_.tree.SetItemImage(packet, image::kError);
+        FlagPacket(packet, text);
     }
     return payload;
 }
@@ -405,6 +404,11 @@ bool IsSystemStartCode(uint32_t word) {
 
 }  // namespace
 
+void SystemLayer::FlagPacket(TreeItem packet, const char* why) {
+    p_.emit.AddItem(why, packet, image::kError);
+    p_.tree.SetItemImage(packet, image::kError);
+}
+
 void SystemLayer::StepOverPayload(TreeItem packet) {
     FileReader& f = p_.file;
     const int64_t first = f.fileOffset() + (f.bitOffset() ? 1 : 0);
@@ -420,8 +424,7 @@ void SystemLayer::StepOverPayload(TreeItem packet) {
                       "No start code after the payload: packet_length=%d is wrong, the next "
                       "start code is searched from the payload's first byte!",
                       packetLength_);
-        p_.emit.AddItem(text, packet, image::kError);
-        p_.tree.SetItemImage(packet, image::kError);
+        FlagPacket(packet, text);
     }
     f.SkipTo(first);
 }

@@ -73,6 +73,8 @@ class SystemLayer {
     // The payload item for the bytes that follow the header; remaining below 0 means the
     // header ran past packet_length. Returns the payload length.
     uint16_t AddPayloadItem(int64_t remaining, TreeItem packet);
+    // Marks a packet as an error, with the item that says why.
+    void FlagPacket(TreeItem packet, const char* why);
     // The header and payload item of a packet after its packet_length.
     uint16_t ParsePesBody(uint8_t streamId, int packetLength, TreeItem packet);
     // Reads the header of a packet of the followed stream without items; returns the payload

@@ -27,6 +27,26 @@ const PictureCodingExtension* CodingOf(const CStreamState& stream, TreeItem pict
     return c == stream.pictureCodingRecords.end() ? nullptr : &c->second;
 }
 
+bool IsFieldPicture(const CStreamState& stream, TreeItem picture) {
+    const PictureCodingExtension* coding = CodingOf(stream, picture);
+    return coding && (coding->picture_structure == 1 || coding->picture_structure == 2);
+}
+
+int PictureTypeOf(const CStreamState& stream, TreeItem picture) {
+    const auto pic = stream.pictureRecords.find(picture);
+    return pic == stream.pictureRecords.end() ? 0 : pic->second.picture_coding_type;
+}
+
+// The macroblock column and row at sample (x, y) of the shown frame: a field picture's rows are
+// 32 frame lines high.
+struct MacroblockPlace {
+    int column = 0;
+    int row = 0;
+};
+MacroblockPlace PlaceOf(const CStreamState& stream, TreeItem picture, int x, int y) {
+    return {x / 16, y / (IsFieldPicture(stream, picture) ? 32 : 16)};
+}
+
 int CodedBlockCount(const MacroblockRecord& rec, int blockCount) {
     int n = 0;
     for (int i = 0; i < std::min(blockCount, 12); ++i) n += rec.coded[i] != 0;
@@ -89,13 +109,10 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
     MacroblockMap map;
     map.kind = kind;
     const PictureCodingExtension* coding = CodingOf(stream, picture);
-    const int structure = coding ? coding->picture_structure : 3;
-    map.fieldPicture = structure == 1 || structure == 2;
-    map.bottomField = structure == 2;
+    map.fieldPicture = IsFieldPicture(stream, picture);
+    map.bottomField = coding && coding->picture_structure == 2;
     if (kind == MapKind::kNone) return map;
-    const auto pic = stream.pictureRecords.find(picture);
-    const int pictureType =
-        pic == stream.pictureRecords.end() ? 0 : pic->second.picture_coding_type;
+    const int pictureType = PictureTypeOf(stream, picture);
     const int blockCount = stream.blockCount;
 
     int quantLow = 255, quantHigh = 0, quantSteps = 0;
@@ -152,7 +169,6 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
         switch (kind) {
             case MapKind::kMbType:
                 category = TypeCategory(rec, skipped, pictureType);
-                if (skipped) category = map_type::kSkipped;
                 break;
             case MapKind::kQuantiser:
                 if (skipped) break;
@@ -175,7 +191,7 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
                     !(rec.macroblock_motion_forward || rec.macroblock_motion_backward))
                     break;
                 if (stream.videoVersion != kMpeg2 || (coding && coding->frame_pred_frame_dct))
-                    category = map.fieldPicture ? 0 : 0;
+                    category = 0;
                 else if (rec.motionType == 3)
                     category = 2;
                 else if (map.fieldPicture)
@@ -201,13 +217,11 @@ TreeItem PictureOf(const TreeStore& tree, TreeItem item) {
 TreeItem MacroblockItemAt(const TreeStore& tree, const CStreamState& stream, TreeItem picture,
                           int x, int y) {
     if (x < 0 || y < 0) return 0;
-    const PictureCodingExtension* coding = CodingOf(stream, picture);
-    const bool field = coding && (coding->picture_structure == 1 || coding->picture_structure == 2);
-    const int column = x / 16, row = y / (field ? 32 : 16);
+    const MacroblockPlace at = PlaceOf(stream, picture, x, y);
     for (TreeItem item : MacroblockItemsOf(tree, picture)) {
         const auto r = stream.macroblockRecords.find(item);
-        if (r != stream.macroblockRecords.end() && r->second.column == column &&
-            r->second.row == row)
+        if (r != stream.macroblockRecords.end() && r->second.column == at.column &&
+            r->second.row == at.row)
             return item;
     }
     return 0;
@@ -231,12 +245,10 @@ bool DecodedSamplesAt(const PictureDecoder& decoder, int x, int y, int out[3]) {
 std::string ReadoutText(const TreeStore& tree, const CStreamState& stream,
                         const PictureDecoder& decoder, TreeItem picture, int x, int y) {
     char text[320];
-    const PictureCodingExtension* coding = CodingOf(stream, picture);
-    const bool field = coding && (coding->picture_structure == 1 || coding->picture_structure == 2);
-    const int column = x / 16, row = y / (field ? 32 : 16);
+    const MacroblockPlace at = PlaceOf(stream, picture, x, y);
     const int width = stream.mbWidth > 0 ? stream.mbWidth : (decoder.stores.width + 15) / 16;
     int n = std::snprintf(text, sizeof text, "x=%d, y=%d  MB column %d, row %d, address %d", x, y,
-                          column, row, row * width + column);
+                          at.column, at.row, at.row * width + at.column);
     int yuv[3];
     if (DecodedSamplesAt(decoder, x, y, yuv))
         n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  Y=%d Cb=%d Cr=%d",
@@ -246,17 +258,14 @@ std::string ReadoutText(const TreeStore& tree, const CStreamState& stream,
     if (r != stream.macroblockRecords.end() && n > 0 && n < static_cast<int>(sizeof text)) {
         const MacroblockRecord& rec = r->second;
         const bool skipped = tree.GetItemData(mb) == kind::kSkippedMacroblock;
-        const auto pic = stream.pictureRecords.find(picture);
-        const int type = pic == stream.pictureRecords.end() ? 0 : pic->second.picture_coding_type;
-        static const char* const kTypes[5] = {"intra", "forward", "backward", "interpolated",
-                                              "skipped"};
+        const int type = PictureTypeOf(stream, picture);
         // A skipped macroblock carries no header: only its kind is said.
         if (skipped)
             n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  skipped");
         else
             n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
                                "  %s, quantiser_scale=%d, coded_block_pattern=%d",
-                               kTypes[TypeCategory(rec, skipped, type)], rec.quantiser_scale,
+                               kTypeNames[TypeCategory(rec, skipped, type)], rec.quantiser_scale,
                                rec.coded_block_pattern);
         for (int s = 0; s < 2 && !skipped; ++s) {
             const bool used =
