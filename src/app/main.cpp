@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Automation.h"
-#include "app/MainFrame.h"
+#include "gui/Automation.h"
+#include "gui/MainFrame.h"
 
 int main(int argc, char** argv) {
     // --help needs no display.

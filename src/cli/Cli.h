@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "engine/HeadlessEngine.h"
-#include "engine/Host.h"
-#include "engine/StreamState.h"
-#include "engine/SyntaxParser.h"
-#include "engine/TreeStore.h"
+#include "core/base/Host.h"
+#include "core/session/HeadlessEngine.h"
+#include "core/session/SyntaxParser.h"
+#include "core/syntax/StreamState.h"
+#include "core/tree/TreeStore.h"
 
 namespace bitloupe::cli {
 

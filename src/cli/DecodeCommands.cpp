@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "cli/Cli.h"
-#include "decode/PictureDecoder.h"
-#include "display/PictureDib.h"
-#include "engine/Host.h"
-#include "engine/StreamState.h"
-#include "engine/SyntaxParser.h"
-#include "engine/TreeStore.h"
+#include "core/base/Host.h"
+#include "core/decode/PictureDecoder.h"
+#include "core/image/PictureDib.h"
+#include "core/session/SyntaxParser.h"
+#include "core/syntax/StreamState.h"
+#include "core/tree/TreeStore.h"
 
 namespace bitloupe::cli {
 

@@ -9,11 +9,11 @@
 
 #include "cli/Cli.h"
 #include "cli/DecodeCommands.h"
-#include "engine/Host.h"
-#include "engine/StreamState.h"
-#include "engine/SyntaxParser.h"
-#include "engine/TreeStore.h"
-#include "treeview/Export.h"
+#include "core/base/Host.h"
+#include "core/session/SyntaxParser.h"
+#include "core/syntax/StreamState.h"
+#include "core/tree/Export.h"
+#include "core/tree/TreeStore.h"
 
 using namespace bitloupe;
 using namespace bitloupe::cli;

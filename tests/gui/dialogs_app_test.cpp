@@ -6,11 +6,11 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "app/AboutDlg.h"
-#include "app/ColorsDlg.h"
-#include "app/FlatButton.h"
-#include "display/RightWnd.h"
-#include "engine/StreamState.h"
+#include "core/syntax/StreamState.h"
+#include "gui/AboutDlg.h"
+#include "gui/ColorsDlg.h"
+#include "gui/FlatButton.h"
+#include "gui/RightWnd.h"
 
 using namespace bitloupe;
 

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "imaging/DctMaskDlg.h"
-#include "imaging/Filters.h"
-#include "imaging/GammaDlg.h"
+#include "core/image/Filters.h"
+#include "gui/DctMaskDlg.h"
+#include "gui/GammaDlg.h"
 
 using namespace bitloupe;
 

@@ -14,16 +14,16 @@
 #include <map>
 
 #include "TestUtil.h"
-#include "app/Automation.h"
-#include "app/CommandIds.h"
-#include "app/DisplayBar.h"
-#include "app/MainFrame.h"
-#include "app/QtHost.h"
-#include "display/RightWnd.h"
-#include "engine/ParseDlg.h"
-#include "treeview/Export.h"
-#include "treeview/SyntaxTree.h"
-#include "treeview/TreeCommands.h"
+#include "core/session/TreeCommands.h"
+#include "core/tree/Export.h"
+#include "gui/Automation.h"
+#include "gui/CommandIds.h"
+#include "gui/DisplayBar.h"
+#include "gui/MainFrame.h"
+#include "gui/ParseDlg.h"
+#include "gui/QtHost.h"
+#include "gui/RightWnd.h"
+#include "gui/SyntaxTree.h"
 
 using namespace bitloupe;
 

@@ -12,9 +12,9 @@
 #include <thread>
 
 #include "TestUtil.h"
-#include "engine/ParseThread.h"
-#include "treeview/SyntaxTreeModel.h"
-#include "treeview/TreeCommands.h"
+#include "core/session/ParseThread.h"
+#include "core/session/TreeCommands.h"
+#include "gui/SyntaxTreeModel.h"
 
 namespace bitloupe {
 namespace {

@@ -13,11 +13,11 @@
 #include <iterator>
 
 #include "TestUtil.h"
-#include "app/MainFrame.h"
-#include "app/QtHost.h"
-#include "display/RightWnd.h"
-#include "engine/ParseDlg.h"
-#include "treeview/SyntaxTree.h"
+#include "gui/MainFrame.h"
+#include "gui/ParseDlg.h"
+#include "gui/QtHost.h"
+#include "gui/RightWnd.h"
+#include "gui/SyntaxTree.h"
 
 using namespace bitloupe;
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "TestUtil.h"
-#include "display/PictureDib.h"
+#include "core/image/PictureDib.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <sstream>
 
 #include "TestUtil.h"
-#include "engine/Messages.h"
-#include "video/VideoTables.h"
+#include "core/base/Messages.h"
+#include "core/syntax/VideoTables.h"
 
 namespace bitloupe {
 namespace {

@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 
 #include "TestUtil.h"
-#include "engine/Messages.h"
+#include "core/base/Messages.h"
 
 namespace bitloupe {
 namespace {
@@ -204,8 +204,8 @@ TEST(Driver, StopFlagEndsTheScan) {
 #include <fstream>
 #include <iterator>
 
-#include "engine/ParseThread.h"
-#include "treeview/Export.h"
+#include "core/session/ParseThread.h"
+#include "core/tree/Export.h"
 
 namespace bitloupe {
 namespace {

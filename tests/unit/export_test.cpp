@@ -1,8 +1,8 @@
-#include "treeview/Export.h"
+#include "core/tree/Export.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/StreamState.h"
+#include "core/syntax/StreamState.h"
 
 namespace bitloupe {
 namespace {

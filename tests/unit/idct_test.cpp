@@ -1,7 +1,7 @@
 // Inverse quantisation, scan order and the inverse DCT: worked examples, the boundaries of
 // saturation and mismatch control, the IEEE 1180 accuracy measurement against a
 // double-precision transform, and garbage coefficients that must stay in bounds.
-#include "macroblock/Idct.h"
+#include "core/syntax/Idct.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +16,8 @@
 #include <random>
 #include <string>
 
-#include "macroblock/Dequantise.h"
-#include "macroblock/ScanTables.h"
+#include "core/syntax/Dequantise.h"
+#include "core/syntax/ScanTables.h"
 
 namespace bitloupe {
 namespace {

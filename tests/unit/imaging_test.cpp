@@ -5,11 +5,11 @@
 #include <cstring>
 #include <vector>
 
-#include "display/PictureDib.h"
-#include "imaging/DctMask.h"
-#include "imaging/Filters.h"
-#include "imaging/Gamma.h"
-#include "macroblock/Idct.h"
+#include "core/image/DctMask.h"
+#include "core/image/Filters.h"
+#include "core/image/Gamma.h"
+#include "core/image/PictureDib.h"
+#include "core/syntax/Idct.h"
 
 namespace bitloupe {
 namespace {

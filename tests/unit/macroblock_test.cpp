@@ -5,10 +5,10 @@
 #include <set>
 
 #include "TestUtil.h"
-#include "engine/Messages.h"
-#include "macroblock/MacroblockLayer.h"
-#include "treeview/Export.h"
-#include "treeview/TreeCommands.h"
+#include "core/base/Messages.h"
+#include "core/session/TreeCommands.h"
+#include "core/syntax/MacroblockLayer.h"
+#include "core/tree/Export.h"
 
 namespace bitloupe {
 namespace {

@@ -1,6 +1,6 @@
 // The picture pane's geometry: layout and scroll bars, the macroblock grid, motion vector
 // arrows and their heads, the focused rectangles and the block view.
-#include "display/Overlay.h"
+#include "core/render/Overlay.h"
 
 #include <gtest/gtest.h>
 

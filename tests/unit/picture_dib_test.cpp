@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "display/PictureDib.h"
+#include "core/image/PictureDib.h"
 
 namespace bitloupe {
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "TestUtil.h"
-#include "treeview/PictureFacts.h"
-#include "video/VideoTables.h"
+#include "core/render/PictureFacts.h"
+#include "core/syntax/VideoTables.h"
 
 namespace bitloupe {
 namespace {

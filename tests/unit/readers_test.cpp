@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "TestUtil.h"
-#include "engine/StartCodeScan.h"
+#include "core/bits/StartCodeScan.h"
 
 namespace bitloupe {
 namespace {

@@ -1,7 +1,7 @@
 // Macroblock reconstruction: prediction out of a plane, assembly of the block results with the
 // chroma up-sampling, and storing into a frame store. The expected values come from plain
 // formulas written out here, not from the code under test.
-#include "decode/Reconstruction.h"
+#include "core/decode/Reconstruction.h"
 
 #include <gtest/gtest.h>
 

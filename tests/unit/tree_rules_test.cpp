@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "TestUtil.h"
-#include "treeview/TreeCommands.h"
-#include "treeview/TreeRules.h"
+#include "core/session/TreeCommands.h"
+#include "core/tree/TreeRules.h"
 
 namespace bitloupe {
 namespace {

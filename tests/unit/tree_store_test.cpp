@@ -5,8 +5,8 @@
 #include <thread>
 #include <unordered_map>
 
-#include "engine/StreamState.h"
-#include "engine/TreeStore.h"
+#include "core/syntax/StreamState.h"
+#include "core/tree/TreeStore.h"
 
 namespace bitloupe {
 namespace {

@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "macroblock/VlcTables.h"
+#include "core/syntax/VlcTables.h"
 
 namespace bitloupe {
 namespace {

@@ -1,0 +1,618 @@
+#include "gui/Automation.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QPixmap>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+#include "core/syntax/StreamState.h"
+#include "core/tree/Export.h"
+#include "gui/CommandIds.h"
+#include "gui/DisplayBar.h"
+#include "gui/MainFrame.h"
+#include "gui/ParseDlg.h"
+#include "gui/QtHost.h"
+#include "gui/RightWnd.h"
+#include "gui/SyntaxTree.h"
+#include "gui/SyntaxTreeModel.h"
+
+namespace bitloupe {
+
+const char* const kAutomationUsage =
+    "usage: bitloupe [FILE] [--parse video|ps|both] [--parse-mbs N] [--select TEXT]...\n"
+    "                [--display-type auto|raw|diff0|diff1|null] [--field frame|top|bottom]\n"
+    "                [--colour normal|y|cb|cr|red|green|blue|yellow|magenta|cyan] [--mvs INDEX]\n"
+    "                [--grid] [--filter NAME]... [--export all|non-virtual|ycbcr|item]\n"
+    "                [--save frame|top|bottom|big|small|snapshot OUT.bmp] [--screenshot OUT.png]\n"
+    "                [--probe TREE.txt] [--walk N] [--decode-references on|off]\n"
+    "                [--goto-picture N] [--zoom fit|1|2|4|8|16|32]\n"
+    "                [--overlay none|mbtype|quantiser|cbp|dct|motion] [--hover X Y] [--click X Y]\n"
+    "                [--report] [--quit] [--help]\n";
+
+bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* options,
+                            std::string* error) {
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        auto value = [&](QString* out) {
+            if (i + 1 >= arguments.size()) {
+                *error = "missing value after " + a.toStdString();
+                return false;
+            }
+            *out = arguments[++i];
+            return true;
+        };
+        if (a == "--parse") {
+            if (!value(&options->parse)) return false;
+            if (options->parse != "video" && options->parse != "ps" && options->parse != "both") {
+                *error = "--parse takes video, ps or both";
+                return false;
+            }
+        } else if (a == "--select") {
+            QString text;
+            if (!value(&text)) return false;
+            options->selects << text;
+        } else if (a == "--screenshot") {
+            if (!value(&options->screenshot)) return false;
+        } else if (a == "--display-type" || a == "--field" || a == "--colour") {
+            QString word;
+            if (!value(&word)) return false;
+            static const QStringList types{"auto", "raw", "diff0", "diff1", "null"};
+            static const QStringList fields{"frame", "top", "bottom"};
+            static const QStringList colours{"normal", "y",    "cb",     "cr",      "red",
+                                             "green",  "blue", "yellow", "magenta", "cyan"};
+            const QStringList& words = a == "--display-type" ? types
+                                       : a == "--field"      ? fields
+                                                             : colours;
+            const int index = static_cast<int>(words.indexOf(word));
+            if (index < 0) {
+                *error = a.toStdString() + " takes " + words.join('|').toStdString();
+                return false;
+            }
+            (a == "--display-type" ? options->displayType
+             : a == "--field"      ? options->field
+                                   : options->colour) = index;
+        } else if (a == "--mvs") {
+            QString number;
+            if (!value(&number)) return false;
+            bool ok = false;
+            options->mvs = number.toInt(&ok);
+            if (!ok || options->mvs < 0 || options->mvs > 14) {
+                *error = "--mvs takes the MV type index 0..14";
+                return false;
+            }
+        } else if (a == "--parse-mbs") {
+            QString number;
+            if (!value(&number)) return false;
+            bool ok = false;
+            options->parseMbs = number.toInt(&ok);
+            if (!ok || options->parseMbs < 1) {
+                *error = "--parse-mbs takes a picture number from 1";
+                return false;
+            }
+        } else if (a == "--grid") {
+            options->grid = true;
+        } else if (a == "--filter") {
+            QString name;
+            if (!value(&name)) return false;
+            if (FilterCommand(name) == 0) {
+                *error = "unknown filter " + name.toStdString() + " (" + FilterNames() + ")";
+                return false;
+            }
+            options->filters << name;
+        } else if (a == "--save") {
+            if (!value(&options->saveKind) || !value(&options->savePath)) return false;
+            static const QStringList kinds{"frame", "top", "bottom", "big", "small", "snapshot"};
+            if (!kinds.contains(options->saveKind)) {
+                *error = "--save takes frame|top|bottom|big|small|snapshot OUT.bmp";
+                return false;
+            }
+        } else if (a == "--export") {
+            if (!value(&options->exportKind)) return false;
+            static const QStringList kinds{"all", "non-virtual", "ycbcr", "item"};
+            if (!kinds.contains(options->exportKind)) {
+                *error = "--export takes all|non-virtual|ycbcr|item";
+                return false;
+            }
+        } else if (a == "--walk") {
+            QString number;
+            if (!value(&number)) return false;
+            options->walk = number.toInt();
+        } else if (a == "--probe") {
+            if (!value(&options->probe)) return false;
+        } else if (a == "--decode-references") {
+            QString word;
+            if (!value(&word)) return false;
+            if (word != "on" && word != "off") {
+                *error = "--decode-references takes on or off";
+                return false;
+            }
+            options->decodeReferences = word == "on" ? 1 : 0;
+        } else if (a == "--goto-picture") {
+            QString number;
+            if (!value(&number)) return false;
+            bool ok = false;
+            options->gotoPicture = number.toInt(&ok);
+            if (!ok || options->gotoPicture < 1) {
+                *error = "--goto-picture takes a picture number from 1";
+                return false;
+            }
+        } else if (a == "--zoom") {
+            QString word;
+            if (!value(&word)) return false;
+            static const QStringList zooms{"fit", "1", "2", "4", "8", "16", "32"};
+            if (!zooms.contains(word)) {
+                *error = "--zoom takes fit|1|2|4|8|16|32";
+                return false;
+            }
+            options->zoom = word == "fit" ? 0 : word.toInt();
+        } else if (a == "--overlay") {
+            QString word;
+            if (!value(&word)) return false;
+            options->overlay = -1;
+            for (int k = 0; k < 6; ++k)
+                if (word == QLatin1String(kMapScriptNames[k])) options->overlay = k;
+            if (options->overlay < 0) {
+                *error = "--overlay takes none|mbtype|quantiser|cbp|dct|motion";
+                return false;
+            }
+        } else if (a == "--hover" || a == "--click") {
+            QString xs, ys;
+            if (!value(&xs) || !value(&ys)) return false;
+            bool okX = false, okY = false;
+            const int x = xs.toInt(&okX), y = ys.toInt(&okY);
+            if (!okX || !okY || x < 0 || y < 0) {
+                *error = a.toStdString() + " takes two sample coordinates X Y";
+                return false;
+            }
+            (a == "--hover" ? options->hover : options->click) = true;
+            (a == "--hover" ? options->hoverX : options->clickX) = x;
+            (a == "--hover" ? options->hoverY : options->clickY) = y;
+        } else if (a == "--report") {
+            options->report = true;
+        } else if (a == "--quit") {
+            options->quit = true;
+        } else if (a == "--help" || a == "-h") {
+            options->help = true;
+        } else if (a.startsWith("--")) {
+            *error = "unknown option " + a.toStdString();
+            return false;
+        } else if (options->file.isEmpty()) {
+            options->file = a;
+        } else {
+            *error = "more than one file given";
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+struct FilterName {
+    const char* name;
+    int command;
+};
+constexpr FilterName kFilterNames[] = {
+    {"negative", cmd::kNegative},
+    {"deinterlace", cmd::kDeinterlacing},
+    {"uniform", cmd::kUniformSmooth},
+    {"gaussian", cmd::kGaussianSmooth},
+    {"median", cmd::kMedianSmooth},
+    {"weak-sharpen", cmd::kWeakSharpen},
+    {"strong-sharpen", cmd::kStrongSharpen},
+    {"edge-black", cmd::kEdgeBlack},
+    {"edge-white", cmd::kEdgeWhite},
+    {"edge-gray", cmd::kEdgeGray},
+    {"emboss-left-up", cmd::kEmbossLeftUp},
+    {"emboss-left-down", cmd::kEmbossLeftDown},
+    {"emboss-right-up", cmd::kEmbossRightUp},
+    {"emboss-right-down", cmd::kEmbossRightDown},
+    {"vflip", cmd::kVerticalFlip},
+    {"hflip", cmd::kHorizontalFlip},
+    {"restore", cmd::kRestore},
+};
+
+}  // namespace
+
+int FilterCommand(const QString& name) {
+    for (const FilterName& f : kFilterNames)
+        if (name == QLatin1String(f.name)) return f.command;
+    return 0;
+}
+
+std::string FilterNames() {
+    std::string out;
+    for (const FilterName& f : kFilterNames) out += (out.empty() ? "" : "|") + std::string(f.name);
+    return out;
+}
+
+namespace {
+
+// The item after `from` in pre-order (from 0: the first item).
+TreeItem NextInPreOrder(const TreeStore& tree, TreeItem from) {
+    if (!from) return tree.GetChildItem(kTreeRoot);
+    if (TreeItem c = tree.GetChildItem(from)) return c;
+    for (TreeItem i = from; i; i = tree.GetParentItem(i)) {
+        if (TreeItem s = tree.GetNextSiblingItem(i)) return s;
+        if (tree.GetParentItem(i) == kTreeRoot) break;
+    }
+    return 0;
+}
+
+void SettleEvents() {
+    for (int i = 0; i < 5; ++i) QApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+}  // namespace
+
+namespace {
+
+// The parse of --parse, waited for; with --probe the interface's stalls are measured meanwhile
+// and the tree is written.
+void RunParse(CMainFrame& frame, const AutomationOptions& options) {
+    if (options.parse.isEmpty() || !frame.fileOpen()) return;
+    CParseDlg* dialog = frame.parseDialog();
+    const int mode = options.parse == "ps"     ? kModeProgramStreamOnly
+                     : options.parse == "both" ? kModeBoth
+                                               : kModeVideoOnly;
+    dialog->modeRadio(mode)->setChecked(true);
+    // The probe: a timer every 10 ms that notes how late it fires.
+    QElapsedTimer clock;
+    std::vector<double> late;
+    QTimer probe;
+    qint64 last = 0;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        late.push_back((now - last) / 1e6 - 10.0);
+        last = now;
+    });
+    clock.start();
+    if (!options.probe.isEmpty()) probe.start(10);
+    dialog->ClickParse();
+    frame.WaitForWorker();
+    const double parsed = clock.nsecsElapsed() / 1e6;
+    while (frame.model()->HasPending()) {
+        frame.Tick();
+        QApplication::processEvents();
+    }
+    frame.Tick();
+    const double shown = clock.nsecsElapsed() / 1e6;
+    probe.stop();
+    if (!options.probe.isEmpty()) {
+        std::sort(late.begin(), late.end());
+        const double worst = late.empty() ? 0 : late.back();
+        const double p99 = late.empty() ? 0 : late[late.size() * 99 / 100];
+        std::fprintf(stderr,
+                     "probe: parse %.0f ms, all rows shown %.0f ms after the parse ended, "
+                     "%zu items, %zu timer ticks, longest stall %.1f ms, 99th percentile "
+                     "%.1f ms\n",
+                     parsed, shown - parsed, frame.tree().ItemCount(), late.size(), worst, p99);
+        std::ofstream out(options.probe.toLocal8Bit().toStdString(), std::ios::binary);
+        const TreeStore& tree = frame.tree();
+        for (TreeItem r = tree.GetChildItem(kTreeRoot); r; r = tree.GetNextSiblingItem(r))
+            WriteBranch(out, tree, r, ExportFilter::All, "\n");
+    }
+}
+
+// --parse-mbs: "Parse MBs in Picture" on picture N; false when there is none.
+bool RunParseMbs(CMainFrame& frame, const AutomationOptions& options) {
+    if (options.parseMbs <= 0 || !frame.fileOpen()) return true;
+    CSyntaxTree* view = frame.treeView();
+    // "Parse MBs in Picture" from the popup menu, on the picture's item.
+    int n = 0;
+    TreeItem picture = 0;
+    for (TreeItem i = NextInPreOrder(frame.tree(), 0); i && !picture;
+         i = NextInPreOrder(frame.tree(), i))
+        if (KindOf(frame.tree().GetItemData(i)) == kind::kPicture && ++n == options.parseMbs)
+            picture = i;
+    if (!picture || !view->SelectItem(picture)) {
+        std::fprintf(stderr, "--parse-mbs: the stream has no picture %d\n", options.parseMbs);
+        return false;
+    }
+    view->RunPopupCommand(cmd::kParsePictureMbs);
+    frame.WaitForWorker();
+    while (frame.model()->HasPending()) frame.Tick();
+    return true;
+}
+
+// Each --select in turn; false when one finds nothing.
+bool RunSelects(CMainFrame& frame, const AutomationOptions& options) {
+    CSyntaxTree* view = frame.treeView();
+    // A script looks at pictures: the picture area takes the parsing dialog's place.
+    if (!options.selects.isEmpty() && frame.rightPane()->DialogShown() && !frame.WorkerBusy())
+        frame.rightPane()->ShowDialog(false);
+    SettleEvents();
+    // The first --select searches from the top (whatever the parse selected), each later one
+    // from the item the one before found, wrapping around to the top as the search does.
+    TreeItem from = 0;
+    for (const QString& text : options.selects) {
+        const std::string wanted = text.toStdString();
+        const TreeStore& tree = frame.tree();
+        TreeItem found = 0;
+        for (TreeItem i = NextInPreOrder(tree, from); i; i = NextInPreOrder(tree, i)) {
+            if (tree.GetItemText(i).find(wanted) != std::string::npos) {
+                found = i;
+                break;
+            }
+        }
+        for (TreeItem i = NextInPreOrder(tree, 0); from && !found && i && i != from;
+             i = NextInPreOrder(tree, i))
+            if (tree.GetItemText(i).find(wanted) != std::string::npos) found = i;
+        // A unit of a picture comes out as the command-line tool decodes it: the references
+        // of its picture first.
+        TreeItem picture = found;
+        while (picture && KindOf(tree.GetItemData(picture)) != kind::kPicture)
+            picture = tree.GetParentItem(picture);
+        if (picture && picture != frame.dispatch().shownItem)
+            frame.dispatch().DecodeReferencesOf(picture);
+        if (!found || !view->SelectItem(found)) {
+            std::fprintf(stderr, "--select: no item contains \"%s\"\n", wanted.c_str());
+            return false;
+        }
+        from = found;
+    }
+    return true;
+}
+
+// --walk: Down pressed N times, each timed to the painted picture.
+void RunWalk(CMainFrame& frame, const AutomationOptions& options) {
+    if (options.walk <= 0) return;
+    CSyntaxTree* view = frame.treeView();
+    std::vector<double> times;
+    view->setFocus();
+    for (int i = 0; i < options.walk; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QApplication::sendEvent(view, &down);
+        frame.rightPane()->viewport()->repaint();  // painted now, not later
+        times.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    double sum = 0;
+    for (double t : times) sum += t;
+    std::fprintf(stderr, "walk: %zu key presses, mean %.1f ms, median %.1f ms, max %.1f ms\n",
+                 times.size(), sum / static_cast<double>(times.size()), times[times.size() / 2],
+                 times.back());
+}
+
+// --goto-picture; false when the stream has no such picture.
+bool RunGoto(CMainFrame& frame, const AutomationOptions& options) {
+    if (options.gotoPicture > 0) {
+        if (frame.rightPane()->DialogShown() && !frame.WorkerBusy())
+            frame.rightPane()->ShowDialog(false);
+        if (!frame.GoToPicture(options.gotoPicture, false)) {
+            std::fprintf(stderr, "--goto-picture: the stream has no picture %d\n",
+                         options.gotoPicture);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The display bar's and the menus' options, as the user would set them.
+void ApplyDisplayOptions(CMainFrame& frame, const AutomationOptions& options) {
+    CDisplayBar* bar = frame.displayBar();
+    if (options.displayType >= 0) {
+        bar->displayTypeCombo()->setCurrentIndex(options.displayType);
+        frame.Execute(cmd::kDisplayType);
+    }
+    if (options.field >= 0) {
+        bar->fieldOptionCombo()->setCurrentIndex(options.field);
+        frame.Execute(cmd::kFieldOption);
+    }
+    if (options.colour >= 0) frame.Execute(cmd::kDisplayModes[options.colour]);
+    if (options.mvs >= 0) {
+        if (!bar->displayMvsBox()->isChecked()) {
+            bar->displayMvsBox()->setChecked(true);
+            frame.Execute(cmd::kDisplayMvs);
+        }
+        bar->mvTypeCombo()->setCurrentIndex(options.mvs);
+        frame.Execute(cmd::kMvType);
+    }
+    if (options.grid && !bar->mbGridBox()->isChecked()) {
+        bar->mbGridBox()->setChecked(true);
+        frame.Execute(cmd::kMbGrid);
+    }
+}
+
+// The picture pane's zoom, map, click and readout.
+void ApplyPaneOptions(CMainFrame& frame, const AutomationOptions& options) {
+    if (options.zoom >= 0) frame.rightPane()->SetZoom(options.zoom);
+    if (options.overlay >= 0) {
+        frame.SetMapKind(static_cast<MapKind>(options.overlay));
+        frame.WaitForWorker();
+    }
+    if (options.click) {
+        frame.ClickPicture(options.clickX, options.clickY);
+        frame.WaitForWorker();
+        SettleEvents();
+    }
+    if (options.hover) {
+        // The sample is brought into view, as a user's pointer would be over it.
+        frame.rightPane()->CentreOn(options.hoverX, options.hoverY);
+        frame.HoverPicture(options.hoverX, options.hoverY);
+    }
+}
+
+// Filters, then what goes out: export, saved file, screenshot, report. False when one fails.
+bool RunOutputs(CMainFrame& frame, const AutomationOptions& options) {
+    int code = 0;
+    for (const QString& name : options.filters) {
+        if (!frame.Execute(FilterCommand(name))) {
+            std::fprintf(stderr, "--filter %s: no picture to filter\n", name.toLocal8Bit().data());
+            code = 1;
+        }
+    }
+    if (!options.exportKind.isEmpty()) {
+        // The selection's export, as the popup menu's entry puts it on the clipboard.
+        const int id = options.exportKind == "all"           ? cmd::tree::kExportAll
+                       : options.exportKind == "non-virtual" ? cmd::tree::kExportNonVirtual
+                       : options.exportKind == "ycbcr"       ? cmd::tree::kExportYCbCr
+                                                             : cmd::tree::kExportItem;
+        frame.lastExport.clear();
+        frame.ExportCommand(id);
+        std::fwrite(frame.lastExport.data(), 1, frame.lastExport.size(), stdout);
+        std::fflush(stdout);
+    }
+    if (!options.saveKind.isEmpty()) {
+        const QString path = options.savePath;
+        const QString kind = options.saveKind;
+        const int id = kind == "frame"    ? cmd::kSaveFrame
+                       : kind == "top"    ? cmd::kSaveTopField
+                       : kind == "bottom" ? cmd::kSaveBottomField
+                       : kind == "big"    ? cmd::kSaveMbsBig
+                       : kind == "small"  ? cmd::kSaveMbsSmall
+                                          : cmd::kSaveSnapshot;
+        frame.saveFile = [path] { return path; };
+        if (!frame.Execute(id)) {
+            std::fprintf(stderr, "--save %s: not available for what is shown\n",
+                         kind.toLocal8Bit().data());
+            code = 1;
+        }
+        frame.saveFile = nullptr;
+    }
+    if (!options.screenshot.isEmpty()) {
+        SettleEvents();
+        if (!frame.grab().save(options.screenshot)) {
+            std::fprintf(stderr, "could not write %s\n", options.screenshot.toLocal8Bit().data());
+            code = 1;
+        }
+    }
+    if (options.report) {
+        const std::string report = AutomationReport(frame);
+        std::fwrite(report.data(), 1, report.size(), stdout);
+        std::fflush(stdout);
+    }
+    return code == 0;
+}
+
+}  // namespace
+
+int RunAutomation(CMainFrame& frame, const AutomationOptions& options) {
+    if (options.quit) {
+        // Nobody is there to answer: every message goes to stderr and takes its default.
+        frame.host().automatic = true;
+        frame.host().echo = true;
+    }
+    SettleEvents();
+    if (!options.file.isEmpty() && !frame.OpenPath(options.file)) {
+        SettleEvents();
+        return frame.stream().fileItem && frame.stream().invalidFile ? 2 : 1;
+    }
+    RunParse(frame, options);
+    int code = 0;
+    if (options.decodeReferences >= 0) frame.SetDecodeReferences(options.decodeReferences == 1);
+    if (!RunParseMbs(frame, options)) code = 1;
+    if (!RunSelects(frame, options)) code = 1;
+    RunWalk(frame, options);
+    if (!RunGoto(frame, options)) code = 1;
+    ApplyDisplayOptions(frame, options);
+    ApplyPaneOptions(frame, options);
+    if (!RunOutputs(frame, options)) code = 1;
+    return code;
+}
+
+namespace {
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+const char* KindName(uint32_t data) {
+    switch (data) {
+        case kind::kFile:
+            return "file";
+        case kind::kVideoRoot:
+            return "video stream";
+        case kind::kSequenceHeader:
+            return "sequence header";
+        case kind::kGop:
+            return "gop";
+        case kind::kPicture:
+            return "picture";
+        case kind::kPictureHeader:
+            return "picture header";
+        case kind::kSlice:
+            return "slice";
+        case kind::kMacroblock:
+            return "macroblock";
+        case kind::kSkippedMacroblock:
+            return "skipped macroblock";
+        case kind::kBlockY:
+        case kind::kBlockCb:
+        case kind::kBlockCr:
+            return "block";
+        case kind::kPesPacket:
+            return "packet";
+        default:
+            return "item";
+    }
+}
+
+}  // namespace
+
+std::string AutomationReport(CMainFrame& frame) {
+    const TreeStore& tree = frame.tree();
+    const CStreamState& stream = frame.stream();
+    const TreeItem selected = frame.treeView()->SelectedItem();
+    const TreeItem picture = frame.parser().decoder.currentPicture;
+    const std::vector<TreeItem> pictures = AllPictures(tree, stream);
+    const auto at = std::find(pictures.begin(), pictures.end(), picture);
+    const auto record = stream.pictureRecords.find(picture);
+    static const char* const kTypes[5] = {"", "I", "P", "B", "D"};
+    static const char* const kDisplayTypes[5] = {"auto", "raw", "diff0", "diff1", "null"};
+    const int type = record == stream.pictureRecords.end() ? 0 : record->second.picture_coding_type;
+    const int zoom = frame.rightPane()->zoom();
+    std::string out = "{";
+    out += "\"selected\": " + JsonString(selected ? tree.GetItemText(selected) : "");
+    out += ", \"kind\": " + JsonString(selected ? KindName(tree.GetItemData(selected)) : "");
+    out += ", \"picture\": " +
+           std::to_string(at == pictures.end() ? 0 : static_cast<int>(at - pictures.begin()) + 1);
+    out += ", \"pictureType\": " + JsonString(type >= 1 && type <= 4 ? kTypes[type] : "");
+    out += ", \"displayType\": " +
+           JsonString(kDisplayTypes[std::min<int>(frame.parser().decoder.displayType, 4)]);
+    out += ", \"zoom\": " + JsonString(zoom == 0 ? "fit" : std::to_string(zoom));
+    out += ", \"overlay\": " + JsonString(kMapScriptNames[static_cast<int>(frame.mapKind())]);
+    out += ", \"decodeReferences\": " + std::string(frame.decodeReferences() ? "true" : "false");
+    out += ", \"readout\": " + JsonString(frame.readout().toStdString());
+    out += ", \"time\": " + JsonString(frame.pictureTime().toStdString());
+    // The cost of what is shown: the last selection's decode and a paint of the pane now.
+    // The first paint of what is shown (as after a decode: the picture's image is made) and a
+    // second (as a scroll or a zoom step repaints it).
+    QElapsedTimer clock;
+    clock.start();
+    frame.rightPane()->viewport()->repaint();
+    const double firstPaintMs = clock.nsecsElapsed() / 1e6;
+    clock.restart();
+    frame.rightPane()->viewport()->repaint();
+    const double paintMs = clock.nsecsElapsed() / 1e6;
+    char figures[128];
+    std::snprintf(figures, sizeof figures,
+                  ", \"decodeMs\": %.1f, \"firstPaintMs\": %.1f, \"paintMs\": %.1f",
+                  frame.lastDecodeMs(), firstPaintMs, paintMs);
+    out += figures;
+    out += "}\n";
+    return out;
+}
+
+}  // namespace bitloupe
