@@ -1,49 +1,66 @@
 #!/usr/bin/env python3
-"""The include graph of src/ between folders: every arrow from one folder to another, the pairs
-of folders that include each other, and the arrows that run upward in the layer order.
+"""The include graph of src/ between layers: every arrow from one folder to another, and the
+arrows that break the layer order.
 
-    tools/include-graph.py [--check]
+    tools/include-graph.py [--check] [--dot]
 
-The layer order lists the folders from the bottom up; a folder may include only folders at its
-own level or below. With --check the script exits 1 when any arrow runs upward or two folders
-include each other (for the test run once the layers are in place)."""
+LAYERS lists the folders from the bottom up. A folder may include its own files and those of
+folders on lower lines only: an arrow to a folder on its own line or a higher one is a
+violation, and so is a pair of folders that include each other. With --check the script exits 1
+on any violation (the test run calls it so); --dot prints the graph for Graphviz instead."""
 import os
 import re
 import sys
 from collections import defaultdict
 
-# Bottom first. Folders on one line share a level.
+# Bottom first. Folders on one line share a level and must not include each other.
 LAYERS = [
-    ["engine"],
-    ["system", "video", "macroblock"],
-    ["decode", "display", "imaging"],
-    ["treeview"],
-    ["cli", "app"],
+    ["core/base"],
+    ["core/bits", "core/tree", "core/image"],
+    ["core/syntax"],
+    ["core/decode"],
+    ["core/render"],
+    ["core/session"],
+    ["gui", "cli"],
+    ["app"],
 ]
 
 top = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src")
 level = {folder: i for i, line in enumerate(LAYERS) for folder in line}
 arrows = defaultdict(set)  # (from, to) -> files
-include = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"')
-for folder in sorted(os.listdir(top)):
-    path = os.path.join(top, folder)
-    if not os.path.isdir(path):
-        continue
-    for name in sorted(os.listdir(path)):
+include = re.compile(r'^\s*#\s*include\s+"([^"]+)/[^"/]+"')
+unknown = set()
+for root, _, names in os.walk(top):
+    folder = os.path.relpath(root, top)
+    for name in sorted(names):
         if not name.endswith((".cpp", ".h")):
             continue
-        with open(os.path.join(path, name), encoding="utf-8", errors="replace") as f:
+        if folder not in level:
+            unknown.add(folder)
+            continue
+        with open(os.path.join(root, name), encoding="utf-8", errors="replace") as f:
             for line in f:
                 m = include.match(line)
-                if m and m.group(1) != folder and os.path.isdir(os.path.join(top, m.group(1))):
+                if m and m.group(1) != folder:
                     arrows[(folder, m.group(1))].add(name)
 
-upward = [(a, b) for (a, b) in arrows if level.get(b, -1) > level.get(a, -1)]
+bad = {(a, b) for (a, b) in arrows if level.get(b, 99) >= level[a]}
 mutual = sorted({tuple(sorted(p)) for p in arrows if (p[1], p[0]) in arrows})
+if "--dot" in sys.argv:
+    print("digraph layers {\n  rankdir=BT; node [shape=box, fontname=sans];")
+    for i, line in enumerate(LAYERS):
+        print("  { rank=same; " + " ".join(f'"{f}";' for f in line) + " }")
+    for (a, b), files in sorted(arrows.items()):
+        colour = ' color="red"' if (a, b) in bad else ""
+        print(f'  "{a}" -> "{b}" [label="{len(files)}"{colour}];')
+    print("}")
+    sys.exit(0)
 for (a, b), files in sorted(arrows.items()):
-    mark = " UPWARD" if (a, b) in upward else ""
+    mark = " AGAINST THE LAYERS" if (a, b) in bad else ""
     print(f"{a} -> {b} ({len(files)} file{'s' if len(files) != 1 else ''}){mark}")
-print(f"{len(arrows)} arrows, {len(upward)} upward, {len(mutual)} pairs both ways: "
-      + ", ".join(f"{a}<->{b}" for a, b in mutual))
-if "--check" in sys.argv and (upward or mutual):
+for folder in sorted(unknown):
+    print(f"{folder}: a folder no layer names")
+print(f"{len(arrows)} arrows, {len(bad)} against the layers, {len(mutual)} pairs both ways"
+      + (": " + ", ".join(f"{a}<->{b}" for a, b in mutual) if mutual else ""))
+if "--check" in sys.argv and (bad or mutual or unknown):
     sys.exit(1)

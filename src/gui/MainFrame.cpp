@@ -61,7 +61,7 @@ CMainFrame::CMainFrame() {
     dialog_ = new CParseDlg;
     parser_ = std::make_unique<CSyntaxParser>(stream_, tree_, *host_, *dialog_, *host_);
     worker_ = std::make_unique<ParseThread>(*dialog_, host_);
-    dispatch_ = std::make_unique<DecodeDispatch>(*parser_);
+    dispatch_ = std::make_unique<DecodeDispatch>(*parser_, parser_->decoder);
     dialog_->SetParser(parser_.get());
     dialog_->SetPoster(host_);
     host_->SetCommandHandler([this](int id) { OnCommandPosted(id); });

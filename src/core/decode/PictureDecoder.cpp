@@ -9,10 +9,11 @@
 #include "core/base/Messages.h"
 #include "core/bits/BitCursor.h"
 #include "core/image/Filters.h"
-#include "core/session/SyntaxParser.h"
 #include "core/syntax/BlockSyntax.h"
 #include "core/syntax/Dequantise.h"
+#include "core/syntax/MacroblockLayer.h"
 #include "core/syntax/MacroblockSyntax.h"
+#include "core/syntax/ParseContext.h"
 #include "core/syntax/VideoTables.h"
 #include "core/syntax/VlcTables.h"
 
@@ -249,7 +250,7 @@ uint32_t PictureDecoder::BackgroundColour() const {
 // Pictures
 
 bool PictureDecoder::RestorePictureState(TreeItem pictureItem) {
-    if (!p_.macroblocks.RestorePictureState(pictureItem, false)) return false;
+    if (!macroblocks_.RestorePictureState(pictureItem, false)) return false;
     // A picture of another size or chroma format than the stores: new stores for it, empty,
     // so that the pictures of the other sequence are no references.
     const CStreamState& st = p_.stream;

@@ -20,7 +20,8 @@
 
 namespace bitloupe {
 
-class CSyntaxParser;
+class ParseContext;
+class MacroblockLayer;
 struct BlockState;
 
 // The "Picture Display Type" box, in its order.
@@ -41,7 +42,8 @@ inline constexpr uint8_t kBottomField = 2;
 
 class PictureDecoder {
   public:
-    explicit PictureDecoder(CSyntaxParser& parser) : p_(parser) {}
+    PictureDecoder(ParseContext& parser, MacroblockLayer& macroblocks)
+        : p_(parser), macroblocks_(macroblocks) {}
     PictureDecoder(const PictureDecoder&) = delete;
     PictureDecoder& operator=(const PictureDecoder&) = delete;
 
@@ -174,7 +176,8 @@ class PictureDecoder {
     // The inverse DCT of a block whose only coefficient is dc (-2048..2047), remembered.
     int16_t FlatIdct(int16_t dc);
 
-    CSyntaxParser& p_;
+    ParseContext& p_;
+    MacroblockLayer& macroblocks_;
     SaturationTable sat_;
     struct References {
         bool ok = false;

@@ -4,7 +4,8 @@
 #include <vector>
 
 #include "core/base/Messages.h"
-#include "core/session/SyntaxParser.h"
+#include "core/decode/PictureDecoder.h"
+#include "core/syntax/ParseContext.h"
 #include "core/syntax/VideoTables.h"
 
 namespace bitloupe {
@@ -62,7 +63,7 @@ Repaint DecodeDispatch::DecodeSelectedItem(TreeItem item) {
 }
 
 bool DecodeDispatch::BuffersMissing() {
-    if (!p_.stream.outOfMemory && p_.decoder.dib.HasPixels()) return false;
+    if (!p_.stream.outOfMemory && decoder_.dib.HasPixels()) return false;
     p_.host.MessageBox(msg::kOutOfMemory, msg::kErrorCaption, MsgIcon::Error, MsgButtons::Ok);
     return true;
 }
@@ -72,14 +73,14 @@ Repaint DecodeDispatch::Macroblock(TreeItem unit, bool skipped) {
     bool ok;
     {
         WaitCursor wait(p_.host);
-        ok = skipped ? p_.decoder.DecodeSkippedMacroblock(unit) : p_.decoder.DecodeMacroblock(unit);
+        ok = skipped ? decoder_.DecodeSkippedMacroblock(unit) : decoder_.DecodeMacroblock(unit);
     }
     displayMode = ok ? display_mode::kMacroblock : display_mode::kNothing;
     shownItem = ok ? unit : 0;
     if (ok) {
         macroblock_ = unit;
         skipped_ = skipped;
-        picture_ = p_.decoder.currentPicture;
+        picture_ = decoder_.currentPicture;
     }
     return Repaint::KeepBackground;
 }
@@ -89,7 +90,7 @@ Repaint DecodeDispatch::Block(TreeItem unit) {
     bool ok;
     {
         WaitCursor wait(p_.host);
-        ok = p_.decoder.DecodeBlock(block, unit);
+        ok = decoder_.DecodeBlock(block, unit);
     }
     displayMode = ok ? display_mode::kBlock : display_mode::kNothing;
     shownItem = ok ? unit : 0;
@@ -102,13 +103,13 @@ Repaint DecodeDispatch::Slice(TreeItem unit) {
     bool ok;
     {
         WaitCursor wait(p_.host);
-        ok = p_.decoder.DecodeSlice(unit);
+        ok = decoder_.DecodeSlice(unit);
     }
     displayMode = ok ? display_mode::kSlice : display_mode::kNothing;
     shownItem = ok ? unit : 0;
     if (ok) {
         slice_ = unit;
-        picture_ = p_.decoder.currentPicture;
+        picture_ = decoder_.currentPicture;
     }
     return Repaint::KeepBackground;
 }
@@ -122,7 +123,7 @@ Repaint DecodeDispatch::Picture(TreeItem unit, int mode) {
     bool ok;
     {
         WaitCursor wait(p_.host);
-        ok = p_.decoder.DecodePicture(unit, true);
+        ok = decoder_.DecodePicture(unit, true);
     }
     displayMode = ok ? mode : display_mode::kNothing;
     shownItem = ok ? unit : 0;
@@ -138,7 +139,7 @@ Repaint DecodeDispatch::Clear(int before) {
 
 Repaint DecodeDispatch::RenderCurrent(bool combo, int previousType, bool fromFieldOption,
                                       int* comboValue) {
-    PictureDecoder& dec = p_.decoder;
+    PictureDecoder& dec = decoder_;
     const TreeItem picture = dec.currentPicture;
     if (combo) {
         if (dec.displayType == display_type::kNull) {
@@ -190,7 +191,7 @@ Repaint DecodeDispatch::RenderCurrent(bool combo, int previousType, bool fromFie
 }
 
 void DecodeDispatch::DecodeReferencesOf(TreeItem picture) {
-    PictureDecoder& dec = p_.decoder;
+    PictureDecoder& dec = decoder_;
     const std::vector<TreeItem> pictures = dec.PicturesInStreamOrder();
     const auto k = std::find(pictures.begin(), pictures.end(), picture);
     if (k == pictures.end()) return;

@@ -11,7 +11,8 @@
 
 namespace bitloupe {
 
-class CSyntaxParser;
+class ParseContext;
+class PictureDecoder;
 
 // What the pane must do after a dispatch.
 enum class Repaint { None, KeepBackground, Erase };
@@ -28,7 +29,7 @@ inline constexpr int kPicture = 4;
 
 class DecodeDispatch {
   public:
-    explicit DecodeDispatch(CSyntaxParser& parser) : p_(parser) {}
+    DecodeDispatch(ParseContext& parser, PictureDecoder& decoder) : p_(parser), decoder_(decoder) {}
 
     int displayMode = display_mode::kNothing;
     TreeItem shownItem = 0;
@@ -62,7 +63,8 @@ class DecodeDispatch {
     Repaint Clear(int before);
     bool BuffersMissing();
 
-    CSyntaxParser& p_;
+    ParseContext& p_;
+    PictureDecoder& decoder_;
     TreeItem macroblock_ = 0;
     bool skipped_ = false;
     TreeItem slice_ = 0;

@@ -534,10 +534,4 @@ void CSyntaxParser::ParseVideoStream() {
     tree.EnsureVisible(stream.videoItem);
 }
 
-bool CSyntaxParser::ReportOutOfMemory() {
-    if (!tree.OutOfMemory()) return false;
-    host.MessageBox(msg::kOutOfMemory, msg::kWarningCaption, MsgIcon::None, MsgButtons::Ok);
-    return true;
-}
-
 }  // namespace bitloupe

@@ -1,15 +1,14 @@
-// The parse engine. One object owns the readers over the open file, the emitters that turn
-// what was read into tree items, and one part per layer of the stream:
+// The session over one open file: it owns the parse context (readers, emitters, the stream's
+// and the current picture's state), one part per layer of the stream and the picture decoder,
+// and runs the drivers that walk the file:
 //
-//   file, payload   the file reader and the PES payload reader         (engine/)
-//   emit            the item emitters                                   (engine/)
-//   system          packs, system headers, PES packets                  (system/)
-//   video           sequence, GOP and picture headers, extensions       (video/)
+//   system       packs, system headers, PES packets                  (core/syntax)
+//   video        sequence, GOP and picture headers, extensions       (core/syntax)
+//   macroblocks  slices, macroblocks and blocks, parsed on demand    (core/syntax)
+//   decoder      the pictures, slices, macroblocks and blocks shown  (core/decode)
 //
-// The parts share the parse state through `v` (the video layer's picture-level state) and
-// `stream` (the open stream's state). The video layer reads through the dispatching bit
-// operations below, which pick the payload reader for program streams and the file reader
-// otherwise.
+// The parts share the parse state through the context's `v` (the video layer's picture-level
+// state) and `stream` (the open stream's state).
 #pragma once
 
 #include <cstdint>
@@ -17,18 +16,11 @@
 #include <functional>
 #include <string>
 
-#include "core/base/Host.h"
-#include "core/bits/FileReader.h"
-#include "core/bits/PayloadReader.h"
 #include "core/decode/PictureDecoder.h"
-#include "core/syntax/Emitters.h"
-#include "core/syntax/Idct.h"
 #include "core/syntax/MacroblockLayer.h"
-#include "core/syntax/StreamState.h"
+#include "core/syntax/ParseContext.h"
 #include "core/syntax/SystemLayer.h"
 #include "core/syntax/VideoHeaders.h"
-#include "core/syntax/VideoState.h"
-#include "core/tree/TreeStore.h"
 
 namespace bitloupe {
 
@@ -42,71 +34,22 @@ struct FileStatus {
     std::string fullPath;
 };
 
-class CSyntaxParser {
+class CSyntaxParser : public ParseContext {
   public:
     CSyntaxParser(CStreamState& stream, TreeStore& tree, Host& host, ParseDialog& dialog,
                   CommandPoster& poster);
-    CSyntaxParser(const CSyntaxParser&) = delete;
-    CSyntaxParser& operator=(const CSyntaxParser&) = delete;
 
-    // --- bindings ---
-    CStreamState& stream;
-    TreeStore& tree;
-    Host& host;
-    ParseDialog& dialog;
-    CommandPoster& poster;
     FileStatus fileStatus;
 
-    // --- readers, emitters and the layer parts ---
-    FileReader file;
-    PayloadReader payload;
-    Emitters emit;
+    // --- the layer parts ---
     SystemLayer system;
     VideoHeaders video;
     MacroblockLayer macroblocks;
-    CIdct idct;
     PictureDecoder decoder;
 
-    // --- parse state ---
-    int64_t progressStep = 1;
-    bool reportProgress = true;
-    uint8_t videoStreamId = 0xE0;
-    bool silentSystemLayer = true;
-    VideoState v;
     // Allocates the picture buffers for the decoded size after a video parse (the decoder's
     // by default). False when memory ran out.
     std::function<bool()> AllocatePictureBuffers;
-
-    // --- the video layer's reads: payload reader for program streams, else file reader ---
-    bool UsesPayload() const { return stream.streamType == kProgramStream; }
-    uint32_t ReadBits(int n) { return UsesPayload() ? payload.ReadBits(n) : file.ReadBits(n); }
-    uint32_t PeekBits(int n) const {
-        return UsesPayload() ? payload.PeekBits(n) : file.PeekBits(n);
-    }
-    void SkipBits(int n) { UsesPayload() ? payload.SkipBits(n) : file.SkipBits(n); }
-    uint8_t ReadByte() { return UsesPayload() ? payload.ReadByte() : file.ReadByte(); }
-    void NextByte(bool advance) {
-        UsesPayload() ? payload.NextByte(advance) : file.NextByte(advance);
-    }
-    uint8_t CurrentByte() const {
-        return UsesPayload() ? payload.CurrentByte() : file.CurrentByte();
-    }
-    bool AtEnd() const { return UsesPayload() ? payload.AtEnd() : file.AtEnd(); }
-    // Scans the video reader for a start code in lo..hi; see FileReader::ScanStartCode.
-    bool ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi) {
-        return UsesPayload() ? payload.ScanStartCode(acc, lo, hi) : file.ScanStartCode(acc, lo, hi);
-    }
-
-    // --- positions ---
-    // True when the video layer reads through the payload reader in the current mode.
-    bool VideoThroughPayload() const {
-        return UsesPayload() && dialog.mode != kModeProgramStreamOnly;
-    }
-    void GetPosition(ItemPosition& pos, bool systemLayer) const;
-    int64_t GetBytePosition() const;
-    void SeekTo(uint64_t offset, uint32_t bitOffset, uint32_t packetRemaining, bool fileReader);
-    // Positions the reader the video layer uses at offset with an empty packet.
-    void PositionVideoReader(int64_t offset);
 
     // --- opening a file and the drivers ---
     // Opens path as the open command does; false when the file could not be opened or was
@@ -147,23 +90,6 @@ class CSyntaxParser {
     void InsertSystemItem();
     void InsertVideoItem();
     void SetupProgress();
-
-  public:
-    // Stop and pause handling of the start-code scans, tested before each run of scanned bytes
-    // (at most one chunk): waits while paused, then tells whether the user asked to stop or
-    // the tree ran out of memory.
-    bool ShouldStop() {
-        dialog.WaitWhilePaused();
-        return dialog.IsStopped() || tree.OutOfMemory();
-    }
-    // The same for the on-demand macroblock parses, tested between macroblocks: they stop only
-    // when they run on the parse thread (a caller that parses synchronously has no Stop).
-    bool ShouldStopOnDemand() {
-        dialog.WaitWhilePaused();
-        return (dialog.ParseRunning() && dialog.IsStopped()) || tree.OutOfMemory();
-    }
-    // Shows "Out of memory!" when the tree ran out of it; true then.
-    bool ReportOutOfMemory();
 
   private:
     bool begun_ = false;

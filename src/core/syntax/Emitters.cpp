@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/session/SyntaxParser.h"
+#include "core/syntax/ParseContext.h"
 
 namespace bitloupe {
 
@@ -50,7 +50,7 @@ std::string GroupDigits(uint64_t value) {
     return out;
 }
 
-Emitters::Emitters(CSyntaxParser& parser, TreeStore& tree, CStreamState& stream)
+Emitters::Emitters(ParseContext& parser, TreeStore& tree, CStreamState& stream)
     : parser_(parser), tree_(tree), stream_(stream) {}
 
 TreeItem Emitters::Insert(const char* text, int len, TreeItem parent, int image, uint32_t data) {

@@ -11,7 +11,7 @@
 
 namespace bitloupe {
 
-class CSyntaxParser;
+class ParseContext;
 
 // The value written in base 2 as an unsigned 32-bit number, zero-filled to width digits
 // (a longer string is not cut).
@@ -46,7 +46,7 @@ std::string GroupDigits(uint64_t value);
 
 class Emitters {
   public:
-    Emitters(CSyntaxParser& parser, TreeStore& tree, CStreamState& stream);
+    Emitters(ParseContext& parser, TreeStore& tree, CStreamState& stream);
 
     // Plain insertion of a fixed text (image 0, data 0 unless given).
     TreeItem AddItem(const char* text, TreeItem parent, int image = 0, uint32_t data = 0);
@@ -101,7 +101,7 @@ class Emitters {
   private:
     TreeItem Insert(const char* text, int len, TreeItem parent, int image = 0, uint32_t data = 0);
 
-    CSyntaxParser& parser_;
+    ParseContext& parser_;
     TreeStore& tree_;
     CStreamState& stream_;
 };

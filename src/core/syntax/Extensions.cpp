@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "core/session/SyntaxParser.h"
+#include "core/syntax/ParseContext.h"
 #include "core/syntax/VideoHeaders.h"
 #include "core/syntax/VideoTables.h"
 

@@ -4,11 +4,12 @@
 #include <cstring>
 
 #include "core/base/Messages.h"
-#include "core/session/SyntaxParser.h"
 #include "core/syntax/BlockSyntax.h"
 #include "core/syntax/Dequantise.h"
 #include "core/syntax/Idct.h"
 #include "core/syntax/MacroblockSyntax.h"
+#include "core/syntax/ParseContext.h"
+#include "core/syntax/VideoHeaders.h"
 #include "core/syntax/VideoTables.h"
 #include "core/syntax/VlcTables.h"
 
@@ -149,7 +150,7 @@ bool MacroblockLayer::RestorePictureState(TreeItem pictureItem, bool report) {
         const SequenceParameters& own = st.sequenceRecords[sequence - 1];
         if (!(own == static_cast<const SequenceParameters&>(st))) {
             static_cast<SequenceParameters&>(st) = own;
-            p_.video.UpdateGreyColour();
+            video_.UpdateGreyColour();
         }
     }
     const auto quant = st.quantMatrixRecords.find(pictureItem);
@@ -163,7 +164,7 @@ bool MacroblockLayer::RestorePictureState(TreeItem pictureItem, bool report) {
         if (display != st.pictureDisplayRecords.end()) v.display = display->second;
     } else {
         if (quant != st.quantMatrixRecords.end()) v.quant = quant->second;
-        p_.video.SetMpeg1PictureDefaults();
+        video_.SetMpeg1PictureDefaults();
     }
     return true;
 }
@@ -281,7 +282,8 @@ namespace {
 // The tree parse's side of the macroblock syntax: an item for every field, the macroblock and
 // skipped-macroblock items with their records, the blocks with their items.
 struct TreeSink {
-    CSyntaxParser& p;
+    ParseContext& p;
+    MacroblockLayer& layer;
     TreeItem sliceItem;
     Emitters& emit;
     ItemPosition start;
@@ -321,7 +323,7 @@ struct TreeSink {
         p.emit.RecordPosition(mbItem, 0, false);
         const int blockCount = p.stream.blockCount > 12 ? 12 : p.stream.blockCount;
         for (int i = 0; i < blockCount; ++i)
-            if (!p.macroblocks.ParseBlock(i, rec, mbItem)) return false;
+            if (!layer.ParseBlock(i, rec, mbItem)) return false;
         return true;
     }
     void BlocksFailed(const MacroblockRecord& rec) {
@@ -340,7 +342,7 @@ struct TreeSink {
 }  // namespace
 
 bool MacroblockLayer::ParseMacroblock(int& previousAddress, TreeItem sliceItem) {
-    TreeSink sink{p_, sliceItem, p_.emit, {}};
+    TreeSink sink{p_, *this, sliceItem, p_.emit, {}};
     p_.v.mb.failure = nullptr;
     if (ReadMacroblock(p_, sink, previousAddress)) return true;
     // The item where the macroblocks stopped says why: the failed block, else the macroblock
@@ -362,9 +364,8 @@ bool MacroblockLayer::ParseMacroblock(int& previousAddress, TreeItem sliceItem) 
     return false;
 }
 
-void MacroblockLayer::MakeSkippedMacroblock(MacroblockRecord& rec, int address) {
-    const CStreamState& st = p_.stream;
-    VideoState& v = p_.v;
+void MakeSkippedMacroblock(const CStreamState& st, VideoState& v, MacroblockRecord& rec,
+                           int address) {
     MacroblockState& mb = v.mb;
     rec = MacroblockRecord();
     rec.macroblock_address = static_cast<uint32_t>(address);
@@ -391,8 +392,7 @@ void MacroblockLayer::MakeSkippedMacroblock(MacroblockRecord& rec, int address) 
     std::memcpy(rec.vector, mb.PMV, sizeof rec.vector);
 }
 
-void MacroblockLayer::ResetMotionPredictors(const MacroblockRecord& rec) {
-    VideoState& v = p_.v;
+void ResetMotionPredictors(VideoState& v, const MacroblockRecord& rec) {
     MacroblockState& mb = v.mb;
     if (rec.macroblock_intra && !v.coding.concealment_motion_vectors)
         std::memset(mb.PMV, 0, sizeof mb.PMV);

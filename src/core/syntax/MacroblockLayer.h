@@ -10,7 +10,8 @@
 
 namespace bitloupe {
 
-class CSyntaxParser;
+class ParseContext;
+class VideoHeaders;
 struct BlockState;
 
 // Picture-level values the macroblock arithmetic needs, gathered once per picture.
@@ -21,7 +22,7 @@ struct MotionVectorFormat {
 
 class MacroblockLayer {
   public:
-    explicit MacroblockLayer(CSyntaxParser& parser) : p_(parser) {}
+    MacroblockLayer(ParseContext& parser, VideoHeaders& video) : p_(parser), video_(video) {}
 
     // The on-demand commands "Parse MBs in Slice" (given the slice's placeholder item) and
     // "Parse MBs in Picture": restore the picture and slice state from their records, report
@@ -42,8 +43,6 @@ class MacroblockLayer {
     // One macroblock and the skipped ones before it, with items (the syntax is ReadMacroblock,
     // shared with the decoder's silent reader); previousAddress is read and updated.
     bool ParseMacroblock(int& previousAddress, TreeItem sliceItem);
-    void MakeSkippedMacroblock(MacroblockRecord& record, int address);
-    void ResetMotionPredictors(const MacroblockRecord& record);
 
     // Block layer.
     bool ParseBlock(int i, MacroblockRecord& record, TreeItem macroblockItem);
@@ -70,7 +69,8 @@ class MacroblockLayer {
   private:
     bool ParseSliceWithRecords(TreeItem sliceItem, TreeItem placeholderItem);
 
-    CSyntaxParser& p_;
+    ParseContext& p_;
+    VideoHeaders& video_;
 };
 
 }  // namespace bitloupe

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <type_traits>
 
-#include "core/session/SyntaxParser.h"
 #include "core/syntax/Emitters.h"
 #include "core/syntax/MacroblockLayer.h"
+#include "core/syntax/ParseContext.h"
 #include "core/syntax/VideoTables.h"
 #include "core/syntax/VlcTables.h"
 
@@ -89,10 +89,17 @@ inline bool IsFieldPicture(int structure) {
 
 }  // namespace macroblock_syntax
 
+// A skipped macroblock's record at `address`: the motion of the macroblock before it, the
+// current quantiser, the predictors as they stand (reset first in a P picture).
+void MakeSkippedMacroblock(const CStreamState& st, VideoState& v, MacroblockRecord& record,
+                           int address);
+// The motion vector predictors' resets after a macroblock.
+void ResetMotionPredictors(VideoState& v, const MacroblockRecord& record);
+
 // The slice header after its start code, whose last byte is `code`, into sh; the items go under
 // `header`.
 template <class E>
-void ReadSliceHeader(CSyntaxParser& p, E& emit, uint32_t code, SliceHeader& sh, TreeItem header) {
+void ReadSliceHeader(ParseContext& p, E& emit, uint32_t code, SliceHeader& sh, TreeItem header) {
     const CStreamState& st = p.stream;
     const bool mpeg2 = st.videoVersion == kMpeg2;
     sh = SliceHeader();
@@ -136,7 +143,7 @@ void ReadSliceHeader(CSyntaxParser& p, E& emit, uint32_t code, SliceHeader& sh, 
 // dct_type. False on a type not in the table (with the slice's error flag) or one the picture
 // type forbids.
 template <class E>
-bool ReadMacroblockModes(CSyntaxParser& p, E& emit, MacroblockRecord& rec, TreeItem header) {
+bool ReadMacroblockModes(ParseContext& p, E& emit, MacroblockRecord& rec, TreeItem header) {
     using namespace video_tables;
     using namespace macroblock_syntax;
     VideoState& v = p.v;
@@ -233,7 +240,7 @@ bool ReadMacroblockModes(CSyntaxParser& p, E& emit, MacroblockRecord& rec, TreeI
 // motion_vector(r, s): both components with their codes and residuals, decoded against the
 // predictors, and dmvector for dual prime. False on a motion code not in the table.
 template <class E>
-bool ReadMotionVector(CSyntaxParser& p, E& emit, int r, int s, MacroblockRecord& rec,
+bool ReadMotionVector(ParseContext& p, E& emit, int r, int s, MacroblockRecord& rec,
                       TreeItem header) {
     VideoState& v = p.v;
     MacroblockState& mb = v.mb;
@@ -296,7 +303,7 @@ bool ReadMotionVector(CSyntaxParser& p, E& emit, int r, int s, MacroblockRecord&
 
 // motion_vectors(s): the field selects and one or two vectors of direction s.
 template <class E>
-bool ReadMotionVectors(CSyntaxParser& p, E& emit, int s, MacroblockRecord& rec, TreeItem header) {
+bool ReadMotionVectors(ParseContext& p, E& emit, int s, MacroblockRecord& rec, TreeItem header) {
     MacroblockState& mb = p.v.mb;
     if (rec.motionVectorCount == 2) {
         rec.motion_vertical_field_select[0][s] = static_cast<uint8_t>(p.ReadBits(1));
@@ -321,7 +328,7 @@ bool ReadMotionVectors(CSyntaxParser& p, E& emit, int s, MacroblockRecord& rec, 
 
 // coded_block_pattern and the coded flags of the blocks (all set for an intra macroblock).
 template <class E>
-bool ReadCodedBlockPattern(CSyntaxParser& p, E& emit, MacroblockRecord& rec, TreeItem header) {
+bool ReadCodedBlockPattern(ParseContext& p, E& emit, MacroblockRecord& rec, TreeItem header) {
     std::memset(rec.coded, rec.macroblock_intra ? 1 : 0, sizeof rec.coded);
     if (!rec.macroblock_pattern) return true;
     const VlcResult cbp = GetCodedBlockPattern(p);
@@ -365,7 +372,7 @@ bool ReadCodedBlockPattern(CSyntaxParser& p, E& emit, MacroblockRecord& rec, Tre
 //   Done(record)            the macroblock is complete
 // False when the macroblock ends in an error.
 template <class Sink>
-bool ReadMacroblock(CSyntaxParser& p, Sink& sink, int& previousAddress) {
+bool ReadMacroblock(ParseContext& p, Sink& sink, int& previousAddress) {
     using namespace video_tables;
     const CStreamState& st = p.stream;
     VideoState& v = p.v;
@@ -411,7 +418,7 @@ bool ReadMacroblock(CSyntaxParser& p, Sink& sink, int& previousAddress) {
             mb.PMV[0][0][0] = mb.PMV[0][0][1] = mb.PMV[1][0][0] = mb.PMV[1][0][1] = 0;
         for (int64_t a = previousAddress + 1; a < address; ++a) {
             MacroblockRecord skipped;
-            p.macroblocks.MakeSkippedMacroblock(skipped, static_cast<int>(a));
+            MakeSkippedMacroblock(st, v, skipped, static_cast<int>(a));
             sink.Skipped(skipped);
         }
     }
@@ -472,7 +479,7 @@ bool ReadMacroblock(CSyntaxParser& p, Sink& sink, int& previousAddress) {
         return false;
     }
     if (pictureType == kPictureD) sink.EndOfMacroblock(p.ReadBits(1));
-    p.macroblocks.ResetMotionPredictors(rec);
+    ResetMotionPredictors(v, rec);
     mb.previousMotionForward = rec.macroblock_motion_forward;
     mb.previousMotionBackward = rec.macroblock_motion_backward;
     sink.Done(rec);

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "core/base/Messages.h"
-#include "core/session/SyntaxParser.h"
+#include "core/syntax/ParseContext.h"
 
 namespace bitloupe {
 

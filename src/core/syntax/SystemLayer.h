@@ -8,11 +8,11 @@
 
 namespace bitloupe {
 
-class CSyntaxParser;
+class ParseContext;
 
 class SystemLayer {
   public:
-    explicit SystemLayer(CSyntaxParser& parser) : p_(parser) {}
+    explicit SystemLayer(ParseContext& parser) : p_(parser) {}
 
     // Called right after the start code was read; with emit unset the header is only passed.
     void ParsePackHeader(bool emit);
@@ -93,7 +93,7 @@ class SystemLayer {
     // The PTS of the packet just parsed, -1 without one.
     int64_t lastPts_ = -1;
 
-    CSyntaxParser& p_;
+    ParseContext& p_;
 };
 
 }  // namespace bitloupe

@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "core/image/PictureDib.h"
-#include "core/session/SyntaxParser.h"
 #include "core/syntax/MacroblockSyntax.h"
+#include "core/syntax/ParseContext.h"
 #include "core/syntax/ScanTables.h"
 #include "core/syntax/VideoTables.h"
 

@@ -13,11 +13,11 @@
 
 namespace bitloupe {
 
-class CSyntaxParser;
+class ParseContext;
 
 class VideoHeaders {
   public:
-    explicit VideoHeaders(CSyntaxParser& parser) : p_(parser) {}
+    explicit VideoHeaders(ParseContext& parser) : p_(parser) {}
 
     // --- start-code handlers (VideoHeaders.cpp) ---
     void ParseSequenceHeader();
@@ -65,7 +65,7 @@ class VideoHeaders {
     void ReadMatrix(uint8_t* natural);
     bool Mpeg2() const;
 
-    CSyntaxParser& p_;
+    ParseContext& p_;
 };
 
 }  // namespace bitloupe

@@ -3,7 +3,7 @@
 #include <sstream>
 #include <vector>
 
-#include "core/syntax/StreamState.h"
+#include "core/tree/ItemKinds.h"
 
 namespace bitloupe {
 

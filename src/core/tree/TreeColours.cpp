@@ -1,6 +1,6 @@
 #include "core/tree/TreeColours.h"
 
-#include "core/syntax/StreamState.h"
+#include "core/tree/ItemKinds.h"
 
 namespace bitloupe {
 
