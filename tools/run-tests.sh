@@ -11,6 +11,9 @@ jobs="$(nproc)"
 echo "== formatting"
 "$top/tools/check-format.sh"
 
+echo "== layers (no include against the layer order)"
+python3 "$top/tools/include-graph.py" --check | tail -1
+
 echo "== build and test"
 cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$top/build" -j "$jobs"
