@@ -12,6 +12,7 @@
 
 #include "core/base/Messages.h"
 #include "core/session/SyntaxParser.h"
+#include "core/syntax/StartCodes.h"
 
 namespace bitloupe {
 
@@ -143,20 +144,20 @@ void CSyntaxParser::DetectStreamType() {
         value |= file.ReadBits(16);
         while ((value == 0 || value == 1) && !file.AtEnd() && file.fileOffset() <= 2048)
             value = (value << 8) | file.ReadByte();
-        if (value == 0x000001BA) {
+        if (value == start_code::kPack) {
             stream.streamType = kProgramStream;
             if (file.PeekBits(2) == 1)
                 stream.mpegVersion = kMpeg2;
             else if (file.PeekBits(4) == 2)
                 stream.mpegVersion = kMpeg1;
-        } else if (value == 0x000001B3) {
+        } else if (value == start_code::kSequenceHeader) {
             stream.streamType = kPureVideoStream;
             // The first start code after the sequence header that is not a system code tells
             // the version: an extension means MPEG-2.
             while (!file.AtEnd() && file.fileOffset() <= 2048) {
                 value = (value << 8) | file.ReadByte();
-                if (value >= 0x00000100 && value <= 0x000001B8) {
-                    stream.mpegVersion = value == 0x000001B5 ? kMpeg2 : kMpeg1;
+                if (value >= start_code::kVideoFirst && value <= start_code::kVideoLast) {
+                    stream.mpegVersion = value == start_code::kExtension ? kMpeg2 : kMpeg1;
                     break;
                 }
             }
@@ -183,12 +184,12 @@ void CSyntaxParser::DetectVideoVersion() {
     uint32_t acc = 0xFFFFFFFFu;
     bool sequence = false;
     while (!AtEnd() && GetBytePosition() < kSearchBytes) {
-        if (!ScanStartCode(acc, 0x00000100, 0x000001B8)) continue;
+        if (!ScanStartCode(acc, start_code::kVideoFirst, start_code::kVideoLast)) continue;
         if (sequence) {
-            stream.videoVersion = acc == 0x000001B5 ? kMpeg2 : kMpeg1;
+            stream.videoVersion = acc == start_code::kExtension ? kMpeg2 : kMpeg1;
             break;
         }
-        sequence = acc == 0x000001B3;
+        sequence = acc == start_code::kSequenceHeader;
         acc = 0xFFFFFFFFu;
     }
     reportProgress = report;
@@ -289,23 +290,21 @@ void CSyntaxParser::ParseSequenceLevel(bool ui) {
 
     uint32_t acc = 0xFFFFFFFFu;
     while (!AtEnd()) {
-        if (!ScanStartCode(acc, 0x00000100, 0x000001B8)) continue;
-        switch (acc) {
-            case 0x000001B0:
-            case 0x000001B1:
-            case 0x000001B6:
+        if (!ScanStartCode(acc, start_code::kVideoFirst, start_code::kVideoLast)) continue;
+        switch (StartCodeOf(acc)) {
+            case StartCode::Reserved:
                 video.ParseReservedStartCode(acc);
                 break;
-            case 0x000001B3:
+            case StartCode::SequenceHeader:
                 video.ParseSequenceHeader();
                 break;
-            case 0x000001B4:
+            case StartCode::SequenceError:
                 video.ParseSequenceError();
                 break;
-            case 0x000001B5:
+            case StartCode::Extension:
                 video.ParseExtension();
                 break;
-            case 0x000001B7:
+            case StartCode::SequenceEnd:
                 video.ParseSequenceEnd();
                 break;
             default:  // picture, slice, user data or GOP: the sequence level is over
@@ -346,16 +345,17 @@ void CSyntaxParser::ParseSystemStream() {
     uint32_t acc = 0xFFFFFFFFu;
     while (!file.AtEnd()) {
         if (ShouldStop()) break;
-        if (!file.ScanStartCode(acc, 0x000001B9, 0x000001FF)) continue;
+        if (!file.ScanStartCode(acc, start_code::kSystemFirst, start_code::kLast)) continue;
         const uint32_t code = acc;
         acc = 0xFFFFFFFFu;
-        if (code == 0x000001B9) {
+        const StartCode what = StartCodeOf(code);
+        if (what == StartCode::EndOfSystemStream) {
             system.ParseEndOfSystemStream();
             break;
         }
-        if (code == 0x000001BA) {
+        if (what == StartCode::Pack) {
             system.ParsePackHeader(true);
-        } else if (code == 0x000001BB) {
+        } else if (what == StartCode::SystemHeader) {
             system.ParseSystemHeader(true);
         } else {
             system.ParsePesPacket(static_cast<uint8_t>(code & 0xFF));
@@ -394,10 +394,27 @@ void CSyntaxParser::BeginVideoParse() {
 void CSyntaxParser::ParseVideoStream() {
     if (!begun_) BeginVideoParse();
     begun_ = false;
-    const bool programStream = UsesPayload();
-    const bool both = programStream && dialog.mode == kModeBoth;
-    silentSystemLayer = !both;
+    const bool both = UsesPayload() && dialog.mode == kModeBoth;
+    const int64_t start = StartVideoParse(both);
 
+    VideoWalk walk;
+    walk.parseNow = start == 0 && !dialog.startFromPicture;
+    uint32_t acc = 0xFFFFFFFFu;
+    while (!AtEnd()) {
+        if (ShouldStop()) {
+            walk.stoppedByUser = true;
+            break;
+        }
+        if (!ScanStartCode(acc, start_code::kVideoFirst, start_code::kVideoLast)) continue;
+        const uint32_t code = acc;
+        acc = 0xFFFFFFFFu;
+        ParseVideoCode(code, walk);
+    }
+    FinishVideoParse(walk, both);
+}
+
+int64_t CSyntaxParser::StartVideoParse(bool both) {
+    silentSystemLayer = !both;
     v.currentGopItem = v.currentPictureItem = stream.videoItem;
     v.firstPictureItem = 0;
 
@@ -420,97 +437,86 @@ void CSyntaxParser::ParseVideoStream() {
     system.ResetParse();
     PositionVideoReader(start);
     video.ResetParse();
+    return start;
+}
 
-    bool parseNow = start == 0 && !dialog.startFromPicture;
-    bool sequenceEnded = false;
-    bool stoppedByUser = false;
-
-    uint32_t acc = 0xFFFFFFFFu;
-    while (!AtEnd()) {
-        if (ShouldStop()) {
-            stoppedByUser = true;
+void CSyntaxParser::ParseVideoCode(uint32_t code, VideoWalk& walk) {
+    switch (StartCodeOf(code)) {
+        case StartCode::Picture:
+            ParsePictureStart(walk);
             break;
-        }
-        if (!ScanStartCode(acc, 0x00000100, 0x000001B8)) continue;
-        const uint32_t code = acc;
-        acc = 0xFFFFFFFFu;
-        if (code == 0x00000100) {
-            tree.Collapse(v.currentPictureItem);
-            video.ParsePictureHeader();
-            bool justStarted = false;
-            if (!parseNow && dialog.startFromPicture) {
-                const int kindIndex = dialog.pictureKind;
-                const uint32_t count = kindIndex >= 1 && kindIndex <= 4
-                                           ? stream.counters.typeCounts[kindIndex]
-                                           : stream.counters.pictureCount;
-                if (count < static_cast<uint32_t>(dialog.pictureNumber)) {
-                    if (v.currentPictureItem != v.currentGopItem)
-                        tree.DeleteItemLater(v.currentPictureItem);
-                    v.currentPictureItem = v.currentGopItem;
-                    continue;
-                }
+        case StartCode::Slice:
+            if (walk.parseNow) video.ParseSlice(code);
+            break;
+        case StartCode::Reserved:
+            video.ParseReservedStartCode(code);
+            break;
+        case StartCode::UserData:
+            video.ParseUserData();
+            break;
+        case StartCode::SequenceHeader:
+            video.ParseSequenceHeader();
+            break;
+        case StartCode::SequenceError:
+            video.ParseSequenceError();
+            break;
+        case StartCode::Extension:
+            video.ParseExtension();
+            break;
+        case StartCode::SequenceEnd:
+            walk.sequenceEnded = true;
+            video.ParseSequenceEnd();
+            break;
+        case StartCode::Group:
+            if (walk.parseNow) {
+                tree.Collapse(v.currentGopItem);
+                tree.Collapse(v.currentPictureItem);
+            } else if (v.currentGopItem != stream.videoItem) {
+                // A GOP passed over while seeking the start picture.
+                tree.DeleteItemLater(v.currentGopItem);
+                v.currentGopItem = v.currentPictureItem = stream.videoItem;
             }
-            if (!parseNow) {
-                parseNow = true;
-                justStarted = true;
-            }
-            if (!v.firstPictureItem) v.firstPictureItem = v.currentPictureItem;
-            if (justStarted) {
-                dialog.SetSelectionStartFromOffset(GetBytePosition());
-                if (v.picturesInGop >= 2) {
-                    // Marks the pictures passed over, right after the GOP header.
-                    const TreeItem first = tree.GetChildItem(v.currentGopItem);
-                    tree.InsertItemLater("......", image::kVirtual, kind::kVirtual,
-                                         v.currentGopItem, first ? first : kInsertFirst);
-                }
-            }
-            continue;
-        }
-        if (code >= 0x00000101 && code <= 0x000001AF) {
-            if (parseNow) video.ParseSlice(code);
-            continue;
-        }
-        switch (code) {
-            case 0x000001B0:
-            case 0x000001B1:
-            case 0x000001B6:
-                video.ParseReservedStartCode(code);
-                break;
-            case 0x000001B2:
-                video.ParseUserData();
-                break;
-            case 0x000001B3:
-                video.ParseSequenceHeader();
-                break;
-            case 0x000001B4:
-                video.ParseSequenceError();
-                break;
-            case 0x000001B5:
-                video.ParseExtension();
-                break;
-            case 0x000001B7:
-                sequenceEnded = true;
-                video.ParseSequenceEnd();
-                break;
-            case 0x000001B8:
-                if (parseNow) {
-                    tree.Collapse(v.currentGopItem);
-                    tree.Collapse(v.currentPictureItem);
-                } else if (v.currentGopItem != stream.videoItem) {
-                    // A GOP passed over while seeking the start picture.
-                    tree.DeleteItemLater(v.currentGopItem);
-                    v.currentGopItem = v.currentPictureItem = stream.videoItem;
-                }
-                if (dialog.startFromPicture && stream.counters.gopCount == 0)
-                    emit.InsertVirtual("......", stream.videoItem);
-                video.ParseGopHeader();
-                break;
-            default:
-                break;
+            if (dialog.startFromPicture && stream.counters.gopCount == 0)
+                emit.InsertVirtual("......", stream.videoItem);
+            video.ParseGopHeader();
+            break;
+        default:
+            break;
+    }
+}
+
+void CSyntaxParser::ParsePictureStart(VideoWalk& walk) {
+    tree.Collapse(v.currentPictureItem);
+    video.ParsePictureHeader();
+    if (!walk.parseNow && dialog.startFromPicture) {
+        const int kindIndex = dialog.pictureKind;
+        const uint32_t count = kindIndex >= 1 && kindIndex <= 4
+                                   ? stream.counters.typeCounts[kindIndex]
+                                   : stream.counters.pictureCount;
+        if (count < static_cast<uint32_t>(dialog.pictureNumber)) {
+            // Passed over on the way to the start picture.
+            if (v.currentPictureItem != v.currentGopItem)
+                tree.DeleteItemLater(v.currentPictureItem);
+            v.currentPictureItem = v.currentGopItem;
+            return;
         }
     }
+    const bool justStarted = !walk.parseNow;
+    walk.parseNow = true;
+    if (!v.firstPictureItem) v.firstPictureItem = v.currentPictureItem;
+    if (justStarted) {
+        dialog.SetSelectionStartFromOffset(GetBytePosition());
+        if (v.picturesInGop >= 2) {
+            // Marks the pictures passed over, right after the GOP header.
+            const TreeItem first = tree.GetChildItem(v.currentGopItem);
+            tree.InsertItemLater("......", image::kVirtual, kind::kVirtual, v.currentGopItem,
+                                 first ? first : kInsertFirst);
+        }
+    }
+}
 
-    if (stoppedByUser) {
+void CSyntaxParser::FinishVideoParse(const VideoWalk& walk, bool both) {
+    if (walk.stoppedByUser) {
         tree.Collapse(v.currentGopItem);
         tree.Collapse(v.currentPictureItem);
     }
@@ -520,7 +526,7 @@ void CSyntaxParser::ParseVideoStream() {
     if (tree.GetParentItem(v.firstPictureItem) != v.currentGopItem) tree.Collapse(v.currentGopItem);
     if (v.currentPictureItem != v.firstPictureItem) tree.Collapse(v.currentPictureItem);
     if (!dialog.IsStopped()) dialog.ResetToIdle();
-    if (!sequenceEnded) {
+    if (!walk.sequenceEnded) {
         emit.InsertVirtual("......", stream.videoItem);
         if (both) emit.InsertVirtual("......", stream.systemItem);
     }

@@ -85,6 +85,19 @@ class CSyntaxParser : public ParseContext {
     void DeleteVideoItem();
 
   private:
+    // Where a video parse stands between start codes.
+    struct VideoWalk {
+        bool parseNow = false;  // past the start offset or picture: items are made
+        bool sequenceEnded = false;
+        bool stoppedByUser = false;
+    };
+    // The steps of ParseVideoStream: the set-up (returns the start offset), one start code,
+    // a picture's start code (passing over the pictures before the start picture), the end.
+    int64_t StartVideoParse(bool both);
+    void ParseVideoCode(uint32_t code, VideoWalk& walk);
+    void ParsePictureStart(VideoWalk& walk);
+    void FinishVideoParse(const VideoWalk& walk, bool both);
+
     // The rest of opening, once the reader stands at the start of the data.
     bool OpenReader(const FileStatus& status);
     void InsertSystemItem();

@@ -5,6 +5,7 @@
 
 #include "core/base/Messages.h"
 #include "core/syntax/ParseContext.h"
+#include "core/syntax/StartCodes.h"
 
 namespace bitloupe {
 
@@ -757,7 +758,7 @@ int64_t SystemLayer::ParseSystemUntil(uint8_t streamId) {
     const uint32_t wanted = 0x00000100u + streamId;
     uint32_t acc = 0;
     while (!f.AtEnd()) {
-        if (!f.ScanStartCode(acc, 0x000001B9, 0x000001FF)) continue;
+        if (!f.ScanStartCode(acc, start_code::kSystemFirst, start_code::kLast)) continue;
         const uint32_t code = acc;
         acc = 0;
         if (code == wanted) {
@@ -765,13 +766,14 @@ int64_t SystemLayer::ParseSystemUntil(uint8_t streamId) {
             p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), lastPts_);
             return payload;
         }
-        if (code == 0x000001B9) {
+        const StartCode what = StartCodeOf(code);
+        if (what == StartCode::EndOfSystemStream) {
             ParseEndOfSystemStream();
             return 0;
         }
-        if (code == 0x000001BA) {
+        if (what == StartCode::Pack) {
             ParsePackHeader(true);
-        } else if (code == 0x000001BB) {
+        } else if (what == StartCode::SystemHeader) {
             ParseSystemHeader(true);
         } else {
             ParsePesPacket(static_cast<uint8_t>(code & 0xFF));
@@ -786,11 +788,11 @@ int64_t SystemLayer::SkipUntil(uint8_t streamId) {
     const uint32_t wanted = 0x00000100u + streamId;
     uint32_t acc = 0xFFFFFFFFu;
     while (!f.AtEnd()) {
-        if (!f.ScanStartCode(acc, 0x000001BA, 0x000001FF)) continue;
+        if (!f.ScanStartCode(acc, start_code::kPack, start_code::kLast)) continue;
         const uint32_t code = acc;
         acc = 0xFFFFFFFFu;
         if (code == wanted) return SkipPesHeader(streamId);
-        if (code == 0x000001BA) {
+        if (code == start_code::kPack) {
             // Each pack in its own layout: MPEG-2's ends with its stuffing.
             if (f.PeekBits(2) == 1) {
                 f.SkipTo(f.fileOffset() + 9);
