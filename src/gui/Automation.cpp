@@ -34,147 +34,194 @@ const char* const kAutomationUsage =
     "                [--overlay none|mbtype|quantiser|cbp|dct|motion] [--hover X Y] [--click X Y]\n"
     "                [--report] [--quit] [--help]\n";
 
+namespace {
+
+// What became of an argument: not among a group's options, read, or refused (the error set).
+enum class Read { kNotInGroup, kRead, kRefused };
+
+// The option being read; each Value takes the next word as one of its values.
+class OptionReader {
+  public:
+    OptionReader(const QStringList& arguments, int& i, std::string* error)
+        : option(arguments[i]), arguments_(arguments), i_(i), error_(error) {}
+
+    const QString& option;
+
+    bool Value(QString* out) {
+        if (i_ + 1 >= arguments_.size()) {
+            *error_ = "missing value after " + option.toStdString();
+            return false;
+        }
+        *out = arguments_[++i_];
+        return true;
+    }
+    Read Refuse(std::string message) {
+        *error_ = std::move(message);
+        return Read::kRefused;
+    }
+
+  private:
+    const QStringList& arguments_;
+    int& i_;
+    std::string* error_;
+};
+
+// What is parsed, selected and which picture is gone to.
+Read ReadParseOption(OptionReader& r, AutomationOptions* options) {
+    const QString& a = r.option;
+    if (a == "--parse") {
+        if (!r.Value(&options->parse)) return Read::kRefused;
+        if (options->parse != "video" && options->parse != "ps" && options->parse != "both")
+            return r.Refuse("--parse takes video, ps or both");
+    } else if (a == "--select") {
+        QString text;
+        if (!r.Value(&text)) return Read::kRefused;
+        options->selects << text;
+    } else if (a == "--parse-mbs") {
+        QString number;
+        if (!r.Value(&number)) return Read::kRefused;
+        bool ok = false;
+        options->parseMbs = number.toInt(&ok);
+        if (!ok || options->parseMbs < 1)
+            return r.Refuse("--parse-mbs takes a picture number from 1");
+    } else if (a == "--decode-references") {
+        QString word;
+        if (!r.Value(&word)) return Read::kRefused;
+        if (word != "on" && word != "off") return r.Refuse("--decode-references takes on or off");
+        options->decodeReferences = word == "on" ? 1 : 0;
+    } else if (a == "--goto-picture") {
+        QString number;
+        if (!r.Value(&number)) return Read::kRefused;
+        bool ok = false;
+        options->gotoPicture = number.toInt(&ok);
+        if (!ok || options->gotoPicture < 1)
+            return r.Refuse("--goto-picture takes a picture number from 1");
+    } else {
+        return Read::kNotInGroup;
+    }
+    return Read::kRead;
+}
+
+// --display-type, --field and --colour: a word of the bar's boxes or the View menu.
+Read ReadDisplayWord(OptionReader& r, AutomationOptions* options) {
+    const QString& a = r.option;
+    QString word;
+    if (!r.Value(&word)) return Read::kRefused;
+    static const QStringList types{"auto", "raw", "diff0", "diff1", "null"};
+    static const QStringList fields{"frame", "top", "bottom"};
+    static const QStringList colours{"normal", "y",    "cb",     "cr",      "red",
+                                     "green",  "blue", "yellow", "magenta", "cyan"};
+    const QStringList& words = a == "--display-type" ? types : a == "--field" ? fields : colours;
+    const int index = static_cast<int>(words.indexOf(word));
+    if (index < 0) return r.Refuse(a.toStdString() + " takes " + words.join('|').toStdString());
+    (a == "--display-type" ? options->displayType
+     : a == "--field"      ? options->field
+                           : options->colour) = index;
+    return Read::kRead;
+}
+
+// How the picture is shown: the bar, the menus, the zoom and the macroblock map.
+Read ReadDisplayOption(OptionReader& r, AutomationOptions* options) {
+    const QString& a = r.option;
+    if (a == "--display-type" || a == "--field" || a == "--colour") {
+        return ReadDisplayWord(r, options);
+    } else if (a == "--mvs") {
+        QString number;
+        if (!r.Value(&number)) return Read::kRefused;
+        bool ok = false;
+        options->mvs = number.toInt(&ok);
+        if (!ok || options->mvs < 0 || options->mvs > 14)
+            return r.Refuse("--mvs takes the MV type index 0..14");
+    } else if (a == "--grid") {
+        options->grid = true;
+    } else if (a == "--filter") {
+        QString name;
+        if (!r.Value(&name)) return Read::kRefused;
+        if (FilterCommand(name) == 0)
+            return r.Refuse("unknown filter " + name.toStdString() + " (" + FilterNames() + ")");
+        options->filters << name;
+    } else if (a == "--zoom") {
+        QString word;
+        if (!r.Value(&word)) return Read::kRefused;
+        static const QStringList zooms{"fit", "1", "2", "4", "8", "16", "32"};
+        if (!zooms.contains(word)) return r.Refuse("--zoom takes fit|1|2|4|8|16|32");
+        options->zoom = word == "fit" ? 0 : word.toInt();
+    } else if (a == "--overlay") {
+        QString word;
+        if (!r.Value(&word)) return Read::kRefused;
+        options->overlay = -1;
+        for (int k = 0; k < 6; ++k)
+            if (word == QLatin1String(kMapScriptNames[k])) options->overlay = k;
+        if (options->overlay < 0)
+            return r.Refuse("--overlay takes none|mbtype|quantiser|cbp|dct|motion");
+    } else {
+        return Read::kNotInGroup;
+    }
+    return Read::kRead;
+}
+
+// --hover and --click: a sample of the picture.
+Read ReadPointerOption(OptionReader& r, AutomationOptions* options) {
+    const QString& a = r.option;
+    if (a != "--hover" && a != "--click") return Read::kNotInGroup;
+    QString xs, ys;
+    if (!r.Value(&xs) || !r.Value(&ys)) return Read::kRefused;
+    bool okX = false, okY = false;
+    const int x = xs.toInt(&okX), y = ys.toInt(&okY);
+    if (!okX || !okY || x < 0 || y < 0)
+        return r.Refuse(a.toStdString() + " takes two sample coordinates X Y");
+    (a == "--hover" ? options->hover : options->click) = true;
+    (a == "--hover" ? options->hoverX : options->clickX) = x;
+    (a == "--hover" ? options->hoverY : options->clickY) = y;
+    return Read::kRead;
+}
+
+// What is written: files, the clipboard's text, measurements and the report.
+Read ReadOutputOption(OptionReader& r, AutomationOptions* options) {
+    const QString& a = r.option;
+    if (a == "--screenshot") {
+        if (!r.Value(&options->screenshot)) return Read::kRefused;
+    } else if (a == "--save") {
+        if (!r.Value(&options->saveKind) || !r.Value(&options->savePath)) return Read::kRefused;
+        static const QStringList kinds{"frame", "top", "bottom", "big", "small", "snapshot"};
+        if (!kinds.contains(options->saveKind))
+            return r.Refuse("--save takes frame|top|bottom|big|small|snapshot OUT.bmp");
+    } else if (a == "--export") {
+        if (!r.Value(&options->exportKind)) return Read::kRefused;
+        static const QStringList kinds{"all", "non-virtual", "ycbcr", "item"};
+        if (!kinds.contains(options->exportKind))
+            return r.Refuse("--export takes all|non-virtual|ycbcr|item");
+    } else if (a == "--walk") {
+        QString number;
+        if (!r.Value(&number)) return Read::kRefused;
+        options->walk = number.toInt();
+    } else if (a == "--probe") {
+        if (!r.Value(&options->probe)) return Read::kRefused;
+    } else if (a == "--report") {
+        options->report = true;
+    } else {
+        return Read::kNotInGroup;
+    }
+    return Read::kRead;
+}
+
+}  // namespace
+
 bool ParseAutomationOptions(const QStringList& arguments, AutomationOptions* options,
                             std::string* error) {
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& a = arguments[i];
-        auto value = [&](QString* out) {
-            if (i + 1 >= arguments.size()) {
-                *error = "missing value after " + a.toStdString();
-                return false;
-            }
-            *out = arguments[++i];
-            return true;
-        };
-        if (a == "--parse") {
-            if (!value(&options->parse)) return false;
-            if (options->parse != "video" && options->parse != "ps" && options->parse != "both") {
-                *error = "--parse takes video, ps or both";
-                return false;
-            }
-        } else if (a == "--select") {
-            QString text;
-            if (!value(&text)) return false;
-            options->selects << text;
-        } else if (a == "--screenshot") {
-            if (!value(&options->screenshot)) return false;
-        } else if (a == "--display-type" || a == "--field" || a == "--colour") {
-            QString word;
-            if (!value(&word)) return false;
-            static const QStringList types{"auto", "raw", "diff0", "diff1", "null"};
-            static const QStringList fields{"frame", "top", "bottom"};
-            static const QStringList colours{"normal", "y",    "cb",     "cr",      "red",
-                                             "green",  "blue", "yellow", "magenta", "cyan"};
-            const QStringList& words = a == "--display-type" ? types
-                                       : a == "--field"      ? fields
-                                                             : colours;
-            const int index = static_cast<int>(words.indexOf(word));
-            if (index < 0) {
-                *error = a.toStdString() + " takes " + words.join('|').toStdString();
-                return false;
-            }
-            (a == "--display-type" ? options->displayType
-             : a == "--field"      ? options->field
-                                   : options->colour) = index;
-        } else if (a == "--mvs") {
-            QString number;
-            if (!value(&number)) return false;
-            bool ok = false;
-            options->mvs = number.toInt(&ok);
-            if (!ok || options->mvs < 0 || options->mvs > 14) {
-                *error = "--mvs takes the MV type index 0..14";
-                return false;
-            }
-        } else if (a == "--parse-mbs") {
-            QString number;
-            if (!value(&number)) return false;
-            bool ok = false;
-            options->parseMbs = number.toInt(&ok);
-            if (!ok || options->parseMbs < 1) {
-                *error = "--parse-mbs takes a picture number from 1";
-                return false;
-            }
-        } else if (a == "--grid") {
-            options->grid = true;
-        } else if (a == "--filter") {
-            QString name;
-            if (!value(&name)) return false;
-            if (FilterCommand(name) == 0) {
-                *error = "unknown filter " + name.toStdString() + " (" + FilterNames() + ")";
-                return false;
-            }
-            options->filters << name;
-        } else if (a == "--save") {
-            if (!value(&options->saveKind) || !value(&options->savePath)) return false;
-            static const QStringList kinds{"frame", "top", "bottom", "big", "small", "snapshot"};
-            if (!kinds.contains(options->saveKind)) {
-                *error = "--save takes frame|top|bottom|big|small|snapshot OUT.bmp";
-                return false;
-            }
-        } else if (a == "--export") {
-            if (!value(&options->exportKind)) return false;
-            static const QStringList kinds{"all", "non-virtual", "ycbcr", "item"};
-            if (!kinds.contains(options->exportKind)) {
-                *error = "--export takes all|non-virtual|ycbcr|item";
-                return false;
-            }
-        } else if (a == "--walk") {
-            QString number;
-            if (!value(&number)) return false;
-            options->walk = number.toInt();
-        } else if (a == "--probe") {
-            if (!value(&options->probe)) return false;
-        } else if (a == "--decode-references") {
-            QString word;
-            if (!value(&word)) return false;
-            if (word != "on" && word != "off") {
-                *error = "--decode-references takes on or off";
-                return false;
-            }
-            options->decodeReferences = word == "on" ? 1 : 0;
-        } else if (a == "--goto-picture") {
-            QString number;
-            if (!value(&number)) return false;
-            bool ok = false;
-            options->gotoPicture = number.toInt(&ok);
-            if (!ok || options->gotoPicture < 1) {
-                *error = "--goto-picture takes a picture number from 1";
-                return false;
-            }
-        } else if (a == "--zoom") {
-            QString word;
-            if (!value(&word)) return false;
-            static const QStringList zooms{"fit", "1", "2", "4", "8", "16", "32"};
-            if (!zooms.contains(word)) {
-                *error = "--zoom takes fit|1|2|4|8|16|32";
-                return false;
-            }
-            options->zoom = word == "fit" ? 0 : word.toInt();
-        } else if (a == "--overlay") {
-            QString word;
-            if (!value(&word)) return false;
-            options->overlay = -1;
-            for (int k = 0; k < 6; ++k)
-                if (word == QLatin1String(kMapScriptNames[k])) options->overlay = k;
-            if (options->overlay < 0) {
-                *error = "--overlay takes none|mbtype|quantiser|cbp|dct|motion";
-                return false;
-            }
-        } else if (a == "--hover" || a == "--click") {
-            QString xs, ys;
-            if (!value(&xs) || !value(&ys)) return false;
-            bool okX = false, okY = false;
-            const int x = xs.toInt(&okX), y = ys.toInt(&okY);
-            if (!okX || !okY || x < 0 || y < 0) {
-                *error = a.toStdString() + " takes two sample coordinates X Y";
-                return false;
-            }
-            (a == "--hover" ? options->hover : options->click) = true;
-            (a == "--hover" ? options->hoverX : options->clickX) = x;
-            (a == "--hover" ? options->hoverY : options->clickY) = y;
-        } else if (a == "--report") {
-            options->report = true;
-        } else if (a == "--quit") {
+        OptionReader reader(arguments, i, error);
+        // Each group reads its own options; what none reads is --quit, --help or the file.
+        Read read = Read::kNotInGroup;
+        for (auto group :
+             {ReadParseOption, ReadDisplayOption, ReadPointerOption, ReadOutputOption}) {
+            read = group(reader, options);
+            if (read != Read::kNotInGroup) break;
+        }
+        if (read == Read::kRefused) return false;
+        if (read == Read::kRead) continue;
+        if (a == "--quit") {
             options->quit = true;
         } else if (a == "--help" || a == "-h") {
             options->help = true;

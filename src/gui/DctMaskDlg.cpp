@@ -28,61 +28,7 @@ CDctMaskDlg::CDctMaskDlg(const SelectiveDct& current, QWidget* parent)
     enable_ = new QCheckBox("Enable DCT Selective Matrix", this);
     enable_->setChecked(stored_.enabled);
 
-    // The mask: a fixed-pitch face, spaced out so that the entries read as a matrix.
-    maskEdit_ = new QPlainTextEdit(this);
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    if (mono.pointSizeF() > 0) mono.setPointSizeF(mono.pointSizeF() * 1.2);
-    mono.setLetterSpacing(QFont::AbsoluteSpacing, 6);
-    maskEdit_->setFont(mono);
-    maskEdit_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    maskEdit_->setTabChangesFocus(true);
-    maskEdit_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    maskEdit_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    {
-        const QFontMetrics fm(mono);
-        const int margins = 2 * (maskEdit_->frameWidth() +
-                                 static_cast<int>(maskEdit_->document()->documentMargin()));
-        maskEdit_->setFixedSize(fm.horizontalAdvance("00000000") + margins + 8,
-                                8 * fm.lineSpacing() + margins + 6);
-    }
-    SetMaskText(MaskToText(stored_.mask));
-    // Hand edits beyond the limit are cut back.
-    connect(maskEdit_, &QPlainTextEdit::textChanged, this, [this] {
-        if (maskEdit_->document()->characterCount() - 1 <= kTextLimit) return;
-        QTextCursor cursor = maskEdit_->textCursor();
-        cursor.setPosition(kTextLimit);
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-    });
-
-    allOnes_ = new QPushButton("All Ones", this);
-    allZeros_ = new QPushButton("All Zeros", this);
-    someOnes_ = new QPushButton("Some Ones", this);
-    someZeros_ = new QPushButton("Some Zeros", this);
-    auto* buttonColumn = new QVBoxLayout;
-    buttonColumn->setSpacing(6);
-    for (QPushButton* b : {allOnes_, allZeros_, someOnes_, someZeros_}) {
-        // Enter in the index edit is OK, as everywhere else in the dialog.
-        b->setAutoDefault(false);
-        b->setMinimumWidth(110);
-        buttonColumn->addWidget(b);
-        if (b == allZeros_) buttonColumn->addSpacing(14);
-    }
-    buttonColumn->addStretch();
-
-    indexEdit_ = new QLineEdit("(0,0)", this);
-    indexEdit_->setMaxLength(kTextLimit);
-    auto* hint = new QLabel("Format of DCT indices: \"(x1,y1)(x2,y2)...\"", this);
-    hint->setBuddy(indexEdit_);
-
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(14);
-    grid->setVerticalSpacing(10);
-    grid->addWidget(maskEdit_, 0, 0, Qt::AlignLeft | Qt::AlignTop);
-    grid->addLayout(buttonColumn, 0, 1);
-    grid->addWidget(indexEdit_, 1, 0, 1, 2);
-    grid->addWidget(hint, 2, 0, 1, 2);
-    grid->setColumnStretch(1, 1);
+    QGridLayout* grid = BuildMatrixGrid();
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
 
@@ -111,6 +57,74 @@ CDctMaskDlg::CDctMaskDlg(const SelectiveDct& current, QWidget* parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     UpdateEnabled();
+}
+
+// The mask with its buttons at the right, the index edit and its format below.
+QGridLayout* CDctMaskDlg::BuildMatrixGrid() {
+    BuildMaskEdit();
+    QVBoxLayout* buttonColumn = BuildButtonColumn();
+
+    indexEdit_ = new QLineEdit("(0,0)", this);
+    indexEdit_->setMaxLength(kTextLimit);
+    auto* hint = new QLabel("Format of DCT indices: \"(x1,y1)(x2,y2)...\"", this);
+    hint->setBuddy(indexEdit_);
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(14);
+    grid->setVerticalSpacing(10);
+    grid->addWidget(maskEdit_, 0, 0, Qt::AlignLeft | Qt::AlignTop);
+    grid->addLayout(buttonColumn, 0, 1);
+    grid->addWidget(indexEdit_, 1, 0, 1, 2);
+    grid->addWidget(hint, 2, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+    return grid;
+}
+
+// The mask: a fixed-pitch face, spaced out so that the entries read as a matrix.
+void CDctMaskDlg::BuildMaskEdit() {
+    maskEdit_ = new QPlainTextEdit(this);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (mono.pointSizeF() > 0) mono.setPointSizeF(mono.pointSizeF() * 1.2);
+    mono.setLetterSpacing(QFont::AbsoluteSpacing, 6);
+    maskEdit_->setFont(mono);
+    maskEdit_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    maskEdit_->setTabChangesFocus(true);
+    maskEdit_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    maskEdit_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    {
+        const QFontMetrics fm(mono);
+        const int margins = 2 * (maskEdit_->frameWidth() +
+                                 static_cast<int>(maskEdit_->document()->documentMargin()));
+        maskEdit_->setFixedSize(fm.horizontalAdvance("00000000") + margins + 8,
+                                8 * fm.lineSpacing() + margins + 6);
+    }
+    SetMaskText(MaskToText(stored_.mask));
+    // Hand edits beyond the limit are cut back.
+    connect(maskEdit_, &QPlainTextEdit::textChanged, this, [this] {
+        if (maskEdit_->document()->characterCount() - 1 <= kTextLimit) return;
+        QTextCursor cursor = maskEdit_->textCursor();
+        cursor.setPosition(kTextLimit);
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    });
+}
+
+QVBoxLayout* CDctMaskDlg::BuildButtonColumn() {
+    allOnes_ = new QPushButton("All Ones", this);
+    allZeros_ = new QPushButton("All Zeros", this);
+    someOnes_ = new QPushButton("Some Ones", this);
+    someZeros_ = new QPushButton("Some Zeros", this);
+    auto* buttonColumn = new QVBoxLayout;
+    buttonColumn->setSpacing(6);
+    for (QPushButton* b : {allOnes_, allZeros_, someOnes_, someZeros_}) {
+        // Enter in the index edit is OK, as everywhere else in the dialog.
+        b->setAutoDefault(false);
+        b->setMinimumWidth(110);
+        buttonColumn->addWidget(b);
+        if (b == allZeros_) buttonColumn->addSpacing(14);
+    }
+    buttonColumn->addStretch();
+    return buttonColumn;
 }
 
 std::string CDctMaskDlg::maskText() const {

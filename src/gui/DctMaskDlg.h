@@ -12,9 +12,11 @@
 #include "core/image/DctMask.h"
 
 class QCheckBox;
+class QGridLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QVBoxLayout;
 
 namespace bitloupe {
 
@@ -44,6 +46,11 @@ class CDctMaskDlg : public QDialog {
     void accept() override;
 
   private:
+    // The constructor's parts: the grid holds the mask edit and the button column.
+    QGridLayout* BuildMatrixGrid();
+    void BuildMaskEdit();
+    QVBoxLayout* BuildButtonColumn();
+
     void SetMaskText(const std::string& text);
     void UpdateEnabled();
 

@@ -86,79 +86,9 @@ CGammaDlg::CGammaDlg(const CPictureDib& source, PreviewCallback onPreview, QWidg
     : QDialog(parent), source_(source), onPreview_(std::move(onPreview)) {
     setWindowTitle("Gamma Correction");
 
-    // The preview, at the left.
-    auto* previewBox = new QGroupBox("Preview", this);
-    auto* previewLayout = new QVBoxLayout(previewBox);
-    previewLayout->setContentsMargins(10, 10, 10, 10);
-    view_ = new GammaPreview(PreviewSize(source_), previewBox);
-    previewLayout->addWidget(view_, 0, Qt::AlignCenter);
-    previewLayout->addStretch();
-
-    const int editWidth = fontMetrics().horizontalAdvance("0.0000000") + 16;
-    auto numberEdit = [&](QWidget* owner) {
-        auto* e = new QLineEdit(owner);
-        e->setFixedWidth(editWidth);
-        e->setAlignment(Qt::AlignRight);
-        return e;
-    };
-
-    // The range.
-    auto* rangeBox = new QGroupBox("Gamma range", this);
-    auto* rangeLayout = new QHBoxLayout(rangeBox);
-    maximumEdit_ = numberEdit(rangeBox);
-    maximumEdit_->setText(QString::fromStdString(settings_.MaximumText()));
-    minimumEdit_ = numberEdit(rangeBox);
-    SetReadOnly(minimumEdit_, true);
-    minimumEdit_->setFocusPolicy(Qt::NoFocus);
-    rangeLayout->addWidget(new QLabel("Maximum:", rangeBox));
-    rangeLayout->addWidget(maximumEdit_);
-    rangeLayout->addSpacing(16);
-    rangeLayout->addWidget(new QLabel("Minimum:", rangeBox));
-    rangeLayout->addWidget(minimumEdit_);
-    rangeLayout->addStretch();
-
-    // One row per channel: name, slider with its range labels below, gamma edit.
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(10);
-    grid->setVerticalSpacing(2);
-    const char* names[3] = {"Red:", "Green:", "Blue:"};
-    for (int c = 0; c < 3; ++c) {
-        Channel& ch = channels_[c];
-        ch.slider = new QSlider(Qt::Horizontal, this);
-        ch.slider->setRange(kGammaSliderMin, kGammaSliderMax);
-        ch.slider->setTickInterval(kGammaSliderTicks);
-        ch.slider->setTickPosition(QSlider::TicksBelow);
-        ch.slider->setPageStep(kGammaSliderTicks);
-        ch.slider->setMinimumWidth(240);
-        ch.slider->setValue(settings_.Position(c));
-        ch.edit = numberEdit(this);
-        ch.edit->setText(QString::fromStdString(settings_.GammaText(c)));
-        ch.maxLabel = new QLabel(this);
-        ch.minLabel = new QLabel(this);
-        auto* name = new QLabel(names[c], this);
-
-        auto* ends = new QHBoxLayout;
-        ends->setContentsMargins(0, 0, 0, 0);
-        ends->addWidget(ch.maxLabel);
-        ends->addStretch();
-        ends->addWidget(ch.minLabel);
-
-        const int row = 2 * c;
-        grid->addWidget(name, row, 0);
-        grid->addWidget(ch.slider, row, 1);
-        grid->addWidget(ch.edit, row, 2);
-        grid->addLayout(ends, row + 1, 1);
-        if (c < 2) grid->setRowMinimumHeight(row + 1, fontMetrics().height() + 10);
-
-        connect(ch.slider, &QSlider::valueChanged, this,
-                [this, c](int position) { SliderMoved(c, position); });
-        connect(ch.edit, &QLineEdit::textEdited, this,
-                [this, c](const QString& text) { GammaEdited(c, text); });
-        // A text that was not accepted gives way to the gamma in force.
-        connect(ch.edit, &QLineEdit::editingFinished, this, [this, c] {
-            channels_[c].edit->setText(QString::fromStdString(settings_.GammaText(c)));
-        });
-    }
+    QGroupBox* previewBox = BuildPreviewBox();
+    QGroupBox* rangeBox = BuildRangeBox();
+    QGridLayout* grid = BuildChannelRows();
 
     link_ = new QCheckBox("Link the Gamma values of RGB color components", this);
     link_->setChecked(settings_.Linked());
@@ -196,6 +126,88 @@ CGammaDlg::CGammaDlg(const CPictureDib& source, PreviewCallback onPreview, QWidg
     // The opening preview is the picture itself: shown here, not handed to the caller.
     tables_ = settings_.Tables();
     if (MapThroughGammaTables(source_, preview_, tables_)) view_->SetImage(ToImage(preview_));
+}
+
+// The preview, at the left.
+QGroupBox* CGammaDlg::BuildPreviewBox() {
+    auto* previewBox = new QGroupBox("Preview", this);
+    auto* previewLayout = new QVBoxLayout(previewBox);
+    previewLayout->setContentsMargins(10, 10, 10, 10);
+    view_ = new GammaPreview(PreviewSize(source_), previewBox);
+    previewLayout->addWidget(view_, 0, Qt::AlignCenter);
+    previewLayout->addStretch();
+    return previewBox;
+}
+
+QLineEdit* CGammaDlg::NewNumberEdit(QWidget* owner) {
+    auto* e = new QLineEdit(owner);
+    e->setFixedWidth(fontMetrics().horizontalAdvance("0.0000000") + 16);
+    e->setAlignment(Qt::AlignRight);
+    return e;
+}
+
+// The range.
+QGroupBox* CGammaDlg::BuildRangeBox() {
+    auto* rangeBox = new QGroupBox("Gamma range", this);
+    auto* rangeLayout = new QHBoxLayout(rangeBox);
+    maximumEdit_ = NewNumberEdit(rangeBox);
+    maximumEdit_->setText(QString::fromStdString(settings_.MaximumText()));
+    minimumEdit_ = NewNumberEdit(rangeBox);
+    SetReadOnly(minimumEdit_, true);
+    minimumEdit_->setFocusPolicy(Qt::NoFocus);
+    rangeLayout->addWidget(new QLabel("Maximum:", rangeBox));
+    rangeLayout->addWidget(maximumEdit_);
+    rangeLayout->addSpacing(16);
+    rangeLayout->addWidget(new QLabel("Minimum:", rangeBox));
+    rangeLayout->addWidget(minimumEdit_);
+    rangeLayout->addStretch();
+    return rangeBox;
+}
+
+// One row per channel: name, slider with its range labels below, gamma edit.
+QGridLayout* CGammaDlg::BuildChannelRows() {
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(10);
+    grid->setVerticalSpacing(2);
+    const char* names[3] = {"Red:", "Green:", "Blue:"};
+    for (int c = 0; c < 3; ++c) {
+        Channel& ch = channels_[c];
+        ch.slider = new QSlider(Qt::Horizontal, this);
+        ch.slider->setRange(kGammaSliderMin, kGammaSliderMax);
+        ch.slider->setTickInterval(kGammaSliderTicks);
+        ch.slider->setTickPosition(QSlider::TicksBelow);
+        ch.slider->setPageStep(kGammaSliderTicks);
+        ch.slider->setMinimumWidth(240);
+        ch.slider->setValue(settings_.Position(c));
+        ch.edit = NewNumberEdit(this);
+        ch.edit->setText(QString::fromStdString(settings_.GammaText(c)));
+        ch.maxLabel = new QLabel(this);
+        ch.minLabel = new QLabel(this);
+        auto* name = new QLabel(names[c], this);
+
+        auto* ends = new QHBoxLayout;
+        ends->setContentsMargins(0, 0, 0, 0);
+        ends->addWidget(ch.maxLabel);
+        ends->addStretch();
+        ends->addWidget(ch.minLabel);
+
+        const int row = 2 * c;
+        grid->addWidget(name, row, 0);
+        grid->addWidget(ch.slider, row, 1);
+        grid->addWidget(ch.edit, row, 2);
+        grid->addLayout(ends, row + 1, 1);
+        if (c < 2) grid->setRowMinimumHeight(row + 1, fontMetrics().height() + 10);
+
+        connect(ch.slider, &QSlider::valueChanged, this,
+                [this, c](int position) { SliderMoved(c, position); });
+        connect(ch.edit, &QLineEdit::textEdited, this,
+                [this, c](const QString& text) { GammaEdited(c, text); });
+        // A text that was not accepted gives way to the gamma in force.
+        connect(ch.edit, &QLineEdit::editingFinished, this, [this, c] {
+            channels_[c].edit->setText(QString::fromStdString(settings_.GammaText(c)));
+        });
+    }
+    return grid;
 }
 
 void CGammaDlg::SliderMoved(int channel, int position) {

@@ -17,6 +17,8 @@
 #include "core/image/PictureDib.h"
 
 class QCheckBox;
+class QGridLayout;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QSlider;
@@ -58,6 +60,13 @@ class CGammaDlg : public QDialog {
         QLabel* minLabel = nullptr;
     };
     static int Clamp(int channel) { return channel < 0 ? 0 : channel > 2 ? 2 : channel; }
+
+    // The constructor's parts: the preview, the range, the channels' rows.
+    QGroupBox* BuildPreviewBox();
+    QGroupBox* BuildRangeBox();
+    QGridLayout* BuildChannelRows();
+    // An edit for a gamma or the range, wide enough for its digits.
+    QLineEdit* NewNumberEdit(QWidget* owner);
 
     void SliderMoved(int channel, int position);
     void GammaEdited(int channel, const QString& text);

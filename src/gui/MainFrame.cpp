@@ -288,6 +288,20 @@ bool CMainFrame::PictureAvailable() const {
 }
 
 void CMainFrame::BuildCommands() {
+    BuildFileCommands();
+    BuildViewCommands();
+    BuildProcessingCommands();
+    commands_.Add(cmd::kAbout, [this] {
+        CAboutDlg about(this);
+        about.exec();
+    });
+    BuildDisplayBarCommands();
+    BuildParseCommands();
+    BuildOnDemandCommands();
+    BuildPostedCommands();
+}
+
+void CMainFrame::BuildFileCommands() {
     CommandTable& t = commands_;
     auto idle = [this] { return !WorkerBusy(); };
     auto shows = [this] { return PictureAvailable() && displayMode() >= 0; };
@@ -295,8 +309,6 @@ void CMainFrame::BuildCommands() {
         return PictureAvailable() && (displayMode() == 1 || displayMode() == 2);
     };
     auto available = [this] { return PictureAvailable(); };
-    auto filterable = [this] { return PictureAvailable() && displayMode() >= 1; };
-    auto refresh = [this] { RenderCurrent(false, parser_->decoder.displayType, false); };
 
     t.Add(
         cmd::kOpen, [this] { OnOpen(); }, idle);
@@ -310,6 +322,13 @@ void CMainFrame::BuildCommands() {
     t.Add(
         cmd::kSaveSnapshot, [this] { SaveCommand(cmd::kSaveSnapshot); }, available);
     t.Add(cmd::kExit, [this] { close(); });
+}
+
+void CMainFrame::BuildViewCommands() {
+    CommandTable& t = commands_;
+    auto available = [this] { return PictureAvailable(); };
+    auto refresh = [this] { RenderCurrent(false, parser_->decoder.displayType, false); };
+
     t.Add(
         cmd::kToolbar, [this] { toolBar_->setVisible(!toolBar_->isVisible()); }, {},
         [this] { return toolBar_ && toolBar_->isVisible(); });
@@ -343,6 +362,12 @@ void CMainFrame::BuildCommands() {
     t.Add(
         cmd::kAutoPictureMode, [this] { treeView_->autoPictureMode = !treeView_->autoPictureMode; },
         {}, [this] { return treeView_->autoPictureMode; });
+}
+
+void CMainFrame::BuildProcessingCommands() {
+    CommandTable& t = commands_;
+    auto filterable = [this] { return PictureAvailable() && displayMode() >= 1; };
+
     for (int id : {cmd::kNegative, cmd::kGamma, cmd::kDeinterlacing, cmd::kUniformSmooth,
                    cmd::kGaussianSmooth, cmd::kMedianSmooth, cmd::kWeakSharpen, cmd::kStrongSharpen,
                    cmd::kEdgeBlack, cmd::kEdgeWhite, cmd::kEdgeGray, cmd::kEmbossLeftUp,
@@ -350,6 +375,7 @@ void CMainFrame::BuildCommands() {
                    cmd::kVerticalFlip, cmd::kHorizontalFlip})
         t.Add(
             id, [this, id] { RunPictureFilter(id); }, filterable);
+    // Gamma has its own dialog: it replaces the filter entry just made.
     t.Add(
         cmd::kGamma, [this] { GammaCommand(); }, filterable);
     t.Add(
@@ -360,12 +386,11 @@ void CMainFrame::BuildCommands() {
         [this] {
             return PictureAvailable() && displayMode() >= 1 && parser_->decoder.dib.HasSavedCopy();
         });
-    t.Add(cmd::kAbout, [this] {
-        CAboutDlg about(this);
-        about.exec();
-    });
+}
 
-    // The bar of display controls.
+// The bar of display controls.
+void CMainFrame::BuildDisplayBarCommands() {
+    CommandTable& t = commands_;
     t.Add(cmd::kColors, [this] {
         CColorsDlg dialog(CurrentColours(right_->colours, stream_), this);
         dialog.exec();
@@ -403,8 +428,11 @@ void CMainFrame::BuildCommands() {
         bar_->keywordEdit()->setFocus();
         bar_->keywordEdit()->selectAll();
     });
+}
 
-    // Parses, posted by the parsing dialog.
+// Parses, posted by the parsing dialog.
+void CMainFrame::BuildParseCommands() {
+    CommandTable& t = commands_;
     auto canParse = [this] { return fileOpen_ && !stream_.invalidFile && !WorkerBusy(); };
     auto canParsePs = [this, canParse] {
         return canParse() && stream_.streamType == kProgramStream;
@@ -415,8 +443,11 @@ void CMainFrame::BuildCommands() {
         cmd::kParseProgramStream, [this] { StartParse(cmd::kParseProgramStream); }, canParsePs);
     t.Add(
         cmd::kParseBoth, [this] { StartParse(cmd::kParseBoth); }, canParsePs);
+}
 
-    // The tree's on-demand commands: they say why they refuse.
+// The tree's on-demand commands: they say why they refuse.
+void CMainFrame::BuildOnDemandCommands() {
+    CommandTable& t = commands_;
     t.Add(cmd::kParseSliceMbs, [this] {
         if (!OnDemandAllowed()) return;
         const TreeItem target = treeView_->macroblockTarget;
@@ -452,8 +483,11 @@ void CMainFrame::BuildCommands() {
         parser_->system.ParsePacketPayload(treeView_->payloadTarget);
         host_->EndWaitCursor();
     });
+}
 
-    // Posted by the decoder and the worker.
+// Posted by the decoder and the worker.
+void CMainFrame::BuildPostedCommands() {
+    CommandTable& t = commands_;
     t.Add(msg::kCommandRedisplay, [this] {
         const TreeItem item = parser_->macroblocks.itemToRedisplay;
         if (!item) return;

@@ -123,6 +123,15 @@ class CMainFrame : public QMainWindow {
 
   private:
     void BuildCommands();
+    // BuildCommands' parts: the commands of each menu, the display bar, the parses, the
+    // tree's popup menu and those the engine posts.
+    void BuildFileCommands();
+    void BuildViewCommands();
+    void BuildProcessingCommands();
+    void BuildDisplayBarCommands();
+    void BuildParseCommands();
+    void BuildOnDemandCommands();
+    void BuildPostedCommands();
     void BuildMenus();
     void BuildBars();
     void BuildPanes();

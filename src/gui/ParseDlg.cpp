@@ -45,18 +45,41 @@ void SelectionSlider::paintEvent(QPaintEvent* event) {
                band);
 }
 
+namespace {
+
+void SetTip(QWidget* w, int id) {
+    w->setToolTip(QString::fromUtf8(ControlTooltip(id)));
+}
+
+}  // namespace
+
 CParseDlg::CParseDlg(QWidget* parent) : QFrame(parent) {
     setFrameShape(QFrame::StyledPanel);
     setAutoFillBackground(true);
     setObjectName("parsingDialog");
-    auto tip = [](QWidget* w, int id) { w->setToolTip(QString::fromUtf8(ControlTooltip(id))); };
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(14, 12, 14, 12);
     layout->setSpacing(8);
 
+    BuildModeGroup(layout);
+    BuildStartControls(layout);
+    BuildPictureRow(layout);
+    BuildButtons(layout);
+
+    auto* hint = new QLabel(
+        "Double click the mouse button to show/hide the parsing dialog and the display area ...",
+        this);
+    hint->setWordWrap(true);
+    layout->addWidget(hint);
+
+    ConnectControlRules();
+    UpdatePictureControls();
+}
+
+void CParseDlg::BuildModeGroup(QVBoxLayout* layout) {
     auto* group = new QGroupBox("Parsing mode (invalid for pure video streams)", this);
-    tip(group, 1046);
+    SetTip(group, 1046);
     auto* groupLayout = new QVBoxLayout(group);
     modeGroup_ = new QButtonGroup(this);
     const char* modeTexts[3] = {"Parse Program Stream only",
@@ -65,32 +88,38 @@ CParseDlg::CParseDlg(QWidget* parent) : QFrame(parent) {
                                 "simultaneously"};
     for (int m = 0; m < 3; ++m) {
         modes_[m] = new QRadioButton(modeTexts[m], group);
-        tip(modes_[m], 1039 + m);
+        SetTip(modes_[m], 1039 + m);
         modeGroup_->addButton(modes_[m], m);
         groupLayout->addWidget(modes_[m]);
     }
     modes_[kModeVideoOnly]->setChecked(true);
     layout->addWidget(group);
+}
 
+// The slider and the two boxes that go with it.
+void CParseDlg::BuildStartControls(QVBoxLayout* layout) {
     slider_ = new SelectionSlider(Qt::Horizontal, this);
     slider_->setRange(0, sliderRange);
     slider_->setTickPosition(QSlider::TicksBelow);
     slider_->setTickInterval(sliderRange / 10);
     slider_->setSingleStep(sliderRange / 20);
     slider_->setPageStep(sliderRange / 10);
-    tip(slider_, 1042);
+    SetTip(slider_, 1042);
     layout->addWidget(slider_);
 
     fromSlider_ = new QCheckBox("Start from the position indicated by the slider", this);
-    tip(fromSlider_, 1047);
+    SetTip(fromSlider_, 1047);
     layout->addWidget(fromSlider_);
     cleanTree_ = new QCheckBox("Clean the tree before parsing", this);
     cleanTree_->setChecked(true);
     cleanTree_->setEnabled(false);
     layout->addWidget(cleanTree_);
+}
 
+// "Start from" a picture of a kind, with its number.
+void CParseDlg::BuildPictureRow(QVBoxLayout* layout) {
     fromPicture_ = new QCheckBox("Start from", this);
-    tip(fromPicture_, 1049);
+    SetTip(fromPicture_, 1049);
     layout->addWidget(fromPicture_);
     auto* pictureRow = new QHBoxLayout;
     pictureRow->setContentsMargins(24, 0, 0, 0);
@@ -110,7 +139,9 @@ CParseDlg::CParseDlg(QWidget* parent) : QFrame(parent) {
     pictureRow->addWidget(number_);
     pictureRow->addStretch();
     layout->addLayout(pictureRow);
+}
 
+void CParseDlg::BuildButtons(QVBoxLayout* layout) {
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     parse_ = new QPushButton("Parse", this);
@@ -123,14 +154,10 @@ CParseDlg::CParseDlg(QWidget* parent) : QFrame(parent) {
     buttons->addWidget(parse_);
     buttons->addWidget(stop_);
     layout->addLayout(buttons);
+}
 
-    auto* hint = new QLabel(
-        "Double click the mouse button to show/hide the parsing dialog and the display area ...",
-        this);
-    hint->setWordWrap(true);
-    layout->addWidget(hint);
-
-    // The control rules.
+// The control rules.
+void CParseDlg::ConnectControlRules() {
     connect(fromSlider_, &QCheckBox::clicked, this, [this](bool checked) {
         if (checked) fromPicture_->setChecked(false);
         UpdatePictureControls();
@@ -149,7 +176,6 @@ CParseDlg::CParseDlg(QWidget* parent) : QFrame(parent) {
     });
     connect(parse_, &QPushButton::clicked, this, &CParseDlg::ClickParse);
     connect(stop_, &QPushButton::clicked, this, &CParseDlg::ClickStop);
-    UpdatePictureControls();
 }
 
 void CParseDlg::UpdatePictureControls() {

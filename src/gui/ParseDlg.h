@@ -16,6 +16,8 @@
 
 #include "core/base/Host.h"
 
+class QVBoxLayout;
+
 namespace bitloupe {
 
 class CSyntaxParser;
@@ -80,6 +82,13 @@ class CParseDlg : public QFrame, public ParseDialog {
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
   private:
+    // The constructor's parts, top to bottom.
+    void BuildModeGroup(QVBoxLayout* layout);
+    void BuildStartControls(QVBoxLayout* layout);
+    void BuildPictureRow(QVBoxLayout* layout);
+    void BuildButtons(QVBoxLayout* layout);
+    void ConnectControlRules();
+
     void UpdatePictureControls();
     void SetModeRadiosEnabled(bool enabled);
     int SelectedMode() const;
