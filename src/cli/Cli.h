@@ -1,10 +1,6 @@
-// What the commands of bitloupe-cli share: the exit codes, the engine wired to the command
-// line's surroundings, and number parsing.
+// What the commands of bitloupe-cli share: the exit codes and the engine wired to the command
+// line's surroundings.
 #pragma once
-
-#include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 
 #include "core/base/Host.h"
 #include "core/session/HeadlessEngine.h"
@@ -22,15 +18,5 @@ constexpr int kExitRefused = 2;  // the file was refused; the message is on stde
 struct CliEngine : HeadlessEngine {
     CliEngine() { host.echoToStderr = true; }
 };
-
-// A whole non-negative number in the given base (0: decimal, 0x hex or 0 octal, as C reads it).
-inline bool ParseNonNegative(const char* s, int64_t& value, int base) {
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(s, &end, base);
-    if (errno || !end || end == s || *end || v < 0) return false;
-    value = v;
-    return true;
-}
 
 }  // namespace bitloupe::cli

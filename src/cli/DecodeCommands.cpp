@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/Options.h"
 #include "core/base/Host.h"
 #include "core/decode/PictureDecoder.h"
 #include "core/image/PictureDib.h"
@@ -80,35 +81,12 @@ std::vector<TreeItem> Pictures(Session& s) {
     return s.decoder().PicturesInStreamOrder();
 }
 
-// The index of the given word in a null-terminated list, or -1.
-int IndexOf(const char* const* words, const std::string& w) {
-    for (int i = 0; words[i]; ++i)
-        if (w == words[i]) return i;
-    return -1;
-}
-
 const char* const kDisplayTypes[] = {"auto", "raw", "diff0", "diff1", "null", nullptr};
 const char* const kFieldOptions[] = {"frame", "top", "bottom", nullptr};
 const char* const kColourModes[] = {"normal", "y",      "cb",      "cr",   "red",  "green",
                                     "blue",   "yellow", "magenta", "cyan", nullptr};
 const char* const kFormats[] = {"gray", "yuv444p", "bgr24", "yuv", nullptr};
 const char* const kOrders[] = {"display", "decode", nullptr};
-
-// Reads the option at argv[i] that takes one of `words`; false (after a message) when the
-// value is missing or unknown.
-bool WordOption(int argc, char** argv, int& i, const char* const* words, int& out) {
-    const char* name = argv[i];
-    if (i + 1 >= argc) {
-        std::fprintf(stderr, "bitloupe-cli: %s needs a value\n", name);
-        return false;
-    }
-    out = IndexOf(words, argv[++i]);
-    if (out < 0) {
-        std::fprintf(stderr, "bitloupe-cli: %s does not take %s\n", name, argv[i]);
-        return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -125,63 +103,44 @@ const char* DecodeUsage() {
 
 // --- decode ---
 
-int RunDecode(int argc, char** argv) {
+namespace {
+
+// What `decode` was asked to do.
+struct DecodeArguments {
     std::string path, out;
-    int64_t number = 0;
-    bool numberGiven = false;
+    int64_t number = 0;  // the picture, from 1 in stream order
     int display = display_type::kAuto;
     int field = field_option::kFrame;
     int colour = colour_mode::kNormal;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--picture") {
-            if (i + 1 >= argc || !ParseNonNegative(argv[++i], number, 10) || number < 1) {
-                std::fputs("bitloupe-cli: --picture takes a picture number from 1\n", stderr);
-                return kExitUsage;
-            }
-            numberGiven = true;
-        } else if (arg == "-o") {
-            if (i + 1 >= argc) {
-                std::fputs("bitloupe-cli: -o needs a file name\n", stderr);
-                return kExitUsage;
-            }
-            out = argv[++i];
-        } else if (arg == "--display") {
-            if (!WordOption(argc, argv, i, kDisplayTypes, display)) return kExitUsage;
-        } else if (arg == "--field") {
-            if (!WordOption(argc, argv, i, kFieldOptions, field)) return kExitUsage;
-        } else if (arg == "--colour") {
-            if (!WordOption(argc, argv, i, kColourModes, colour)) return kExitUsage;
-        } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "bitloupe-cli: unknown option %s\n", arg.c_str());
-            PrintUsage();
-            return kExitUsage;
-        } else if (path.empty()) {
-            path = arg;
-        } else {
-            PrintUsage();
-            return kExitUsage;
-        }
-    }
-    if (path.empty() || out.empty() || !numberGiven) {
+};
+
+bool ReadDecodeArguments(int argc, char** argv, DecodeArguments& a) {
+    using enum Complaint;
+    const std::vector<Option> options = {
+        Number("--picture", {10, 1}, a.number)
+            .Complains(kOwn, kOwn, "--picture takes a picture number from 1"),
+        Text("-o", a.out).Complains(kOwn, kOwn, "-o needs a file name"),
+        Choice("--display", kDisplayTypes, a.display),
+        Choice("--field", kFieldOptions, a.field),
+        Choice("--colour", kColourModes, a.colour),
+    };
+    ParsedArguments parsed;
+    if (!ParseArguments(argc, argv, options, {PrintUsage}, parsed)) return false;
+    a.path = parsed.path;
+    if (a.path.empty() || a.out.empty() || !parsed.Given("--picture")) {
         PrintUsage();
-        return kExitUsage;
+        return false;
     }
+    return true;
+}
 
-    auto session = std::make_unique<Session>();
-    Session& s = *session;
-    if (const int rc = OpenAndParse(s, path); rc != kContinue) return rc;
-    const std::vector<TreeItem> pictures = Pictures(s);
-    if (number < 1 || static_cast<unsigned long long>(number) > pictures.size()) {
-        std::fprintf(stderr, "bitloupe-cli: there is no picture %" PRId64 "; the stream has %zu\n",
-                     number, pictures.size());
-        return kExitUsage;
-    }
+// Decodes the picture (its references first) as the display pane shows it, and saves it.
+int DecodeAndSave(Session& s, const std::vector<TreeItem>& pictures, const DecodeArguments& a) {
     PictureDecoder& dec = s.decoder();
-    dec.fieldOption = static_cast<uint8_t>(field);
-    dec.colourMode = static_cast<uint8_t>(colour);
+    dec.fieldOption = static_cast<uint8_t>(a.field);
+    dec.colourMode = static_cast<uint8_t>(a.colour);
 
-    const size_t k = static_cast<size_t>(number - 1);
+    const size_t k = static_cast<size_t>(a.number - 1);
     std::vector<size_t> failed;
     dec.DecodeReferences(pictures, k, &failed);
     for (size_t i : failed)
@@ -189,25 +148,42 @@ int RunDecode(int argc, char** argv) {
                      i + 1);
     dec.displayType = display_type::kAuto;
     if (!dec.DecodePicture(pictures[k], true)) {
-        std::fprintf(stderr, "bitloupe-cli: picture %" PRId64 " could not be decoded\n", number);
+        std::fprintf(stderr, "bitloupe-cli: picture %" PRId64 " could not be decoded\n", a.number);
         return kExitUsage;
     }
-    if (display != display_type::kAuto) {
+    if (a.display != display_type::kAuto) {
         // Drawn again with the chosen type, as after a change of the display type box.
-        dec.displayType = static_cast<uint8_t>(display);
+        dec.displayType = static_cast<uint8_t>(a.display);
         if (!dec.DecodePicture(pictures[k], false)) {
             std::fprintf(stderr, "bitloupe-cli: picture %" PRId64 " could not be decoded as %s\n",
-                         number, kDisplayTypes[display]);
+                         a.number, kDisplayTypes[a.display]);
             return kExitUsage;
         }
     }
-    const BmpResult result = dec.dib.Save(out);
+    const BmpResult result = dec.dib.Save(a.out);
     if (result != BmpResult::kOk) {
         const BmpMessage m = BmpResultMessage(result);
         std::fprintf(stderr, "%s\n", m.text ? m.text : "Failed to write the BMP file!");
         return kExitUsage;
     }
     return kExitOk;
+}
+
+}  // namespace
+
+int RunDecode(int argc, char** argv) {
+    DecodeArguments a;
+    if (!ReadDecodeArguments(argc, argv, a)) return kExitUsage;
+    auto session = std::make_unique<Session>();
+    Session& s = *session;
+    if (const int rc = OpenAndParse(s, a.path); rc != kContinue) return rc;
+    const std::vector<TreeItem> pictures = Pictures(s);
+    if (a.number < 1 || static_cast<unsigned long long>(a.number) > pictures.size()) {
+        std::fprintf(stderr, "bitloupe-cli: there is no picture %" PRId64 "; the stream has %zu\n",
+                     a.number, pictures.size());
+        return kExitUsage;
+    }
+    return DecodeAndSave(s, pictures, a);
 }
 
 // --- frames ---
@@ -248,99 +224,119 @@ class Output {
     bool failed_ = false;
 };
 
+// A frame of the sequence's width x height and the stores it is cropped from.
+struct Crop {
+    size_t w, h;    // the displayed frame
+    size_t sw, sh;  // the stores' full size
+    const uint8_t* plane[3] = {nullptr, nullptr, nullptr};
+
+    // One cropped plane row, padded to w. Whatever lies outside the store (or a plane that
+    // was never written) comes out as 128.
+    void Row(int c, size_t y, uint8_t* dst) const {
+        size_t copied = 0;
+        if (plane[c] && y < sh) {
+            copied = std::min(w, sw);
+            std::memcpy(dst, plane[c] + y * sw, copied);
+        }
+        std::memset(dst + copied, 128, w - copied);
+    }
+};
+
+// Colour with the picture wholly inside the stores (the usual case): the shown chroma a band
+// of lines at a time from the coded planes, converted while it is in cache.
+void ExtractBgrInBands(const PictureDecoder& dec, const Crop& crop, int slot, int bandLines,
+                       const ColourFactors& factors, std::vector<uint8_t>& out) {
+    const size_t w = crop.w, h = crop.h, sw = crop.sw;
+    out.resize(w * h * 3);
+    const uint8_t* luma = dec.CurrentPlane(0);
+    std::vector<uint8_t> cb(bandLines * sw), cr(bandLines * sw);
+    for (size_t y0 = 0; y0 < h; y0 += bandLines) {
+        dec.stores.DisplayChromaBand(slot, static_cast<int>(y0 / bandLines), cb.data(), cr.data());
+        for (size_t y = y0; y < std::min(h, y0 + bandLines); ++y)
+            ConvertSamplesToBgr(out.data() + y * w * 3, luma + y * sw, cb.data() + (y - y0) * sw,
+                                cr.data() + (y - y0) * sw, static_cast<int>(w), factors);
+    }
+}
+
+void ExtractBgr(const Crop& crop, const ColourFactors& factors, std::vector<uint8_t>& out) {
+    const size_t w = crop.w;
+    out.resize(w * crop.h * 3);
+    std::vector<uint8_t> yr(w), cbr(w), crr(w);
+    for (size_t y = 0; y < crop.h; ++y) {
+        crop.Row(0, y, yr.data());
+        crop.Row(1, y, cbr.data());
+        crop.Row(2, y, crr.data());
+        ConvertSamplesToBgr(out.data() + y * w * 3, yr.data(), cbr.data(), crr.data(),
+                            static_cast<int>(w), factors);
+    }
+}
+
+// Luma, then the two chroma planes at their coded resolution, each cropped to the displayed
+// part (half a sample rounds up).
+void ExtractYuv(const PictureDecoder& dec, const Crop& crop, std::vector<uint8_t>& out) {
+    const size_t w = crop.w, h = crop.h;
+    const ChromaSize cs = dec.stores.chroma;
+    const size_t cw = (w + cs.shiftX) >> cs.shiftX, ch = (h + cs.shiftY) >> cs.shiftY;
+    const size_t scw = crop.sw >> cs.shiftX, sch = crop.sh >> cs.shiftY;
+    out.resize(w * h + 2 * cw * ch);
+    uint8_t* d = out.data();
+    for (size_t y = 0; y < h; ++y, d += w) crop.Row(0, y, d);
+    for (int c = 1; c < 3; ++c) {
+        const uint8_t* p = dec.CurrentCodedPlane(c);
+        for (size_t y = 0; y < ch; ++y, d += cw) {
+            size_t copied = 0;
+            if (p && y < sch) {
+                copied = std::min(cw, scw);
+                std::memcpy(d, p + y * scw, copied);
+            }
+            std::memset(d + copied, 128, cw - copied);
+        }
+    }
+}
+
+// The planes one after the other, each at the full size.
+void ExtractPlanes(const Crop& crop, int planes, std::vector<uint8_t>& out) {
+    out.resize(crop.w * crop.h * planes);
+    for (int c = 0; c < planes; ++c)
+        for (size_t y = 0; y < crop.h; ++y) crop.Row(c, y, out.data() + (c * crop.h + y) * crop.w);
+}
+
 // The displayed part of the store the last decode wrote: width x height of the sequence,
-// each plane cropped from the store's full size. Whatever lies outside the store (or a store
-// that was never written) comes out as 128.
+// each plane cropped from the store's full size.
 void ExtractFrame(const Session& s, Format format, std::vector<uint8_t>& out) {
     const PictureDecoder& dec = s.parser.decoder;
-    const size_t w = s.stream.horizontal_size, h = s.stream.vertical_size;
+    Crop crop{s.stream.horizontal_size, s.stream.vertical_size,
+              dec.stores.width > 0 ? static_cast<size_t>(dec.stores.width) : 0,
+              dec.stores.height > 0 ? static_cast<size_t>(dec.stores.height) : 0};
     // A sequence header that claims no width or no height (a damaged stream): the frame is
-    // empty, and the row copies below must not be handed a buffer that was never allocated.
-    if (w == 0 || h == 0) {
+    // empty, and the row copies must not be handed a buffer that was never allocated.
+    if (crop.w == 0 || crop.h == 0) {
         out.clear();
         return;
     }
-    const size_t sw = dec.stores.width > 0 ? static_cast<size_t>(dec.stores.width) : 0;
-    const size_t sh = dec.stores.height > 0 ? static_cast<size_t>(dec.stores.height) : 0;
     const ColourMatrix& m = s.stream.colourMatrix;
     const ColourFactors factors{m.crv, m.cbu, m.cgu, m.cgv};
-
-    // Colour with the picture wholly inside the stores (the usual case): the shown chroma a
-    // band of lines at a time from the coded planes, converted while it is in cache.
     const int slot = dec.stores.currentSlot;
-    const int bandLines = format == Format::kBgr24 && w <= sw && h <= sh
+    const int bandLines = format == Format::kBgr24 && crop.w <= crop.sw && crop.h <= crop.sh
                               ? dec.stores.DisplayChromaBandLines(slot)
                               : 0;
-    if (bandLines > 0) {
-        out.resize(w * h * 3);
-        const uint8_t* luma = dec.CurrentPlane(0);
-        std::vector<uint8_t> cb(bandLines * sw), cr(bandLines * sw);
-        for (size_t y0 = 0; y0 < h; y0 += bandLines) {
-            dec.stores.DisplayChromaBand(slot, static_cast<int>(y0 / bandLines), cb.data(),
-                                         cr.data());
-            for (size_t y = y0; y < std::min(h, y0 + bandLines); ++y)
-                ConvertSamplesToBgr(out.data() + y * w * 3, luma + y * sw,
-                                    cb.data() + (y - y0) * sw, cr.data() + (y - y0) * sw,
-                                    static_cast<int>(w), factors);
-        }
-        return;
-    }
+    if (bandLines > 0) return ExtractBgrInBands(dec, crop, slot, bandLines, factors, out);
+
     // The full-size chroma planes only for the formats that show them (asking for one brings
     // it up to date).
-    const bool fullChroma = format == Format::kBgr24 || format == Format::kYuv444p;
-    const uint8_t* plane[3] = {dec.CurrentPlane(0), nullptr, nullptr};
-    if (fullChroma)
-        for (int c = 1; c < 3; ++c) plane[c] = dec.CurrentPlane(c);
-    const size_t inW = std::min(w, sw);
-
-    // One cropped plane row, padded to w.
-    auto row = [&](int c, size_t y, uint8_t* dst) {
-        size_t copied = 0;
-        if (plane[c] && y < sh) {
-            std::memcpy(dst, plane[c] + y * sw, inW);
-            copied = inW;
-        }
-        std::memset(dst + copied, 128, w - copied);
-    };
-
-    if (format == Format::kBgr24) {
-        out.resize(w * h * 3);
-        std::vector<uint8_t> yr(w), cbr(w), crr(w);
-        for (size_t y = 0; y < h; ++y) {
-            row(0, y, yr.data());
-            row(1, y, cbr.data());
-            row(2, y, crr.data());
-            ConvertSamplesToBgr(out.data() + y * w * 3, yr.data(), cbr.data(), crr.data(),
-                                static_cast<int>(w), factors);
-        }
-        return;
+    crop.plane[0] = dec.CurrentPlane(0);
+    if (format == Format::kBgr24 || format == Format::kYuv444p)
+        for (int c = 1; c < 3; ++c) crop.plane[c] = dec.CurrentPlane(c);
+    switch (format) {
+        case Format::kBgr24:
+            return ExtractBgr(crop, factors, out);
+        case Format::kYuv:
+            return ExtractYuv(dec, crop, out);
+        case Format::kGray:
+            return ExtractPlanes(crop, 1, out);
+        case Format::kYuv444p:
+            return ExtractPlanes(crop, 3, out);
     }
-    if (format == Format::kYuv) {
-        // Luma, then the two chroma planes at their coded resolution, each cropped to the
-        // displayed part (half a sample rounds up).
-        const ChromaSize cs = dec.stores.chroma;
-        const size_t cw = (w + cs.shiftX) >> cs.shiftX, ch = (h + cs.shiftY) >> cs.shiftY;
-        const size_t scw = sw >> cs.shiftX, sch = sh >> cs.shiftY;
-        out.resize(w * h + 2 * cw * ch);
-        uint8_t* d = out.data();
-        for (size_t y = 0; y < h; ++y, d += w) row(0, y, d);
-        for (int c = 1; c < 3; ++c) {
-            const uint8_t* p = dec.CurrentCodedPlane(c);
-            for (size_t y = 0; y < ch; ++y, d += cw) {
-                size_t copied = 0;
-                if (p && y < sch) {
-                    copied = std::min(cw, scw);
-                    std::memcpy(d, p + y * scw, copied);
-                }
-                std::memset(d + copied, 128, cw - copied);
-            }
-        }
-        return;
-    }
-    const int planes = format == Format::kGray ? 1 : 3;
-    out.resize(w * h * planes);
-    for (int c = 0; c < planes; ++c)
-        for (size_t y = 0; y < h; ++y) row(c, y, out.data() + (c * h + y) * w);
 }
 
 // Frames held back for display order: those of one GOP (or, without GOP headers, of one run
@@ -408,94 +404,87 @@ class DisplayOrderBuffer {
     bool warned_ = false;
 };
 
-}  // namespace
-
-int RunFrames(int argc, char** argv) {
+// What `frames` was asked to do.
+struct FramesArguments {
     std::string path, outPath;
-    int format = 0;
-    int order = 0;
+    int format = 0;  // index in kFormats, in Format's order
+    int order = 0;   // index in kOrders
     bool stats = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-o") {
-            if (i + 1 >= argc) {
-                std::fputs("bitloupe-cli: -o needs a file name (- for standard output)\n", stderr);
-                return kExitUsage;
-            }
-            outPath = argv[++i];
-        } else if (arg == "--format") {
-            if (!WordOption(argc, argv, i, kFormats, format)) return kExitUsage;
-        } else if (arg == "--order") {
-            if (!WordOption(argc, argv, i, kOrders, order)) return kExitUsage;
-        } else if (arg == "--stats") {
-            stats = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            std::fprintf(stderr, "bitloupe-cli: unknown option %s\n", arg.c_str());
-            PrintUsage();
-            return kExitUsage;
-        } else if (path.empty()) {
-            path = arg;
-        } else {
-            PrintUsage();
-            return kExitUsage;
-        }
-    }
-    if (path.empty() || outPath.empty()) {
+};
+
+bool ReadFramesArguments(int argc, char** argv, FramesArguments& a) {
+    using enum Complaint;
+    const std::vector<Option> options = {
+        Text("-o", a.outPath).Complains(kOwn, kOwn, "-o needs a file name (- for standard output)"),
+        Choice("--format", kFormats, a.format),
+        Choice("--order", kOrders, a.order),
+        Flag("--stats", a.stats),
+    };
+    ParsedArguments parsed;
+    if (!ParseArguments(argc, argv, options, {PrintUsage, true}, parsed)) return false;
+    a.path = parsed.path;
+    if (a.path.empty() || a.outPath.empty()) {
         PrintUsage();
-        return kExitUsage;
+        return false;
     }
+    return true;
+}
 
-    auto session = std::make_unique<Session>();
-    Session& s = *session;
-    if (const int rc = OpenAndParse(s, path); rc != kContinue) return rc;
-    const std::vector<TreeItem> pictures = Pictures(s);
-    if (pictures.empty() || s.stream.horizontal_size == 0 || s.stream.vertical_size == 0) {
-        std::fputs("bitloupe-cli: the stream holds no picture to decode\n", stderr);
-        return kExitUsage;
-    }
+// Decodes the pictures in stream order and writes a frame for each frame picture and for each
+// pair of fields, in display or in decode order.
+class FrameWriter {
+  public:
+    FrameWriter(Session& s, Output& out, Format format, bool displayOrder)
+        : s_(s), out_(out), held_(out), format_(format), displayOrder_(displayOrder) {}
 
-    Output out;
-    if (!out.Open(outPath)) {
-        std::fprintf(stderr, "bitloupe-cli: cannot create %s: %s\n", outPath.c_str(),
-                     std::strerror(errno));
-        return kExitUsage;
-    }
-    DisplayOrderBuffer held(out);
-    const bool displayOrder = order == 0;
-    PictureDecoder& dec = s.decoder();
-    const Format fmt = static_cast<Format>(format);
-
-    double decodeSeconds = 0;
-    size_t decoded = 0, failed = 0, frames = 0;
-    uint64_t run = 0;  // runs between I pictures, for pictures outside any GOP
-    std::pair<int, uint64_t> group{};
-    int frameTemporalReference = 0;
-    bool frameOpen = false;
-    uint32_t frameWidth = 0, frameHeight = 0;
-    std::vector<uint8_t> frame;
-    for (size_t i = 0; i < pictures.size() && !out.Failed(); ++i) {
-        const TreeItem item = pictures[i];
-        // The group and order of a frame are those of its first field.
-        if (!frameOpen) {
-            const TreeItem parent = s.tree.GetParentItem(item);
-            if (parent && s.tree.GetItemData(parent) == kind::kGop) {
-                group = {1, parent};
-            } else {
-                if (s.CodingType(item) == kPictureI) ++run;
-                group = {0, run};
-            }
-            frameTemporalReference = s.TemporalReference(item);
-            frameOpen = true;
+    void WriteAll(const std::vector<TreeItem>& pictures) {
+        for (size_t i = 0; i < pictures.size() && !out_.Failed(); ++i) {
+            const TreeItem item = pictures[i];
+            if (!frameOpen_) OpenFrame(item);
+            Decode(item, i);
+            // A first field waits for its second field when that comes next.
+            if (i + 1 < pictures.size() && WaitsFor(item, pictures[i + 1])) continue;
+            WriteFrame(i);
         }
+        held_.Flush();
+    }
 
+    void PrintStats() const {
+        std::fprintf(stderr,
+                     "pictures decoded: %zu\n"
+                     "frames written: %zu\n"
+                     "decode time: %.3f s\n"
+                     "per picture: %.3f ms\n",
+                     decoded_, frames_, decodeSeconds_,
+                     decoded_ ? 1000.0 * decodeSeconds_ / static_cast<double>(decoded_) : 0.0);
+    }
+    bool NoneDecoded() const { return failed_ == decoded_; }
+
+  private:
+    // The group and order of a frame are those of its first field.
+    void OpenFrame(TreeItem item) {
+        const TreeItem parent = s_.tree.GetParentItem(item);
+        if (parent && s_.tree.GetItemData(parent) == kind::kGop) {
+            group_ = {1, parent};
+        } else {
+            if (s_.CodingType(item) == kPictureI) ++run_;
+            group_ = {0, run_};
+        }
+        frameTemporalReference_ = s_.TemporalReference(item);
+        frameOpen_ = true;
+    }
+
+    // Decodes picture i (from 0) into the stores, with a warning when it comes out wrong.
+    void Decode(TreeItem item, size_t i) {
+        PictureDecoder& dec = s_.decoder();
         dec.displayType = display_type::kAuto;
         const auto t0 = std::chrono::steady_clock::now();
         const bool ok = dec.DecodeIntoStores(item);
-        decodeSeconds +=
+        decodeSeconds_ +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        ++decoded;
+        ++decoded_;
         if (!ok) {
-            ++failed;
+            ++failed_;
             std::fprintf(stderr,
                          "bitloupe-cli: warning: picture %zu did not decode; its frame holds "
                          "what the store had\n",
@@ -506,48 +495,78 @@ int RunFrames(int argc, char** argv) {
                          "holds the residual\n",
                          i + 1);
         }
+    }
 
-        // A first field waits for its second field when that comes next.
-        const bool waitsForSecondField = s.IsField(item) && !s.IsSecondField(item) &&
-                                         i + 1 < pictures.size() && s.IsField(pictures[i + 1]) &&
-                                         s.IsSecondField(pictures[i + 1]) &&
-                                         s.Structure(pictures[i + 1]) != s.Structure(item);
-        if (waitsForSecondField) continue;
+    bool WaitsFor(TreeItem item, TreeItem next) const {
+        return s_.IsField(item) && !s_.IsSecondField(item) && s_.IsField(next) &&
+               s_.IsSecondField(next) && s_.Structure(next) != s_.Structure(item);
+    }
 
+    // The frame the stores hold after picture i (from 0).
+    void WriteFrame(size_t i) {
         // Each frame has the size of its own sequence.
-        if (frames > 0 &&
-            (s.stream.horizontal_size != frameWidth || s.stream.vertical_size != frameHeight))
+        const uint32_t width = s_.stream.horizontal_size, height = s_.stream.vertical_size;
+        if (frames_ > 0 && (width != frameWidth_ || height != frameHeight_))
             std::fprintf(stderr, "bitloupe-cli: frames from picture %zu on are %ux%u\n", i + 1,
-                         s.stream.horizontal_size, s.stream.vertical_size);
-        frameWidth = s.stream.horizontal_size;
-        frameHeight = s.stream.vertical_size;
-        ExtractFrame(s, fmt, frame);
-        ++frames;
-        frameOpen = false;
-        if (displayOrder) {
-            held.Add(group, frameTemporalReference, std::move(frame));
-            frame = held.TakeBuffer();
+                         width, height);
+        frameWidth_ = width;
+        frameHeight_ = height;
+        ExtractFrame(s_, format_, frame_);
+        ++frames_;
+        frameOpen_ = false;
+        if (displayOrder_) {
+            held_.Add(group_, frameTemporalReference_, std::move(frame_));
+            frame_ = held_.TakeBuffer();
         } else {
-            out.Write(frame);
+            out_.Write(frame_);
         }
     }
-    held.Flush();
-    const bool written = out.Close();
 
-    if (stats) {
-        std::fprintf(stderr,
-                     "pictures decoded: %zu\n"
-                     "frames written: %zu\n"
-                     "decode time: %.3f s\n"
-                     "per picture: %.3f ms\n",
-                     decoded, frames, decodeSeconds,
-                     decoded ? 1000.0 * decodeSeconds / static_cast<double>(decoded) : 0.0);
-    }
-    if (!written) {
-        std::fprintf(stderr, "bitloupe-cli: writing %s failed\n", outPath.c_str());
+    Session& s_;
+    Output& out_;
+    DisplayOrderBuffer held_;
+    const Format format_;
+    const bool displayOrder_;
+
+    double decodeSeconds_ = 0;
+    size_t decoded_ = 0, failed_ = 0, frames_ = 0;
+    uint64_t run_ = 0;  // runs between I pictures, for pictures outside any GOP
+    std::pair<int, uint64_t> group_{};
+    int frameTemporalReference_ = 0;
+    bool frameOpen_ = false;
+    uint32_t frameWidth_ = 0, frameHeight_ = 0;
+    std::vector<uint8_t> frame_;
+};
+
+}  // namespace
+
+int RunFrames(int argc, char** argv) {
+    FramesArguments a;
+    if (!ReadFramesArguments(argc, argv, a)) return kExitUsage;
+    auto session = std::make_unique<Session>();
+    Session& s = *session;
+    if (const int rc = OpenAndParse(s, a.path); rc != kContinue) return rc;
+    const std::vector<TreeItem> pictures = Pictures(s);
+    if (pictures.empty() || s.stream.horizontal_size == 0 || s.stream.vertical_size == 0) {
+        std::fputs("bitloupe-cli: the stream holds no picture to decode\n", stderr);
         return kExitUsage;
     }
-    if (failed == decoded) {
+
+    Output out;
+    if (!out.Open(a.outPath)) {
+        std::fprintf(stderr, "bitloupe-cli: cannot create %s: %s\n", a.outPath.c_str(),
+                     std::strerror(errno));
+        return kExitUsage;
+    }
+    FrameWriter writer(s, out, static_cast<Format>(a.format), a.order == 0);
+    writer.WriteAll(pictures);
+    const bool written = out.Close();
+    if (a.stats) writer.PrintStats();
+    if (!written) {
+        std::fprintf(stderr, "bitloupe-cli: writing %s failed\n", a.outPath.c_str());
+        return kExitUsage;
+    }
+    if (writer.NoneDecoded()) {
         std::fputs("bitloupe-cli: no picture could be decoded\n", stderr);
         return kExitUsage;
     }

@@ -9,6 +9,7 @@
 
 #include "cli/Cli.h"
 #include "cli/DecodeCommands.h"
+#include "cli/Options.h"
 #include "core/base/Host.h"
 #include "core/session/SyntaxParser.h"
 #include "core/syntax/StreamState.h"
@@ -132,159 +133,129 @@ void ParseAllMacroblocks(CSyntaxParser& parser, const TreeStore& tree, TreeItem 
     }
 }
 
-int RunTree(int argc, char** argv) {
-    if (argc < 1) {
-        Usage();
-        return kExitUsage;
-    }
+// What `tree` was asked to do.
+struct TreeArguments {
     std::string path;
-    std::string mode = "video";
-    bool modeGiven = false;
-    ExportFilter filter = ExportFilter::All;
+    int mode = 0;    // index in kModes
+    int filter = 0;  // index in kFilters, in ExportFilter's order
+    bool json = false;
     int64_t startOffset = 0;
-    bool startFrom = false;
-    int pictureKind = 0;
+    bool startFromPicture = false;
+    int pictureKind = 0;  // index in kPictureKinds
     int pictureNumber = 1;
     bool crlf = false;
-    bool json = false;
     bool mbs = false;
     bool quiet = false;  // no tree output (benchmarks)
     bool stats = false;  // timings, item count and tree memory on stderr
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "bitloupe-cli: %s needs a value\n", name);
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        if (arg == "--mode") {
-            const char* v = value("--mode");
-            if (!v) return kExitUsage;
-            mode = v;
-            modeGiven = true;
-            if (mode != "video" && mode != "ps" && mode != "both") {
-                Usage();
-                return kExitUsage;
-            }
-        } else if (arg == "--filter") {
-            const char* v = value("--filter");
-            if (!v) return kExitUsage;
-            const std::string f = v;
-            if (f == "all")
-                filter = ExportFilter::All;
-            else if (f == "non-virtual")
-                filter = ExportFilter::NonVirtual;
-            else if (f == "ycbcr")
-                filter = ExportFilter::YCbCr;
-            else {
-                Usage();
-                return kExitUsage;
-            }
-        } else if (arg == "--start-offset") {
-            const char* v = value("--start-offset");
-            if (!v || !ParseNonNegative(v, startOffset, 0)) {
-                std::fputs("bitloupe-cli: --start-offset takes a byte offset\n", stderr);
-                return kExitUsage;
-            }
-        } else if (arg == "--start-picture") {
-            const char* v = value("--start-picture");
-            if (!v) return kExitUsage;
-            const std::string s = v;
-            const size_t colon = s.find(':');
-            const std::string kindText = s.substr(0, colon);
-            static const char* const kKinds[] = {"any", "I", "P", "B", "D"};
-            pictureKind = -1;
-            for (int k = 0; k < 5; ++k)
-                if (kindText == kKinds[k]) pictureKind = k;
-            int64_t n = 1;
-            if (pictureKind < 0 || colon == std::string::npos ||
-                !ParseNonNegative(s.c_str() + colon + 1, n, 0) || n < 1 || n > 0x7FFFFFFF) {
-                std::fputs("bitloupe-cli: --start-picture takes any|I|P|B|D:N with N >= 1\n",
-                           stderr);
-                return kExitUsage;
-            }
-            pictureNumber = static_cast<int>(n);
-            startFrom = true;
-        } else if (arg == "--quiet") {
-            quiet = true;
-        } else if (arg == "--stats") {
-            stats = true;
-        } else if (arg == "--mbs") {
-            mbs = true;
-        } else if (arg == "--crlf") {
-            crlf = true;
-        } else if (arg == "--format") {
-            const char* v = value("--format");
-            if (!v) return kExitUsage;
-            const std::string f = v;
-            if (f == "json")
-                json = true;
-            else if (f != "text") {
-                Usage();
-                return kExitUsage;
-            }
-        } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "bitloupe-cli: unknown option %s\n", arg.c_str());
-            Usage();
-            return kExitUsage;
-        } else if (path.empty()) {
-            path = arg;
-        } else {
-            Usage();
-            return kExitUsage;
-        }
-    }
-    if (path.empty()) {
-        Usage();
-        return kExitUsage;
-    }
 
-    CliEngine engine;
-    TreeStore& tree = engine.tree;
-    CStreamState& stream = engine.stream;
+    ExportFilter Filter() const { return static_cast<ExportFilter>(filter); }
+};
+
+const char* const kModes[] = {"video", "ps", "both", nullptr};
+const int kModeOfOption[] = {kModeVideoOnly, kModeProgramStreamOnly, kModeBoth};
+const char* const kFilters[] = {"all", "non-virtual", "ycbcr", nullptr};
+const char* const kPictureKinds[] = {"any", "I", "P", "B", "D", nullptr};
+
+// The value of --start-picture: a picture kind and the number of that kind, KIND:N.
+bool ReadStartPicture(const char* value, TreeArguments& a) {
+    const std::string s = value;
+    const size_t colon = s.find(':');
+    if (colon == std::string::npos) return false;
+    int kind = -1;
+    for (int k = 0; kPictureKinds[k]; ++k)
+        if (s.compare(0, colon, kPictureKinds[k]) == 0) kind = k;
+    int64_t n = 1;
+    if (kind < 0 || !ParseNumber(s.c_str() + colon + 1, {0, 1, 0x7FFFFFFF}, n)) return false;
+    a.pictureKind = kind;
+    a.pictureNumber = static_cast<int>(n);
+    a.startFromPicture = true;
+    return true;
+}
+
+bool ReadTreeArguments(int argc, char** argv, TreeArguments& a) {
+    using enum Complaint;
+    const std::vector<Option> options = {
+        Choice("--mode", kModes, a.mode).Complains(kNeedsValue, kUsage),
+        Choice("--filter", kFilters, a.filter).Complains(kNeedsValue, kUsage),
+        Number("--start-offset", {}, a.startOffset)
+            .Complains(kNeedsValueThenOwn, kOwn, "--start-offset takes a byte offset"),
+        Custom("--start-picture", [&a](const char* v) { return ReadStartPicture(v, a); })
+            .Complains(kNeedsValue, kOwn, "--start-picture takes any|I|P|B|D:N with N >= 1"),
+        Flag("--quiet", a.quiet),
+        Flag("--stats", a.stats),
+        Flag("--mbs", a.mbs),
+        Flag("--crlf", a.crlf),
+        // "text" leaves an earlier "json" in force.
+        Custom("--format",
+               [&a](const char* v) {
+                   const bool json = std::strcmp(v, "json") == 0;
+                   a.json = a.json || json;
+                   return json || std::strcmp(v, "text") == 0;
+               })
+            .Complains(kNeedsValue, kUsage),
+    };
+    ParsedArguments parsed;
+    if (!ParseArguments(argc, argv, options, {Usage}, parsed)) return false;
+    if (parsed.path.empty()) {
+        Usage();
+        return false;
+    }
+    a.path = parsed.path;
+    return true;
+}
+
+void PrintParseStats(const CliEngine& engine, double parseSeconds, double mbSeconds,
+                     size_t itemsAfterParse) {
+    const TreeStore& tree = engine.tree;
+    const double mb = static_cast<double>(engine.parser.fileStatus.size) / 1e6;
+    std::fprintf(
+        stderr,
+        "parse: %.3f s, %.1f MB/s, %zu items\n"
+        "macroblocks: %.3f s, %zu items\n"
+        "tree: %zu items, %zu bytes, %.1f bytes per item\n",
+        parseSeconds, parseSeconds > 0 ? mb / parseSeconds : 0.0, itemsAfterParse, mbSeconds,
+        tree.ItemCount() - itemsAfterParse, tree.ItemCount(), tree.MemoryBytes(),
+        tree.ItemCount()
+            ? static_cast<double>(tree.MemoryBytes()) / static_cast<double>(tree.ItemCount())
+            : 0.0);
+}
+
+// Parses the opened file as the parse dialog would with the arguments' settings, then the
+// macroblocks of every picture when asked.
+void ParseFile(CliEngine& engine, const TreeArguments& a) {
     ParseDialog& dialog = engine.dialog;
     CSyntaxParser& parser = engine.parser;
-
-    if (!parser.OpenFile(path)) {
-        PrintTree(tree, filter, json, crlf);
-        // A file that could not be opened at all is an I/O error; a refused one is not.
-        return stream.fileItem ? kExitRefused : kExitUsage;
-    }
-    dialog.mode = mode == "ps"     ? kModeProgramStreamOnly
-                  : mode == "both" ? kModeBoth
-                                   : kModeVideoOnly;
-    (void)modeGiven;
-    dialog.startOffset = startOffset;
-    dialog.startFromPicture = startFrom;
-    dialog.pictureKind = pictureKind;
-    dialog.pictureNumber = pictureNumber;
+    dialog.mode = kModeOfOption[a.mode];
+    dialog.startOffset = a.startOffset;
+    dialog.startFromPicture = a.startFromPicture;
+    dialog.pictureKind = a.pictureKind;
+    dialog.pictureNumber = a.pictureNumber;
     dialog.BeginParse();
     const auto t0 = std::chrono::steady_clock::now();
-    if (stream.streamType == kProgramStream && dialog.mode == kModeProgramStreamOnly)
+    if (engine.stream.streamType == kProgramStream && dialog.mode == kModeProgramStreamOnly)
         parser.ParseSystemStream();
     else
         parser.ParseVideoStream();
     const auto t1 = std::chrono::steady_clock::now();
-    const size_t itemsAfterParse = tree.ItemCount();
-    if (mbs) ParseAllMacroblocks(parser, tree, stream.videoItem, stats);
+    const size_t itemsAfterParse = engine.tree.ItemCount();
+    if (a.mbs) ParseAllMacroblocks(parser, engine.tree, engine.stream.videoItem, a.stats);
     const auto t2 = std::chrono::steady_clock::now();
-    if (stats) {
-        const double parse = std::chrono::duration<double>(t1 - t0).count();
-        const double mbTime = std::chrono::duration<double>(t2 - t1).count();
-        const double mb = static_cast<double>(parser.fileStatus.size) / 1e6;
-        std::fprintf(stderr,
-                     "parse: %.3f s, %.1f MB/s, %zu items\n"
-                     "macroblocks: %.3f s, %zu items\n"
-                     "tree: %zu items, %zu bytes, %.1f bytes per item\n",
-                     parse, parse > 0 ? mb / parse : 0.0, itemsAfterParse, mbTime,
-                     tree.ItemCount() - itemsAfterParse, tree.ItemCount(), tree.MemoryBytes(),
-                     tree.ItemCount() ? static_cast<double>(tree.MemoryBytes()) /
-                                            static_cast<double>(tree.ItemCount())
-                                      : 0.0);
+    if (a.stats)
+        PrintParseStats(engine, std::chrono::duration<double>(t1 - t0).count(),
+                        std::chrono::duration<double>(t2 - t1).count(), itemsAfterParse);
+}
+
+int RunTree(int argc, char** argv) {
+    TreeArguments a;
+    if (!ReadTreeArguments(argc, argv, a)) return kExitUsage;
+    CliEngine engine;
+    if (!engine.parser.OpenFile(a.path)) {
+        PrintTree(engine.tree, a.Filter(), a.json, a.crlf);
+        // A file that could not be opened at all is an I/O error; a refused one is not.
+        return engine.stream.fileItem ? kExitRefused : kExitUsage;
     }
-    if (!quiet) PrintTree(tree, filter, json, crlf);
+    ParseFile(engine, a);
+    if (!a.quiet) PrintTree(engine.tree, a.Filter(), a.json, a.crlf);
     return kExitOk;
 }
 

@@ -41,5 +41,23 @@ for f in large-many-pictures.m2v:300 large-size-switches.m2v:399; do
   timeout 15 "$cli" decode "$data/${f%:*}" --picture "${f#*:}" -o /dev/null 2>/dev/null; rc=$?
   check "${f%:*} decodes picture ${f#*:} within 15 s" "[ $rc -eq 0 ]"
 done
+# Argument errors: exit 1 and the message each kind of mistake has always printed.
+first_err() {  # command line; its exit code, then the first two lines of its stderr
+  "$cli" "$@" >/dev/null 2>/tmp/cli-err-$$; echo "$? $(head -2 /tmp/cli-err-$$ | tr '\n' '|')"
+}
+s="$data/mpeg1.m1v"
+check "unknown option, then usage" "[ \"\$(first_err tree $s --bogus)\" = '1 bitloupe-cli: unknown option --bogus|usage:|' ]"
+check "lone dash is an option to tree" "[ \"\$(first_err tree $s -)\" = '1 bitloupe-cli: unknown option -|usage:|' ]"
+check "lone dash is a file to frames" "[ \"\$(first_err frames - -o /dev/null)\" = '1 Failed to open the file!|' ]"
+check "missing value" "[ \"\$(first_err tree $s --mode)\" = '1 bitloupe-cli: --mode needs a value|' ]"
+check "bad word for tree: usage only" "[ \"\$(first_err tree $s --filter x)\" = '1 usage:|  bitloupe-cli tree FILE [--mode video|ps|both] [--mbs] [--filter all|non-virtual|ycbcr]|' ]"
+check "missing byte offset" "[ \"\$(first_err tree $s --start-offset)\" = '1 bitloupe-cli: --start-offset needs a value|bitloupe-cli: --start-offset takes a byte offset|' ]"
+check "a value that looks like an option" "[ \"\$(first_err tree $s --start-offset -1)\" = '1 bitloupe-cli: --start-offset takes a byte offset|' ]"
+check "start picture beyond int" "[ \"\$(first_err tree $s --start-picture I:2147483648)\" = '1 bitloupe-cli: --start-picture takes any|I|P|B|D:N with N >= 1|' ]"
+check "missing picture number" "[ \"\$(first_err decode $s -o x.bmp --picture)\" = '1 bitloupe-cli: --picture takes a picture number from 1|' ]"
+check "picture number is decimal" "[ \"\$(first_err decode $s -o x.bmp --picture 0x1)\" = '1 bitloupe-cli: --picture takes a picture number from 1|' ]"
+check "bad word for decode" "[ \"\$(first_err decode $s --picture 1 -o x.bmp --colour pink)\" = '1 bitloupe-cli: --colour does not take pink|' ]"
+check "missing output of frames" "[ \"\$(first_err frames $s -o)\" = '1 bitloupe-cli: -o needs a file name (- for standard output)|' ]"
+check "json stays on after text" "\"$cli\" tree $s --format json --format text | head -c1 | grep -q '\\['"
 rm -f /tmp/cli-err-$$
 exit $fail
