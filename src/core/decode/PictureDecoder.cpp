@@ -764,80 +764,92 @@ bool PictureDecoder::PredictIntoStore(const MacroblockRecord& rec, const BlockRe
 }
 
 template <class T>
+bool PictureDecoder::Predict(const SamplePlace<T>& dst, int x, const PredictionStep& s) {
+    const ChromaSize cs = stores.chroma;
+    bool ok =
+        PredictComponent(dst.at[0] + s.firstRow * dst.stride[0], dst.stride[0] * s.rowStep,
+                         {stores.Plane(s.slot, 0), stores.width, stores.height, s.field, s.bottom},
+                         x, s.py, s.mx, s.my, s.rows, s.average);
+    const int chromaFirst = s.rowStep == 2 ? s.firstRow : s.firstRow >> cs.shiftY;
+    for (int c = 1; c < 3; ++c)
+        ok = PredictComponent(dst.at[c] + chromaFirst * dst.stride[c], dst.stride[c] * s.rowStep,
+                              {stores.CodedPlane(s.slot, c), stores.chromaWidth,
+                               stores.chromaHeight, s.field, s.bottom},
+                              x >> cs.shiftX, s.py >> cs.shiftY, ChromaVector(s.mx, cs.shiftX),
+                              ChromaVector(s.my, cs.shiftY), s.rows >> cs.shiftY, s.average,
+                              cs.cols()) &&
+             ok;
+    return ok;
+}
+
+template <class T>
 bool PictureDecoder::FormPrediction(const SamplePlace<T>& dst, const MacroblockRecord& rec) {
     if (!refs_.ok) return false;
+    return p_.v.coding.picture_structure == kFramePicture ? FormFramePrediction(dst, rec)
+                                                          : FormFieldPrediction(dst, rec);
+}
+
+template <class T>
+bool PictureDecoder::FormFramePrediction(const SamplePlace<T>& dst, const MacroblockRecord& rec) {
     const int forward = refs_.forward, backward = refs_.backward;
-    const VideoState& v = p_.v;
-    const int structure = v.coding.picture_structure;
-    const int type = v.picture.picture_coding_type;
-    const bool secondField = v.picture.secondField != 0;
     const int x = rec.column * 16;
     const int y = rec.row * 16;
-    const ChromaSize cs = stores.chroma;
-    // One prediction of every component: luma `rows` rows at field or frame line py from
-    // row firstRow of the buffer on, every rowStep-th row; chroma the same at its coded
-    // resolution with the chroma vector. Interleaved field rows stay interleaved in chroma.
-    auto predict = [&](int slot, bool field, bool bottom, int firstRow, int rowStep, int py, int mx,
-                       int my, int rows, bool average) {
-        bool ok =
-            PredictComponent(dst.at[0] + firstRow * dst.stride[0], dst.stride[0] * rowStep,
-                             {stores.Plane(slot, 0), stores.width, stores.height, field, bottom}, x,
-                             py, mx, my, rows, average);
-        const int chromaFirst = rowStep == 2 ? firstRow : firstRow >> cs.shiftY;
-        for (int c = 1; c < 3; ++c)
-            ok = PredictComponent(dst.at[c] + chromaFirst * dst.stride[c], dst.stride[c] * rowStep,
-                                  {stores.CodedPlane(slot, c), stores.chromaWidth,
-                                   stores.chromaHeight, field, bottom},
-                                  x >> cs.shiftX, py >> cs.shiftY, ChromaVector(mx, cs.shiftX),
-                                  ChromaVector(my, cs.shiftY), rows >> cs.shiftY, average,
-                                  cs.cols()) &&
-                 ok;
-        return ok;
-    };
     // A macroblock with neither motion flag (in a P picture) predicts forward with its vectors.
     const bool flags[2] = {rec.macroblock_motion_forward || !rec.macroblock_motion_backward,
                            rec.macroblock_motion_backward != 0};
     const int slots[2] = {forward, backward};
     bool formed = false;
-
-    if (structure == kFramePicture) {
-        if (rec.motionType == 3) {
-            if (!flags[0] || forward < 0) return false;
-            const int mx = rec.vector[0][0][0];
-            const int my = rec.vector[0][0][1] >> 1;
-            const int vec[2] = {mx, my};
-            const int dm[2] = {rec.dmvector[0], rec.dmvector[1]};
-            int derived[2][2];
-            MacroblockLayer::DualPrimeArithmetic(
-                vec, dm, {kFramePicture, v.coding.top_field_first != 0}, derived);
-            for (int r = 0; r < 2; ++r) {
-                const bool bottom = r == 1;
-                predict(forward, true, bottom, r, 2, y / 2, mx, my, 8, false);
-                predict(forward, true, !bottom, r, 2, y / 2, derived[r][0], derived[r][1], 8, true);
-            }
-            return true;
+    if (rec.motionType == 3) {
+        if (!flags[0] || forward < 0) return false;
+        const int mx = rec.vector[0][0][0];
+        const int my = rec.vector[0][0][1] >> 1;
+        const int vec[2] = {mx, my};
+        const int dm[2] = {rec.dmvector[0], rec.dmvector[1]};
+        int derived[2][2];
+        MacroblockLayer::DualPrimeArithmetic(
+            vec, dm, {kFramePicture, p_.v.coding.top_field_first != 0}, derived);
+        for (int r = 0; r < 2; ++r) {
+            const bool bottom = r == 1;
+            Predict(dst, x, {forward, true, bottom, r, 2, y / 2, mx, my, 8, false});
+            Predict(dst, x,
+                    {forward, true, !bottom, r, 2, y / 2, derived[r][0], derived[r][1], 8, true});
         }
-        for (int s = 0; s < 2; ++s) {
-            if (!flags[s] || slots[s] < 0) continue;
-            if (rec.motionType == 1) {
-                for (int r = 0; r < 2; ++r)
-                    predict(slots[s], true, rec.motion_vertical_field_select[r][s] != 0, r, 2,
-                            y / 2, rec.vector[r][s][0], rec.vector[r][s][1] >> 1, 8, formed);
-            } else {
-                predict(slots[s], false, false, 0, 1, y, rec.vector[0][s][0], rec.vector[0][s][1],
-                        16, formed);
-            }
-            formed = true;
-        }
-        return formed;
+        return true;
     }
+    for (int s = 0; s < 2; ++s) {
+        if (!flags[s] || slots[s] < 0) continue;
+        if (rec.motionType == 1) {
+            for (int r = 0; r < 2; ++r)
+                Predict(dst, x,
+                        {slots[s], true, rec.motion_vertical_field_select[r][s] != 0, r, 2, y / 2,
+                         rec.vector[r][s][0], rec.vector[r][s][1] >> 1, 8, formed});
+        } else {
+            Predict(dst, x,
+                    {slots[s], false, false, 0, 1, y, rec.vector[0][s][0], rec.vector[0][s][1], 16,
+                     formed});
+        }
+        formed = true;
+    }
+    return formed;
+}
 
-    // Field pictures. A P field that is the second of its frame finds the field of opposite
-    // parity, its own frame's first field, in the slot that frame is being decoded into.
+// A P field that is the second of its frame finds the field of opposite parity, its own
+// frame's first field, in the slot that frame is being decoded into.
+template <class T>
+bool PictureDecoder::FormFieldPrediction(const SamplePlace<T>& dst, const MacroblockRecord& rec) {
+    const int forward = refs_.forward, backward = refs_.backward;
+    const VideoState& v = p_.v;
+    const int structure = v.coding.picture_structure;
+    const bool secondField = v.picture.secondField != 0;
+    const bool secondP = v.picture.picture_coding_type == kPictureP && secondField;
+    const int x = rec.column * 16;
+    const int y = rec.row * 16;
+    const bool flags[2] = {rec.macroblock_motion_forward || !rec.macroblock_motion_backward,
+                           rec.macroblock_motion_backward != 0};
     const bool bottomCurrent = structure == kBottomField;
     auto forwardSlot = [&](int select) {
         const bool opposite = (select != 0) != bottomCurrent;
-        return type == kPictureP && secondField && opposite ? backward : forward;
+        return secondP && opposite ? backward : forward;
     };
     if (rec.motionType == 3) {
         if (!flags[0] || forward < 0) return false;
@@ -847,30 +859,26 @@ bool PictureDecoder::FormPrediction(const SamplePlace<T>& dst, const MacroblockR
         MacroblockLayer::DualPrimeArithmetic(vec, dm, {structure, v.coding.top_field_first != 0},
                                              derived);
         const int oppositeSlot = secondField ? backward : forward;
-        predict(forward, true, bottomCurrent, 0, 1, y, vec[0], vec[1], 16, false);
+        Predict(dst, x, {forward, true, bottomCurrent, 0, 1, y, vec[0], vec[1], 16, false});
         if (oppositeSlot >= 0)
-            predict(oppositeSlot, true, !bottomCurrent, 0, 1, y, derived[0][0], derived[0][1], 16,
-                    true);
+            Predict(dst, x,
+                    {oppositeSlot, true, !bottomCurrent, 0, 1, y, derived[0][0], derived[0][1], 16,
+                     true});
         return true;
     }
+    bool formed = false;
     for (int s = 0; s < 2; ++s) {
         if (!flags[s]) continue;
         bool any = false;
-        if (rec.motionType == 2) {
-            for (int r = 0; r < 2; ++r) {
-                const int select = rec.motion_vertical_field_select[r][s];
-                const int slot = s == 0 ? forwardSlot(select) : backward;
-                if (slot < 0) continue;
-                predict(slot, true, select != 0, 8 * r, 1, y + 8 * r, rec.vector[r][s][0],
-                        rec.vector[r][s][1], 8, formed);
-                any = true;
-            }
-        } else {
-            const int select = rec.motion_vertical_field_select[0][s];
+        const int vectors = rec.motionType == 2 ? 2 : 1;  // 16x8: one vector a half
+        for (int r = 0; r < vectors; ++r) {
+            const int select = rec.motion_vertical_field_select[r][s];
             const int slot = s == 0 ? forwardSlot(select) : backward;
             if (slot < 0) continue;
-            predict(slot, true, select != 0, 0, 1, y, rec.vector[0][s][0], rec.vector[0][s][1], 16,
-                    formed);
+            const int rows = vectors == 2 ? 8 : 16;
+            Predict(dst, x,
+                    {slot, true, select != 0, 8 * r, 1, y + 8 * r, rec.vector[r][s][0],
+                     rec.vector[r][s][1], rows, formed});
             any = true;
         }
         formed = formed || any;

@@ -150,6 +150,23 @@ class PictureDecoder {
     template <class T>
     bool FormPrediction(const SamplePlace<T>& dst, const MacroblockRecord& rec);
     bool FormPrediction(MacroblockSamples& pred, const MacroblockRecord& rec);
+    // Its two cases: a frame picture's and a field picture's motion types.
+    template <class T>
+    bool FormFramePrediction(const SamplePlace<T>& dst, const MacroblockRecord& rec);
+    template <class T>
+    bool FormFieldPrediction(const SamplePlace<T>& dst, const MacroblockRecord& rec);
+    // One prediction of every component at macroblock column x: luma `rows` rows at field or
+    // frame line py from row firstRow of the buffer on, every rowStep-th row; chroma the same at
+    // its coded resolution with the chroma vector. Interleaved field rows stay interleaved in
+    // chroma.
+    struct PredictionStep {
+        int slot;
+        bool field, bottom;
+        int firstRow, rowStep, py, mx, my, rows;
+        bool average;
+    };
+    template <class T>
+    bool Predict(const SamplePlace<T>& dst, int x, const PredictionStep& s);
     // The macroblock's place in the slot being written, false when it is not wholly inside.
     bool StorePlaceOf(const MacroblockRecord& rec, StorePlace& place) const;
     // Store mode with a prediction: formed in the store, the residual added there. False when

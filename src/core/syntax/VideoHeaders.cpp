@@ -350,6 +350,59 @@ void VideoHeaders::SetMpeg1PictureDefaults() {
     v.display.offsetCount = 1;
 }
 
+namespace {
+
+struct PredictionRefs {
+    TreeItem fwd0 = 0, fwd1 = 0, bwd0 = 0, bwd1 = 0;
+};
+
+// A reference of two entries: a frame picture (newer) alone, or a field pair whose top field
+// goes first, whichever of newer and older it is.
+void FieldPair(const ReferenceEntry& newer, const ReferenceEntry& older, TreeItem& first,
+               TreeItem& second) {
+    if (newer.picture_structure == kFramePicture) {
+        first = newer.item;
+    } else if (newer.picture_structure == kTopField) {
+        first = newer.item;
+        second = older.item;
+    } else {
+        first = older.item;
+        second = newer.item;
+    }
+}
+
+// The references a picture predicts from, by the history of reference pictures (newest at
+// the end; a field reference pair appears as two entries, in the order its fields were coded).
+PredictionRefs ReferencesOf(const std::array<ReferenceEntry, 4>& h, int type, int structure,
+                            bool secondField, bool mpeg2) {
+    PredictionRefs r;
+    if (!mpeg2) {
+        if (type == kPictureP) r.fwd0 = h[3].item;
+        if (type == kPictureB) {
+            r.fwd0 = h[2].item;
+            r.bwd0 = h[3].item;
+        }
+        return r;
+    }
+    if (type == kPictureP) {
+        if (secondField) {
+            r.fwd1 = h[3].item;
+            r.fwd0 = h[2].picture_structure == kFramePicture || h[2].picture_structure == structure
+                         ? h[2].item
+                         : h[1].item;
+        } else {
+            FieldPair(h[3], h[2], r.fwd0, r.fwd1);
+        }
+    } else if (type == kPictureB) {
+        FieldPair(h[3], h[2], r.bwd0, r.bwd1);
+        const bool frameBackward = h[3].picture_structure == kFramePicture;
+        FieldPair(frameBackward ? h[2] : h[1], frameBackward ? h[1] : h[0], r.fwd0, r.fwd1);
+    }
+    return r;
+}
+
+}  // namespace
+
 void VideoHeaders::UpdatePredictionFrames() {
     CStreamState& st = p_.stream;
     VideoState& v = p_.v;
@@ -357,56 +410,8 @@ void VideoHeaders::UpdatePredictionFrames() {
     std::array<ReferenceEntry, 4>& h = v.referenceHistory;
     const int type = v.picture.picture_coding_type;
     const int structure = v.coding.picture_structure;
-
-    TreeItem fwd0 = 0, fwd1 = 0, bwd0 = 0, bwd1 = 0;
-    // The newest references are at the end of the history. A field reference pair appears
-    // as two entries, in the order its fields were coded.
-    if (Mpeg2()) {
-        if (type == kPictureP) {
-            if (v.picture.secondField) {
-                fwd1 = h[3].item;
-                fwd0 =
-                    h[2].picture_structure == kFramePicture || h[2].picture_structure == structure
-                        ? h[2].item
-                        : h[1].item;
-            } else if (h[3].picture_structure == kFramePicture) {
-                fwd0 = h[3].item;
-            } else if (h[3].picture_structure == kTopField) {
-                fwd0 = h[3].item;
-                fwd1 = h[2].item;
-            } else {
-                fwd0 = h[2].item;
-                fwd1 = h[3].item;
-            }
-        } else if (type == kPictureB) {
-            if (h[3].picture_structure == kFramePicture) {
-                bwd0 = h[3].item;
-            } else if (h[3].picture_structure == kTopField) {
-                bwd0 = h[3].item;
-                bwd1 = h[2].item;
-            } else {
-                bwd0 = h[2].item;
-                bwd1 = h[3].item;
-            }
-            const bool frameBackward = h[3].picture_structure == kFramePicture;
-            const ReferenceEntry& e = frameBackward ? h[2] : h[1];
-            const ReferenceEntry& f = frameBackward ? h[1] : h[0];
-            if (e.picture_structure == kFramePicture) {
-                fwd0 = e.item;
-            } else if (e.picture_structure == kTopField) {
-                fwd0 = e.item;
-                fwd1 = f.item;
-            } else {
-                fwd0 = f.item;
-                fwd1 = e.item;
-            }
-        }
-    } else if (type == kPictureP) {
-        fwd0 = h[3].item;
-    } else if (type == kPictureB) {
-        fwd0 = h[2].item;
-        bwd0 = h[3].item;
-    }
+    auto [fwd0, fwd1, bwd0, bwd1] =
+        ReferencesOf(h, type, structure, v.picture.secondField != 0, Mpeg2());
 
     // While a start picture is sought, the pictures passed over are deleted from the tree,
     // and the headers that follow one are read with the GOP as their parent. Such pictures
