@@ -356,7 +356,7 @@ bool RunParseMbs(CMainFrame& frame, const AutomationOptions& options) {
     TreeItem picture = 0;
     for (TreeItem i = NextInPreOrder(frame.tree(), 0); i && !picture;
          i = NextInPreOrder(frame.tree(), i))
-        if (KindOf(frame.tree().GetItemData(i)) == kind::kPicture && ++n == options.parseMbs)
+        if (KindOf(frame.tree().GetItemData(i)) == ItemKind::Picture && ++n == options.parseMbs)
             picture = i;
     if (!picture || !view->SelectItem(picture)) {
         std::fprintf(stderr, "--parse-mbs: the stream has no picture %d\n", options.parseMbs);
@@ -394,7 +394,7 @@ bool RunSelects(CMainFrame& frame, const AutomationOptions& options) {
         // A unit of a picture comes out as the command-line tool decodes it: the references
         // of its picture first.
         TreeItem picture = found;
-        while (picture && KindOf(tree.GetItemData(picture)) != kind::kPicture)
+        while (picture && KindOf(tree.GetItemData(picture)) != ItemKind::Picture)
             picture = tree.GetParentItem(picture);
         if (picture && picture != frame.dispatch().shownItem)
             frame.dispatch().DecodeReferencesOf(picture);

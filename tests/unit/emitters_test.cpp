@@ -55,13 +55,13 @@ TEST_F(EmittersTest, MarkerBitsAndVirtualItems) {
 
     const TreeItem value = emit.AddValue("mbs", 1620, parent);
     EXPECT_EQ(T(value), "mbs=1620");
-    EXPECT_EQ(e.tree.GetItemData(value), 0xFFFF0000u);
+    EXPECT_EQ(e.tree.GetItemData(value), kind::kVirtual);
     EXPECT_EQ(e.tree.GetItemImage(value), image::kVirtual);
     EXPECT_EQ(T(emit.AddFlagValue("f", 7, parent)), "f=1");
 
-    const TreeItem payload = e.tree.InsertItem("p", 0, 0x0500, parent);
+    const TreeItem payload = e.tree.InsertItem("p", 0, kind::kPayloadListed, parent);
     emit.MarkVirtual(payload);
-    EXPECT_EQ(e.tree.GetItemData(payload), 0xFFFF0500u);
+    EXPECT_EQ(e.tree.GetItemData(payload), kind::kPayloadUnlisted);
     emit.MarkVirtual(0);  // ignored
 }
 
@@ -97,13 +97,14 @@ TEST_F(EmittersTest, MatricesAndReferences) {
     EXPECT_EQ(T(e.tree.GetChildItem(title)), "    0,    1,    2,    3,    4,    5,    6,    7");
     const TreeItem row = emit.AddMatrix8Small(m, parent, false);
     EXPECT_EQ(T(row), " 56, 57, 58, 59, 60, 61, 62, 63");
-    EXPECT_EQ(e.tree.GetItemData(row), 0u);
+    EXPECT_EQ(e.tree.GetItemData(row), kind::kNone);
     int16_t s[64] = {-2048};
     const TreeItem t16 = emit.AddMatrix16("F", s, parent);
     EXPECT_EQ(T(e.tree.GetChildItem(t16)), "-2048,    0,    0,    0,    0,    0,    0,    0");
     EXPECT_TRUE(IsVirtual(e.tree.GetItemData(e.tree.GetChildItem(t16))));
 
-    const TreeItem pic = e.tree.InsertItem("I-Picture #1 (Picture #1, Frame #1)", 5, 5, parent);
+    const TreeItem pic =
+        e.tree.InsertItem("I-Picture #1 (Picture #1, Frame #1)", 5, kind::kPicture, parent);
     EXPECT_EQ(T(emit.AddItemRef("forward_frames", 0, pic, parent)),
               "forward_frames[0]=\"I-Picture #1 (Picture #1, Frame #1)\"");
     EXPECT_EQ(emit.AddItemRef("forward_frames", 1, 0, parent), 0u);

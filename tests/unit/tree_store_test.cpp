@@ -4,6 +4,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "core/syntax/StreamState.h"
 #include "core/tree/TreeStore.h"
@@ -69,13 +70,34 @@ TEST(TreeStore, HandlesAreNeverReused) {
     EXPECT_EQ(t.GetItemText(third), "z");
 }
 
+// Kinds that share a number tell their items apart by the virtual mark alone (the decode of a
+// selection goes by the kind), and the data codes keep the numbers the JSON form prints.
+TEST(ItemKinds, DataCodesSplitIntoKindAndMark) {
+    const std::pair<uint32_t, uint32_t> shared[] = {
+        {kind::kBlockY, kind::kSkippedBlockY},
+        {kind::kRawDct, kind::kCoefficientMatrix},
+        {kind::kSequenceHeader, kind::kSlicePlaceholder},
+        {kind::kPayloadListed, kind::kPayloadUnlisted}};
+    for (const auto& [plain, marked] : shared) {
+        EXPECT_EQ(KindOf(plain), KindOf(marked)) << plain;
+        EXPECT_FALSE(IsVirtual(plain)) << plain;
+        EXPECT_TRUE(IsVirtual(marked)) << marked;
+    }
+    EXPECT_FALSE(IsVirtual(kind::kFile));
+    EXPECT_EQ(KindOf(kind::kFile), ItemKind::None);
+    EXPECT_EQ(kind::kFile, 0x00FF0000u);
+    EXPECT_EQ(kind::kSkippedMacroblock, 0xFFFF000Fu);
+    EXPECT_EQ(kind::kPredictionFrames, 257u);
+    EXPECT_EQ(kind::kPayloadUnlisted, 0xFFFF0500u);
+}
+
 TEST(TreeStore, TextDataImageAndViewState) {
     TreeStore t;
     const std::string longText(300, 'q');
-    const TreeItem a = t.InsertItem(longText, 27, 0x00FF0000, kTreeRoot);
+    const TreeItem a = t.InsertItem(longText, 27, kind::kFile, kTreeRoot);
     EXPECT_EQ(t.GetItemText(a).size(), 255u);
     EXPECT_EQ(t.GetItemImage(a), 27);
-    EXPECT_EQ(t.GetItemData(a), 0x00FF0000u);
+    EXPECT_EQ(t.GetItemData(a), kind::kFile);
     EXPECT_TRUE(t.SetItemText(a, "new"));
     EXPECT_EQ(t.GetItemText(a), "new");
     const TreeItem b = t.InsertItem("b", 0, 0, a);

@@ -317,7 +317,7 @@ namespace {
 // Nothing below a picture is a picture, so its subtree is not walked.
 void CollectPictures(const TreeStore& tree, TreeItem parent, std::vector<TreeItem>& out) {
     for (TreeItem c = tree.GetChildItem(parent); c; c = tree.GetNextSiblingItem(c)) {
-        if (KindOf(tree.GetItemData(c)) == kind::kPicture) {
+        if (KindOf(tree.GetItemData(c)) == ItemKind::Picture) {
             out.push_back(c);
             continue;
         }

@@ -11,7 +11,7 @@
 namespace bitloupe {
 
 namespace {
-uint32_t KindOfItem(const TreeStore& tree, TreeItem item) {
+ItemKind KindOfItem(const TreeStore& tree, TreeItem item) {
     return KindOf(tree.GetItemData(item));
 }
 
@@ -26,37 +26,38 @@ struct WaitCursor {
 Repaint DecodeDispatch::DecodeSelectedItem(TreeItem item) {
     const TreeStore& tree = p_.tree;
     const int before = displayMode;
-    const uint32_t k = KindOfItem(tree, item);
+    const ItemKind k = KindOfItem(tree, item);
     const TreeItem parent = tree.GetParentItem(item);
-    const uint32_t parentKind = KindOfItem(tree, parent);
-    const bool parentIsBlock = parentKind >= kind::kBlockY && parentKind <= kind::kBlockCr;
+    const ItemKind parentKind = KindOfItem(tree, parent);
+    const bool parentIsBlock = parentKind == ItemKind::BlockY || parentKind == ItemKind::BlockCb ||
+                               parentKind == ItemKind::BlockCr;
     switch (k) {
-        case kind::kMacroblock:
+        case ItemKind::Macroblock:
             return Macroblock(item, false);
-        case kind::kMacroblockHeader:
-            return parentKind == kind::kMacroblock ? Macroblock(parent, false) : Clear(before);
-        case KindOf(kind::kSkippedMacroblock):
+        case ItemKind::MacroblockHeader:
+            return parentKind == ItemKind::Macroblock ? Macroblock(parent, false) : Clear(before);
+        case ItemKind::SkippedMacroblock:
             return Macroblock(item, true);
-        case kind::kBlockY:
-        case kind::kBlockCb:
-        case kind::kBlockCr:
+        case ItemKind::BlockY:
+        case ItemKind::BlockCb:
+        case ItemKind::BlockCr:
             return Block(item);
-        case kind::kRawDct:  // also the coefficient matrix's kind
-        case KindOf(kind::kPelMatrix):
+        case ItemKind::RawDct:  // also the coefficient matrix's kind
+        case ItemKind::PelMatrix:
             return parentIsBlock ? Block(parent) : Clear(before);
-        case kind::kPicture:
+        case ItemKind::Picture:
             return Picture(item, display_mode::kPicture);
-        case kind::kSequenceExtension:
-        case kind::kPictureHeader:
-        case kind::kExtension:
-        case kind::kPredictionFrames:
-            if (parentKind == kind::kPicture)
+        case ItemKind::SequenceExtension:
+        case ItemKind::PictureHeader:
+        case ItemKind::Extension:
+        case ItemKind::PredictionFrames:
+            if (parentKind == ItemKind::Picture)
                 return Picture(parent, display_mode::kPictureByHeader);
             return Repaint::None;
-        case kind::kSlice:
+        case ItemKind::Slice:
             return Slice(item);
-        case kind::kSliceHeader:
-            return parentKind == kind::kSlice ? Slice(parent) : Clear(before);
+        case ItemKind::SliceHeader:
+            return parentKind == ItemKind::Slice ? Slice(parent) : Clear(before);
         default:
             return Clear(before);
     }

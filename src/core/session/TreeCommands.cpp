@@ -28,9 +28,9 @@ void DeleteSliceMacroblocks(TreeStore& tree, CStreamState& stream, TreeItem slic
     for (TreeItem c = tree.GetChildItem(slice); c; c = tree.GetNextSiblingItem(c)) {
         const uint32_t data = tree.GetItemData(c);
         if (data == kind::kSlicePlaceholder) return;  // never parsed: nothing to delete
-        const uint32_t k = KindOf(data);
+        const ItemKind k = KindOf(data);
         // Also the item that says why a parse stopped before its macroblock had an item.
-        if (k == kind::kMacroblock || k == KindOf(kind::kSkippedMacroblock) ||
+        if (k == ItemKind::Macroblock || k == ItemKind::SkippedMacroblock ||
             tree.GetItemImage(c) == image::kError)
             doomed.push_back(c);
     }

@@ -73,8 +73,7 @@ TreeItem Emitters::AddItemF(TreeItem parent, const char* format, ...) {
 
 void Emitters::MarkVirtual(TreeItem item) {
     if (!item) return;
-    const uint32_t data = tree_.GetItemData(item);
-    tree_.SetItemData(item, 0xFFFF0000u | (data & 0xFFFFu));
+    tree_.SetItemData(item, MakeVirtualData(KindOf(tree_.GetItemData(item))));
     tree_.SetItemImage(item, image::kVirtual);
 }
 

@@ -48,8 +48,8 @@ class Emitters {
   public:
     Emitters(ParseContext& parser, TreeStore& tree, CStreamState& stream);
 
-    // Plain insertion of a fixed text (image 0, data 0 unless given).
-    TreeItem AddItem(const char* text, TreeItem parent, int image = 0, uint32_t data = 0);
+    // Plain insertion of a fixed text (image 0, a plain item unless given).
+    TreeItem AddItem(const char* text, TreeItem parent, int image = 0, uint32_t data = kind::kNone);
     TreeItem AddItemF(TreeItem parent, const char* format, ...)
         __attribute__((format(printf, 3, 4)));
 

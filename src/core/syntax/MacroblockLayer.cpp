@@ -20,6 +20,10 @@ namespace {
 using namespace video_tables;  // picture types and structures
 
 const char* const kComponentNames[3] = {"Y", "Cb", "Cr"};
+// The data codes of a coded and of a skipped block, by component.
+constexpr uint32_t kCodedBlockData[3] = {kind::kBlockY, kind::kBlockCb, kind::kBlockCr};
+constexpr uint32_t kSkippedBlockData[3] = {kind::kSkippedBlockY, kind::kSkippedBlockCb,
+                                           kind::kSkippedBlockCr};
 
 // Non-linear quantiser_scale of MPEG-2 (q_scale_type 1), by quantiser_scale_code.
 constexpr uint8_t kNonLinearQuantiserScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,   10, 12,
@@ -204,7 +208,7 @@ bool MacroblockLayer::ParseMacroblocksOfSlice(TreeItem placeholderItem) {
 bool MacroblockLayer::ParseMacroblocksOfPicture(TreeItem pictureItem) {
     TreeStore& tree = p_.tree;
     itemToRedisplay = 0;
-    if (!pictureItem || KindOf(tree.GetItemData(pictureItem)) != kind::kPicture) {
+    if (!pictureItem || KindOf(tree.GetItemData(pictureItem)) != ItemKind::Picture) {
         p_.host.MessageBox(msg::kSelectedItemNotValid, msg::kErrorCaption, MsgIcon::None,
                            MsgButtons::Ok);
         return false;
@@ -413,8 +417,7 @@ bool MacroblockLayer::ParseBlock(int i, MacroblockRecord& rec, TreeItem macroblo
     char text[64];
     if (rec.coded[i]) {
         std::snprintf(text, sizeof text, "#%d: Coded %s-Block", i + 1, kComponentNames[c]);
-        const TreeItem item = p_.tree.InsertItem(
-            text, 14 + c, kind::kBlockY + static_cast<uint32_t>(c), macroblockItem);
+        const TreeItem item = p_.tree.InsertItem(text, 14 + c, kCodedBlockData[c], macroblockItem);
         if (!v.firstBlockItem) v.firstBlockItem = item;
         p_.emit.RecordPosition(item, 0, false);
         if (item) st.blockRecords[item] = v.mb.dcPredictor[c];
@@ -426,8 +429,7 @@ bool MacroblockLayer::ParseBlock(int i, MacroblockRecord& rec, TreeItem macroblo
         return true;
     }
     std::snprintf(text, sizeof text, "#%d: Skipped %s-Block", i + 1, kComponentNames[c]);
-    const TreeItem item = p_.tree.InsertItem(
-        text, 17 + c, kind::kSkippedBlockY + static_cast<uint32_t>(c), macroblockItem);
+    const TreeItem item = p_.tree.InsertItem(text, 17 + c, kSkippedBlockData[c], macroblockItem);
     if (item) st.blockRecords[item] = v.mb.dcPredictor[c];
     ShowSkippedBlock(i, item);
     return true;

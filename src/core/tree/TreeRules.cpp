@@ -6,18 +6,19 @@ namespace bitloupe {
 
 namespace {
 
-bool IsSliceKind(uint32_t k) {
-    return k == kind::kSlice || k == kind::kSliceHeader;
+bool IsSliceData(uint32_t data) {
+    return data == kind::kSlice || data == kind::kSliceHeader;
 }
 
 TreeItem Sibling(const TreeStore& tree, TreeItem item, bool down) {
     return down ? tree.GetNextSiblingItem(item) : tree.GetPrevSiblingItem(item);
 }
 
-// The nearest item of kind k from `from` on (from included), walking in one direction.
-TreeItem NearestOfKind(const TreeStore& tree, TreeItem from, uint32_t k, bool down) {
+// The nearest item whose data is `data` from `from` on (from included), walking in one
+// direction.
+TreeItem NearestOfKind(const TreeStore& tree, TreeItem from, uint32_t data, bool down) {
     for (TreeItem c = from; c; c = Sibling(tree, c, down))
-        if (tree.GetItemData(c) == k) return c;
+        if (tree.GetItemData(c) == data) return c;
     return 0;
 }
 
@@ -56,14 +57,14 @@ PopupMenuState PopupMenuRules(const TreeStore& tree, TreeItem target, bool keywo
             m.collapse = false;
     }
 
-    const uint32_t k = target != kTreeRoot ? tree.GetItemData(target) : 0;
+    const uint32_t data = target != kTreeRoot ? tree.GetItemData(target) : kind::kNone;
     const bool hasKind = target != kTreeRoot;
-    m.parseSliceMbs = hasKind && (k == kind::kSlicePlaceholder || IsSliceKind(k));
-    m.deleteSliceMbs = hasKind && IsSliceKind(k);
+    m.parseSliceMbs = hasKind && (data == kind::kSlicePlaceholder || IsSliceData(data));
+    m.deleteSliceMbs = hasKind && IsSliceData(data);
     m.parsePictureMbs = m.deletePictureMbs =
-        hasKind && (k == kind::kPicture || k == kind::kPictureHeader || k == kind::kExtension ||
-                    k == kind::kSlice);
-    m.parsePayload = hasKind && k == kind::kPayloadUnlisted;
+        hasKind && (data == kind::kPicture || data == kind::kPictureHeader ||
+                    data == kind::kExtension || data == kind::kSlice);
+    m.parsePayload = hasKind && data == kind::kPayloadUnlisted;
 
     bool anyBranch = false;
     for (TreeItem c = tree.GetChildItem(kTreeRoot); c && !anyBranch; c = tree.GetNextSiblingItem(c))
@@ -82,17 +83,17 @@ PopupMenuState PopupMenuRules(const TreeStore& tree, TreeItem target, bool keywo
 TreeItem DeleteSliceTarget(const TreeStore& tree, TreeItem t) {
     if (t == kTreeRoot) return 0;
     auto lock = tree.Lock();
-    const uint32_t k = tree.GetItemData(t);
-    if (k == kind::kSlice) return t;
-    if (k == kind::kSliceHeader) return tree.GetParentItem(t);
+    const uint32_t data = tree.GetItemData(t);
+    if (data == kind::kSlice) return t;
+    if (data == kind::kSliceHeader) return tree.GetParentItem(t);
     return 0;
 }
 
 TreeItem PictureTarget(const TreeStore& tree, TreeItem t) {
     if (t == kTreeRoot) return 0;
     auto lock = tree.Lock();
-    const uint32_t k = tree.GetItemData(t);
-    if (k == kind::kPictureHeader || k == kind::kExtension || k == kind::kSlice)
+    const uint32_t data = tree.GetItemData(t);
+    if (data == kind::kPictureHeader || data == kind::kExtension || data == kind::kSlice)
         t = tree.GetParentItem(t);
     return t != kTreeRoot && tree.GetItemData(t) == kind::kPicture ? t : 0;
 }
@@ -105,9 +106,9 @@ TreeItem PayloadTarget(const TreeStore& tree, TreeItem t) {
 DoubleClickAction DoubleClickRule(const TreeStore& tree, TreeItem item) {
     auto lock = tree.Lock();
     if (item == kTreeRoot || !tree.IsValid(item)) return DoubleClickAction::OpenFile;
-    const uint32_t k = tree.GetItemData(item);
-    if (k == kind::kSlicePlaceholder) return DoubleClickAction::ParseSliceMbs;
-    if (k == kind::kPayloadUnlisted) return DoubleClickAction::ParsePayload;
+    const uint32_t data = tree.GetItemData(item);
+    if (data == kind::kSlicePlaceholder) return DoubleClickAction::ParseSliceMbs;
+    if (data == kind::kPayloadUnlisted) return DoubleClickAction::ParsePayload;
     if (tree.ItemHasChildren(item)) return DoubleClickAction::None;
     return DoubleClickAction::OpenFile;
 }

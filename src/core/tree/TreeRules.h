@@ -30,9 +30,9 @@ PopupMenuState PopupMenuRules(const TreeStore& tree, TreeItem target, bool keywo
 
 // The targets of the on-demand commands for popup target t (0 when the command does not
 // apply). The slice placeholder target is FindSlicePlaceholder (TreeCommands.h).
-TreeItem DeleteSliceTarget(const TreeStore& tree, TreeItem t);  // kind 11 or 12
-TreeItem PictureTarget(const TreeStore& tree, TreeItem t);      // kinds 5, 6, 7, 11
-TreeItem PayloadTarget(const TreeStore& tree, TreeItem t);      // kind 0xFFFF0500
+TreeItem DeleteSliceTarget(const TreeStore& tree, TreeItem t);  // a slice or its header
+TreeItem PictureTarget(const TreeStore& tree, TreeItem t);      // a picture or a unit of it
+TreeItem PayloadTarget(const TreeStore& tree, TreeItem t);      // a payload not listed yet
 
 // What a double click on item (0: blank space) asks the main frame for.
 enum class DoubleClickAction { None, ParseSliceMbs, ParsePayload, OpenFile };
