@@ -25,42 +25,55 @@ LAYERS = [
     ["app"],
 ]
 
-top = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src")
 level = {folder: i for i, line in enumerate(LAYERS) for folder in line}
-arrows = defaultdict(set)  # (from, to) -> files
-include = re.compile(r'^\s*#\s*include\s+"([^"]+)/[^"/]+"')
-unknown = set()
-for root, _, names in os.walk(top):
-    folder = os.path.relpath(root, top)
-    for name in sorted(names):
-        if not name.endswith((".cpp", ".h")):
-            continue
-        if folder not in level:
-            unknown.add(folder)
-            continue
-        with open(os.path.join(root, name), encoding="utf-8", errors="replace") as f:
-            for line in f:
-                m = include.match(line)
-                if m and m.group(1) != folder:
-                    arrows[(folder, m.group(1))].add(name)
 
-bad = {(a, b) for (a, b) in arrows if level.get(b, 99) >= level[a]}
-mutual = sorted({tuple(sorted(p)) for p in arrows if (p[1], p[0]) in arrows})
-if "--dot" in sys.argv:
-    print("digraph layers {\n  rankdir=BT; node [shape=box, fontname=sans];")
-    for i, line in enumerate(LAYERS):
-        print("  { rank=same; " + " ".join(f'"{f}";' for f in line) + " }")
+
+def graph(top=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src")):
+    """The arrows {(from, to): {files}} between the folders of top, and the folders no layer
+    names."""
+    arrows = defaultdict(set)  # (from, to) -> files
+    include = re.compile(r'^\s*#\s*include\s+"([^"]+)/[^"/]+"')
+    unknown = set()
+    for root, _, names in os.walk(top):
+        folder = os.path.relpath(root, top)
+        for name in sorted(names):
+            if not name.endswith((".cpp", ".h")):
+                continue
+            if folder not in level:
+                unknown.add(folder)
+                continue
+            with open(os.path.join(root, name), encoding="utf-8", errors="replace") as f:
+                for line in f:
+                    m = include.match(line)
+                    if m and m.group(1) != folder:
+                        arrows[(folder, m.group(1))].add(name)
+    return arrows, unknown
+
+
+def main():
+    arrows, unknown = graph()
+    bad = {(a, b) for (a, b) in arrows if level.get(b, 99) >= level[a]}
+    mutual = sorted({tuple(sorted(p)) for p in arrows if (p[1], p[0]) in arrows})
+    if "--dot" in sys.argv:
+        print("digraph layers {\n  rankdir=BT; node [shape=box, fontname=sans];")
+        for i, line in enumerate(LAYERS):
+            print("  { rank=same; " + " ".join(f'"{f}";' for f in line) + " }")
+        for (a, b), files in sorted(arrows.items()):
+            colour = ' color="red"' if (a, b) in bad else ""
+            print(f'  "{a}" -> "{b}" [label="{len(files)}"{colour}];')
+        print("}")
+        return 0
     for (a, b), files in sorted(arrows.items()):
-        colour = ' color="red"' if (a, b) in bad else ""
-        print(f'  "{a}" -> "{b}" [label="{len(files)}"{colour}];')
-    print("}")
-    sys.exit(0)
-for (a, b), files in sorted(arrows.items()):
-    mark = " AGAINST THE LAYERS" if (a, b) in bad else ""
-    print(f"{a} -> {b} ({len(files)} file{'s' if len(files) != 1 else ''}){mark}")
-for folder in sorted(unknown):
-    print(f"{folder}: a folder no layer names")
-print(f"{len(arrows)} arrows, {len(bad)} against the layers, {len(mutual)} pairs both ways"
-      + (": " + ", ".join(f"{a}<->{b}" for a, b in mutual) if mutual else ""))
-if "--check" in sys.argv and (bad or mutual or unknown):
-    sys.exit(1)
+        mark = " AGAINST THE LAYERS" if (a, b) in bad else ""
+        print(f"{a} -> {b} ({len(files)} file{'s' if len(files) != 1 else ''}){mark}")
+    for folder in sorted(unknown):
+        print(f"{folder}: a folder no layer names")
+    print(f"{len(arrows)} arrows, {len(bad)} against the layers, {len(mutual)} pairs both ways"
+          + (": " + ", ".join(f"{a}<->{b}" for a, b in mutual) if mutual else ""))
+    if "--check" in sys.argv and (bad or mutual or unknown):
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
