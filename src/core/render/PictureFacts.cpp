@@ -104,6 +104,105 @@ bool MacroblocksParsed(const TreeStore& tree, TreeItem picture) {
     return any;
 }
 
+namespace {
+
+// The picture's range of quantiser_scale over its coded macroblocks, and the steps of its
+// legend: five from lowest to highest, or one for each value when there are fewer.
+struct QuantiserRange {
+    int low = 255, high = 0, steps = 0;
+    int Category(int q) const {
+        return steps < 5 ? q - low : ((q - low) * 4 + (high - low) / 2) / (high - low);
+    }
+};
+
+QuantiserRange QuantiserRangeOf(const TreeStore& tree, const CStreamState& stream,
+                                const std::vector<TreeItem>& items) {
+    QuantiserRange q;
+    for (TreeItem item : items) {
+        const auto r = stream.macroblockRecords.find(item);
+        if (r == stream.macroblockRecords.end()) continue;
+        if (tree.GetItemData(item) == kind::kSkippedMacroblock) continue;
+        q.low = std::min<int>(q.low, r->second.quantiser_scale);
+        q.high = std::max<int>(q.high, r->second.quantiser_scale);
+    }
+    if (q.high < q.low) q.low = q.high = 0;
+    q.steps = std::min(5, q.high - q.low + 1);
+    return q;
+}
+
+// What the categories of a map depend on besides the macroblock.
+struct MapContext {
+    int pictureType = 0;
+    int blockCount = 0;
+    bool fieldPicture = false;
+    bool mpeg2 = false;
+    bool framePredFrameDct = false;
+    QuantiserRange quantiser;
+};
+
+std::vector<MapLegendEntry> MapLegend(MapKind kind, const QuantiserRange& q, int blockCount,
+                                      bool fieldPicture) {
+    std::vector<MapLegendEntry> legend;
+    switch (kind) {
+        case MapKind::kMbType:
+            for (int c = 0; c < 5; ++c) legend.push_back({kTypeNames[c], kTypeColours[c]});
+            break;
+        case MapKind::kQuantiser:
+            for (int k = 0; k < q.steps; ++k) {
+                const int value = q.steps < 5 ? q.low + k : q.low + (q.high - q.low) * k / 4;
+                const double heat = q.steps > 1 ? static_cast<double>(k) / (q.steps - 1) : 0.5;
+                legend.push_back({"quantiser_scale " + std::to_string(value), Heat(heat)});
+            }
+            break;
+        case MapKind::kCodedBlocks:
+            for (int n = 0; n <= blockCount; ++n)
+                legend.push_back({std::to_string(n) + (n == 1 ? " block" : " blocks"),
+                                  Heat(blockCount ? static_cast<double>(n) / blockCount : 0)});
+            break;
+        case MapKind::kDctType:
+            legend = {{"frame DCT", 0x20B0E0}, {"field DCT", 0xF08020}};
+            break;
+        case MapKind::kMotionType:
+            if (fieldPicture)
+                legend = {{"field", 0x20B0E0}, {"16x8", 0xF08020}, {"dual prime", 0xC040E0}};
+            else
+                legend = {{"frame", 0x20B0E0}, {"field", 0xF08020}, {"dual prime", 0xC040E0}};
+            break;
+        case MapKind::kNone:
+            break;
+    }
+    return legend;
+}
+
+// Which legend entry a macroblock falls in, -1 for none.
+int MapCategory(MapKind kind, const MacroblockRecord& rec, bool skipped, const MapContext& m) {
+    switch (kind) {
+        case MapKind::kMbType:
+            return TypeCategory(rec, skipped, m.pictureType);
+        case MapKind::kQuantiser:
+            return skipped ? -1 : m.quantiser.Category(rec.quantiser_scale);
+        case MapKind::kCodedBlocks:
+            return skipped ? 0 : CodedBlockCount(rec, m.blockCount);
+        case MapKind::kDctType:
+            // Only a frame picture's coded macroblocks that may choose carry a DCT type.
+            if (skipped || m.fieldPicture || CodedBlockCount(rec, m.blockCount) == 0) return -1;
+            return rec.dct_type ? 1 : 0;
+        case MapKind::kMotionType:
+            if (skipped || rec.macroblock_intra ||
+                !(rec.macroblock_motion_forward || rec.macroblock_motion_backward))
+                return -1;
+            if (!m.mpeg2 || m.framePredFrameDct) return 0;
+            if (rec.motionType == 3) return 2;
+            if (m.fieldPicture) return rec.motionType == 2 ? 1 : 0;
+            return rec.motionType == 1 ? 1 : 0;
+        case MapKind::kNone:
+            break;
+    }
+    return -1;
+}
+
+}  // namespace
+
 MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stream,
                                  TreeItem picture, MapKind kind) {
     MacroblockMap map;
@@ -112,96 +211,23 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
     map.fieldPicture = IsFieldPicture(stream, picture);
     map.bottomField = coding && coding->picture_structure == 2;
     if (kind == MapKind::kNone) return map;
-    const int pictureType = PictureTypeOf(stream, picture);
-    const int blockCount = stream.blockCount;
 
-    int quantLow = 255, quantHigh = 0, quantSteps = 0;
     const std::vector<TreeItem> items = MacroblockItemsOf(tree, picture);
-    for (TreeItem item : items) {
-        const auto r = stream.macroblockRecords.find(item);
-        if (r == stream.macroblockRecords.end()) continue;
-        if (tree.GetItemData(item) == kind::kSkippedMacroblock) continue;
-        quantLow = std::min<int>(quantLow, r->second.quantiser_scale);
-        quantHigh = std::max<int>(quantHigh, r->second.quantiser_scale);
-    }
-
-    switch (kind) {
-        case MapKind::kMbType:
-            for (int c = 0; c < 5; ++c) map.legend.push_back({kTypeNames[c], kTypeColours[c]});
-            break;
-        case MapKind::kQuantiser:
-            // Five steps from the picture's lowest quantiser_scale to its highest, or one entry
-            // for each value when there are fewer.
-            if (quantHigh < quantLow) quantLow = quantHigh = 0;
-            quantSteps = std::min(5, quantHigh - quantLow + 1);
-            for (int k = 0; k < quantSteps; ++k) {
-                const int q =
-                    quantSteps < 5 ? quantLow + k : quantLow + (quantHigh - quantLow) * k / 4;
-                const double heat =
-                    quantSteps > 1 ? static_cast<double>(k) / (quantSteps - 1) : 0.5;
-                map.legend.push_back({"quantiser_scale " + std::to_string(q), Heat(heat)});
-            }
-            break;
-        case MapKind::kCodedBlocks:
-            for (int n = 0; n <= blockCount; ++n)
-                map.legend.push_back({std::to_string(n) + (n == 1 ? " block" : " blocks"),
-                                      Heat(blockCount ? static_cast<double>(n) / blockCount : 0)});
-            break;
-        case MapKind::kDctType:
-            map.legend = {{"frame DCT", 0x20B0E0}, {"field DCT", 0xF08020}};
-            break;
-        case MapKind::kMotionType:
-            if (map.fieldPicture)
-                map.legend = {{"field", 0x20B0E0}, {"16x8", 0xF08020}, {"dual prime", 0xC040E0}};
-            else
-                map.legend = {{"frame", 0x20B0E0}, {"field", 0xF08020}, {"dual prime", 0xC040E0}};
-            break;
-        case MapKind::kNone:
-            break;
-    }
+    MapContext m;
+    m.pictureType = PictureTypeOf(stream, picture);
+    m.blockCount = stream.blockCount;
+    m.fieldPicture = map.fieldPicture;
+    m.mpeg2 = stream.videoVersion == kMpeg2;
+    m.framePredFrameDct = coding && coding->frame_pred_frame_dct;
+    m.quantiser = QuantiserRangeOf(tree, stream, items);
+    map.legend = MapLegend(kind, m.quantiser, m.blockCount, m.fieldPicture);
 
     for (TreeItem item : items) {
         const auto r = stream.macroblockRecords.find(item);
         if (r == stream.macroblockRecords.end()) continue;
         const MacroblockRecord& rec = r->second;
         const bool skipped = tree.GetItemData(item) == kind::kSkippedMacroblock;
-        int category = -1;
-        switch (kind) {
-            case MapKind::kMbType:
-                category = TypeCategory(rec, skipped, pictureType);
-                break;
-            case MapKind::kQuantiser:
-                if (skipped) break;
-                category =
-                    quantSteps < 5
-                        ? rec.quantiser_scale - quantLow
-                        : ((rec.quantiser_scale - quantLow) * 4 + (quantHigh - quantLow) / 2) /
-                              (quantHigh - quantLow);
-                break;
-            case MapKind::kCodedBlocks:
-                category = skipped ? 0 : CodedBlockCount(rec, blockCount);
-                break;
-            case MapKind::kDctType:
-                // Only a frame picture's coded macroblocks that may choose carry a DCT type.
-                if (skipped || map.fieldPicture || CodedBlockCount(rec, blockCount) == 0) break;
-                category = rec.dct_type ? 1 : 0;
-                break;
-            case MapKind::kMotionType:
-                if (skipped || rec.macroblock_intra ||
-                    !(rec.macroblock_motion_forward || rec.macroblock_motion_backward))
-                    break;
-                if (stream.videoVersion != kMpeg2 || (coding && coding->frame_pred_frame_dct))
-                    category = 0;
-                else if (rec.motionType == 3)
-                    category = 2;
-                else if (map.fieldPicture)
-                    category = rec.motionType == 2 ? 1 : 0;
-                else
-                    category = rec.motionType == 1 ? 1 : 0;
-                break;
-            case MapKind::kNone:
-                break;
-        }
+        const int category = MapCategory(kind, rec, skipped, m);
         if (category < 0 || category >= static_cast<int>(map.legend.size())) continue;
         map.cells.push_back({rec.column, rec.row, category, map.legend[category].rgb});
     }
