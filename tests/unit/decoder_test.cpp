@@ -610,3 +610,43 @@ TEST(Decoder, PredictionPastTheReferenceIsFlatNotLeftOver) {
 
 }  // namespace
 }  // namespace bitloupe
+
+namespace bitloupe {
+namespace {
+
+// The bitmap is converted a band of chroma at a time while the full-size chroma planes lag
+// behind (or were never written): it must equal the conversion from the full-size planes, in
+// both field layouts, with 4:2:2 chroma, and with macroblocks no slice covers.
+TEST(Decoder, BitmapFromChromaBandsEqualsBitmapFromFullPlanes) {
+    for (const char* name :
+         {"mpeg2-progressive.m2v", "mpeg2-fieldpic.m2v", "mpeg2-422.m2v", "truncated.m2v"}) {
+        if (!test::HaveData(name)) GTEST_SKIP() << "no test data";
+        Opened e(name);
+        ASSERT_TRUE(e.ok);
+        PictureDecoder& d = e.parser.decoder;
+        for (size_t k = 0; k < e.pictures.size() && k < 4; ++k) {
+            if (!d.DecodePicture(e.pictures[k], true)) continue;
+            const int h = d.dib.Height();
+            std::vector<std::string> banded;
+            for (int y = 0; y < h; ++y)
+                banded.emplace_back(reinterpret_cast<const char*>(d.dib.Line(y)),
+                                    static_cast<size_t>(d.dib.Width()) * 3);
+            // Full-size planes brought up to date, then the picture's lines from them.
+            const int structure = e.parser.v.coding.picture_structure;
+            const uint8_t lines = structure == 1   ? CPictureDib::kTopFieldLines
+                                  : structure == 2 ? CPictureDib::kBottomFieldLines
+                                                   : CPictureDib::kAllLines;
+            const int first = structure == 2 ? 1 : 0, step = structure == 3 ? 1 : 2;
+            const ColourMatrix& m = e.stream.colourMatrix;
+            ASSERT_TRUE(d.dib.ConvertFromPlanes(d.CurrentPlane(0), d.CurrentPlane(1),
+                                                d.CurrentPlane(2), d.stores.width, d.stores.height,
+                                                lines, d.colourMode, {m.crv, m.cbu, m.cgu, m.cgv}));
+            for (int y = first; y < h; y += step)
+                ASSERT_EQ(std::memcmp(banded[y].data(), d.dib.Line(y), banded[y].size()), 0)
+                    << name << " picture " << k + 1 << " line " << y;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace bitloupe

@@ -29,6 +29,29 @@ bool IsReference(int type) {
 
 }  // namespace
 
+void PictureDecoder::ConvertToBitmap(uint8_t lines) {
+    const int slot = stores.currentSlot;
+    const int w = stores.width, h = stores.height;
+    // While every macroblock's full-size chroma is behind its coded chroma, the chroma is
+    // up-sampled a band at a time as the bitmap takes it: the full-size planes, which only
+    // some views read, are neither written nor read (reading never-written memory costs as
+    // much as writing it on some systems).
+    const int bandLines = stores.DisplayChromaBandLines(slot);
+    if (bandLines <= 0 || dib.Width() != w || dib.Height() != h) {
+        dib.ConvertFromPlanes(CurrentPlane(0), CurrentPlane(1), CurrentPlane(2), w, h, lines,
+                              colourMode, Factors());
+        return;
+    }
+    const size_t bandSize = static_cast<size_t>(bandLines) * static_cast<size_t>(w);
+    std::vector<uint8_t> cb(bandSize), cr(bandSize);
+    const uint8_t* luma = stores.Plane(slot, 0);
+    for (int band = 0, y0 = 0; y0 < h; ++band, y0 += bandLines) {
+        stores.DisplayChromaBand(slot, band, cb.data(), cr.data());
+        dib.ConvertLines(y0, std::min(bandLines, h - y0), luma + static_cast<size_t>(y0) * w,
+                         cb.data(), cr.data(), lines, colourMode, Factors());
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Frame stores
 
@@ -428,8 +451,7 @@ void PictureDecoder::FinishPicture() {
         lines = CPictureDib::kTopFieldLines;
     else if (fieldOption == field_option::kBottomField)
         lines = CPictureDib::kBottomFieldLines;
-    dib.ConvertFromPlanes(CurrentPlane(0), CurrentPlane(1), CurrentPlane(2), w, h, lines,
-                          colourMode, Factors());
+    ConvertToBitmap(lines);
     if (liveDeInterlace) DeInterlace(dib);
     dib.SetFocus({0, 0, dib.Width() - 1, dib.Height() - 1});
     lastTemporalReference = pic.temporal_reference;

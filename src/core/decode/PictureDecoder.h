@@ -147,6 +147,8 @@ class PictureDecoder {
     bool DecodeBlocks(const MacroblockRecord& rec);
     // The macroblock's prediction into the workspace or straight into the store; false when
     // none could be formed (nothing was written then).
+    // The current picture into the bitmap, only the given lines (CPictureDib::kAllLines...).
+    void ConvertToBitmap(uint8_t lines);
     template <class T>
     bool FormPrediction(const SamplePlace<T>& dst, const MacroblockRecord& rec);
     bool FormPrediction(MacroblockSamples& pred, const MacroblockRecord& rec);

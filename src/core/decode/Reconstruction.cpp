@@ -448,6 +448,7 @@ void FrameStores::ResetStale() {
     for (FrameSlot& s : slots) {
         s.stale.assign(s.plane[0] ? n : 0, 0);
         s.staleLayout = 0;
+        s.displayChromaTouched = false;
     }
 }
 
@@ -627,8 +628,11 @@ int FrameStores::DisplayChromaBandLines(int slot) const {
     const size_t n = mbWidth * mbHeight;
     const bool field = s.staleLayout == FrameSlot::kFieldLayout;
     // Field layout with an odd number of macroblock rows leaves half a row out of the planes.
-    if (n == 0 || s.staleLayout == 0 || (field && mbHeight % 2) || s.stale.size() < n ||
-        std::memchr(s.stale.data(), 0, n))
+    if (n == 0 || (field && mbHeight % 2) || s.stale.size() < n) return 0;
+    // Every macroblock behind: the bands are what a refresh would write. Full-size planes
+    // never touched: the macroblocks not behind hold zeros in both, and zeros up-sample to
+    // zeros.
+    if (s.displayChromaTouched && (s.staleLayout == 0 || std::memchr(s.stale.data(), 0, n)))
         return 0;
     return field ? 32 : 16;
 }

@@ -92,6 +92,10 @@ struct FrameSlot {
     // readers of a const store get them up to date.
     mutable std::vector<uint8_t> stale;
     mutable uint8_t staleLayout = 0;  // 0 nothing behind, else kFrameLayout or kFieldLayout
+    // Whether anything may have written the full-size chroma planes since they were
+    // allocated; until then they hold zeros, as the coded chroma does wherever it is not
+    // behind.
+    mutable bool displayChromaTouched = false;
     static constexpr uint8_t kFrameLayout = 1;
     static constexpr uint8_t kFieldLayout = 2;
 };
@@ -119,7 +123,9 @@ struct FrameStores {
     // A full-size plane as it was last written: the luma plane, and for chroma the plane the
     // decoder writes only when it refreshes it (DisplayPlane is what readers want).
     uint8_t* Plane(int slot, int component) const {
-        return slot >= 0 && slot < 3 ? slots[slot].plane[component].get() : nullptr;
+        if (slot < 0 || slot >= 3) return nullptr;
+        if (component > 0) slots[slot].displayChromaTouched = true;
+        return slots[slot].plane[component].get();
     }
     // A full-size plane of the shown picture, chroma brought up to date first.
     uint8_t* DisplayPlane(int slot, int component) const {

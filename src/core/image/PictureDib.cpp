@@ -456,15 +456,25 @@ BITLOUPE_VECTOR_CLONES
 bool CPictureDib::ConvertFromPlanes(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
                                     int32_t width, int32_t height, uint8_t fieldLines, uint8_t mode,
                                     const ColourFactors& f) {
-    if (!pixels_ || !y || !cb || !cr || width != width_ || height != height_) return false;
-    int32_t line = 0;
+    if (width != width_ || height != height_) return false;
+    return ConvertLines(0, height_, y, cb, cr, fieldLines, mode, f);
+}
+
+bool CPictureDib::ConvertLines(int32_t first, int32_t count, const uint8_t* y, const uint8_t* cb,
+                               const uint8_t* cr, uint8_t fieldLines, uint8_t mode,
+                               const ColourFactors& f) {
+    if (!pixels_ || !y || !cb || !cr || first < 0 || count < 0 || count > height_ - first)
+        return false;
     int32_t step = 1;
+    int32_t parity = -1;
     if (fieldLines == kTopFieldLines || fieldLines == kBottomFieldLines) {
         step = 2;
-        if (fieldLines == kBottomFieldLines) line = 1;
+        parity = fieldLines == kBottomFieldLines ? 1 : 0;
     }
-    for (; line < height_; line += step) {
-        const size_t at = static_cast<size_t>(line) * static_cast<size_t>(width_);
+    int32_t line = first;
+    if (parity >= 0 && (line & 1) != parity) ++line;
+    for (; line < first + count; line += step) {
+        const size_t at = static_cast<size_t>(line - first) * static_cast<size_t>(width_);
         ConvertRow(Line(line), y + at, cb + at, cr + at, width_, mode, f);
     }
     return true;

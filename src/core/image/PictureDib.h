@@ -210,6 +210,10 @@ class CPictureDib {
     bool ConvertFromPlanes(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int32_t width,
                            int32_t height, uint8_t fieldLines, uint8_t mode,
                            const ColourFactors& f);
+    // The same for `count` lines from line `first` on, whose samples start at y, cb and cr
+    // (rows of the bitmap's width, no padding): a band of the picture at a time.
+    bool ConvertLines(int32_t first, int32_t count, const uint8_t* y, const uint8_t* cb,
+                      const uint8_t* cr, uint8_t fieldLines, uint8_t mode, const ColourFactors& f);
 
     // The saved copy behind "Restore". SaveCopy keeps the pixels as they are now unless a copy
     // exists already (false when there are no pixels or memory is lacking); Restore copies it
