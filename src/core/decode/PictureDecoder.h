@@ -168,7 +168,8 @@ class PictureDecoder {
         bool average;
     };
     template <class T>
-    bool Predict(const SamplePlace<T>& dst, int x, const PredictionStep& s);
+    [[gnu::always_inline]] inline bool Predict(const SamplePlace<T>& dst, int x,
+                                               const PredictionStep& s);
     // The macroblock's place in the slot being written, false when it is not wholly inside.
     bool StorePlaceOf(const MacroblockRecord& rec, StorePlace& place) const;
     // Store mode with a prediction: formed in the store, the residual added there. False when
