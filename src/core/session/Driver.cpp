@@ -291,28 +291,10 @@ void CSyntaxParser::ParseSequenceLevel(bool ui) {
     uint32_t acc = 0xFFFFFFFFu;
     while (!AtEnd()) {
         if (!ScanStartCode(acc, start_code::kVideoFirst, start_code::kVideoLast)) continue;
-        switch (StartCodeOf(acc)) {
-            case StartCode::Reserved:
-                video.ParseReservedStartCode(acc);
-                break;
-            case StartCode::SequenceHeader:
-                video.ParseSequenceHeader();
-                break;
-            case StartCode::SequenceError:
-                video.ParseSequenceError();
-                break;
-            case StartCode::Extension:
-                video.ParseExtension();
-                break;
-            case StartCode::SequenceEnd:
-                video.ParseSequenceEnd();
-                break;
-            default:  // picture, slice, user data or GOP: the sequence level is over
-                goto done;
-        }
+        // Picture, slice, user data or GOP: the sequence level is over.
+        if (!ParseSequenceLevelCode(acc)) break;
         acc = 0xFFFFFFFFu;
     }
-done:
     if (ui) {
         if (stream.systemItem) tree.Collapse(stream.systemItem);
         tree.Expand(stream.videoItem);
@@ -440,6 +422,28 @@ int64_t CSyntaxParser::StartVideoParse(bool both) {
     return start;
 }
 
+bool CSyntaxParser::ParseSequenceLevelCode(uint32_t code) {
+    switch (StartCodeOf(code)) {
+        case StartCode::Reserved:
+            video.ParseReservedStartCode(code);
+            return true;
+        case StartCode::SequenceHeader:
+            video.ParseSequenceHeader();
+            return true;
+        case StartCode::SequenceError:
+            video.ParseSequenceError();
+            return true;
+        case StartCode::Extension:
+            video.ParseExtension();
+            return true;
+        case StartCode::SequenceEnd:
+            video.ParseSequenceEnd();
+            return true;
+        default:
+            return false;
+    }
+}
+
 void CSyntaxParser::ParseVideoCode(uint32_t code, VideoWalk& walk) {
     switch (StartCodeOf(code)) {
         case StartCode::Picture:
@@ -448,20 +452,8 @@ void CSyntaxParser::ParseVideoCode(uint32_t code, VideoWalk& walk) {
         case StartCode::Slice:
             if (walk.parseNow) video.ParseSlice(code);
             break;
-        case StartCode::Reserved:
-            video.ParseReservedStartCode(code);
-            break;
         case StartCode::UserData:
             video.ParseUserData();
-            break;
-        case StartCode::SequenceHeader:
-            video.ParseSequenceHeader();
-            break;
-        case StartCode::SequenceError:
-            video.ParseSequenceError();
-            break;
-        case StartCode::Extension:
-            video.ParseExtension();
             break;
         case StartCode::SequenceEnd:
             walk.sequenceEnded = true;
@@ -481,6 +473,7 @@ void CSyntaxParser::ParseVideoCode(uint32_t code, VideoWalk& walk) {
             video.ParseGopHeader();
             break;
         default:
+            ParseSequenceLevelCode(code);
             break;
     }
 }

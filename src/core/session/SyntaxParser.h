@@ -95,6 +95,9 @@ class CSyntaxParser : public ParseContext {
     // a picture's start code (passing over the pictures before the start picture), the end.
     int64_t StartVideoParse(bool both);
     void ParseVideoCode(uint32_t code, VideoWalk& walk);
+    // The codes of the sequence level (sequence header, extension, sequence error and end,
+    // reserved codes); false for any other, which ends the sequence level.
+    bool ParseSequenceLevelCode(uint32_t code);
     void ParsePictureStart(VideoWalk& walk);
     void FinishVideoParse(const VideoWalk& walk, bool both);
 
