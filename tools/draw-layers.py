@@ -3,15 +3,13 @@
 (docs/layers.svg), from the same graph tools/include-graph.py checks.
 
     tools/draw-layers.py [OUT.svg]"""
-import importlib.util
 import os
+import runpy
 import sys
 from html import escape
 
 here = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("include_graph", os.path.join(here, "include-graph.py"))
-ig = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(ig)
+graph = runpy.run_path(os.path.join(here, "include-graph.py"))
 
 WHAT = {
     "core/base": "SIMD helpers, zeroed memory, the program's texts, host and dialog interfaces",
@@ -32,11 +30,11 @@ W, ROW, BOXH, MARGIN = 1100, 92, 54, 20
 
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "docs", "layers.svg")
-    arrows, _ = ig.graph()
-    rows = len(ig.LAYERS)
+    arrows, _ = graph["graph"]()
+    rows = len(graph["LAYERS"])
     height = rows * ROW + 2 * MARGIN + 30
     place = {}
-    for i, line in enumerate(ig.LAYERS):
+    for i, line in enumerate(graph["LAYERS"]):
         y = MARGIN + 30 + (rows - 1 - i) * ROW
         width = (W - 2 * MARGIN - 20 * (len(line) - 1)) / len(line)
         for j, folder in enumerate(line):

@@ -107,7 +107,6 @@ class CSyntaxParser : public ParseContext {
     void InsertVideoItem();
     void SetupProgress();
 
-  private:
     bool begun_ = false;
 
     struct Checkpoint {
