@@ -2,10 +2,8 @@
 // line's surroundings.
 #pragma once
 
-#include "core/base/Host.h"
 #include "core/session/HeadlessEngine.h"
 #include "core/session/SyntaxParser.h"
-#include "core/syntax/StreamState.h"
 #include "core/tree/TreeStore.h"
 
 namespace bitloupe::cli {

@@ -14,11 +14,8 @@
 
 #include "cli/Cli.h"
 #include "cli/Options.h"
-#include "core/base/Host.h"
-#include "core/decode/PictureDecoder.h"
-#include "core/image/PictureDib.h"
+#include "core/render/FrameOutput.h"
 #include "core/session/SyntaxParser.h"
-#include "core/syntax/StreamState.h"
 #include "core/tree/TreeStore.h"
 
 namespace bitloupe::cli {
@@ -70,7 +67,7 @@ int OpenAndParse(Session& s, const std::string& path) {
     s.dialog.mode = kModeVideoOnly;
     s.dialog.BeginParse();
     s.parser.ParseVideoStream();
-    if (s.stream.outOfMemory) {
+    if (s.decoder().outOfMemory) {
         std::fputs("Out of memory!\n", stderr);
         return kExitUsage;
     }
@@ -190,7 +187,7 @@ int RunDecode(int argc, char** argv) {
 
 namespace {
 
-enum class Format { kGray, kYuv444p, kBgr24, kYuv };
+using Format = FrameFormat;
 
 // Writes to a file or to standard output and remembers the first failure.
 class Output {
@@ -223,121 +220,6 @@ class Output {
     bool owned_ = false;
     bool failed_ = false;
 };
-
-// A frame of the sequence's width x height and the stores it is cropped from.
-struct Crop {
-    size_t w, h;    // the displayed frame
-    size_t sw, sh;  // the stores' full size
-    const uint8_t* plane[3] = {nullptr, nullptr, nullptr};
-
-    // One cropped plane row, padded to w. Whatever lies outside the store (or a plane that
-    // was never written) comes out as 128.
-    void Row(int c, size_t y, uint8_t* dst) const {
-        size_t copied = 0;
-        if (plane[c] && y < sh) {
-            copied = std::min(w, sw);
-            std::memcpy(dst, plane[c] + y * sw, copied);
-        }
-        std::memset(dst + copied, 128, w - copied);
-    }
-};
-
-// Colour with the picture wholly inside the stores (the usual case): the shown chroma a band
-// of lines at a time from the coded planes, converted while it is in cache.
-void ExtractBgrInBands(const PictureDecoder& dec, const Crop& crop, int slot, int bandLines,
-                       const ColourFactors& factors, std::vector<uint8_t>& out) {
-    const size_t w = crop.w, h = crop.h, sw = crop.sw;
-    out.resize(w * h * 3);
-    const uint8_t* luma = dec.CurrentPlane(0);
-    std::vector<uint8_t> cb(bandLines * sw), cr(bandLines * sw);
-    for (size_t y0 = 0; y0 < h; y0 += bandLines) {
-        dec.stores.DisplayChromaBand(slot, static_cast<int>(y0 / bandLines), cb.data(), cr.data());
-        for (size_t y = y0; y < std::min(h, y0 + bandLines); ++y)
-            ConvertSamplesToBgr(out.data() + y * w * 3, luma + y * sw, cb.data() + (y - y0) * sw,
-                                cr.data() + (y - y0) * sw, static_cast<int>(w), factors);
-    }
-}
-
-void ExtractBgr(const Crop& crop, const ColourFactors& factors, std::vector<uint8_t>& out) {
-    const size_t w = crop.w;
-    out.resize(w * crop.h * 3);
-    std::vector<uint8_t> yr(w), cbr(w), crr(w);
-    for (size_t y = 0; y < crop.h; ++y) {
-        crop.Row(0, y, yr.data());
-        crop.Row(1, y, cbr.data());
-        crop.Row(2, y, crr.data());
-        ConvertSamplesToBgr(out.data() + y * w * 3, yr.data(), cbr.data(), crr.data(),
-                            static_cast<int>(w), factors);
-    }
-}
-
-// Luma, then the two chroma planes at their coded resolution, each cropped to the displayed
-// part (half a sample rounds up).
-void ExtractYuv(const PictureDecoder& dec, const Crop& crop, std::vector<uint8_t>& out) {
-    const size_t w = crop.w, h = crop.h;
-    const ChromaSize cs = dec.stores.chroma;
-    const size_t cw = (w + cs.shiftX) >> cs.shiftX, ch = (h + cs.shiftY) >> cs.shiftY;
-    const size_t scw = crop.sw >> cs.shiftX, sch = crop.sh >> cs.shiftY;
-    out.resize(w * h + 2 * cw * ch);
-    uint8_t* d = out.data();
-    for (size_t y = 0; y < h; ++y, d += w) crop.Row(0, y, d);
-    for (int c = 1; c < 3; ++c) {
-        const uint8_t* p = dec.CurrentCodedPlane(c);
-        for (size_t y = 0; y < ch; ++y, d += cw) {
-            size_t copied = 0;
-            if (p && y < sch) {
-                copied = std::min(cw, scw);
-                std::memcpy(d, p + y * scw, copied);
-            }
-            std::memset(d + copied, 128, cw - copied);
-        }
-    }
-}
-
-// The planes one after the other, each at the full size.
-void ExtractPlanes(const Crop& crop, int planes, std::vector<uint8_t>& out) {
-    out.resize(crop.w * crop.h * planes);
-    for (int c = 0; c < planes; ++c)
-        for (size_t y = 0; y < crop.h; ++y) crop.Row(c, y, out.data() + (c * crop.h + y) * crop.w);
-}
-
-// The displayed part of the store the last decode wrote: width x height of the sequence,
-// each plane cropped from the store's full size.
-void ExtractFrame(const Session& s, Format format, std::vector<uint8_t>& out) {
-    const PictureDecoder& dec = s.parser.decoder;
-    Crop crop{s.stream.horizontal_size, s.stream.vertical_size,
-              dec.stores.width > 0 ? static_cast<size_t>(dec.stores.width) : 0,
-              dec.stores.height > 0 ? static_cast<size_t>(dec.stores.height) : 0};
-    // A sequence header that claims no width or no height (a damaged stream): the frame is
-    // empty, and the row copies must not be handed a buffer that was never allocated.
-    if (crop.w == 0 || crop.h == 0) {
-        out.clear();
-        return;
-    }
-    const ColourMatrix& m = s.stream.colourMatrix;
-    const ColourFactors factors{m.crv, m.cbu, m.cgu, m.cgv};
-    const int slot = dec.stores.currentSlot;
-    const int bandLines = format == Format::kBgr24 && crop.w <= crop.sw && crop.h <= crop.sh
-                              ? dec.stores.DisplayChromaBandLines(slot)
-                              : 0;
-    if (bandLines > 0) return ExtractBgrInBands(dec, crop, slot, bandLines, factors, out);
-
-    // The full-size chroma planes only for the formats that show them (asking for one brings
-    // it up to date).
-    crop.plane[0] = dec.CurrentPlane(0);
-    if (format == Format::kBgr24 || format == Format::kYuv444p)
-        for (int c = 1; c < 3; ++c) crop.plane[c] = dec.CurrentPlane(c);
-    switch (format) {
-        case Format::kBgr24:
-            return ExtractBgr(crop, factors, out);
-        case Format::kYuv:
-            return ExtractYuv(dec, crop, out);
-        case Format::kGray:
-            return ExtractPlanes(crop, 1, out);
-        case Format::kYuv444p:
-            return ExtractPlanes(crop, 3, out);
-    }
-}
 
 // Frames held back for display order: those of one GOP (or, without GOP headers, of one run
 // from an I picture to the next), written sorted by temporal_reference when the group ends.
@@ -505,13 +387,14 @@ class FrameWriter {
     // The frame the stores hold after picture i (from 0).
     void WriteFrame(size_t i) {
         // Each frame has the size of its own sequence.
-        const uint32_t width = s_.stream.horizontal_size, height = s_.stream.vertical_size;
+        const SequenceParameters& sequence = s_.decoder().Sequence();
+        const uint32_t width = sequence.horizontal_size, height = sequence.vertical_size;
         if (frames_ > 0 && (width != frameWidth_ || height != frameHeight_))
             std::fprintf(stderr, "bitloupe-cli: frames from picture %zu on are %ux%u\n", i + 1,
                          width, height);
         frameWidth_ = width;
         frameHeight_ = height;
-        ExtractFrame(s_, format_, frame_);
+        ExtractFrame(s_.decoder(), format_, frame_);
         ++frames_;
         frameOpen_ = false;
         if (displayOrder_) {

@@ -10,9 +10,7 @@
 #include "cli/Cli.h"
 #include "cli/DecodeCommands.h"
 #include "cli/Options.h"
-#include "core/base/Host.h"
 #include "core/session/SyntaxParser.h"
-#include "core/syntax/StreamState.h"
 #include "core/tree/Export.h"
 #include "core/tree/TreeStore.h"
 

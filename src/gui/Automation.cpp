@@ -10,7 +10,7 @@
 #include <fstream>
 #include <vector>
 
-#include "core/syntax/StreamState.h"
+#include "core/session/SyntaxParser.h"
 #include "core/tree/Export.h"
 #include "gui/CommandIds.h"
 #include "gui/DisplayBar.h"

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "core/syntax/StreamState.h"
+#include "core/session/SyntaxParser.h"
 #include "gui/FlatButton.h"
 #include "gui/RightWnd.h"
 

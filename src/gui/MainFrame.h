@@ -16,7 +16,6 @@
 #include "core/render/PictureFacts.h"
 #include "core/session/ParseThread.h"
 #include "core/session/SyntaxParser.h"
-#include "core/syntax/StreamState.h"
 #include "core/tree/TreeStore.h"
 #include "gui/CommandTable.h"
 

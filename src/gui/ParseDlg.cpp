@@ -265,23 +265,16 @@ void CParseDlg::ClickParse() {
         if (poster_) poster_->PostCommand(command);
         return;
     }
-    const bool pausable = !(mode == kModeBoth && parser_->stream.streamType == kProgramStream);
     if (!IsPaused()) {
         SetPaused(true);  // returns once the worker waits at the gate
         parse_->setText("Resume");
-        if (pausable && parser_) parser_->SaveVideoState();
     } else {
-        // The checkpoint goes back before the worker moves on, not after.
-        if (pausable && parser_) parser_->RestoreVideoState();
         parse_->setText("Pause");
         SetPaused(false);
     }
 }
 
 void CParseDlg::ClickStop() {
-    if (IsPaused() && parser_ &&
-        !(mode == kModeBoth && parser_->stream.streamType == kProgramStream))
-        parser_->RestoreVideoState();
     ResetToIdle();  // stopped, and let go if paused
     parse_->setText("Parse");
     parse_->setEnabled(parseEnabled);

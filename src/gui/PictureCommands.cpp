@@ -15,7 +15,6 @@
 #include <QStatusBar>
 #include <QToolBar>
 
-#include "core/syntax/VideoTables.h"
 #include "gui/CommandIds.h"
 #include "gui/MainFrame.h"
 #include "gui/ParseDlg.h"
@@ -235,21 +234,7 @@ void CMainFrame::RefreshMap() {
 }
 
 void CMainFrame::DecodeReferencesFor(TreeItem item) {
-    const TreeItem picture = PictureOf(tree_, item);
-    const auto record = stream_.pictureRecords.find(picture);
-    if (!picture || record == stream_.pictureRecords.end()) return;
-    const int type = record->second.picture_coding_type;
-    if (type != video_tables::kPictureP && type != video_tables::kPictureB) return;
-    // Nothing to do when the stores hold what the picture predicts from and, for a second
-    // field, its first field is the picture shown (the second is drawn over it).
-    int forward = -1, backward = -1;
-    const bool ready = parser_->decoder.LookUpReferences(picture, forward, backward);
-    if (ready && !record->second.secondField) return;
-    const auto shown = stream_.pictureRecords.find(parser_->decoder.currentPicture);
-    if (ready && shown != stream_.pictureRecords.end() && !shown->second.secondField &&
-        shown->second.temporal_reference == record->second.temporal_reference)
-        return;
-    dispatch_->DecodeReferencesOf(picture);
+    dispatch_->DecodeMissingReferences(PictureOf(tree_, item));
 }
 
 void CMainFrame::ShowPictureTime(TreeItem item) {

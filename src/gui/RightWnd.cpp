@@ -228,7 +228,7 @@ void CRightWnd::PlaceDialog() {
 }
 
 bool CRightWnd::PictureShown() const {
-    return fileOpen_ && parser_ && !DialogShown() && !parser_->stream.outOfMemory &&
+    return fileOpen_ && parser_ && !DialogShown() && !parser_->decoder.outOfMemory &&
            parser_->decoder.dib.HasPixels();
 }
 
@@ -485,7 +485,7 @@ void CRightWnd::DrawPictureView(QPainter& p, const PaneRect& frame, bool whole) 
     }
     if (displayMvs && !intra && !dec.overlay.empty()) {
         MotionVectorView view;
-        view.mbWidth = parser_->stream.mbWidth;
+        view.mbWidth = dec.Sequence().mbWidth;
         view.mbHeight = view.mbWidth > 0 ? static_cast<int>(dec.overlay.size()) / view.mbWidth : 0;
         view.pictureStructure = dib.PictureStructure();
         view.intraPicture = intra;
@@ -510,7 +510,8 @@ void CRightWnd::DrawPictureView(QPainter& p, const PaneRect& frame, bool whole) 
 
 void CRightWnd::DrawBlockView(QPainter& p, const PaneRect& frame) const {
     const BlockResult& b = dispatch_->block;
-    const PaneRect r = BlockViewRect(frame, b.x, b.y, b.component, parser_->stream.chroma_format);
+    const PaneRect r =
+        BlockViewRect(frame, b.x, b.y, b.component, parser_->decoder.Sequence().chroma_format);
     p.setPen(Pen(colours.focusedRectangle));
     p.setBrush(Qt::NoBrush);
     DrawOutline(p, r);

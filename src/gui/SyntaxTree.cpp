@@ -9,8 +9,8 @@
 #include <unordered_map>
 
 #include "core/base/Messages.h"
+#include "core/session/SyntaxParser.h"
 #include "core/session/TreeCommands.h"
-#include "core/syntax/StreamState.h"
 #include "gui/CommandIds.h"
 
 namespace bitloupe {

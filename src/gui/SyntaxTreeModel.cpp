@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "core/syntax/StreamState.h"
+#include "core/session/SyntaxParser.h"
 #include "core/tree/TreeColours.h"
 
 namespace bitloupe {

@@ -632,12 +632,12 @@ TEST(Decoder, BitmapFromChromaBandsEqualsBitmapFromFullPlanes) {
                 banded.emplace_back(reinterpret_cast<const char*>(d.dib.Line(y)),
                                     static_cast<size_t>(d.dib.Width()) * 3);
             // Full-size planes brought up to date, then the picture's lines from them.
-            const int structure = e.parser.v.coding.picture_structure;
+            const int structure = d.dib.PictureStructure();
             const uint8_t lines = structure == 1   ? CPictureDib::kTopFieldLines
                                   : structure == 2 ? CPictureDib::kBottomFieldLines
                                                    : CPictureDib::kAllLines;
             const int first = structure == 2 ? 1 : 0, step = structure == 3 ? 1 : 2;
-            const ColourMatrix& m = e.stream.colourMatrix;
+            const ColourMatrix& m = d.Sequence().colourMatrix;
             ASSERT_TRUE(d.dib.ConvertFromPlanes(d.CurrentPlane(0), d.CurrentPlane(1),
                                                 d.CurrentPlane(2), d.stores.width, d.stores.height,
                                                 lines, d.colourMode, {m.crv, m.cbu, m.cgu, m.cgv}));

@@ -68,7 +68,26 @@ void FileReader::Rewind() {
     std::memset(buf_, 0, kBufferBytes);
 }
 
+void FileReader::ShareSource(const FileReader& other) {
+    if (sharedFrom_ == &other && sharedGeneration_ == other.generation_) return;
+    Close();
+    if (other.memory_) {
+        OpenMemory(other.memory_, static_cast<size_t>(other.fileSize_));
+    } else if (other.fd_ >= 0) {
+        // Reads are positioned (pread), so a duplicate descriptor shares nothing that moves.
+        fd_ = ::fcntl(other.fd_, F_DUPFD_CLOEXEC, 0);
+        if (fd_ >= 0) {
+            fileSize_ = other.fileSize_;
+            Rewind();
+        }
+    }
+    sharedFrom_ = &other;
+    sharedGeneration_ = other.generation_;
+}
+
 void FileReader::Close() {
+    ++generation_;
+    sharedFrom_ = nullptr;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     memory_ = nullptr;

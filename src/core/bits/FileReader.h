@@ -32,6 +32,11 @@ class FileReader {
     // Close or the next Open.
     void OpenMemory(const uint8_t* data, size_t size);
     void Close();
+    // Reads the same file or bytes as `other`, through a reader of its own (another position,
+    // another cache). Nothing changes when it already does.
+    void ShareSource(const FileReader& other);
+    // Counts the opens and closes, so a sharing reader can tell that the source changed.
+    uint64_t Generation() const { return generation_; }
     bool IsOpen() const { return fd_ >= 0 || memory_ != nullptr; }
     int64_t FileSize() const { return fileSize_; }
 
@@ -136,6 +141,9 @@ class FileReader {
 
     int fd_ = -1;
     const uint8_t* memory_ = nullptr;  // the bytes read instead of a file, when set
+    uint64_t generation_ = 0;
+    uint64_t sharedGeneration_ = 0;           // the source's generation when shared
+    const FileReader* sharedFrom_ = nullptr;  // the reader shared, if any
     // Read-ahead block the chunks are copied from.
     static constexpr int kCacheBytes = 1 << 20;
     static constexpr int kJumpReadBytes = 1 << 15;

@@ -55,8 +55,7 @@ void PictureDecoder::ConvertToBitmap(uint8_t lines) {
 // ---------------------------------------------------------------------------------------------
 // Frame stores
 
-bool PictureDecoder::AllocatePictureBuffers() {
-    CStreamState& st = p_.stream;
+bool PictureDecoder::AllocatePictureBuffers(const SequenceParameters& st) {
     FreePictureBuffers(false);
     const int32_t w = st.codedWidth;
     const int32_t h = st.codedHeight;
@@ -113,7 +112,7 @@ bool PictureDecoder::AllocatePictureBuffers() {
     return true;
 }
 
-void PictureDecoder::FreePictureBuffers(bool outOfMemory) {
+void PictureDecoder::FreePictureBuffers(bool lacking) {
     for (FrameSlot& slot : stores.slots) {
         for (auto& plane : slot.plane) plane.reset();
         for (auto& plane : slot.coded) plane.reset();
@@ -130,7 +129,7 @@ void PictureDecoder::FreePictureBuffers(bool outOfMemory) {
     currentPicture = 0;
     lastTemporalReference = -1;
     rememberedParent_ = 0;
-    p_.stream.outOfMemory = outOfMemory;
+    outOfMemory = lacking;
 }
 
 int PictureDecoder::FindCompleteEntry(TreeItem item) const {
@@ -142,7 +141,7 @@ int PictureDecoder::FindCompleteEntry(TreeItem item) const {
 
 bool PictureDecoder::LookUpReferences(TreeItem pictureItem, int& forward, int& backward) const {
     forward = backward = -1;
-    const CStreamState& st = p_.stream;
+    const CStreamState& st = parse_.stream;
     const auto frames = st.predictionFrames.find(pictureItem);
     if (frames == st.predictionFrames.end()) return false;
     const TreeItem items[4] = {frames->second.forward_frames[0], frames->second.forward_frames[1],
@@ -273,20 +272,23 @@ uint32_t PictureDecoder::BackgroundColour() const {
 // Pictures
 
 bool PictureDecoder::RestorePictureState(TreeItem pictureItem) {
-    if (!macroblocks_.RestorePictureState(pictureItem, false)) return false;
+    PictureJob job;
+    if (GatherPictureJob(parse_.stream, pictureItem, job)) return false;
+    job_.Follow(parse_);
+    job_.Apply(job);
     // A picture of another size or chroma format than the stores: new stores for it, empty,
     // so that the pictures of the other sequence are no references.
     const CStreamState& st = p_.stream;
     if (st.codedWidth != stores.width || st.codedHeight != stores.height ||
         (stores.Allocated() && st.chroma_format != stores.chromaFormat)) {
-        if (!AllocatePictureBuffers()) return false;
+        if (!AllocatePictureBuffers(st)) return false;
     }
     dib.SetPictureStructure(p_.v.coding.picture_structure);
     return true;
 }
 
 bool PictureDecoder::DecodePicture(TreeItem pictureItem, bool firstDisplay) {
-    CStreamState& st = p_.stream;
+    const CStreamState& st = parse_.stream;
     if (!RestorePictureState(pictureItem) || !stores.Allocated()) return false;
     const auto pos = st.videoPositions.find(pictureItem);
     if (pos == st.videoPositions.end()) return false;
@@ -351,14 +353,14 @@ void CollectPictures(const TreeStore& tree, TreeItem parent, std::vector<TreeIte
 
 std::vector<TreeItem> PictureDecoder::PicturesInStreamOrder() const {
     std::vector<TreeItem> out;
-    if (p_.stream.videoItem) CollectPictures(p_.tree, p_.stream.videoItem, out);
+    if (parse_.stream.videoItem) CollectPictures(p_.tree, parse_.stream.videoItem, out);
     return out;
 }
 
 void PictureDecoder::DecodeReferences(const std::vector<TreeItem>& pictures, size_t k,
                                       std::vector<size_t>* failed) {
     if (k >= pictures.size()) return;
-    const CStreamState& st = p_.stream;
+    const CStreamState& st = parse_.stream;
     auto secondField = [&](size_t i) {
         const auto r = st.pictureRecords.find(pictures[i]);
         return r != st.pictureRecords.end() && r->second.secondField;
@@ -489,7 +491,7 @@ void PictureDecoder::ResetSliceState() {
 }
 
 bool PictureDecoder::DecodeSlice(TreeItem sliceItem) {
-    CStreamState& st = p_.stream;
+    const CStreamState& st = parse_.stream;
     const auto slice = st.sliceRecords.find(sliceItem);
     if (slice == st.sliceRecords.end()) return false;
     if (!RestoreUnitPictureState(p_.tree.GetParentItem(sliceItem))) return false;
@@ -503,7 +505,7 @@ bool PictureDecoder::DecodeSlice(TreeItem sliceItem) {
 }
 
 bool PictureDecoder::DecodeMacroblock(TreeItem macroblockItem) {
-    CStreamState& st = p_.stream;
+    const CStreamState& st = parse_.stream;
     const auto pos = st.videoPositions.find(macroblockItem);
     const auto found = st.macroblockRecords.find(macroblockItem);
     if (pos == st.videoPositions.end() || found == st.macroblockRecords.end()) return false;
@@ -521,7 +523,7 @@ bool PictureDecoder::DecodeMacroblock(TreeItem macroblockItem) {
 }
 
 bool PictureDecoder::DecodeSkippedMacroblock(TreeItem item) {
-    CStreamState& st = p_.stream;
+    const CStreamState& st = parse_.stream;
     const auto found = st.macroblockRecords.find(item);
     if (found == st.macroblockRecords.end()) return false;
     const MacroblockRecord rec = found->second;
@@ -535,7 +537,7 @@ bool PictureDecoder::DecodeSkippedMacroblock(TreeItem item) {
 }
 
 bool PictureDecoder::DecodeBlock(BlockResult& out, TreeItem blockItem) {
-    CStreamState& st = p_.stream;
+    const CStreamState& st = parse_.stream;
     TreeStore& tree = p_.tree;
     const TreeItem macroblockItem = tree.GetParentItem(blockItem);
     const auto found = st.macroblockRecords.find(macroblockItem);

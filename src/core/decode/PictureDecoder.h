@@ -1,7 +1,9 @@
 // Decoding for display. Pictures are decoded on demand, when the user selects an item: the
-// decoder re-reads the picture (or slice, macroblock, block) from the file with a silent
-// second reading of the slice syntax that makes no tree items, reconstructs it against the
-// frame stores and hands the result to the picture bitmap.
+// decoder gathers the picture's job from the parse's records (its sequence's parameters, its
+// header, extensions and matrices), re-reads the picture (or slice, macroblock, block) through
+// a reader of its own with a silent second reading of the slice syntax that makes no tree
+// items, reconstructs it against the frame stores and hands the result to the picture bitmap.
+// It reads the parse's records and tree and writes nothing of the parse.
 //
 // References are whatever the stores hold: a P or B picture comes out right only when its
 // reference pictures were decoded before it. The decoder never decodes references by itself;
@@ -11,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/decode/JobReader.h"
 #include "core/decode/Reconstruction.h"
 #include "core/image/DctMask.h"
 #include "core/image/PictureDib.h"
@@ -20,8 +23,6 @@
 
 namespace bitloupe {
 
-class ParseContext;
-class MacroblockLayer;
 struct BlockState;
 
 // The "Picture Display Type" box, in its order.
@@ -42,18 +43,25 @@ inline constexpr uint8_t kBottomField = 2;
 
 class PictureDecoder {
   public:
-    PictureDecoder(ParseContext& parser, MacroblockLayer& macroblocks)
-        : p_(parser), macroblocks_(macroblocks) {}
+    // Decodes what the parse in `parse` has read: its records, its tree, its file.
+    explicit PictureDecoder(ParseContext& parse)
+        : parse_(parse), job_(parse.tree, parse.host, parse.poster), p_(job_.context) {}
     PictureDecoder(const PictureDecoder&) = delete;
     PictureDecoder& operator=(const PictureDecoder&) = delete;
 
     // --- frame stores ---
-    // Creates the picture bitmap at the coded size, the motion overlay array and the nine
-    // planes, all cleared; the stores start empty. False (with the out-of-memory flag set)
+    // Creates the picture bitmap at the coded size of `sequence`, the motion overlay array and
+    // the planes, all cleared; the stores start empty. False (with the out-of-memory flag set)
     // when the size is refused or memory is lacking.
-    bool AllocatePictureBuffers();
-    // Frees the planes, empties the field entries and sets the out-of-memory flag.
-    void FreePictureBuffers(bool outOfMemory);
+    bool AllocatePictureBuffers(const SequenceParameters& sequence);
+    // Frees the planes, empties the field entries and sets the out-of-memory flag to `lacking`.
+    void FreePictureBuffers(bool lacking);
+    // Set when the picture buffers could not be had.
+    bool outOfMemory = false;
+    // The parameters of the sequence of the picture decoded last (sizes, chroma format, colour
+    // conversion), and the grey its missing lines are drawn in.
+    const SequenceParameters& Sequence() const { return p_.stream; }
+    uint32_t GreyRgb() const { return p_.stream.greyColourRgb; }
 
     // --- pictures ---
     // Decodes the picture into a frame store and shows it in the bitmap. firstDisplay is set
@@ -196,8 +204,9 @@ class PictureDecoder {
     // The inverse DCT of a block whose only coefficient is dc (-2048..2047), remembered.
     int16_t FlatIdct(int16_t dc);
 
-    ParseContext& p_;
-    MacroblockLayer& macroblocks_;
+    ParseContext& parse_;  // the parse: records, tree and file, read only
+    JobReader job_;        // the decoder's own reader and picture state
+    ParseContext& p_;      // job_'s context
     SaturationTable sat_;
     struct References {
         bool ok = false;

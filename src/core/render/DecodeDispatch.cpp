@@ -64,7 +64,7 @@ Repaint DecodeDispatch::DecodeSelectedItem(TreeItem item) {
 }
 
 bool DecodeDispatch::BuffersMissing() {
-    if (!p_.stream.outOfMemory && decoder_.dib.HasPixels()) return false;
+    if (!decoder_.outOfMemory && decoder_.dib.HasPixels()) return false;
     p_.host.MessageBox(msg::kOutOfMemory, msg::kErrorCaption, MsgIcon::Error, MsgButtons::Ok);
     return true;
 }
@@ -144,7 +144,7 @@ Repaint DecodeDispatch::RenderCurrent(bool combo, int previousType, bool fromFie
     const TreeItem picture = dec.currentPicture;
     if (combo) {
         if (dec.displayType == display_type::kNull) {
-            dec.dib.FillFieldLines(dec.fieldOption, p_.stream.greyColourRgb);
+            dec.dib.FillFieldLines(dec.fieldOption, dec.GreyRgb());
             return Repaint::KeepBackground;
         }
         const auto record = p_.stream.pictureRecords.find(picture);
@@ -189,6 +189,24 @@ Repaint DecodeDispatch::RenderCurrent(bool combo, int previousType, bool fromFie
     }
     (void)ok;
     return Repaint::KeepBackground;
+}
+
+void DecodeDispatch::DecodeMissingReferences(TreeItem picture) {
+    const CStreamState& st = p_.stream;
+    const auto record = st.pictureRecords.find(picture);
+    if (!picture || record == st.pictureRecords.end()) return;
+    const int type = record->second.picture_coding_type;
+    if (type != video_tables::kPictureP && type != video_tables::kPictureB) return;
+    // Nothing to do when the stores hold what the picture predicts from and, for a second
+    // field, its first field is the picture shown (the second is drawn over it).
+    int forward = -1, backward = -1;
+    const bool ready = decoder_.LookUpReferences(picture, forward, backward);
+    if (ready && !record->second.secondField) return;
+    const auto shown = st.pictureRecords.find(decoder_.currentPicture);
+    if (ready && shown != st.pictureRecords.end() && !shown->second.secondField &&
+        shown->second.temporal_reference == record->second.temporal_reference)
+        return;
+    DecodeReferencesOf(picture);
 }
 
 void DecodeDispatch::DecodeReferencesOf(TreeItem picture) {

@@ -47,6 +47,9 @@ class DecodeDispatch {
     // Decodes what a picture needs before it, so that it then decodes as the command-line
     // tool decodes it. Scripts use it.
     void DecodeReferencesOf(TreeItem picture);
+    // The same, only when the stores lack what a P or B picture (or its second field) needs:
+    // what a selection does with "Decode References First" checked.
+    void DecodeMissingReferences(TreeItem picture);
 
     // Forgets the shown unit (a new file).
     void Reset() {

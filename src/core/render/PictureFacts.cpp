@@ -203,6 +203,16 @@ int MapCategory(MapKind kind, const MacroblockRecord& rec, bool skipped, const M
 
 }  // namespace
 
+namespace {
+// The parameters of the picture's own sequence (the stream's last ones when it names none).
+const SequenceParameters& SequenceOf(const CStreamState& stream, TreeItem picture) {
+    const auto p = stream.pictureRecords.find(picture);
+    if (p == stream.pictureRecords.end()) return stream;
+    const uint32_t k = p->second.sequence;
+    return k >= 1 && k <= stream.sequenceRecords.size() ? stream.sequenceRecords[k - 1] : stream;
+}
+}  // namespace
+
 MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stream,
                                  TreeItem picture, MapKind kind) {
     MacroblockMap map;
@@ -215,7 +225,7 @@ MacroblockMap BuildMacroblockMap(const TreeStore& tree, const CStreamState& stre
     const std::vector<TreeItem> items = MacroblockItemsOf(tree, picture);
     MapContext m;
     m.pictureType = PictureTypeOf(stream, picture);
-    m.blockCount = stream.blockCount;
+    m.blockCount = SequenceOf(stream, picture).blockCount;
     m.fieldPicture = map.fieldPicture;
     m.mpeg2 = stream.videoVersion == kMpeg2;
     m.framePredFrameDct = coding && coding->frame_pred_frame_dct;
@@ -272,7 +282,8 @@ std::string ReadoutText(const TreeStore& tree, const CStreamState& stream,
                         const PictureDecoder& decoder, TreeItem picture, int x, int y) {
     char text[320];
     const MacroblockPlace at = PlaceOf(stream, picture, x, y);
-    const int width = stream.mbWidth > 0 ? stream.mbWidth : (decoder.stores.width + 15) / 16;
+    const int mbWidth = SequenceOf(stream, picture).mbWidth;
+    const int width = mbWidth > 0 ? mbWidth : (decoder.stores.width + 15) / 16;
     int n = std::snprintf(text, sizeof text, "x=%d, y=%d  MB column %d, row %d, address %d", x, y,
                           at.column, at.row, at.row * width + at.column);
     int yuv[3];

@@ -93,6 +93,7 @@ bool CSyntaxParser::OpenMemory(const uint8_t* data, size_t size, const std::stri
 bool CSyntaxParser::OpenReader(const FileStatus& status) {
     stream.Reset();
     v = VideoState();
+    decoder.outOfMemory = false;
     system.ResetParse();
     fileStatus = status;
     emit.offsetDigits = OffsetDigitsFor(status.size);

@@ -8,7 +8,8 @@
 //   decoder      the pictures, slices, macroblocks and blocks shown  (core/decode)
 //
 // The parts share the parse state through the context's `v` (the video layer's picture-level
-// state) and `stream` (the open stream's state).
+// state) and `stream` (the open stream's state). The decoder only reads them: it decodes
+// through a reader and a picture state of its own.
 #pragma once
 
 #include <cstdint>
@@ -75,10 +76,6 @@ class CSyntaxParser : public ParseContext {
     // Closes the open file (for a refused file).
     void CloseFile() { file.Close(); }
 
-    // --- pause checkpoint ---
-    void SaveVideoState();
-    void RestoreVideoState();
-
     // Deletes the "Program Stream" root item with the system-layer maps, or the video root
     // item with the video-layer maps.
     void DeleteSystemItem();
@@ -108,14 +105,6 @@ class CSyntaxParser : public ParseContext {
     void SetupProgress();
 
     bool begun_ = false;
-
-    struct Checkpoint {
-        ItemPosition position;
-        VideoState state;
-        // A decode while paused restores the parameters of the decoded picture's sequence.
-        SequenceParameters sequence;
-        bool valid = false;
-    } checkpoint_;
 };
 
 }  // namespace bitloupe

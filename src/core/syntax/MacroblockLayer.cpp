@@ -9,6 +9,7 @@
 #include "core/syntax/Idct.h"
 #include "core/syntax/MacroblockSyntax.h"
 #include "core/syntax/ParseContext.h"
+#include "core/syntax/PictureJob.h"
 #include "core/syntax/VideoHeaders.h"
 #include "core/syntax/VideoTables.h"
 #include "core/syntax/VlcTables.h"
@@ -139,38 +140,31 @@ void MacroblockLayer::BlockPosition(int row, int column, int block, int chromaFo
 }
 
 bool MacroblockLayer::RestorePictureState(TreeItem pictureItem, bool report) {
+    PictureJob job;
+    if (const char* lost = GatherPictureJob(p_.stream, pictureItem, job)) {
+        if (report) p_.host.MessageBox(lost, msg::kErrorCaption, MsgIcon::None, MsgButtons::Ok);
+        return false;
+    }
+    ApplyPictureJob(job);
+    return true;
+}
+
+void MacroblockLayer::ApplyPictureJob(const PictureJob& job) {
     CStreamState& st = p_.stream;
     VideoState& v = p_.v;
-    auto lost = [&](const char* text) {
-        if (report) p_.host.MessageBox(text, msg::kErrorCaption, MsgIcon::None, MsgButtons::Ok);
-        return false;
-    };
-    const auto picture = st.pictureRecords.find(pictureItem);
-    if (picture == st.pictureRecords.end()) return lost(msg::kPictureHeaderLost);
-    v.picture = picture->second;
+    v.picture = job.header;
     // The sizes, chroma format and colour conversion of the picture's own sequence.
-    const uint32_t sequence = v.picture.sequence;
-    if (sequence >= 1 && sequence <= st.sequenceRecords.size()) {
-        const SequenceParameters& own = st.sequenceRecords[sequence - 1];
-        if (!(own == static_cast<const SequenceParameters&>(st))) {
-            static_cast<SequenceParameters&>(st) = own;
-            video_.UpdateGreyColour();
-        }
+    if (job.hasSequence && !(job.sequence == static_cast<const SequenceParameters&>(st))) {
+        static_cast<SequenceParameters&>(st) = job.sequence;
+        video_.UpdateGreyColour();
     }
-    const auto quant = st.quantMatrixRecords.find(pictureItem);
-    if (st.videoVersion == kMpeg2) {
-        const auto coding = st.pictureCodingRecords.find(pictureItem);
-        if (coding == st.pictureCodingRecords.end()) return lost(msg::kPictureCodingExtensionLost);
-        if (quant == st.quantMatrixRecords.end()) return lost(msg::kQuantMatrixExtensionLost);
-        v.coding = coding->second;
-        v.quant = quant->second;
-        const auto display = st.pictureDisplayRecords.find(pictureItem);
-        if (display != st.pictureDisplayRecords.end()) v.display = display->second;
+    if (job.hasQuant) v.quant = job.quant;
+    if (job.hasCoding) {
+        v.coding = job.coding;
+        if (job.hasDisplay) v.display = job.display;
     } else {
-        if (quant != st.quantMatrixRecords.end()) v.quant = quant->second;
         video_.SetMpeg1PictureDefaults();
     }
-    return true;
 }
 
 bool MacroblockLayer::ParseSliceWithRecords(TreeItem sliceItem, TreeItem placeholderItem) {

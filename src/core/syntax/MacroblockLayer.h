@@ -13,6 +13,7 @@ namespace bitloupe {
 class ParseContext;
 class VideoHeaders;
 struct BlockState;
+struct PictureJob;
 
 // Picture-level values the macroblock arithmetic needs, gathered once per picture.
 struct MotionVectorFormat {
@@ -34,6 +35,9 @@ class MacroblockLayer {
     // its records, and the parameters of its sequence; with report set a missing record is
     // named in a message box.
     bool RestorePictureState(TreeItem pictureItem, bool report);
+    // The same from a job gathered before: the context takes the picture's header, extensions,
+    // matrices and sequence parameters (MPEG-1 pictures the fixed defaults of the extension).
+    void ApplyPictureJob(const PictureJob& job);
     // The item the last on-demand parse wants shown (0 for none).
     TreeItem itemToRedisplay = 0;
 

@@ -139,7 +139,6 @@ class CStreamState : public SequenceParameters {
     // The video, macroblock and decoding layers follow it, whatever the packs say.
     uint8_t videoVersion = kMpegUnknown;
     bool invalidFile = false;
-    bool outOfMemory = false;
 
     TreeItem fileItem = 0;
     TreeItem systemItem = 0;
