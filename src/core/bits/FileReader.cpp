@@ -108,11 +108,11 @@ int FileReader::ReadThroughCache(uint8_t* dst, int n, int64_t offset) {
     }
     // Chunks are small; the file is read in large blocks and the chunks copied out of them.
     if (offset < cacheStart_ || offset + n > cacheStart_ + cacheLength_) {
-        if (!cache_) cache_ = std::make_unique_for_overwrite<uint8_t[]>(kCacheBytes);
+        if (!cache_) cache_ = std::make_unique_for_overwrite<uint8_t[]>(cacheBytes_);
         // Reading on from the block before gets a whole block; after a jump elsewhere (a
         // selected item, a checkpoint) a small one, which grows again as reading goes on.
         const bool onward = offset >= cacheStart_ && offset <= cacheStart_ + cacheLength_;
-        const int size = onward ? kCacheBytes : kJumpReadBytes;
+        const int size = onward ? cacheBytes_ : kJumpReadBytes;
         cacheStart_ = offset;
         cacheLength_ = ReadAt(fd_, cache_.get(), std::max(size, n), offset);
     }

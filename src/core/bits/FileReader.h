@@ -37,6 +37,11 @@ class FileReader {
     void ShareSource(const FileReader& other);
     // Counts the opens and closes, so a sharing reader can tell that the source changed.
     uint64_t Generation() const { return generation_; }
+    // The size of the blocks read on from one to the next (1 MiB unless set before the first
+    // read): a reader that jumps about reads less ahead, and its cache costs fewer fresh pages.
+    void SetCacheBytes(int bytes) {
+        if (!cache_) cacheBytes_ = bytes < kJumpReadBytes ? kJumpReadBytes : bytes;
+    }
     bool IsOpen() const { return fd_ >= 0 || memory_ != nullptr; }
     int64_t FileSize() const { return fileSize_; }
 
@@ -146,6 +151,7 @@ class FileReader {
     const FileReader* sharedFrom_ = nullptr;  // the reader shared, if any
     // Read-ahead block the chunks are copied from.
     static constexpr int kCacheBytes = 1 << 20;
+    int cacheBytes_ = kCacheBytes;
     static constexpr int kJumpReadBytes = 1 << 15;
     int ReadThroughCache(uint8_t* dst, int n, int64_t offset);
     std::unique_ptr<uint8_t[]> cache_;

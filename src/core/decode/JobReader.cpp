@@ -9,6 +9,8 @@ JobReader::JobReader(TreeStore& tree, Host& host, CommandPoster& poster)
       macroblocks(context, video) {
     context.reportProgress = false;
     context.file.reportProgress = false;
+    // A decode reads a picture or a few, from wherever the selection is.
+    context.file.SetCacheBytes(256 << 10);
     context.payload.SetNextPacket(
         [this]() -> int64_t { return system.SkipUntil(context.videoStreamId); });
 }
