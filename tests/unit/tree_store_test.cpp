@@ -70,6 +70,29 @@ TEST(TreeStore, HandlesAreNeverReused) {
     EXPECT_EQ(t.GetItemText(third), "z");
 }
 
+// The child lists of a deleted branch serve later parents: they start empty, and the items
+// of the old branch neither show up under the new parents nor count in them.
+TEST(TreeStore, ChildListsOfDeletedBranchesStartEmptyWhenUsedAgain) {
+    TreeStore t;
+    const TreeItem old = t.InsertItem("old", 0, 0, kTreeRoot);
+    const TreeItem oldChild = t.InsertItem("old child", 0, 0, old);
+    t.InsertItem("old grandchild", 0, 0, oldChild);
+    t.DeleteItem(old);
+    const TreeItem a = t.InsertItem("a", 0, 0, kTreeRoot);
+    const TreeItem b = t.InsertItem("b", 0, 0, kTreeRoot);
+    EXPECT_FALSE(t.ItemHasChildren(a));
+    const TreeItem a1 = t.InsertItem("a1", 0, 0, a);
+    const TreeItem b1 = t.InsertItem("b1", 0, 0, b);
+    const TreeItem b2 = t.InsertItem("b2", 0, 0, b, kInsertFirst);
+    EXPECT_EQ(t.ChildCount(a), 1u);
+    EXPECT_EQ(t.GetChildItem(a), a1);
+    EXPECT_EQ(t.ChildCount(b), 2u);
+    EXPECT_EQ(t.GetChildItem(b), b2);
+    EXPECT_EQ(t.GetLastChildItem(b), b1);
+    EXPECT_EQ(t.GetChildItem(a1), 0u);
+    EXPECT_EQ(t.ItemCount(), 5u);
+}
+
 // Kinds that share a number tell their items apart by the virtual mark alone (the decode of a
 // selection goes by the kind), and the data codes keep the numbers the JSON form prints.
 TEST(ItemKinds, DataCodesSplitIntoKindAndMark) {

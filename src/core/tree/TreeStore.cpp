@@ -60,8 +60,23 @@ const TreeStore::Node* TreeStore::Find(TreeItem item) const {
     return (n.flags & kAlive) ? &n : nullptr;
 }
 
+const std::vector<TreeItem> TreeStore::kNoChildren;
+
+TreeStore::Family& TreeStore::FamilyOf(Node& n) {
+    if (!n.family) {
+        if (!freeFamilies_.empty()) {
+            n.family = freeFamilies_.back();
+            freeFamilies_.pop_back();
+        } else {
+            families_.emplace_back();
+            n.family = static_cast<uint32_t>(families_.size());
+        }
+    }
+    return families_[n.family - 1];
+}
+
 std::vector<TreeItem>& TreeStore::ChildrenOf(TreeItem parent) {
-    return parent == kTreeRoot ? roots_ : Find(parent)->children;
+    return parent == kTreeRoot ? roots_ : FamilyOf(*Find(parent)).children;
 }
 
 uint32_t TreeStore::StoreText(std::string_view text, uint8_t* len) {
@@ -98,7 +113,14 @@ TreeItem TreeStore::InsertLocked(std::string_view text, int image, uint32_t data
         return 0;
     if (next_ >= 0xFFFFFF00u) return 0;
 
-    std::vector<TreeItem>& siblings = ChildrenOf(parent);
+    std::vector<TreeItem>* list;
+    try {
+        list = &ChildrenOf(parent);
+    } catch (const std::bad_alloc&) {
+        outOfMemory_.store(true, std::memory_order_relaxed);
+        return 0;
+    }
+    std::vector<TreeItem>& siblings = *list;
     size_t pos;
     if (after == kInsertLast) {
         pos = siblings.size();
@@ -199,8 +221,14 @@ void TreeStore::KillBranch(TreeItem item) {
         stack.pop_back();
         Node* n = Find(h);
         if (!n) continue;
-        for (TreeItem c : n->children) stack.push_back(c);
-        std::vector<TreeItem>().swap(n->children);
+        if (n->family) {
+            Family& f = families_[n->family - 1];
+            stack.insert(stack.end(), f.children.begin(), f.children.end());
+            std::vector<TreeItem>().swap(f.children);
+            f.published = 0;
+            freeFamilies_.push_back(n->family);
+            n->family = 0;
+        }
         n->flags = 0;
         --alive_;
         if (selected_ == h) selected_ = 0;
@@ -212,6 +240,8 @@ void TreeStore::DeleteAll() {
     structureVersion_.fetch_add(1, std::memory_order_release);
     DestroyNodes();
     roots_.clear();
+    families_.clear();
+    freeFamilies_.clear();
     blocksMapped_ -= chunks_.size();
     chunks_.clear();
     chunkUsed_ = 0;
@@ -372,21 +402,21 @@ TreeItem TreeStore::GetChildItem(TreeItem item) const {
     auto lock = Lock();
     if (item == kTreeRoot) return roots_.empty() ? 0 : roots_.front();
     const Node* n = Find(item);
-    return (n && !n->children.empty()) ? n->children.front() : 0;
+    return (n && !Kids(*n).empty()) ? Kids(*n).front() : 0;
 }
 
 TreeItem TreeStore::GetLastChildItem(TreeItem item) const {
     auto lock = Lock();
     if (item == kTreeRoot) return roots_.empty() ? 0 : roots_.back();
     const Node* n = Find(item);
-    return (n && !n->children.empty()) ? n->children.back() : 0;
+    return (n && !Kids(*n).empty()) ? Kids(*n).back() : 0;
 }
 
 TreeItem TreeStore::GetNextSiblingItem(TreeItem item) const {
     auto lock = Lock();
     const Node* n = Find(item);
     if (!n) return 0;
-    const std::vector<TreeItem>& s = n->parent == kTreeRoot ? roots_ : Find(n->parent)->children;
+    const std::vector<TreeItem>& s = n->parent == kTreeRoot ? roots_ : Kids(*Find(n->parent));
     return n->row + 1 < s.size() ? s[n->row + 1] : 0;
 }
 
@@ -394,7 +424,7 @@ TreeItem TreeStore::GetPrevSiblingItem(TreeItem item) const {
     auto lock = Lock();
     const Node* n = Find(item);
     if (!n || n->row == 0) return 0;
-    const std::vector<TreeItem>& s = n->parent == kTreeRoot ? roots_ : Find(n->parent)->children;
+    const std::vector<TreeItem>& s = n->parent == kTreeRoot ? roots_ : Kids(*Find(n->parent));
     return s[n->row - 1];
 }
 
@@ -406,7 +436,7 @@ uint32_t TreeStore::ChildCount(TreeItem item) const {
     auto lock = Lock();
     if (item == kTreeRoot) return static_cast<uint32_t>(roots_.size());
     const Node* n = Find(item);
-    return n ? static_cast<uint32_t>(n->children.size()) : 0;
+    return n ? static_cast<uint32_t>(Kids(*n).size()) : 0;
 }
 
 TreeItem TreeStore::ChildAt(TreeItem parent, uint32_t row) const {
@@ -415,7 +445,7 @@ TreeItem TreeStore::ChildAt(TreeItem parent, uint32_t row) const {
     if (parent != kTreeRoot) {
         const Node* n = Find(parent);
         if (!n) return 0;
-        s = &n->children;
+        s = &Kids(*n);
     }
     return row < s->size() ? (*s)[row] : 0;
 }
@@ -514,7 +544,7 @@ void TreeStore::SetInterfaceThread(std::thread::id id) {
 }
 
 uint32_t& TreeStore::PublishedOf(TreeItem parent) {
-    return parent == kTreeRoot ? rootPublished_ : Find(parent)->published;
+    return parent == kTreeRoot ? rootPublished_ : FamilyOf(*Find(parent)).published;
 }
 
 bool TreeStore::PublishedLocked(TreeItem item) const {
@@ -522,7 +552,8 @@ bool TreeStore::PublishedLocked(TreeItem item) const {
     while (item != kTreeRoot) {
         const Node* n = Find(item);
         if (!n) return false;
-        const uint32_t shown = n->parent == kTreeRoot ? rootPublished_ : Find(n->parent)->published;
+        const uint32_t shown =
+            n->parent == kTreeRoot ? rootPublished_ : PublishedCount(*Find(n->parent));
         if (n->row >= shown) return false;
         item = n->parent;
     }
@@ -542,9 +573,9 @@ void TreeStore::SetPublishing(bool on) {
     record_ = TreeChanges();
     rootPublished_ = 0;
     rootDirty_ = false;
+    for (Family& f : families_) f.published = 0;
     for (size_t i = 0; i < nodeCount_; ++i) {
         Node& n = NodeAt(i);
-        n.published = 0;
         n.flags &= static_cast<uint8_t>(~(kDirty | kChanged | kFetched));
     }
     rootDirty_ = on && !roots_.empty();
@@ -574,8 +605,8 @@ TreeChanges TreeStore::Drain() {
 bool TreeStore::PendingRows(TreeItem parent, uint32_t* first, uint32_t* count) const {
     auto lock = Lock();
     if (!PublishedLocked(parent)) return false;
-    const std::vector<TreeItem>& list = parent == kTreeRoot ? roots_ : Find(parent)->children;
-    const uint32_t shown = parent == kTreeRoot ? rootPublished_ : Find(parent)->published;
+    const std::vector<TreeItem>& list = parent == kTreeRoot ? roots_ : Kids(*Find(parent));
+    const uint32_t shown = parent == kTreeRoot ? rootPublished_ : PublishedCount(*Find(parent));
     if (list.size() <= shown) return false;
     *first = shown;
     *count = static_cast<uint32_t>(list.size()) - shown;
@@ -585,7 +616,8 @@ bool TreeStore::PendingRows(TreeItem parent, uint32_t* first, uint32_t* count) c
 void TreeStore::CommitRows(TreeItem parent, uint32_t count) {
     auto lock = Lock();
     if (parent != kTreeRoot && !Find(parent)) return;
-    const size_t size = parent == kTreeRoot ? roots_.size() : Find(parent)->children.size();
+    const size_t size = parent == kTreeRoot ? roots_.size() : Kids(*Find(parent)).size();
+    if (size == 0) return;  // nothing shown, and no family to make for it
     uint32_t& shown = PublishedOf(parent);
     shown = static_cast<uint32_t>(std::min<size_t>(count, size));
 }
@@ -613,7 +645,7 @@ uint32_t TreeStore::PublishedChildCount(TreeItem parent) const {
     auto lock = Lock();
     if (parent == kTreeRoot) return rootPublished_;
     const Node* n = Find(parent);
-    return n ? n->published : 0;
+    return n ? PublishedCount(*n) : 0;
 }
 
 void TreeStore::SetBlockLimit(size_t blocks) {
@@ -624,8 +656,8 @@ void TreeStore::SetBlockLimit(size_t blocks) {
 size_t TreeStore::MemoryBytes() const {
     auto lock = Lock();
     size_t bytes = nodeBlocks_.size() * kBlockBytes + roots_.capacity() * sizeof(TreeItem);
-    for (size_t i = 0; i < nodeCount_; ++i)
-        bytes += NodeAt(i).children.capacity() * sizeof(TreeItem);
+    bytes += families_.size() * sizeof(Family);
+    for (const Family& f : families_) bytes += f.children.capacity() * sizeof(TreeItem);
     bytes += chunks_.size() ? (chunks_.size() - 1) * kBlockBytes + chunkUsed_ : 0;
     return bytes;
 }

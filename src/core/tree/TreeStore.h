@@ -32,6 +32,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -207,16 +208,21 @@ class TreeStore {
     size_t MemoryBytes() const;
 
   private:
+    // Most items are leaves: the child list and the count of children shown live in a family
+    // of their own, which an item gets with its first child, so a leaf is 24 bytes.
     struct Node {
         TreeItem parent = 0;
         uint32_t row = 0;
         uint32_t data = 0;
-        uint32_t textRef = 0;    // chunk << kChunkBits | offset
-        uint32_t published = 0;  // children the view has been shown
+        uint32_t textRef = 0;  // chunk << kChunkBits | offset
+        uint32_t family = 0;   // 1 + its index in families_, 0 for none yet
         uint8_t textLen = 0;
         uint8_t image = 0;
         uint8_t flags = 0;
+    };
+    struct Family {
         std::vector<TreeItem> children;
+        uint32_t published = 0;  // children the view has been shown
     };
     static constexpr uint8_t kAlive = 1;
     static constexpr uint8_t kExpanded = 2;
@@ -228,6 +234,16 @@ class TreeStore {
     Node* Find(TreeItem item);
     const Node* Find(TreeItem item) const;
     std::vector<TreeItem>& ChildrenOf(TreeItem parent);
+    // The children of a node (an empty list for a node without a family).
+    const std::vector<TreeItem>& Kids(const Node& n) const {
+        return n.family ? families_[n.family - 1].children : kNoChildren;
+    }
+    uint32_t PublishedCount(const Node& n) const {
+        return n.family ? families_[n.family - 1].published : 0;
+    }
+    // The node's family, made when it has none.
+    Family& FamilyOf(Node& n);
+    static const std::vector<TreeItem> kNoChildren;
     uint32_t StoreText(std::string_view text, uint8_t* len);
     std::string_view TextOf(const Node& n) const;
     void Renumber(std::vector<TreeItem>& list, size_t from);
@@ -267,6 +283,8 @@ class TreeStore {
     TreeItem next_ = 1;  // next handle to hand out (never goes back)
     size_t alive_ = 0;
     std::vector<TreeItem> roots_;
+    std::deque<Family> families_;         // never moves an element as it grows
+    std::vector<uint32_t> freeFamilies_;  // families of deleted nodes, to use again
     std::vector<Block> chunks_;
     size_t chunkUsed_ = 0;
     TreeItem selected_ = 0;
