@@ -94,9 +94,23 @@ uint32_t TreeStore::StoreText(std::string_view text, uint8_t* len) {
     return ref;
 }
 
+namespace {
+std::atomic<TreeStore::RecordFormatter> recordFormatter{nullptr};
+}  // namespace
+
+void TreeStore::SetRecordFormatter(RecordFormatter formatter) {
+    recordFormatter.store(formatter, std::memory_order_release);
+}
+
 std::string_view TreeStore::TextOf(const Node& n) const {
     const char* base = static_cast<const char*>(chunks_[n.textRef >> kChunkBits].get());
-    return std::string_view(base + (n.textRef & (kBlockBytes - 1)), n.textLen);
+    const std::string_view stored(base + (n.textRef & (kBlockBytes - 1)), n.textLen);
+    if (!(n.flags & kRecord)) return stored;
+    thread_local char text[kMaxText + 1];
+    const RecordFormatter format = recordFormatter.load(std::memory_order_acquire);
+    if (!format) return {};
+    const int len = format(reinterpret_cast<const uint8_t*>(stored.data()), stored.size(), text);
+    return std::string_view(text, len < 0 ? 0 : len > int{kMaxText} ? kMaxText : len);
 }
 
 void TreeStore::Renumber(std::vector<TreeItem>& list, size_t from) {
@@ -104,7 +118,8 @@ void TreeStore::Renumber(std::vector<TreeItem>& list, size_t from) {
 }
 
 TreeItem TreeStore::InsertLocked(std::string_view text, int image, uint32_t data, TreeItem parent,
-                                 TreeItem after, bool dryRun, bool* announce, uint32_t* row) {
+                                 TreeItem after, bool dryRun, bool* announce, uint32_t* row,
+                                 bool record) {
     if (outOfMemory_.load(std::memory_order_relaxed)) return 0;
     if (parent != kTreeRoot && !Find(parent)) return 0;
     // Texts live in 2 MiB chunks addressed by 32 bits: 2048 chunks at most.
@@ -155,7 +170,7 @@ TreeItem TreeStore::InsertLocked(std::string_view text, int image, uint32_t data
     n.parent = parent;
     n.data = data;
     n.image = static_cast<uint8_t>(image < 0 || image > 255 ? 0 : image);
-    n.flags = kAlive;
+    n.flags = record ? kAlive | kRecord : kAlive;
     n.textRef = textRef;
     n.textLen = textLen;
     n.row = static_cast<uint32_t>(pos);
@@ -211,6 +226,16 @@ TreeItem TreeStore::InsertItem(std::string_view text, int image, uint32_t data, 
     }
     if (announce) observer_->RowInserted();
     return handle;
+}
+
+TreeItem TreeStore::AppendRecord(const uint8_t* record, size_t len, int image, uint32_t data,
+                                 TreeItem parent) {
+    if (len > kMaxText) return 0;
+    auto lock = Lock();
+    bool shown = false;
+    uint32_t row = 0;
+    return InsertLocked(std::string_view(reinterpret_cast<const char*>(record), len), image, data,
+                        parent, kInsertLast, false, &shown, &row, true);
 }
 
 void TreeStore::KillBranch(TreeItem item) {
@@ -355,6 +380,7 @@ bool TreeStore::SetItemText(TreeItem item, std::string_view text) {
         uint8_t len = 0;
         n->textRef = StoreText(text, &len);
         n->textLen = len;
+        n->flags &= static_cast<uint8_t>(~kRecord);
     } catch (const std::bad_alloc&) {
         outOfMemory_.store(true, std::memory_order_relaxed);
         return false;

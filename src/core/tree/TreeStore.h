@@ -90,6 +90,15 @@ class TreeStore {
                         TreeItem after = kInsertLast);
 
     // Deletes the item with all its descendants; kTreeRoot deletes every item.
+    // Appends an item whose text is made when it is asked for: `record` (at most kMaxText
+    // bytes) is kept instead of the text, and the record formatter turns it into the text.
+    TreeItem AppendRecord(const uint8_t* record, size_t len, int image, uint32_t data,
+                          TreeItem parent);
+    // Writes the text of a record into out (kMaxText + 1 bytes) and returns its length. One
+    // formatter serves every store; the layer that makes records sets it before the first.
+    using RecordFormatter = int (*)(const uint8_t* record, size_t len, char* out);
+    static void SetRecordFormatter(RecordFormatter formatter);
+
     void DeleteItem(TreeItem item);
     void DeleteAllItems() { DeleteItem(kTreeRoot); }
 
@@ -229,6 +238,7 @@ class TreeStore {
     static constexpr uint8_t kDirty = 4;        // listed in dirty_
     static constexpr uint8_t kChanged = 8;      // listed in changedItems
     static constexpr uint8_t kFetched = 16;     // the view asked for its rows
+    static constexpr uint8_t kRecord = 32;      // the text is a record to format
     static constexpr unsigned kChunkBits = 21;  // 2 MiB text chunks
 
     Node* Find(TreeItem item);
@@ -253,7 +263,8 @@ class TreeStore {
     void Request(ViewRequestKind kind, TreeItem item);
     void NoteChanged(Node& n, TreeItem item);
     TreeItem InsertLocked(std::string_view text, int image, uint32_t data, TreeItem parent,
-                          TreeItem after, bool dryRun, bool* announce, uint32_t* row);
+                          TreeItem after, bool dryRun, bool* announce, uint32_t* row,
+                          bool record = false);
     void DeleteAll();
 
     mutable std::recursive_mutex mutex_;
