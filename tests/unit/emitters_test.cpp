@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include "TestUtil.h"
 
 namespace bitloupe {
@@ -26,6 +30,24 @@ TEST_F(EmittersTest, FieldForms) {
     const char* const names[] = {"zero", "one"};
     EXPECT_EQ(T(emit.AddEnumField("e", names, 1, 2, parent)), "e=one (01B, 2 bits)");
     EXPECT_EQ(T(emit.AddEnumFieldDec("e", names, 1, 2, parent)), "e=one (1, 2 bits)");
+}
+
+// Items keep their names and values and make their text when asked: a name written in a buffer
+// that changes afterwards (as the motion vectors' names are) is copied, and a record too long to
+// keep gives its text at once, cut where every text is cut.
+TEST_F(EmittersTest, TextsMadeLaterSurviveChangedBuffersAndLongNames) {
+    char name[48] = "motion_code[0][0][0]";
+    const TreeItem first = emit.AddSignedVlc(name, -2, 3, 3, parent);
+    std::snprintf(name, sizeof name, "motion_code[0][0][1]");
+    const TreeItem second = emit.AddSignedVlc(name, 0, 1, 1, parent);
+    std::memset(name, 'x', sizeof name - 1);
+    EXPECT_EQ(T(first), "motion_code[0][0][0]=-2 (0011B, 4-bit VLC)");
+    EXPECT_EQ(T(second), "motion_code[0][0][1]=0 (1B, 1-bit VLC)");
+
+    const std::string longName(200, 'n'), longUnit(200, 'u');
+    const std::string text =
+        T(emit.AddFieldWithUnit(longName.c_str(), 7, longUnit.c_str(), 7, 3, parent));
+    EXPECT_EQ(text, (longName + "=7" + longUnit).substr(0, TreeStore::kMaxText));
 }
 
 TEST_F(EmittersTest, BitAndByteForms) {

@@ -83,7 +83,7 @@ enum RecordKind : uint8_t {
 };
 
 constexpr uint8_t kPointerText = 0xFF;  // a text kept as a pointer; other lengths are copies
-constexpr size_t kCopiedText = 120;     // longer copies are cut (no name comes near)
+constexpr size_t kCopiedText = 254;     // longer copies are cut (the text is cut at 255)
 
 class RecordWriter {
   public:
@@ -109,7 +109,7 @@ class RecordWriter {
     size_t size() const { return size_; }
 
   private:
-    uint8_t bytes_[512];
+    uint8_t bytes_[640];  // a record too long for the store is formatted at once
     size_t size_ = 0;
 };
 
