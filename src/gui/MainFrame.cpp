@@ -97,6 +97,10 @@ CMainFrame::~CMainFrame() {
     worker_->Join();
     delete treeView_;
     treeView_ = nullptr;
+    // The model lets go of the store in its destructor: it goes while the store is still here
+    // (as a child object it would go after the members).
+    delete model_;
+    model_ = nullptr;
 }
 
 // ---- layout ----
