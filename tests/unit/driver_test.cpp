@@ -316,7 +316,7 @@ TEST(Driver, OutOfMemoryEndsTheParseWithItsMessage) {
     TempFile f(data);
     Engine e;
     ASSERT_TRUE(e.Open(f.path()));
-    e.tree.SetBlockLimit(3);
+    e.tree.SetBlockLimit(2);  // one block of items and one of texts: too few for 60 copies
     e.Parse(kModeBoth);
     EXPECT_TRUE(e.tree.OutOfMemory());
     ASSERT_FALSE(e.host.messages.empty());

@@ -8,11 +8,14 @@ namespace bitloupe {
 
 namespace {
 
-// The address range the program's read-only loaded segments span (its code and constants; the
-// writable data lies above them). The first object dl_iterate_phdr reports is the program.
+// The program's read-only loaded segments (its code and constants). The first object
+// dl_iterate_phdr reports is the program.
 struct ImageRange {
-    uintptr_t low = UINTPTR_MAX;
-    uintptr_t high = 0;
+    uintptr_t low = UINTPTR_MAX;  // the lowest start, which places count from
+    struct Segment {
+        uintptr_t start, end;
+    } segments[8];
+    int count = 0;
 };
 
 ImageRange FindImage() {
@@ -25,8 +28,9 @@ ImageRange FindImage() {
                 // Read-only segments only: a writable static buffer may change its text.
                 if (ph.p_type != PT_LOAD || (ph.p_flags & PF_W)) continue;
                 const uintptr_t start = info->dlpi_addr + ph.p_vaddr;
+                if (r->count == 8) break;
+                r->segments[r->count++] = {start, start + ph.p_memsz};
                 if (start < r->low) r->low = start;
-                if (start + ph.p_memsz > r->high) r->high = start + ph.p_memsz;
             }
             return 1;  // the program only
         },
@@ -34,12 +38,28 @@ ImageRange FindImage() {
     return range;
 }
 
+const ImageRange& Image() {
+    static const ImageRange image = FindImage();
+    return image;
+}
+
 }  // namespace
 
 bool IsStaticText(const char* text) {
-    static const ImageRange image = FindImage();
+    const ImageRange& image = Image();
     const auto p = reinterpret_cast<uintptr_t>(text);
-    return p >= image.low && p < image.high;
+    for (int i = 0; i < image.count; ++i)
+        if (p >= image.segments[i].start && p < image.segments[i].end)
+            return p - image.low <= UINT32_MAX;
+    return false;
+}
+
+uint32_t StaticTextPlace(const char* text) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(text) - Image().low);
+}
+
+const char* StaticTextAt(uint32_t place) {
+    return reinterpret_cast<const char*>(Image().low + place);
 }
 
 }  // namespace bitloupe

@@ -82,7 +82,7 @@ enum RecordKind : uint8_t {
     kMatrixRow8,
 };
 
-constexpr uint8_t kPointerText = 0xFF;  // a text kept as a pointer; other lengths are copies
+constexpr uint8_t kPointerText = 0xFF;  // a text kept as its place in the image; else a copy
 constexpr size_t kCopiedText = 254;     // longer copies are cut (the text is cut at 255)
 
 class RecordWriter {
@@ -97,7 +97,7 @@ class RecordWriter {
     RecordWriter& Text(const char* text) {
         if (IsStaticText(text)) {
             bytes_[size_++] = kPointerText;
-            return Put(text);
+            return Put<uint32_t>(StaticTextPlace(text));
         }
         const size_t n = std::min(std::strlen(text), kCopiedText);
         bytes_[size_++] = static_cast<uint8_t>(n);
@@ -127,7 +127,7 @@ class RecordReader {
     const char* Text(char* scratch) {
         const uint8_t tag = p_ < end_ ? *p_ : 0;
         ++p_;
-        if (tag == kPointerText) return Get<const char*>();
+        if (tag == kPointerText) return StaticTextAt(Get<uint32_t>());
         const size_t n = p_ + tag <= end_ ? tag : 0;
         std::memcpy(scratch, p_, n);
         scratch[n] = 0;
@@ -317,7 +317,9 @@ TreeItem Append(TreeStore& tree, const RecordWriter& w, TreeItem parent, int ima
 }  // namespace
 
 TreeItem Emitters::AddItem(const char* text, TreeItem parent, int image, uint32_t data) {
-    if (!IsStaticText(text)) return tree_.InsertItem(text, image, data, parent, kInsertLast);
+    // A short text costs less than the record that points at it.
+    if (!IsStaticText(text) || std::strlen(text) <= 6)
+        return tree_.InsertItem(text, image, data, parent, kInsertLast);
     return Append(tree_, RecordWriter(kLiteral).Text(text), parent, image, data);
 }
 
