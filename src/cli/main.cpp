@@ -73,8 +73,14 @@ void WriteJsonItem(std::ostream& out, const TreeStore& tree, TreeItem item, Expo
                    bool allBelow, int depth) {
     out << "{\"text\": ";
     JsonString(out, tree.GetItemText(item));
-    out << ", \"image\": " << tree.GetItemImage(item) << ", \"data\": " << tree.GetItemData(item)
-        << ", \"children\": [";
+    out << ", \"image\": " << tree.GetItemImage(item) << ", \"data\": " << tree.GetItemData(item);
+    // Where its bits lie in the file, and its value, for the items that stand for bits.
+    ItemFacts facts;
+    if (tree.GetItemSpan(item, facts))
+        out << ", \"offset\": " << facts.start / 8 << ", \"bit\": " << facts.start % 8
+            << ", \"bits\": " << facts.bits << ", \"end\": " << facts.end;
+    if (tree.GetItemFacts(item, facts) && facts.hasValue) out << ", \"value\": " << facts.value;
+    out << ", \"children\": [";
     const bool below = allBelow || (filter == ExportFilter::YCbCr &&
                                     tree.GetItemData(item) == kind::kPelMatrix && depth > 0);
     bool first = true;

@@ -114,6 +114,11 @@ class FileReader {
 
     int64_t fileOffset() const { return fileOffset_; }
     int bitOffset() const { return bitOffset_; }
+    // The place in the file (offset * 8 + bit) of the bit `bits` bits before the current one.
+    uint64_t BitPositionBack(int bits) const {
+        const uint64_t here = static_cast<uint64_t>(fileOffset_) * 8 + bitOffset_;
+        return here >= static_cast<uint64_t>(bits) ? here - static_cast<uint64_t>(bits) : 0;
+    }
     uint32_t Window() const {
         if (AtEnd()) return 0;
         // Eight bytes in one load (the buffer's padding keeps it inside), of which the five

@@ -66,6 +66,13 @@ void PayloadReader::LoadPayload(bool initial) {
     // The last 4 valid bytes of the previous fill become the first 4 of this one. count_ is
     // where reading of the previous fill stopped, so they sit at count_..count_+3.
     const int from = count_;
+    if (!initial) {
+        uint64_t history[kHistory];
+        for (int j = 1; j <= kHistory; ++j) history[kHistory - j] = OffsetOfIndex(from - j);
+        std::memcpy(history_, history, sizeof history);
+    } else {
+        std::memset(history_, 0, sizeof history_);
+    }
     std::memmove(buf_, buf_ + from, kCarry);
     Run carried[kCarry];
     for (int k = 0; k < kCarry; ++k) carried[k] = {k, OffsetAt(from + k), RemainingAt(from + k)};
@@ -80,6 +87,12 @@ void PayloadReader::LoadPayload(bool initial) {
     // pointer behind the data.
     if (pos_ > count_) count_ = pos_;
     bitOffset_ = 0;
+}
+
+uint64_t PayloadReader::BitPositionBack(int bits) const {
+    const int64_t s = int64_t{pos_} * 8 + bitOffset_ - bits;
+    const int64_t byte = s >= 0 ? s / 8 : -((7 - s) / 8);
+    return OffsetOfIndex(static_cast<int>(byte)) * 8 + static_cast<uint64_t>(s - byte * 8);
 }
 
 bool PayloadReader::ScanStartCode(uint32_t& acc, uint32_t lo, uint32_t hi) {

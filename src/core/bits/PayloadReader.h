@@ -75,6 +75,10 @@ class PayloadReader {
     uint64_t CurrentOffset() const { return OffsetAt(pos_); }
     uint32_t CurrentRemaining() const { return RemainingAt(pos_); }
     int bitOffset() const { return bitOffset_; }
+    // The place in the file (offset * 8 + bit) of the bit `bits` bits (1..64) before the
+    // current one. Bits read across a packet's end lie further apart in the file than in the
+    // stream.
+    uint64_t BitPositionBack(int bits) const;
 
     int64_t packetRemaining = 0;
     int64_t lastProgress = 0;
@@ -107,6 +111,14 @@ class PayloadReader {
         return r.remaining - static_cast<uint32_t>(index - r.start);
     }
     void AddRun(int start, uint64_t offset, uint32_t remaining);
+    // The file offset of buffer byte `index`, down to kHistory bytes before the buffer.
+    uint64_t OffsetOfIndex(int index) const {
+        if (index >= 0) return OffsetAt(index);
+        return index >= -kHistory ? history_[kHistory + index] : 0;
+    }
+    static constexpr int kHistory = 8;
+    // The file offsets of the bytes read before the buffer's first byte, nearest last.
+    uint64_t history_[kHistory] = {};
 
     FileReader& file_;
     NextPacketFn nextPacket_;

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "core/base/StaticText.h"
 #include "core/syntax/ParseContext.h"
@@ -80,7 +81,22 @@ enum RecordKind : uint8_t {
     kRunLevel,
     kMatrixRow16,
     kMatrixRow8,
+    kMarkerBit,
 };
+
+// The high bits of a record's first byte: after it come the place of the item's first bit (5
+// bytes, or 8 when wide) and, when its bytes lie further apart than its bits (it crossed into
+// the next packet), the file offset past its last byte (as wide).
+constexpr uint8_t kKindMask = 0x1F;
+constexpr uint8_t kHasSpan = 0x40;
+constexpr uint8_t kHasEnd = 0x80;
+constexpr uint8_t kWideSpan = 0x20;
+
+size_t SpanBytes(uint8_t first) {
+    if (!(first & kHasSpan)) return 0;
+    const size_t one = (first & kWideSpan) ? 8 : 5;
+    return (first & kHasEnd) ? 2 * one : one;
+}
 
 constexpr uint8_t kPointerText = 0xFF;  // a text kept as its place in the image; else a copy
 constexpr size_t kCopiedText = 254;     // longer copies are cut (the text is cut at 255)
@@ -88,6 +104,18 @@ constexpr size_t kCopiedText = 254;     // longer copies are cut (the text is cu
 class RecordWriter {
   public:
     explicit RecordWriter(RecordKind kind) { bytes_[size_++] = kind; }
+    // The item's span, right after the kind.
+    RecordWriter(RecordKind kind, const ItemFacts& span) : RecordWriter(kind) {
+        const bool crossed = span.end != (span.start + span.bits + 7) / 8;
+        const bool wide = span.start >> 40 || span.end >> 40;
+        bytes_[0] |= kHasSpan | (crossed ? kHasEnd : 0) | (wide ? kWideSpan : 0);
+        const size_t width = wide ? 8 : 5;
+        auto put = [&](uint64_t v) {
+            for (size_t i = 0; i < width; ++i) bytes_[size_++] = static_cast<uint8_t>(v >> (8 * i));
+        };
+        put(span.start);
+        if (crossed) put(span.end);
+    }
     template <class T>
     RecordWriter& Put(T value) {
         std::memcpy(bytes_ + size_, &value, sizeof value);
@@ -143,10 +171,13 @@ class RecordReader {
 // The text of a record, exactly as the emitter of its kind writes it.
 int FormatRecord(const uint8_t* record, size_t size, char* buf) {
     constexpr size_t kOut = TreeStore::kMaxText + 1;
-    RecordReader r(record + 1, size - 1);
+    const size_t skip = size ? 1 + SpanBytes(record[0]) : 0;
+    if (skip > size) return 0;
+    RecordReader r(record + skip, size - skip);
+    const uint8_t kind = size ? record[0] & kKindMask : 0;
     char scratch[3][kCopiedText + 1];
     char b[40];
-    switch (size ? record[0] : 0) {
+    switch (kind) {
         case kLiteral: {
             const char* text = r.Text(scratch[0]);
             return Clamp(std::snprintf(buf, kOut, "%s", text));
@@ -199,11 +230,11 @@ int FormatRecord(const uint8_t* record, size_t size, char* buf) {
         case kHexBytes:
         case kIndexedHexBytes: {
             const char* name = r.Text(scratch[0]);
-            const int index = record[0] == kIndexedHexBytes ? r.Get<int32_t>() : 0;
+            const int index = kind == kIndexedHexBytes ? r.Get<int32_t>() : 0;
             const auto value = r.Get<uint32_t>();
             const int bytes = r.Get<uint8_t>();
             char named[kCopiedText + 16];
-            if (record[0] == kIndexedHexBytes)
+            if (kind == kIndexedHexBytes)
                 std::snprintf(named, sizeof named, "%s[%d]", name, index);
             else
                 std::snprintf(named, sizeof named, "%s", name);
@@ -252,7 +283,7 @@ int FormatRecord(const uint8_t* record, size_t size, char* buf) {
             const char* meaning = r.Text(scratch[1]);
             const auto code = r.Get<uint32_t>();
             const int bits = r.Get<uint8_t>();
-            if (record[0] == kEnumFieldDec)
+            if (kind == kEnumFieldDec)
                 return Clamp(
                     std::snprintf(buf, kOut, "%s=%s (%u, %d bits)", name, meaning, code, bits));
             FormatBits(b, code, bits);
@@ -286,16 +317,126 @@ int FormatRecord(const uint8_t* record, size_t size, char* buf) {
             for (uint8_t& x : v) x = r.Get<uint8_t>();
             return Clamp(FormatMatrixRow(buf, v, r.Get<uint8_t>()));
         }
+        case kMarkerBit:
+            return r.Get<uint8_t>()
+                       ? Clamp(std::snprintf(buf, kOut, "marker_bit=1 (1 bit)"))
+                       : Clamp(std::snprintf(buf, kOut, "marker_bit=0 (1 bit, must be 1!)"));
         default:
             return 0;
     }
+}
+
+// The span and the value a record holds: the bits a kind stands for come from its values.
+bool ReadRecordFacts(const uint8_t* record, size_t size, ItemFacts& f) {
+    f = ItemFacts();
+    if (!size) return false;
+    const uint8_t first = record[0];
+    const size_t skip = 1 + SpanBytes(first);
+    if (skip > size) return false;
+    if (first & kHasSpan) {
+        const size_t width = (first & kWideSpan) ? 8 : 5;
+        auto get = [&](size_t at) {
+            uint64_t v = 0;
+            for (size_t i = 0; i < width; ++i) v |= uint64_t{record[at + i]} << (8 * i);
+            return v;
+        };
+        f.hasSpan = true;
+        f.start = get(1);
+        if (first & kHasEnd) f.end = get(1 + width);
+    }
+    RecordReader r(record + skip, size - skip);
+    char scratch[kCopiedText + 1];
+    auto value = [&](int64_t v) {
+        f.hasValue = true;
+        f.value = v;
+    };
+    switch (first & kKindMask) {
+        case kLiteral:
+            r.Text(scratch);
+            if (first & kHasSpan) f.bits = r.Get<uint8_t>();
+            break;
+        case kMarkerBit:
+            f.bits = 1;
+            value(r.Get<uint8_t>());
+            break;
+        case kBit:
+            r.Text(scratch);
+            f.bits = 1;
+            value(r.Get<uint8_t>());
+            break;
+        case kIndexedBit:
+            r.Text(scratch);
+            r.Get<int32_t>();
+            f.bits = 1;
+            value(r.Get<uint8_t>());
+            break;
+        case kBitsValue:
+        case kIndexedField: {
+            r.Text(scratch);
+            if ((first & kKindMask) == kIndexedField) r.Get<int32_t>();
+            value(r.Get<int32_t>());
+            f.bits = r.Get<uint8_t>();
+            break;
+        }
+        case kBitString:
+        case kHexBytes:
+        case kIndexedHexBytes: {
+            r.Text(scratch);
+            if ((first & kKindMask) == kIndexedHexBytes) r.Get<int32_t>();
+            value(r.Get<uint32_t>());
+            f.bits = r.Get<uint8_t>();
+            if ((first & kKindMask) != kBitString) f.bits *= 8;
+            break;
+        }
+        case kDecBytes:
+            r.Text(scratch);
+            value(r.Get<int32_t>());
+            f.bits = 8u * r.Get<uint8_t>();
+            break;
+        case kCodedField:
+            r.Text(scratch);
+            r.Get<int32_t>();
+            value(r.Get<uint32_t>());
+            f.bits = r.Get<uint8_t>();
+            break;
+        case kFieldWithUnit:
+            r.Text(scratch);
+            r.Text(scratch);
+            r.Get<int64_t>();
+            value(r.Get<uint32_t>());
+            f.bits = r.Get<uint8_t>();
+            break;
+        case kEnumField:
+        case kEnumFieldDec:
+            r.Text(scratch);
+            r.Text(scratch);
+            value(r.Get<uint32_t>());
+            f.bits = r.Get<uint8_t>();
+            break;
+        case kVlc:
+            r.Text(scratch);
+            value(r.Get<int32_t>());
+            r.Get<uint32_t>();
+            f.bits = r.Get<uint8_t>();
+            break;
+        case kRunLevel:
+            r.Get<uint8_t>();
+            r.Get<int16_t>();
+            r.Get<uint32_t>();
+            f.bits = r.Get<uint8_t>();
+            break;
+        default:
+            break;
+    }
+    if (f.hasSpan && !(first & kHasEnd)) f.end = (f.start + f.bits + 7) / 8;
+    return f.hasSpan || f.hasValue;
 }
 
 }  // namespace
 
 Emitters::Emitters(ParseContext& parser, TreeStore& tree, CStreamState& stream)
     : parser_(parser), tree_(tree), stream_(stream) {
-    TreeStore::SetRecordFormatter(&FormatRecord);
+    TreeStore::SetRecordFormatter(&FormatRecord, &ReadRecordFacts);
 }
 
 TreeItem Emitters::Insert(const char* text, int len, TreeItem parent, int image, uint32_t data) {
@@ -317,6 +458,12 @@ TreeItem Append(TreeStore& tree, const RecordWriter& w, TreeItem parent, int ima
 }  // namespace
 
 TreeItem Emitters::AddItem(const char* text, TreeItem parent, int image, uint32_t data) {
+    if (const int bits = std::exchange(textBits_, 0); bits > 0)
+        return Append(tree_,
+                      RecordWriter(kLiteral, SpanOf(bits))
+                          .Text(text)
+                          .Put<uint8_t>(static_cast<uint8_t>(bits)),
+                      parent, image, data);
     // A short text costs less than the record that points at it.
     if (!IsStaticText(text) || std::strlen(text) <= 6)
         return tree_.InsertItem(text, image, data, parent, kInsertLast);
@@ -329,6 +476,7 @@ TreeItem Emitters::AddItemF(TreeItem parent, const char* format, ...) {
     va_start(args, format);
     const int n = Clamp(std::vsnprintf(buf, sizeof buf, format, args));
     va_end(args);
+    if (textBits_ > 0) return AddItem(buf, parent);
     return Insert(buf, n, parent);
 }
 
@@ -376,24 +524,44 @@ TreeItem Emitters::AddFlagValue(const char* name, int flag, TreeItem parent) {
 }
 
 TreeItem Emitters::AddMarkerBit(uint32_t bit, TreeItem parent) {
-    if (bit) return AddItem("marker_bit=1 (1 bit)", parent);
-    return AddItem("marker_bit=0 (1 bit, must be 1!)", parent, image::kError);
+    return Append(tree_, RecordWriter(kMarkerBit, SpanOf(1)).Put<uint8_t>(bit ? 1 : 0), parent,
+                  bit ? 0 : image::kError);
+}
+
+ItemFacts Emitters::SpanOf(int bits) {
+    ItemFacts span;
+    span.bits = static_cast<uint64_t>(bits < 0 ? 0 : bits);
+    if (following_) {
+        span.start = follow_;
+        follow_ += span.bits;
+        span.end = (follow_ + 7) / 8;
+        back_ = -1;
+        return span;
+    }
+    const int back = back_ >= 0 ? back_ : bits;
+    back_ = -1;
+    parser_.SpanOfBits(back, bits, span.start, span.end);
+    return span;
 }
 
 TreeItem Emitters::AddBit(const char* name, uint32_t bit, TreeItem parent) {
-    return Append(tree_, RecordWriter(kBit).Text(name).Put<uint8_t>(bit ? 1 : 0), parent);
+    return Append(tree_, RecordWriter(kBit, SpanOf(1)).Text(name).Put<uint8_t>(bit ? 1 : 0),
+                  parent);
 }
 
 TreeItem Emitters::AddIndexedBit(const char* name, int index, uint32_t bit, TreeItem parent) {
-    return Append(
-        tree_, RecordWriter(kIndexedBit).Text(name).Put<int32_t>(index).Put<uint8_t>(bit ? 1 : 0),
-        parent);
+    return Append(tree_,
+                  RecordWriter(kIndexedBit, SpanOf(1))
+                      .Text(name)
+                      .Put<int32_t>(index)
+                      .Put<uint8_t>(bit ? 1 : 0),
+                  parent);
 }
 
 TreeItem Emitters::AddBitsValue(const char* name, int value, int bits, TreeItem parent) {
     if (bits == 1) return AddBit(name, static_cast<uint32_t>(value), parent);
     return Append(tree_,
-                  RecordWriter(kBitsValue)
+                  RecordWriter(kBitsValue, SpanOf(bits))
                       .Text(name)
                       .Put<int32_t>(value)
                       .Put<uint8_t>(static_cast<uint8_t>(bits)),
@@ -402,7 +570,7 @@ TreeItem Emitters::AddBitsValue(const char* name, int value, int bits, TreeItem 
 
 TreeItem Emitters::AddBitString(const char* name, uint32_t value, int bits, TreeItem parent) {
     return Append(tree_,
-                  RecordWriter(kBitString)
+                  RecordWriter(kBitString, SpanOf(bits))
                       .Text(name)
                       .Put<uint32_t>(value)
                       .Put<uint8_t>(static_cast<uint8_t>(bits)),
@@ -411,15 +579,17 @@ TreeItem Emitters::AddBitString(const char* name, uint32_t value, int bits, Tree
 
 TreeItem Emitters::AddHexBytes(const char* name, uint32_t value, int bytes, TreeItem parent) {
     return Append(tree_,
-                  RecordWriter(kHexBytes).Text(name).Put<uint32_t>(value).Put<uint8_t>(
-                      static_cast<uint8_t>(bytes)),
+                  RecordWriter(kHexBytes, SpanOf(8 * bytes))
+                      .Text(name)
+                      .Put<uint32_t>(value)
+                      .Put<uint8_t>(static_cast<uint8_t>(bytes)),
                   parent);
 }
 
 TreeItem Emitters::AddIndexedHexBytes(const char* name, int index, uint32_t value, int bytes,
                                       TreeItem parent) {
     return Append(tree_,
-                  RecordWriter(kIndexedHexBytes)
+                  RecordWriter(kIndexedHexBytes, SpanOf(8 * bytes))
                       .Text(name)
                       .Put<int32_t>(index)
                       .Put<uint32_t>(value)
@@ -429,8 +599,10 @@ TreeItem Emitters::AddIndexedHexBytes(const char* name, int index, uint32_t valu
 
 TreeItem Emitters::AddDecBytes(const char* name, int value, int bytes, TreeItem parent) {
     return Append(tree_,
-                  RecordWriter(kDecBytes).Text(name).Put<int32_t>(value).Put<uint8_t>(
-                      static_cast<uint8_t>(bytes)),
+                  RecordWriter(kDecBytes, SpanOf(8 * bytes))
+                      .Text(name)
+                      .Put<int32_t>(value)
+                      .Put<uint8_t>(static_cast<uint8_t>(bytes)),
                   parent);
 }
 
@@ -441,7 +613,7 @@ TreeItem Emitters::AddField(const char* name, int value, int bits, TreeItem pare
 TreeItem Emitters::AddCodedField(const char* name, int shown, uint32_t code, int bits,
                                  TreeItem parent) {
     return Append(tree_,
-                  RecordWriter(kCodedField)
+                  RecordWriter(kCodedField, SpanOf(bits))
                       .Text(name)
                       .Put<int32_t>(shown)
                       .Put<uint32_t>(code)
@@ -452,7 +624,7 @@ TreeItem Emitters::AddCodedField(const char* name, int shown, uint32_t code, int
 TreeItem Emitters::AddIndexedField(const char* name, int index, int value, int bits,
                                    TreeItem parent) {
     return Append(tree_,
-                  RecordWriter(kIndexedField)
+                  RecordWriter(kIndexedField, SpanOf(bits))
                       .Text(name)
                       .Put<int32_t>(index)
                       .Put<int32_t>(value)
@@ -463,7 +635,7 @@ TreeItem Emitters::AddIndexedField(const char* name, int index, int value, int b
 TreeItem Emitters::AddFieldWithUnit(const char* name, int64_t shown, const char* unit,
                                     uint32_t code, int bits, TreeItem parent) {
     return Append(tree_,
-                  RecordWriter(kFieldWithUnit)
+                  RecordWriter(kFieldWithUnit, SpanOf(bits))
                       .Text(name)
                       .Text(unit)
                       .Put<int64_t>(shown)
@@ -475,7 +647,7 @@ TreeItem Emitters::AddFieldWithUnit(const char* name, int64_t shown, const char*
 TreeItem Emitters::AddEnumField(const char* name, const char* const* table, uint32_t code, int bits,
                                 TreeItem parent) {
     return Append(tree_,
-                  RecordWriter(kEnumField)
+                  RecordWriter(kEnumField, SpanOf(bits))
                       .Text(name)
                       .Text(table[code])
                       .Put<uint32_t>(code)
@@ -486,7 +658,7 @@ TreeItem Emitters::AddEnumField(const char* name, const char* const* table, uint
 TreeItem Emitters::AddEnumFieldDec(const char* name, const char* const* table, uint32_t code,
                                    int bits, TreeItem parent) {
     return Append(tree_,
-                  RecordWriter(kEnumFieldDec)
+                  RecordWriter(kEnumFieldDec, SpanOf(bits))
                       .Text(name)
                       .Text(table[code])
                       .Put<uint32_t>(code)
@@ -495,11 +667,13 @@ TreeItem Emitters::AddEnumFieldDec(const char* name, const char* const* table, u
 }
 
 TreeItem Emitters::AddVlc(const char* name, int value, uint32_t code, int length, TreeItem parent) {
-    return Append(
-        tree_,
-        RecordWriter(kVlc).Text(name).Put<int32_t>(value).Put<uint32_t>(code).Put<uint8_t>(
-            static_cast<uint8_t>(length)),
-        parent, image::kVlc);
+    return Append(tree_,
+                  RecordWriter(kVlc, SpanOf(length))
+                      .Text(name)
+                      .Put<int32_t>(value)
+                      .Put<uint32_t>(code)
+                      .Put<uint8_t>(static_cast<uint8_t>(length)),
+                  parent, image::kVlc);
 }
 
 TreeItem Emitters::AddSignedVlc(const char* name, int value, uint32_t code, int length,
@@ -513,7 +687,7 @@ TreeItem Emitters::AddRunLevel(uint32_t runLevel, int length, uint32_t code, Tre
     int len = length & 0xFF;
     if (level != 64 && level != 65) len = (len + 1) & 0xFF;
     return Append(tree_,
-                  RecordWriter(kRunLevel)
+                  RecordWriter(kRunLevel, SpanOf(len))
                       .Put<uint8_t>(static_cast<uint8_t>(run))
                       .Put<int16_t>(static_cast<int16_t>(level))
                       .Put<uint32_t>(code)

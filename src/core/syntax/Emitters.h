@@ -98,7 +98,33 @@ class Emitters {
 
     int offsetDigits = 2;
 
+    // The next item's bits began `bits` bits before the reader's place, not right before it
+    // (a field emitted after the fields read behind it).
+    Emitters& Back(int bits) {
+        back_ = bits;
+        return *this;
+    }
+
+    // The items from here on lie one after another from bit place `start` (fields read as a
+    // block before they are listed), until StopFollowing; items that stand for no bits (virtual
+    // ones, texts not marked with Bits) take no room.
+    void Follow(uint64_t start) {
+        follow_ = start;
+        following_ = true;
+    }
+    void StopFollowing() { following_ = false; }
+    // The next AddItem or AddItemF stands for `bits` bits of the stream.
+    Emitters& Bits(int bits) {
+        textBits_ = bits;
+        return *this;
+    }
+
   private:
+    ItemFacts SpanOf(int bits);
+    int back_ = -1;
+    int textBits_ = 0;
+    bool following_ = false;
+    uint64_t follow_ = 0;
     TreeItem Insert(const char* text, int len, TreeItem parent, int image = 0, uint32_t data = 0);
 
     ParseContext& parser_;

@@ -17,7 +17,8 @@ namespace {
 
 // The two items every extension starts with.
 void AddExtensionStart(Emitters& emit, uint32_t id, TreeItem item) {
-    emit.AddHexBytes("extension_start_code", 0x1B5, 4, item);
+    // The identifier was read to tell which extension this is.
+    emit.Back(36).AddHexBytes("extension_start_code", 0x1B5, 4, item);
     emit.AddEnumField("extension_start_code_identifier", kExtensionIdNames, id, 4, item);
 }
 
@@ -147,7 +148,7 @@ void VideoHeaders::ParseSequenceDisplayExtension(TreeItem item) {
     const uint32_t bits = p_.ReadBits(4);
     st.video_format = static_cast<uint8_t>(bits >> 1);
     const uint32_t colourDescription = bits & 1;
-    emit.AddEnumField("video_format", kVideoFormatNames, st.video_format, 3, item);
+    emit.Back(4).AddEnumField("video_format", kVideoFormatNames, st.video_format, 3, item);
     emit.AddBit("colour_description", colourDescription, item);
     if (colourDescription) {
         auto describe = [&](const char* name, const ByteNameTable& names) {
@@ -309,9 +310,9 @@ void VideoHeaders::ParsePictureCodingExtension(TreeItem item) {
     c.f_code[0][1] = static_cast<uint8_t>(middle >> 4);
     c.f_code[1][0] = static_cast<uint8_t>(middle & 0x0F);
     c.f_code[1][1] = static_cast<uint8_t>(p_.ReadBits(4));
-    emit.AddField("f_code[0][0]", c.f_code[0][0], 4, item);
-    emit.AddField("f_code[0][1]", c.f_code[0][1], 4, item);
-    emit.AddField("f_code[1][0]", c.f_code[1][0], 4, item);
+    emit.Back(16).AddField("f_code[0][0]", c.f_code[0][0], 4, item);
+    emit.Back(12).AddField("f_code[0][1]", c.f_code[0][1], 4, item);
+    emit.Back(8).AddField("f_code[1][0]", c.f_code[1][0], 4, item);
     emit.AddField("f_code[1][1]", c.f_code[1][1], 4, item);
 
     c.intra_dc_precision = static_cast<uint8_t>(p_.ReadBits(2));

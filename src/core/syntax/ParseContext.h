@@ -46,6 +46,8 @@ class ParseContext {
     uint8_t videoStreamId = 0xE0;
     bool silentSystemLayer = true;
     VideoState v;
+    // Set while the system layer reads (through the file reader, between the video's reads).
+    bool systemReading = false;
 
     // --- the video layer's reads: payload reader for program streams, else file reader ---
     bool UsesPayload() const { return stream.streamType == kProgramStream; }
@@ -73,6 +75,23 @@ class ParseContext {
         return UsesPayload() && dialog.mode != kModeProgramStreamOnly;
     }
     void GetPosition(ItemPosition& pos, bool systemLayer) const;
+    // Where a field of `bits` bits that began `back` bits before the reader's place lies: the
+    // place of its first bit (file offset * 8 + bit) and the file offset just past the byte of
+    // its last bit, from the reader that read it.
+    void SpanOfBits(int back, int bits, uint64_t& start, uint64_t& end) const {
+        const bool payloadRead = !systemReading && VideoThroughPayload();
+        auto at = [&](int b) {
+            return payloadRead ? payload.BitPositionBack(b) : file.BitPositionBack(b);
+        };
+        start = at(back);
+        end = bits > 0 ? at(back - bits + 1) / 8 + 1 : start / 8;
+    }
+    // The place (file offset * 8 + bit) of the reader's current bit.
+    uint64_t BitPlace() const {
+        uint64_t start = 0, end = 0;
+        SpanOfBits(0, 0, start, end);
+        return start;
+    }
     int64_t GetBytePosition() const;
     void SeekTo(uint64_t offset, uint32_t bitOffset, uint32_t packetRemaining, bool fileReader);
     // Positions the reader the video layer uses at offset with an empty packet.

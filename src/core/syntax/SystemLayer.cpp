@@ -91,12 +91,28 @@ int64_t BufferSize(uint32_t scale, uint32_t size) {
 // The item for the 4 bits in front of a DTS, which must be 0001.
 void AddDtsPrefix(Emitters& e, uint32_t bits, TreeItem parent) {
     if (bits == 1)
-        e.AddItem("0001B (4 bits)", parent);
+        e.Bits(4).AddItem("0001B (4 bits)", parent);
     else
-        e.AddItemF(parent, "%sB (4 bits, must be 0001B!)", BitString(bits, 4).c_str());
+        e.Bits(4).AddItemF(parent, "%sB (4 bits, must be 0001B!)", BitString(bits, 4).c_str());
 }
 
 }  // namespace
+
+// Marks the reads of the system layer, so that the items it makes take their places from the
+// file reader even while the video layer reads through the payload reader around them.
+class SystemReading {
+  public:
+    explicit SystemReading(ParseContext& p) : p_(p), was_(p.systemReading) {
+        p.systemReading = true;
+    }
+    ~SystemReading() { p_.systemReading = was_; }
+    SystemReading(const SystemReading&) = delete;
+    SystemReading& operator=(const SystemReading&) = delete;
+
+  private:
+    ParseContext& p_;
+    bool was_;
+};
 
 const char* SystemLayer::DataStreamName(uint8_t streamId) {
     return streamId >= 0xF0 ? kDataStreamNames[streamId - 0xF0] : "";
@@ -132,6 +148,7 @@ void SystemLayer::ListTimeStamp(const TimeStamp& ts, const char* const names[3],
 // Pack and system headers
 
 void SystemLayer::ParsePackHeader(bool emit) {
+    SystemReading reading(p_);
     FileReader& f = p_.file;
     CStreamState& s = p_.stream;
     ++s.counters.packCount;
@@ -157,7 +174,9 @@ void SystemLayer::ParsePackHeader(bool emit) {
     e.RecordPosition(header, 4, true);
     e.AddHexBytes("pack_start_code", 0x1BA, 4, header);
 
-    // The layout follows the bits of each pack, whatever the stream was detected as.
+    // The layout follows the bits of each pack, whatever the stream was detected as. Each is
+    // read whole, then listed field by field from where it began.
+    e.Follow(p_.BitPlace());
     if (f.PeekBits(2) == 1) {
         f.ReadBits(2);
         const TimeStamp base = ReadTimeStamp();
@@ -171,7 +190,7 @@ void SystemLayer::ParsePackHeader(bool emit) {
         uint8_t stuffing[7];
         for (uint32_t i = 0; i < stuffingLength; ++i) stuffing[i] = f.ReadByte();
 
-        e.AddItem("01B (2 bits)", header);
+        e.Bits(2).AddItem("01B (2 bits)", header);
         ListTimeStamp(base, kScrNames, header);
         e.AddMarkerBit(base.marker[2], header);
         e.AddBitsValue("system_clock_reference_extension", static_cast<int>(extension), 9, header);
@@ -193,7 +212,7 @@ void SystemLayer::ParsePackHeader(bool emit) {
         const uint32_t muxRate = f.ReadBits(22);
         const uint32_t lastMarker = f.ReadBits(1);
 
-        e.AddItem("0010B (4 bits)", header);
+        e.Bits(4).AddItem("0010B (4 bits)", header);
         ListTimeStamp(scr, kScrNames, header);
         std::snprintf(text, sizeof text, "system_clock_reference(SCR)=%" PRIu64 " (33 bits)",
                       scr.Value());
@@ -204,9 +223,11 @@ void SystemLayer::ParsePackHeader(bool emit) {
         e.AddMarkerBit(lastMarker, header);
     }
     // Neither layout: only the start code is listed and the scan goes on from here.
+    e.StopFollowing();
 }
 
 void SystemLayer::ParseSystemHeader(bool emit) {
+    SystemReading reading(p_);
     FileReader& f = p_.file;
     const int headerLength = static_cast<int>(f.ReadBits(16));
     if (!emit) {
@@ -217,7 +238,8 @@ void SystemLayer::ParseSystemHeader(bool emit) {
     Emitters& e = p_.emit;
     const TreeItem header =
         e.AddItem("System Header", PackParent(), image::kPlain, kind::kSystemHeader);
-    e.AddHexBytes("system_header_start_code", 0x1BB, 4, header);
+    // header_length was read after the start code (it has no item of its own).
+    e.Back(48).AddHexBytes("system_header_start_code", 0x1BB, 4, header);
 
     e.AddMarkerBit(f.ReadBits(1), header);
     const uint32_t rateBound = f.ReadBits(22);
@@ -243,26 +265,28 @@ void SystemLayer::ParseSystemHeader(bool emit) {
     for (int n = 0; n < kMaxStreamEntries && f.PeekBits(1) == 1; ++n) {
         const uint32_t id = f.ReadBits(8);
         if (id >= 0xC0 && id <= 0xDF)
-            e.AddItemF(header, "stream_id=Audio Stream #%u (0x%02X, 1 byte)", id - 0xBF, id);
+            e.Bits(8).AddItemF(header, "stream_id=Audio Stream #%u (0x%02X, 1 byte)", id - 0xBF,
+                               id);
         else if (id >= 0xE0 && id <= 0xEF)
-            e.AddItemF(header, "stream_id=Video Stream #%u (0x%02X, 1 byte)", id - 0xDF, id);
+            e.Bits(8).AddItemF(header, "stream_id=Video Stream #%u (0x%02X, 1 byte)", id - 0xDF,
+                               id);
         else if (id >= 0xF0)
-            e.AddItemF(header, "stream_id=%s (0x%02X, 1 byte)",
-                       DataStreamName(static_cast<uint8_t>(id)), id);
+            e.Bits(8).AddItemF(header, "stream_id=%s (0x%02X, 1 byte)",
+                               DataStreamName(static_cast<uint8_t>(id)), id);
         else if (id == 0xBE)
-            e.AddItemF(header, "stream_id=Padding Stream (0x%02X, 1 byte)", id);
+            e.Bits(8).AddItemF(header, "stream_id=Padding Stream (0x%02X, 1 byte)", id);
         else if (id == 0xBD)
-            e.AddItemF(header, "stream_id=Private Stream #1 (0x%02X, 1 byte)", id);
+            e.Bits(8).AddItemF(header, "stream_id=Private Stream #1 (0x%02X, 1 byte)", id);
         else if (id == 0xBF)
-            e.AddItemF(header, "stream_id=Private Stream #2 (0x%02X, 1 byte)", id);
+            e.Bits(8).AddItemF(header, "stream_id=Private Stream #2 (0x%02X, 1 byte)", id);
         else
-            e.AddItemF(header, "stream_id=Unknown Stream (0x%02X, 1 byte)", id);
+            e.Bits(8).AddItemF(header, "stream_id=Unknown Stream (0x%02X, 1 byte)", id);
 
         const uint32_t fixed = f.ReadBits(2);
         if (fixed == 3)
-            e.AddItem("11B (2 bits)", header);
+            e.Bits(2).AddItem("11B (2 bits)", header);
         else
-            e.AddItemF(header, "%sB (2 bits, must be 11B!)", BitString(fixed, 2).c_str());
+            e.Bits(2).AddItemF(header, "%sB (2 bits, must be 11B!)", BitString(fixed, 2).c_str());
         const uint32_t scale = f.ReadBits(1);
         e.AddBit("STD_buffer_bound_scale", scale, header);
         const uint32_t bound = f.ReadBits(13);
@@ -310,6 +334,7 @@ void SystemLayer::EnsureStreamRootItem(uint8_t streamId) {
 }
 
 TreeItem SystemLayer::AddPacketItem(uint8_t streamId, int packetLength) {
+    SystemReading reading(p_);
     CStreamState& s = p_.stream;
     Emitters& e = p_.emit;
     const unsigned total = s.counters.packetCount;
@@ -341,13 +366,17 @@ TreeItem SystemLayer::AddPacketItem(uint8_t streamId, int packetLength) {
     if (total == 1) firstPacketItem = packet;
     if (streamId == 0xE0 && n == 1) firstVideoPacketItem = packet;
     e.RecordPosition(packet, 4, true);
+    // The start code was read, packet_length not yet.
+    e.Follow(p_.BitPlace() - 32);
     e.AddHexBytes("packet_start_code_prefix", 1, 3, packet);
-    e.AddItemF(packet, "stream_id=%sB (1 byte)", BitString(streamId, 8).c_str());
+    e.Bits(8).AddItemF(packet, "stream_id=%sB (1 byte)", BitString(streamId, 8).c_str());
     e.AddDecBytes("packet_length", packetLength, 2, packet);
+    e.StopFollowing();
     return packet;
 }
 
 uint16_t SystemLayer::ParsePesPacket(uint8_t streamId) {
+    SystemReading reading(p_);
     FileReader& f = p_.file;
     CStreamState& s = p_.stream;
     // packet_length is looked at before the packet item records its position, so that the
@@ -411,6 +440,7 @@ void SystemLayer::FlagPacket(TreeItem packet, const char* why) {
 }
 
 void SystemLayer::StepOverPayload(TreeItem packet) {
+    SystemReading reading(p_);
     FileReader& f = p_.file;
     const int64_t first = f.fileOffset() + (f.bitOffset() ? 1 : 0);
     // A header that ran past packet_length leaves nothing to step over.
@@ -446,7 +476,7 @@ int64_t SystemLayer::ParsePesHeaderMpeg1(int packetLength, TreeItem packet) {
 
     if (f.PeekBits(2) == 1) {
         f.ReadBits(2);
-        e.AddItem("01B (2 bits)", packet);
+        e.Bits(2).AddItem("01B (2 bits)", packet);
         const uint32_t scale = f.ReadBits(1);
         e.AddBit("STD_buffer_scale", scale, packet);
         const uint32_t size = f.ReadBits(13);
@@ -457,20 +487,24 @@ int64_t SystemLayer::ParsePesHeaderMpeg1(int packetLength, TreeItem packet) {
     const uint32_t prefix = f.PeekBits(4);
     if (prefix == 2 || prefix == 3) {
         f.ReadBits(4);
-        e.AddItemF(packet, "%sB (4 bits)", BitString(prefix, 4).c_str());
+        e.Bits(4).AddItemF(packet, "%sB (4 bits)", BitString(prefix, 4).c_str());
+        e.Follow(p_.BitPlace());
         const TimeStamp pts = ReadTimeStamp();
         lastPts_ = static_cast<int64_t>(pts.Value());
         ListTimeStamp(pts, kMpeg1PtsNames, packet);
         e.AddMarkerBit(pts.marker[2], packet);
+        e.StopFollowing();
         std::snprintf(text, sizeof text, "presentation_time_stamp(PTS)=%" PRIu64 " (33 bits)",
                       pts.Value());
         e.InsertVirtual(text, packet);
         remaining -= 5;
         if (prefix == 3) {
             AddDtsPrefix(e, f.ReadBits(4), packet);
+            e.Follow(p_.BitPlace());
             const TimeStamp dts = ReadTimeStamp();
             ListTimeStamp(dts, kMpeg1DtsNames, packet);
             e.AddMarkerBit(dts.marker[2], packet);
+            e.StopFollowing();
             std::snprintf(text, sizeof text, "decoding_time_stamp(DTS)=%" PRIu64 " (33 bits)",
                           dts.Value());
             e.InsertVirtual(text, packet);
@@ -479,9 +513,9 @@ int64_t SystemLayer::ParsePesHeaderMpeg1(int packetLength, TreeItem packet) {
     } else {
         const uint32_t b = f.ReadBits(8);
         if (b == 0x0F)
-            e.AddItem("00001111B (1 byte)", packet);
+            e.Bits(8).AddItem("00001111B (1 byte)", packet);
         else
-            e.AddItemF(packet, "%sB (1 byte, must be 00001111B!)", BitString(b, 8).c_str());
+            e.Bits(8).AddItemF(packet, "%sB (1 byte, must be 00001111B!)", BitString(b, 8).c_str());
         remaining -= 1;
     }
     return remaining;
@@ -491,6 +525,8 @@ int64_t SystemLayer::ParsePesHeaderMpeg2(int packetLength, TreeItem packet) {
     FileReader& f = p_.file;
     Emitters& e = p_.emit;
     char text[128];
+    // Each group of fields is read whole, then listed from where it began.
+    e.Follow(p_.BitPlace());
 
     const uint32_t fixedBits = f.ReadBits(2);
     const uint32_t scrambling = f.ReadBits(2);
@@ -510,9 +546,9 @@ int64_t SystemLayer::ParsePesHeaderMpeg2(int packetLength, TreeItem packet) {
     const int64_t headerStart = remaining;
 
     if (fixedBits == 2)
-        e.AddItem("10B (2 bits)", packet);
+        e.Bits(2).AddItem("10B (2 bits)", packet);
     else
-        e.AddItemF(packet, "%sB (2 bits)", BitString(fixedBits, 2).c_str());
+        e.Bits(2).AddItemF(packet, "%sB (2 bits)", BitString(fixedBits, 2).c_str());
     e.AddBitString("PES_scrambling_control", scrambling, 2, packet);
     e.AddBit("PES_priority", priority, packet);
     e.AddBit("data_alignment_indicator", alignment, packet);
@@ -533,8 +569,8 @@ int64_t SystemLayer::ParsePesHeaderMpeg2(int packetLength, TreeItem packet) {
         lastPts_ = static_cast<int64_t>(pts.Value());
         remaining -= 5;
         // The PTS is announced by 0010 (PTS only) or 0011 (PTS and DTS).
-        e.AddItemF(packet, "%sB (4 bits%s", BitString(prefix, 4).c_str(),
-                   prefix == 2 || prefix == 3 ? ")" : ", must be 001xB!)");
+        e.Bits(4).AddItemF(packet, "%sB (4 bits%s", BitString(prefix, 4).c_str(),
+                           prefix == 2 || prefix == 3 ? ")" : ", must be 001xB!)");
         ListTimeStamp(pts, kPtsNames, packet);
         e.AddMarkerBit(pts.marker[2], packet);
         std::snprintf(text, sizeof text, "PTS=%" PRIu64 " (33 bits)", pts.Value());
@@ -577,6 +613,8 @@ int64_t SystemLayer::ParsePesHeaderMpeg2(int packetLength, TreeItem packet) {
         e.AddMarkerBit(marker2, packet);
     }
 
+    // From here on each field is listed as it is read.
+    e.StopFollowing();
     if (trickModeFlag) {
         ParseTrickMode(packet);
         remaining -= 1;
@@ -608,7 +646,7 @@ int64_t SystemLayer::ParsePesHeaderMpeg2(int packetLength, TreeItem packet) {
             e.AddHexBytes("stuffing_byte", 0xFF, 1, packet);
         } else {
             std::snprintf(text, sizeof text, "stuffing_byte=0x%02X (1 byte, must be 0xFF!)", b);
-            e.AddItem(text, packet, image::kError);
+            e.Bits(8).AddItem(text, packet, image::kError);
         }
     }
     return remaining;
@@ -619,6 +657,7 @@ void SystemLayer::ParseTrickMode(TreeItem packet) {
     Emitters& e = p_.emit;
     const uint32_t control = f.ReadBits(3);
     e.AddEnumField("trick_mode_control", kTrickModeControl, control, 3, packet);
+    e.Follow(p_.BitPlace());  // the fields below are read before they are listed
     switch (control) {
         case 0:  // fast forward
         case 3:  // fast reverse
@@ -647,11 +686,13 @@ void SystemLayer::ParseTrickMode(TreeItem packet) {
             e.AddBitString("reserved", f.ReadBits(5), 5, packet);
             break;
     }
+    e.StopFollowing();
 }
 
 int SystemLayer::ParsePesExtension(TreeItem packet) {
     FileReader& f = p_.file;
     Emitters& e = p_.emit;
+    e.Follow(p_.BitPlace());
     const uint32_t privateDataFlag = f.ReadBits(1);
     const uint32_t packHeaderFlag = f.ReadBits(1);
     const uint32_t sequenceCounterFlag = f.ReadBits(1);
@@ -664,6 +705,7 @@ int SystemLayer::ParsePesExtension(TreeItem packet) {
     e.AddBit("P-STD_buffer_flag", pstdFlag, packet);
     e.AddBitString("reserved", reserved, 3, packet);
     e.AddBit("PES_extension_flag_2", extensionFlag2, packet);
+    e.StopFollowing();
     int used = 1;
 
     if (privateDataFlag) {
@@ -682,6 +724,7 @@ int SystemLayer::ParsePesExtension(TreeItem packet) {
     }
 
     if (sequenceCounterFlag) {
+        e.Follow(p_.BitPlace());
         const uint32_t marker1 = f.ReadBits(1);
         const uint32_t counter = f.ReadBits(7);
         const uint32_t marker2 = f.ReadBits(1);
@@ -692,27 +735,30 @@ int SystemLayer::ParsePesExtension(TreeItem packet) {
         e.AddMarkerBit(marker2, packet);
         e.AddBit("MPEG1_MPEG2_identifier", identifier, packet);
         e.AddField("original_stuff_length", static_cast<int>(stuffLength), 6, packet);
+        e.StopFollowing();
         used += 2;
     }
 
     if (pstdFlag) {
+        e.Follow(p_.BitPlace());
         const uint32_t fixed = f.ReadBits(2);
         const uint32_t scale = f.ReadBits(1);
         const uint32_t size = f.ReadBits(13);
         if (fixed == 1)
-            e.AddItem("01B (2 bits)", packet);
+            e.Bits(2).AddItem("01B (2 bits)", packet);
         else
-            e.AddItemF(packet, "%sB (2 bits, must be 01B!)", BitString(fixed, 2).c_str());
+            e.Bits(2).AddItemF(packet, "%sB (2 bits, must be 01B!)", BitString(fixed, 2).c_str());
         e.AddBit("P-STD_buffer_scale", scale, packet);
         e.AddFieldWithUnit("P-STD_buffer_size", BufferSize(scale, size), " bytes", size, 13,
                            packet);
+        e.StopFollowing();
         used += 2;
     }
 
     if (extensionFlag2) {
         const uint32_t marker = f.ReadBits(1);
         const int fieldLength = static_cast<int>(f.ReadBits(7));
-        e.AddMarkerBit(marker, packet);
+        e.Back(8).AddMarkerBit(marker, packet);
         e.AddField("PES_extension_field_length", fieldLength, 7, packet);
         for (int i = 0; i < fieldLength; ++i) e.AddHexBytes("reserved", f.ReadBits(8), 1, packet);
         used += fieldLength + 1;
@@ -750,10 +796,12 @@ uint16_t SystemLayer::AddPayloadItem(int64_t remaining, TreeItem packet) {
 }
 
 void SystemLayer::ParseEndOfSystemStream() {
+    SystemReading reading(p_);
     p_.emit.AddItem("EOSS (End of System Stream) (0x000001B9, 4 bytes)", p_.stream.systemItem);
 }
 
 int64_t SystemLayer::ParseSystemUntil(uint8_t streamId) {
+    SystemReading reading(p_);
     FileReader& f = p_.file;
     const uint32_t wanted = 0x00000100u + streamId;
     uint32_t acc = 0;
@@ -784,6 +832,7 @@ int64_t SystemLayer::ParseSystemUntil(uint8_t streamId) {
 }
 
 int64_t SystemLayer::SkipUntil(uint8_t streamId) {
+    SystemReading reading(p_);
     FileReader& f = p_.file;
     const uint32_t wanted = 0x00000100u + streamId;
     uint32_t acc = 0xFFFFFFFFu;
@@ -863,6 +912,7 @@ int64_t SystemLayer::SkipPesHeader(uint8_t streamId) {
 // Listing a payload on request
 
 void SystemLayer::ParsePacketPayload(TreeItem item) {
+    SystemReading reading(p_);
     CStreamState& s = p_.stream;
     const auto size = s.payloadSizes.find(item);
     if (size == s.payloadSizes.end()) return;

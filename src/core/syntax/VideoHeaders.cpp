@@ -44,8 +44,8 @@ void VideoHeaders::ParseSequenceHeader() {
     const uint32_t width = b0 << 4 | b1 >> 4;
     const uint32_t height = (b1 & 0x0F) << 8 | b2;
     st.horizontal_size = st.displayWidth = st.horizontal_size_value = static_cast<uint16_t>(width);
-    emit.AddField(mpeg2 ? "horizontal_size_value" : "horizontal_size", static_cast<int>(width), 12,
-                  item);
+    emit.Back(24).AddField(mpeg2 ? "horizontal_size_value" : "horizontal_size",
+                           static_cast<int>(width), 12, item);
     st.vertical_size = st.displayHeight = st.vertical_size_value = static_cast<uint16_t>(height);
     UpdateMacroblockDimensions();
     emit.AddField(mpeg2 ? "vertical_size_value" : "vertical_size", static_cast<int>(height), 12,
@@ -55,9 +55,9 @@ void VideoHeaders::ParseSequenceHeader() {
     const uint32_t aspect = b3 >> 4;
     st.aspect_ratio_information = static_cast<uint8_t>(aspect);
     UpdatePelAspectRatio();
-    const TreeItem aspectItem =
-        emit.AddEnumField(mpeg2 ? "aspect_ratio_information" : "pel_aspect_ratio",
-                          mpeg2 ? kAspectRatioNames : kPelAspectRatioNames, aspect, 4, item);
+    const TreeItem aspectItem = emit.Back(8).AddEnumField(
+        mpeg2 ? "aspect_ratio_information" : "pel_aspect_ratio",
+        mpeg2 ? kAspectRatioNames : kPelAspectRatioNames, aspect, 4, item);
     if (aspect == 0) tree.SetItemImage(aspectItem, image::kError);
     const uint32_t rate = b3 & 0x0F;
     st.frame_rate_code = static_cast<uint8_t>(rate);
@@ -265,7 +265,8 @@ void VideoHeaders::ParsePictureHeader() {
     const TreeItem header =
         tree.InsertItem("Picture Header", image::kHeader, kind::kPictureHeader, item);
     emit.AddFileOffset("file_offset", pos, header, 4);
-    emit.AddHexBytes("picture_start_code", 0x100, 4, header);
+    // temporal_reference was read first, to tell a second field.
+    emit.Back(42).AddHexBytes("picture_start_code", 0x100, 4, header);
     emit.AddField("temporal_reference", pic.temporal_reference, 10, header);
 
     const uint32_t type = p_.ReadBits(3);

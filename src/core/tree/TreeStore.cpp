@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include "core/tree/ItemKinds.h"
+
 namespace bitloupe {
 
 thread_local int TreeStore::Locked::depth_ = 0;
@@ -96,10 +98,47 @@ uint32_t TreeStore::StoreText(std::string_view text, uint8_t* len) {
 
 namespace {
 std::atomic<TreeStore::RecordFormatter> recordFormatter{nullptr};
+std::atomic<TreeStore::RecordReader> recordReader{nullptr};
 }  // namespace
 
-void TreeStore::SetRecordFormatter(RecordFormatter formatter) {
+void TreeStore::SetRecordFormatter(RecordFormatter formatter, RecordReader reader) {
     recordFormatter.store(formatter, std::memory_order_release);
+    recordReader.store(reader, std::memory_order_release);
+}
+
+bool TreeStore::GetItemFacts(TreeItem item, ItemFacts& facts) const {
+    facts = ItemFacts();
+    auto lock = Lock();
+    const Node* n = Find(item);
+    if (!n || !(n->flags & kRecord)) return false;
+    const RecordReader read = recordReader.load(std::memory_order_acquire);
+    const char* base = static_cast<const char*>(chunks_[n->textRef >> kChunkBits].get());
+    return read && read(reinterpret_cast<const uint8_t*>(base + (n->textRef & (kBlockBytes - 1))),
+                        n->textLen, facts);
+}
+
+bool TreeStore::GetItemSpan(TreeItem item, ItemFacts& facts) const {
+    auto lock = Lock();
+    const Node* n = Find(item);
+    if (!n || IsVirtual(n->data)) {
+        facts = ItemFacts();
+        return false;
+    }
+    if (GetItemFacts(item, facts) && facts.hasSpan) return true;
+    ItemFacts span;
+    for (TreeItem c : Kids(*n)) {
+        ItemFacts f;
+        if (!GetItemSpan(c, f)) continue;
+        if (!span.hasSpan || f.start < span.start) span.start = f.start;
+        if (!span.hasSpan || f.end > span.end) span.end = f.end;
+        span.bits += f.bits;
+        span.hasSpan = true;
+    }
+    facts.hasSpan = span.hasSpan;
+    facts.start = span.start;
+    facts.end = span.end;
+    facts.bits = span.bits;
+    return span.hasSpan;
 }
 
 std::string_view TreeStore::TextOf(const Node& n) const {

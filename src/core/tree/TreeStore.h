@@ -44,6 +44,16 @@ namespace bitloupe {
 
 using TreeItem = uint32_t;
 
+// What an item says of the bits it stands for and its value, besides its text.
+struct ItemFacts {
+    bool hasSpan = false;
+    uint64_t start = 0;  // the place of its first bit: file offset * 8 + bit (0 = first)
+    uint64_t bits = 0;   // the stream bits it stands for
+    uint64_t end = 0;    // the file offset just past the byte of its last bit
+    bool hasValue = false;
+    int64_t value = 0;
+};
+
 // Special values for the parent and insert-after arguments.
 inline constexpr TreeItem kTreeRoot = 0;               // the root level (as a parent)
 inline constexpr TreeItem kInsertLast = 0xFFFFFFFFu;   // append as the last child
@@ -97,7 +107,15 @@ class TreeStore {
     // Writes the text of a record into out (kMaxText + 1 bytes) and returns its length. One
     // formatter serves every store; the layer that makes records sets it before the first.
     using RecordFormatter = int (*)(const uint8_t* record, size_t len, char* out);
-    static void SetRecordFormatter(RecordFormatter formatter);
+    // Reads the span and value a record holds into facts; false when it holds neither.
+    using RecordReader = bool (*)(const uint8_t* record, size_t len, ItemFacts& facts);
+    static void SetRecordFormatter(RecordFormatter formatter, RecordReader reader);
+    // The item's own facts (from its record).
+    bool GetItemFacts(TreeItem item, ItemFacts& facts) const;
+    // Its span: its own, or for an item without one the span of what its descendants stand
+    // for (first bit of the first, end of the furthest, their bits summed). False for a virtual
+    // item and for an item that stands for no bits.
+    bool GetItemSpan(TreeItem item, ItemFacts& facts) const;
 
     void DeleteItem(TreeItem item);
     void DeleteAllItems() { DeleteItem(kTreeRoot); }
