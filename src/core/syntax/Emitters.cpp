@@ -1,10 +1,14 @@
 #include "core/syntax/Emitters.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "core/base/StaticText.h"
 #include "core/syntax/ParseContext.h"
@@ -98,8 +102,53 @@ size_t SpanBytes(uint8_t first) {
     return (first & kHasEnd) ? 2 * one : one;
 }
 
-constexpr uint8_t kPointerText = 0xFF;  // a text kept as its place in the image; else a copy
-constexpr size_t kCopiedText = 254;     // longer copies are cut (the text is cut at 255)
+constexpr uint8_t kPointerText = 0xFF;  // a text kept as its place in the image
+constexpr uint8_t kNamedText = 0xFE;    // a text kept as its number in the table of names
+// (any other tag is the length of a copy)
+
+// The static texts met most (the names of syntax elements) get numbers of two bytes, shared by
+// every thread; a small cache per thread spares the lock.
+class NameTable {
+  public:
+    static constexpr uint32_t kFull = 0xFFFF;
+    // The number of the text at `place`, kFull once the table is full.
+    uint32_t Number(uint32_t place) {
+        thread_local uint32_t cachedPlace[64] = {};
+        thread_local uint16_t cachedNumber[64] = {};
+        thread_local bool cached[64] = {};
+        const size_t slot = (place ^ (place >> 7)) & 63;
+        if (cached[slot] && cachedPlace[slot] == place) return cachedNumber[slot];
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto [it, added] = numbers_.try_emplace(place, count_);
+        if (added) {
+            if (count_ >= kFull) {
+                numbers_.erase(it);
+                return kFull;
+            }
+            // Stored before the number is handed out: a reader on another thread finds it.
+            places_[count_++].store(place, std::memory_order_release);
+        }
+        cached[slot] = true;
+        cachedPlace[slot] = place;
+        cachedNumber[slot] = static_cast<uint16_t>(it->second);
+        return it->second;
+    }
+    uint32_t Place(uint32_t number) const {
+        return number < kFull ? places_[number].load(std::memory_order_acquire) : 0;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::unordered_map<uint32_t, uint32_t> numbers_;
+    uint32_t count_ = 0;
+    std::atomic<uint32_t> places_[kFull] = {};
+};
+
+NameTable& Names() {
+    static NameTable table;
+    return table;
+}
+constexpr size_t kCopiedText = 253;  // longer copies are cut (the text is cut at 255)
 
 class RecordWriter {
   public:
@@ -124,8 +173,13 @@ class RecordWriter {
     }
     RecordWriter& Text(const char* text) {
         if (IsStaticText(text)) {
+            const uint32_t place = StaticTextPlace(text);
+            if (const uint32_t number = Names().Number(place); number != NameTable::kFull) {
+                bytes_[size_++] = kNamedText;
+                return Put<uint16_t>(static_cast<uint16_t>(number));
+            }
             bytes_[size_++] = kPointerText;
-            return Put<uint32_t>(StaticTextPlace(text));
+            return Put<uint32_t>(place);
         }
         const size_t n = std::min(std::strlen(text), kCopiedText);
         bytes_[size_++] = static_cast<uint8_t>(n);
@@ -156,6 +210,7 @@ class RecordReader {
         const uint8_t tag = p_ < end_ ? *p_ : 0;
         ++p_;
         if (tag == kPointerText) return StaticTextAt(Get<uint32_t>());
+        if (tag == kNamedText) return StaticTextAt(Names().Place(Get<uint16_t>()));
         const size_t n = p_ + tag <= end_ ? tag : 0;
         std::memcpy(scratch, p_, n);
         scratch[n] = 0;
