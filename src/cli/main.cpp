@@ -9,9 +9,11 @@
 
 #include "cli/Cli.h"
 #include "cli/DecodeCommands.h"
+#include "cli/FieldsCommand.h"
 #include "cli/Options.h"
 #include "core/session/SyntaxParser.h"
 #include "core/tree/Export.h"
+#include "core/tree/ItemFields.h"
 #include "core/tree/TreeStore.h"
 
 using namespace bitloupe;
@@ -27,6 +29,7 @@ void Usage() {
         "                         [--format text|json]\n",
         stderr);
     std::fputs(cli::DecodeUsage(), stderr);
+    std::fputs(cli::FieldsUsage(), stderr);
 }
 
 void JsonString(std::ostream& out, const std::string& s) {
@@ -74,7 +77,24 @@ void WriteJsonItem(std::ostream& out, const TreeStore& tree, TreeItem item, Expo
     out << "{\"text\": ";
     JsonString(out, tree.GetItemText(item));
     out << ", \"image\": " << tree.GetItemImage(item) << ", \"data\": " << tree.GetItemData(item);
-    // Where its bits lie in the file, and its value, for the items that stand for bits.
+    // The element it stands for, where its bits lie in the file, and its value.
+    FieldName name;
+    if (FieldOf(tree, item, name)) {
+        out << ", \"field\": ";
+        JsonString(out, name.field);
+        if (!name.index.empty()) {
+            out << ", \"index\": [";
+            for (size_t i = 0; i < name.index.size(); ++i) {
+                if (i) out << ", ";
+                const std::string& x = name.index[i];
+                if (!x.empty() && x.find_first_not_of("0123456789") == std::string::npos)
+                    out << x;
+                else
+                    JsonString(out, x);
+            }
+            out << "]";
+        }
+    }
     ItemFacts facts;
     if (tree.GetItemSpan(item, facts))
         out << ", \"offset\": " << facts.start / 8 << ", \"bit\": " << facts.start % 8
@@ -274,6 +294,7 @@ int main(int argc, char** argv) {
     if (command == "tree") return RunTree(argc - 2, argv + 2);
     if (command == "decode") return cli::RunDecode(argc - 2, argv + 2);
     if (command == "frames") return cli::RunFrames(argc - 2, argv + 2);
+    if (command == "fields") return cli::RunFields(argc - 2, argv + 2);
     if (command == "--help" || command == "-h") {
         Usage();
         return kExitOk;

@@ -34,6 +34,31 @@ for f in mpeg1.m1v mpeg2-progressive.m2v mpeg2-ps.mpg mpeg1-system.mpg truncated
   crlf=$("$cli" tree "$data/$f" --crlf | head -1 | od -c | grep -c '\\r')
   check "$f crlf" "[ $crlf -ge 1 ]"
 done
+# fields lists what tree --format json says of the same elements, in the same order.
+if command -v python3 >/dev/null; then
+  for f in mpeg2-ps.mpg:both mpeg1-system.mpg:both mpeg2-interlaced.m2v:video; do
+    name=${f%%:*}; mode=${f##*:}
+    "$cli" fields "$data/$name" --mode $mode --mbs --format json -e f_code \
+      -e system_clock_reference -e motion_code -e packet_length -e picture \
+      >/tmp/cli-fields-$$ 2>/dev/null
+    "$cli" tree "$data/$name" --mode $mode --mbs --format json >/tmp/cli-tree-$$ 2>/dev/null
+    same=$(python3 - /tmp/cli-fields-$$ /tmp/cli-tree-$$ <<'PY'
+import json, sys
+want = {"f_code", "system_clock_reference", "motion_code", "packet_length", "picture"}
+keys = ("field", "index", "offset", "bit", "bits", "end", "value")
+rows = [{k: r[k] for k in keys if k in r} for r in json.load(open(sys.argv[1]))]
+items = []
+def walk(i):
+    if i.get("field") in want: items.append({k: i[k] for k in keys if k in i})
+    for c in i["children"]: walk(c)
+for r in json.load(open(sys.argv[2])): walk(r)
+print("yes" if rows == items and rows else "no %d %d" % (len(rows), len(items)))
+PY
+)
+    check "$name fields agree with the tree" "[ \"$same\" = yes ]"
+  done
+  rm -f /tmp/cli-fields-$$ /tmp/cli-tree-$$
+fi
 # Pictures of 8192x8192 that hold a macroblock or two: decoding the last one does the work of
 # what the file holds, not of the sizes it claims (each picture drawn, or a change of size
 # cleared byte by byte, took a tenth of a second).
