@@ -1,10 +1,12 @@
 // bitloupe-cli: the engine without windows, for scripts, batch work, tests and benchmarks.
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cli/Cli.h"
@@ -32,7 +34,48 @@ void Usage() {
     std::fputs(cli::FieldsUsage(), stderr);
 }
 
-void JsonString(std::ostream& out, const std::string& s) {
+// Standard output through a large buffer of its own: the JSON form writes hundreds of megabytes
+// in small pieces, which a stream's per-call costs would dominate.
+class JsonOut {
+  public:
+    ~JsonOut() { Flush(); }
+    JsonOut& operator<<(const char* text) {
+        buf_ += text;
+        return Check();
+    }
+    JsonOut& operator<<(const std::string& text) {
+        buf_ += text;
+        return Check();
+    }
+    JsonOut& operator<<(char c) {
+        buf_ += c;
+        return Check();
+    }
+    template <class T>
+    requires std::is_integral_v<T> JsonOut& operator<<(T value) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        buf_.append(digits, end);
+        return Check();
+    }
+    void Flush() {
+        if (!buf_.empty()) std::fwrite(buf_.data(), 1, buf_.size(), stdout);
+        buf_.clear();
+        std::fflush(stdout);
+    }
+
+  private:
+    JsonOut& Check() {
+        if (buf_.size() >= (1u << 20)) {
+            std::fwrite(buf_.data(), 1, buf_.size(), stdout);
+            buf_.clear();
+        }
+        return *this;
+    }
+    std::string buf_;
+};
+
+void JsonString(JsonOut& out, const std::string& s) {
     out << '"';
     for (unsigned char c : s) {
         switch (c) {
@@ -72,14 +115,20 @@ bool Included(uint32_t data, ExportFilter filter, bool allBelow) {
     return !IsVirtual(data) && data != kind::kRawDct;
 }
 
-void WriteJsonItem(std::ostream& out, const TreeStore& tree, TreeItem item, ExportFilter filter,
-                   bool allBelow, int depth) {
+// Writes the item and returns its span (its own, or that of the items below it), which its
+// parent's span is made of: the places come after the children, so one walk makes them all.
+ItemFacts WriteJsonItem(JsonOut& out, const TreeStore& tree, TreeItem item, ExportFilter filter,
+                        bool allBelow, int depth) {
+    const std::string text = tree.GetItemText(item);
+    const uint32_t data = tree.GetItemData(item);
+    ItemFacts own;
+    const bool hasOwn = tree.GetItemFacts(item, own);
     out << "{\"text\": ";
-    JsonString(out, tree.GetItemText(item));
-    out << ", \"image\": " << tree.GetItemImage(item) << ", \"data\": " << tree.GetItemData(item);
-    // The element it stands for, where its bits lie in the file, and its value.
+    JsonString(out, text);
+    out << ", \"image\": " << tree.GetItemImage(item) << ", \"data\": " << data;
+    // The element it stands for, its value, and after its children where its bits lie.
     FieldName name;
-    if (FieldOf(tree, item, name)) {
+    if (FieldOf(data, text, hasOwn && own.hasSpan, name)) {
         out << ", \"field\": ";
         JsonString(out, name.field);
         if (!name.index.empty()) {
@@ -95,41 +144,56 @@ void WriteJsonItem(std::ostream& out, const TreeStore& tree, TreeItem item, Expo
             out << "]";
         }
     }
-    ItemFacts facts;
-    if (tree.GetItemSpan(item, facts))
-        out << ", \"offset\": " << facts.start / 8 << ", \"bit\": " << facts.start % 8
-            << ", \"bits\": " << facts.bits << ", \"end\": " << facts.end;
-    if (tree.GetItemFacts(item, facts) && facts.hasValue) out << ", \"value\": " << facts.value;
+    if (hasOwn && own.hasValue) out << ", \"value\": " << own.value;
     out << ", \"children\": [";
-    const bool below = allBelow || (filter == ExportFilter::YCbCr &&
-                                    tree.GetItemData(item) == kind::kPelMatrix && depth > 0);
+    const bool below =
+        allBelow || (filter == ExportFilter::YCbCr && data == kind::kPelMatrix && depth > 0);
     bool first = true;
+    ItemFacts span;
     for (TreeItem c = tree.GetChildItem(item); c; c = tree.GetNextSiblingItem(c)) {
-        if (!Included(tree.GetItemData(c), filter, below)) continue;
-        if (!first) out << ", ";
-        first = false;
-        WriteJsonItem(out, tree, c, filter, below, depth + 1);
+        ItemFacts child;
+        if (Included(tree.GetItemData(c), filter, below)) {
+            if (!first) out << ", ";
+            first = false;
+            child = WriteJsonItem(out, tree, c, filter, below, depth + 1);
+        } else {
+            tree.GetItemSpan(c, child);
+        }
+        if (!child.hasSpan) continue;
+        if (!span.hasSpan || child.start < span.start) span.start = child.start;
+        if (!span.hasSpan || child.end > span.end) span.end = child.end;
+        span.bits += child.bits;
+        span.hasSpan = true;
     }
-    out << "]}";
+    out << "]";
+    if (hasOwn && own.hasSpan) span = own;
+    if (IsVirtual(data)) span = ItemFacts();
+    if (span.hasSpan)
+        out << ", \"offset\": " << span.start / 8 << ", \"bit\": " << span.start % 8
+            << ", \"bits\": " << span.bits << ", \"end\": " << span.end;
+    out << "}";
+    return span;
 }
 
 void PrintTree(const TreeStore& tree, ExportFilter filter, bool json, bool crlf) {
     auto lock = tree.Lock();
-    std::ostream& out = std::cout;
-    if (json) out << "[";
+    if (!json) {
+        for (TreeItem root = tree.GetChildItem(kTreeRoot); root;
+             root = tree.GetNextSiblingItem(root))
+            WriteBranch(std::cout, tree, root, filter, crlf ? "\r\n" : "\n");
+        std::cout.flush();
+        return;
+    }
+    JsonOut out;
+    out << "[";
     bool first = true;
     for (TreeItem root = tree.GetChildItem(kTreeRoot); root; root = tree.GetNextSiblingItem(root)) {
-        if (json) {
-            if (!Included(tree.GetItemData(root), filter, false)) continue;
-            out << (first ? "\n" : ",\n");
-            WriteJsonItem(out, tree, root, filter, false, 0);
-        } else {
-            WriteBranch(out, tree, root, filter, crlf ? "\r\n" : "\n");
-        }
+        if (!Included(tree.GetItemData(root), filter, false)) continue;
+        out << (first ? "\n" : ",\n");
+        WriteJsonItem(out, tree, root, filter, false, 0);
         first = false;
     }
-    if (json) out << "\n]\n";
-    out.flush();
+    out << "\n]\n";
 }
 
 // "Parse MBs in Picture" on every picture of the video stream, in stream order.

@@ -69,12 +69,17 @@ std::string SnakeCase(const std::string& text) {
 }  // namespace
 
 bool FieldOf(const TreeStore& tree, TreeItem item, FieldName& out) {
+    ItemFacts facts;
+    const bool placed = tree.GetItemFacts(item, facts) && facts.hasSpan;
+    return FieldOf(tree.GetItemData(item), tree.GetItemText(item), placed, out);
+}
+
+bool FieldOf(uint32_t data, const std::string& text, bool placed, FieldName& out) {
     out = FieldName();
-    const uint32_t data = tree.GetItemData(item);
     if (IsVirtual(data)) return false;
     const ItemKind kind = KindOf(data);
     if (kind == ItemKind::Extension || kind == ItemKind::SequenceExtension) {
-        out.field = SnakeCase(tree.GetItemText(item));
+        out.field = SnakeCase(text);
         return !out.field.empty();
     }
     if (const char* name = StructureName(kind); *name) {
@@ -82,9 +87,7 @@ bool FieldOf(const TreeStore& tree, TreeItem item, FieldName& out) {
         return true;
     }
     // A field: its record's text begins with the name, then its indices, then '='.
-    ItemFacts facts;
-    if (kind != ItemKind::None || !tree.GetItemFacts(item, facts) || !facts.hasSpan) return false;
-    const std::string text = tree.GetItemText(item);
+    if (kind != ItemKind::None || !placed) return false;
     const size_t equals = text.find('=');
     if (equals == std::string::npos || equals == 0) return false;
     const size_t bracket = text.find('[');

@@ -17,5 +17,8 @@ struct FieldName {
 
 // False for items that stand for no element (virtual items, texts, the file's items).
 bool FieldOf(const TreeStore& tree, TreeItem item, FieldName& out);
+// The same from what the caller already has of the item: its data, its text and whether its
+// record places it in the file.
+bool FieldOf(uint32_t data, const std::string& text, bool placed, FieldName& out);
 
 }  // namespace bitloupe
