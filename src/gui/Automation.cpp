@@ -12,6 +12,7 @@
 
 #include "core/session/SyntaxParser.h"
 #include "core/tree/Export.h"
+#include "core/tree/ItemFields.h"
 #include "gui/CommandIds.h"
 #include "gui/DisplayBar.h"
 #include "gui/MainFrame.h"
@@ -633,6 +634,17 @@ std::string AutomationReport(CMainFrame& frame) {
     std::string out = "{";
     out += "\"selected\": " + JsonString(selected ? tree.GetItemText(selected) : "");
     out += ", \"kind\": " + JsonString(selected ? KindName(tree.GetItemData(selected)) : "");
+    // What the selected item stands for and where its bits lie, as tree --format json says.
+    FieldName name;
+    if (selected && FieldOf(tree, selected, name)) out += ", \"field\": " + JsonString(name.field);
+    ItemFacts facts;
+    if (selected && tree.GetItemSpan(selected, facts))
+        out += ", \"offset\": " + std::to_string(facts.start / 8) +
+               ", \"bit\": " + std::to_string(facts.start % 8) +
+               ", \"bits\": " + std::to_string(facts.bits) +
+               ", \"end\": " + std::to_string(facts.end);
+    if (selected && tree.GetItemFacts(selected, facts) && facts.hasValue)
+        out += ", \"value\": " + std::to_string(facts.value);
     out += ", \"picture\": " +
            std::to_string(at == pictures.end() ? 0 : static_cast<int>(at - pictures.begin()) + 1);
     out += ", \"pictureType\": " + JsonString(type >= 1 && type <= 4 ? kTypes[type] : "");
