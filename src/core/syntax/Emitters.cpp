@@ -223,171 +223,30 @@ class RecordReader {
     const uint8_t* end_;
 };
 
-// The text of a record, exactly as the emitter of its kind writes it.
-int FormatRecord(const uint8_t* record, size_t size, char* buf) {
-    constexpr size_t kOut = TreeStore::kMaxText + 1;
-    const size_t skip = size ? 1 + SpanBytes(record[0]) : 0;
-    if (skip > size) return 0;
-    RecordReader r(record + skip, size - skip);
-    const uint8_t kind = size ? record[0] & kKindMask : 0;
-    char scratch[3][kCopiedText + 1];
-    char b[40];
-    switch (kind) {
-        case kLiteral: {
-            const char* text = r.Text(scratch[0]);
-            return Clamp(std::snprintf(buf, kOut, "%s", text));
-        }
-        case kValue: {
-            const char* name = r.Text(scratch[0]);
-            return Clamp(std::snprintf(buf, kOut, "%s=%d", name, r.Get<int32_t>()));
-        }
-        case kFileOffset: {
-            const char* name = r.Text(scratch[0]);
-            const auto offset = r.Get<uint64_t>();
-            const int bit = r.Get<uint8_t>();
-            const int digits = r.Get<uint8_t>();
-            if (bit)
-                return Clamp(std::snprintf(buf, kOut, "%s=0x%0*llX, the %d-th bit", name, digits,
-                                           static_cast<unsigned long long>(offset), bit));
-            return Clamp(std::snprintf(buf, kOut, "%s=0x%0*llX", name, digits,
-                                       static_cast<unsigned long long>(offset)));
-        }
-        case kFlagValue: {
-            const char* name = r.Text(scratch[0]);
-            return Clamp(std::snprintf(buf, kOut, "%s=%d", name, r.Get<uint8_t>()));
-        }
-        case kBit: {
-            const char* name = r.Text(scratch[0]);
-            return Clamp(std::snprintf(buf, kOut, "%s=%d (1 bits)", name, r.Get<uint8_t>()));
-        }
-        case kIndexedBit: {
-            const char* name = r.Text(scratch[0]);
-            const int index = r.Get<int32_t>();
-            return Clamp(
-                std::snprintf(buf, kOut, "%s[%d]=%d (1 bits)", name, index, r.Get<uint8_t>()));
-        }
-        case kBitsValue: {
-            const char* name = r.Text(scratch[0]);
-            const int value = r.Get<int32_t>();
-            return Clamp(
-                std::snprintf(buf, kOut, "%s=%d (%d bits)", name, value, r.Get<uint8_t>()));
-        }
-        case kBitString: {
-            const char* name = r.Text(scratch[0]);
-            const auto value = r.Get<uint32_t>();
-            const int bits = r.Get<uint8_t>();
-            if (bits == 1)
-                return Clamp(
-                    std::snprintf(buf, kOut, "%s=%d (1 bit)", name, static_cast<int>(value)));
-            FormatBits(b, value, bits);
-            return Clamp(std::snprintf(buf, kOut, "%s=%sB (%d bits)", name, b, bits));
-        }
-        case kHexBytes:
-        case kIndexedHexBytes: {
-            const char* name = r.Text(scratch[0]);
-            const int index = kind == kIndexedHexBytes ? r.Get<int32_t>() : 0;
-            const auto value = r.Get<uint32_t>();
-            const int bytes = r.Get<uint8_t>();
-            char named[kCopiedText + 16];
-            if (kind == kIndexedHexBytes)
-                std::snprintf(named, sizeof named, "%s[%d]", name, index);
-            else
-                std::snprintf(named, sizeof named, "%s", name);
-            if (bytes == 1)
-                return Clamp(std::snprintf(buf, kOut, "%s=0x%02X (1 byte)", named, value));
-            return Clamp(
-                std::snprintf(buf, kOut, "%s=0x%0*X (%d bytes)", named, 2 * bytes, value, bytes));
-        }
-        case kDecBytes: {
-            const char* name = r.Text(scratch[0]);
-            const int value = r.Get<int32_t>();
-            const int bytes = r.Get<uint8_t>();
-            if (bytes == 1) return Clamp(std::snprintf(buf, kOut, "%s=%d (1 byte)", name, value));
-            return Clamp(std::snprintf(buf, kOut, "%s=%d (%d bytes)", name, value, bytes));
-        }
-        case kCodedField: {
-            const char* name = r.Text(scratch[0]);
-            const int shown = r.Get<int32_t>();
-            const auto code = r.Get<uint32_t>();
-            const int bits = r.Get<uint8_t>();
-            FormatBits(b, code, bits);
-            return Clamp(std::snprintf(buf, kOut, "%s=%d (%sB, %d bits)", name, shown, b, bits));
-        }
-        case kIndexedField: {
-            const char* name = r.Text(scratch[0]);
-            const int index = r.Get<int32_t>();
-            const int value = r.Get<int32_t>();
-            const int bits = r.Get<uint8_t>();
-            FormatBits(b, static_cast<uint32_t>(value), bits);
-            return Clamp(
-                std::snprintf(buf, kOut, "%s[%d]=%d (%sB, %d bits)", name, index, value, b, bits));
-        }
-        case kFieldWithUnit: {
-            const char* name = r.Text(scratch[0]);
-            const char* unit = r.Text(scratch[1]);
-            const auto shown = r.Get<int64_t>();
-            const auto code = r.Get<uint32_t>();
-            const int bits = r.Get<uint8_t>();
-            FormatBits(b, code, bits);
-            return Clamp(std::snprintf(buf, kOut, "%s=%lld%s (%sB, %d bits)", name,
-                                       static_cast<long long>(shown), unit, b, bits));
-        }
-        case kEnumField:
-        case kEnumFieldDec: {
-            const char* name = r.Text(scratch[0]);
-            const char* meaning = r.Text(scratch[1]);
-            const auto code = r.Get<uint32_t>();
-            const int bits = r.Get<uint8_t>();
-            if (kind == kEnumFieldDec)
-                return Clamp(
-                    std::snprintf(buf, kOut, "%s=%s (%u, %d bits)", name, meaning, code, bits));
-            FormatBits(b, code, bits);
-            return Clamp(std::snprintf(buf, kOut, "%s=%s (%sB, %d bits)", name, meaning, b, bits));
-        }
-        case kVlc: {
-            const char* name = r.Text(scratch[0]);
-            const int value = r.Get<int32_t>();
-            const auto code = r.Get<uint32_t>();
-            const int length = r.Get<uint8_t>();
-            FormatBits(b, code, length);
-            return Clamp(
-                std::snprintf(buf, kOut, "%s=%d (%sB, %d-bit VLC)", name, value, b, length));
-        }
-        case kRunLevel: {
-            const int run = r.Get<uint8_t>();
-            const int level = r.Get<int16_t>();
-            const auto code = r.Get<uint32_t>();
-            const int len = r.Get<uint8_t>();
-            FormatBits(b, code, len);
-            return Clamp(std::snprintf(buf, kOut, "(run,level)=(%d,%+d) (%sB, %d-bit VLC)", run,
-                                       level, b, len));
-        }
-        case kMatrixRow16: {
-            int16_t v[8];
-            for (int16_t& x : v) x = r.Get<int16_t>();
-            return FormatMatrixRow(buf, v, 5);
-        }
-        case kMatrixRow8: {
-            uint8_t v[8];
-            for (uint8_t& x : v) x = r.Get<uint8_t>();
-            return Clamp(FormatMatrixRow(buf, v, r.Get<uint8_t>()));
-        }
-        case kMarkerBit:
-            return r.Get<uint8_t>()
-                       ? Clamp(std::snprintf(buf, kOut, "marker_bit=1 (1 bit)"))
-                       : Clamp(std::snprintf(buf, kOut, "marker_bit=0 (1 bit, must be 1!)"));
-        default:
-            return 0;
-    }
-}
+// A record taken apart, for its text and for its facts: what each kind holds, read in the
+// order its emitter wrote it.
+struct Parts {
+    uint8_t kind = 0;
+    ItemFacts facts;
+    const char* name = "";    // the element's name, or a literal's text
+    const char* second = "";  // a unit or a meaning
+    int index = 0;            // an index (the run of a run/level pair)
+    int64_t number = 0;       // the value shown (the level of a run/level pair)
+    uint32_t code = 0;        // the bits as read
+    int width = 0;            // bits, bytes or VLC length, as the kind counts them
+    uint64_t offset = 0;      // a file offset item's offset, bit and digits
+    int bit = 0;
+    int digits = 0;
+    int16_t row[8] = {};  // a matrix row
+    char scratch[2][kCopiedText + 1];
+};
 
-// The span and the value a record holds: the bits a kind stands for come from its values.
-bool ReadRecordFacts(const uint8_t* record, size_t size, ItemFacts& f) {
-    f = ItemFacts();
+bool TakeApart(const uint8_t* record, size_t size, Parts& p) {
     if (!size) return false;
     const uint8_t first = record[0];
     const size_t skip = 1 + SpanBytes(first);
     if (skip > size) return false;
+    ItemFacts& f = p.facts;
     if (first & kHasSpan) {
         const size_t width = (first & kWideSpan) ? 8 : 5;
         auto get = [&](size_t at) {
@@ -399,94 +258,197 @@ bool ReadRecordFacts(const uint8_t* record, size_t size, ItemFacts& f) {
         f.start = get(1);
         if (first & kHasEnd) f.end = get(1 + width);
     }
+    p.kind = first & kKindMask;
     RecordReader r(record + skip, size - skip);
-    char scratch[kCopiedText + 1];
-    auto value = [&](int64_t v) {
+    // The element's value and the bits it stands for.
+    auto field = [&](int64_t value, int bits) {
         f.hasValue = true;
-        f.value = v;
+        f.value = value;
+        f.bits = static_cast<uint64_t>(bits);
     };
-    switch (first & kKindMask) {
+    switch (p.kind) {
         case kLiteral:
-            r.Text(scratch);
+            p.name = r.Text(p.scratch[0]);
             if (first & kHasSpan) f.bits = r.Get<uint8_t>();
             break;
+        case kValue:
+            p.name = r.Text(p.scratch[0]);
+            p.number = r.Get<int32_t>();
+            break;
+        case kFileOffset:
+            p.name = r.Text(p.scratch[0]);
+            p.offset = r.Get<uint64_t>();
+            p.bit = r.Get<uint8_t>();
+            p.digits = r.Get<uint8_t>();
+            break;
+        case kFlagValue:
+            p.name = r.Text(p.scratch[0]);
+            p.number = r.Get<uint8_t>();
+            break;
         case kMarkerBit:
-            f.bits = 1;
-            value(r.Get<uint8_t>());
+            p.number = r.Get<uint8_t>();
+            field(p.number, 1);
             break;
         case kBit:
-            r.Text(scratch);
-            f.bits = 1;
-            value(r.Get<uint8_t>());
-            break;
         case kIndexedBit:
-            r.Text(scratch);
-            r.Get<int32_t>();
-            f.bits = 1;
-            value(r.Get<uint8_t>());
+            p.name = r.Text(p.scratch[0]);
+            if (p.kind == kIndexedBit) p.index = r.Get<int32_t>();
+            p.number = r.Get<uint8_t>();
+            field(p.number, 1);
             break;
         case kBitsValue:
-        case kIndexedField: {
-            r.Text(scratch);
-            if ((first & kKindMask) == kIndexedField) r.Get<int32_t>();
-            value(r.Get<int32_t>());
-            f.bits = r.Get<uint8_t>();
+        case kIndexedField:
+            p.name = r.Text(p.scratch[0]);
+            if (p.kind == kIndexedField) p.index = r.Get<int32_t>();
+            p.number = r.Get<int32_t>();
+            p.width = r.Get<uint8_t>();
+            field(p.number, p.width);
             break;
-        }
         case kBitString:
         case kHexBytes:
-        case kIndexedHexBytes: {
-            r.Text(scratch);
-            if ((first & kKindMask) == kIndexedHexBytes) r.Get<int32_t>();
-            value(r.Get<uint32_t>());
-            f.bits = r.Get<uint8_t>();
-            if ((first & kKindMask) != kBitString) f.bits *= 8;
+        case kIndexedHexBytes:
+            p.name = r.Text(p.scratch[0]);
+            if (p.kind == kIndexedHexBytes) p.index = r.Get<int32_t>();
+            p.code = r.Get<uint32_t>();
+            p.width = r.Get<uint8_t>();
+            field(p.code, p.kind == kBitString ? p.width : 8 * p.width);
             break;
-        }
         case kDecBytes:
-            r.Text(scratch);
-            value(r.Get<int32_t>());
-            f.bits = 8u * r.Get<uint8_t>();
+            p.name = r.Text(p.scratch[0]);
+            p.number = r.Get<int32_t>();
+            p.width = r.Get<uint8_t>();
+            field(p.number, 8 * p.width);
             break;
         case kCodedField:
-            r.Text(scratch);
-            r.Get<int32_t>();
-            value(r.Get<uint32_t>());
-            f.bits = r.Get<uint8_t>();
-            break;
         case kFieldWithUnit:
-            r.Text(scratch);
-            r.Text(scratch);
-            r.Get<int64_t>();
-            value(r.Get<uint32_t>());
-            f.bits = r.Get<uint8_t>();
+            p.name = r.Text(p.scratch[0]);
+            if (p.kind == kFieldWithUnit) p.second = r.Text(p.scratch[1]);
+            p.number = p.kind == kFieldWithUnit ? r.Get<int64_t>() : r.Get<int32_t>();
+            p.code = r.Get<uint32_t>();
+            p.width = r.Get<uint8_t>();
+            field(p.code, p.width);
             break;
         case kEnumField:
         case kEnumFieldDec:
-            r.Text(scratch);
-            r.Text(scratch);
-            value(r.Get<uint32_t>());
-            f.bits = r.Get<uint8_t>();
+            p.name = r.Text(p.scratch[0]);
+            p.second = r.Text(p.scratch[1]);
+            p.code = r.Get<uint32_t>();
+            p.width = r.Get<uint8_t>();
+            field(p.code, p.width);
             break;
         case kVlc:
-            r.Text(scratch);
-            value(r.Get<int32_t>());
-            r.Get<uint32_t>();
-            f.bits = r.Get<uint8_t>();
+            p.name = r.Text(p.scratch[0]);
+            p.number = r.Get<int32_t>();
+            p.code = r.Get<uint32_t>();
+            p.width = r.Get<uint8_t>();
+            field(p.number, p.width);
             break;
         case kRunLevel:
-            r.Get<uint8_t>();
-            r.Get<int16_t>();
-            r.Get<uint32_t>();
-            f.bits = r.Get<uint8_t>();
+            p.index = r.Get<uint8_t>();
+            p.number = r.Get<int16_t>();
+            p.code = r.Get<uint32_t>();
+            p.width = r.Get<uint8_t>();
+            f.bits = static_cast<uint64_t>(p.width);
+            break;
+        case kMatrixRow16:
+            for (int16_t& x : p.row) x = r.Get<int16_t>();
+            break;
+        case kMatrixRow8:
+            for (int16_t& x : p.row) x = r.Get<uint8_t>();
+            p.width = r.Get<uint8_t>();
             break;
         default:
-            break;
+            return false;
     }
     if (f.hasSpan && !(first & kHasEnd)) f.end = (f.start + f.bits + 7) / 8;
-    return f.hasSpan || f.hasValue;
+    return true;
 }
 
+// The text of a record, exactly as the emitter of its kind writes it.
+int FormatRecord(const uint8_t* record, size_t size, char* buf) {
+    constexpr size_t kOut = TreeStore::kMaxText + 1;
+    Parts p;
+    if (!TakeApart(record, size, p)) return 0;
+    const char* name = p.name;
+    const int value = static_cast<int>(p.number);
+    char b[40];
+    auto out = [&](const char* format, auto... args) {
+        return Clamp(std::snprintf(buf, kOut, format, args...));
+    };
+    switch (p.kind) {
+        case kLiteral:
+            return out("%s", name);
+        case kValue:
+        case kFlagValue:
+            return out("%s=%d", name, value);
+        case kFileOffset: {
+            const auto offset = static_cast<unsigned long long>(p.offset);
+            if (p.bit) return out("%s=0x%0*llX, the %d-th bit", name, p.digits, offset, p.bit);
+            return out("%s=0x%0*llX", name, p.digits, offset);
+        }
+        case kMarkerBit:
+            return out("%s", value ? "marker_bit=1 (1 bit)" : "marker_bit=0 (1 bit, must be 1!)");
+        case kBit:
+            return out("%s=%d (1 bits)", name, value);
+        case kIndexedBit:
+            return out("%s[%d]=%d (1 bits)", name, p.index, value);
+        case kBitsValue:
+            return out("%s=%d (%d bits)", name, value, p.width);
+        case kBitString:
+            if (p.width == 1) return out("%s=%d (1 bit)", name, static_cast<int>(p.code));
+            FormatBits(b, p.code, p.width);
+            return out("%s=%sB (%d bits)", name, b, p.width);
+        case kHexBytes:
+        case kIndexedHexBytes: {
+            char named[kCopiedText + 16];
+            if (p.kind == kIndexedHexBytes)
+                std::snprintf(named, sizeof named, "%s[%d]", name, p.index);
+            else
+                std::snprintf(named, sizeof named, "%s", name);
+            if (p.width == 1) return out("%s=0x%02X (1 byte)", named, p.code);
+            return out("%s=0x%0*X (%d bytes)", named, 2 * p.width, p.code, p.width);
+        }
+        case kDecBytes:
+            if (p.width == 1) return out("%s=%d (1 byte)", name, value);
+            return out("%s=%d (%d bytes)", name, value, p.width);
+        case kCodedField:
+            FormatBits(b, p.code, p.width);
+            return out("%s=%d (%sB, %d bits)", name, value, b, p.width);
+        case kIndexedField:
+            FormatBits(b, static_cast<uint32_t>(value), p.width);
+            return out("%s[%d]=%d (%sB, %d bits)", name, p.index, value, b, p.width);
+        case kFieldWithUnit:
+            FormatBits(b, p.code, p.width);
+            return out("%s=%lld%s (%sB, %d bits)", name, static_cast<long long>(p.number), p.second,
+                       b, p.width);
+        case kEnumField:
+            FormatBits(b, p.code, p.width);
+            return out("%s=%s (%sB, %d bits)", name, p.second, b, p.width);
+        case kEnumFieldDec:
+            return out("%s=%s (%u, %d bits)", name, p.second, p.code, p.width);
+        case kVlc:
+            FormatBits(b, p.code, p.width);
+            return out("%s=%d (%sB, %d-bit VLC)", name, value, b, p.width);
+        case kRunLevel:
+            FormatBits(b, p.code, p.width);
+            return out("(run,level)=(%d,%+d) (%sB, %d-bit VLC)", p.index, value, b, p.width);
+        case kMatrixRow16:
+            return FormatMatrixRow(buf, p.row, 5);
+        case kMatrixRow8:
+            return Clamp(FormatMatrixRow(buf, p.row, p.width));
+        default:
+            return 0;
+    }
+}
+
+// The span and the value a record holds.
+bool ReadRecordFacts(const uint8_t* record, size_t size, ItemFacts& f) {
+    Parts p;
+    f = ItemFacts();
+    if (!TakeApart(record, size, p)) return false;
+    f = p.facts;
+    return f.hasSpan || f.hasValue;
+}
 }  // namespace
 
 Emitters::Emitters(ParseContext& parser, TreeStore& tree, CStreamState& stream)
