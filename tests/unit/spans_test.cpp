@@ -81,5 +81,46 @@ TEST(Spans, EveryItemLiesInTheFileInsideItsParentAndReadsBackAsItsValue) {
     }
 }
 
+// A field the file ends inside stands for the bits it has, and the fields after it for none:
+// width read whole, height with 4 of its 12 bits, nothing of the aspect ratio.
+TEST(Spans, FieldsCutShortByTheEndOfTheFileKeepTheBitsTheyHave) {
+    test::BitWriter w;
+    // A whole sequence header first, so that the file is taken for a video stream.
+    w.StartCode(0xB3);
+    w.Bits(720, 12);
+    w.Bits(576, 12);
+    w.Bits(1, 4);
+    w.Bits(3, 4);
+    w.Bits(20000, 18);
+    w.Bit(1);
+    w.Bits(112, 10);
+    w.Bits(0, 3);  // constrained_parameters_flag, no matrices
+    const size_t second = w.size();
+    w.StartCode(0xB3);
+    w.Bits(720, 12);
+    w.Bits(0x2, 4);  // the first 4 of the height's 12 bits
+    test::TempFile f(w.bytes(), ".m2v");
+    test::Engine e;
+    ASSERT_TRUE(e.Open(f.path()));
+    e.Parse();
+    std::vector<std::pair<std::string, ItemFacts>> placed;
+    const TreeItem header = e.Find("Sequence Header #2");
+    ASSERT_NE(header, 0u);
+    for (TreeItem c = e.tree.GetChildItem(header); c; c = e.tree.GetNextSiblingItem(c)) {
+        ItemFacts span;
+        if (e.tree.GetItemSpan(c, span)) placed.emplace_back(e.tree.GetItemText(c), span);
+    }
+    ASSERT_GE(placed.size(), 3u);
+    EXPECT_EQ(placed[1].first.substr(0, 15), "horizontal_size");
+    const uint64_t at = second * 8 + 32;
+    EXPECT_EQ(placed[1].second.start, at);
+    EXPECT_EQ(placed[1].second.bits, 12u);
+    EXPECT_EQ(placed[2].first.substr(0, 13), "vertical_size");
+    EXPECT_EQ(placed[2].second.start, at + 12);
+    EXPECT_EQ(placed[2].second.bits, 4u);
+    EXPECT_EQ(placed[2].second.end, w.size());
+    for (const auto& [text, span] : placed) EXPECT_LE(span.end, w.size()) << text;
+}
+
 }  // namespace
 }  // namespace bitloupe

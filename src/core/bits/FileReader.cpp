@@ -61,6 +61,7 @@ void FileReader::OpenMemory(const uint8_t* data, size_t size) {
 }
 
 void FileReader::Rewind() {
+    missing_ = 0;
     filePos_ = 0;
     fileOffset_ = 0;
     pos_ = count_ = bitOffset_ = 0;
@@ -156,6 +157,7 @@ void FileReader::SkipBitsSlow(int n) {
         ++fileOffset_;
         if (pos_ >= count_ && !lastChunk_) FillChunk();
     }
+    missing_ += static_cast<uint64_t>(n);
 }
 
 void FileReader::NextByte(bool advance) {
@@ -191,6 +193,7 @@ void FileReader::PassProgress() {
 void FileReader::SkipTo(int64_t offset) {
     if (bitOffset_) NextByte(true);
     const int64_t ahead = offset - fileOffset_;
+    missing_ = 0;
     if (ahead >= 0 && ahead < BytesInChunk()) {
         Advance(static_cast<int>(ahead));
         return;
@@ -213,6 +216,7 @@ void FileReader::SkipTo(int64_t offset) {
 
 void FileReader::Seek(int64_t offset) {
     if (offset < 0 || offset >= fileSize_) return;
+    missing_ = 0;
     filePos_ = offset;
     lastChunk_ = false;
     fileOffset_ = offset;

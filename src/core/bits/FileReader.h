@@ -64,7 +64,11 @@ class FileReader {
         SkipBitsSlow(n);
     }
     uint32_t ReadBits(int n) {
-        if (n <= 0 || n > 32 || AtEnd()) return 0;
+        if (n <= 0 || n > 32) return 0;
+        if (AtEnd()) {
+            missing_ += static_cast<uint64_t>(n);
+            return 0;
+        }
         const uint32_t v = PeekBits(n);
         SkipBits(n);
         return v;
@@ -74,7 +78,10 @@ class FileReader {
     // Reads the next whole byte (stepping first past a partly consumed byte); 0 at the end.
     uint8_t ReadByte() {
         if (bitOffset_) NextByte(true);
-        if (AtEnd()) return 0;
+        if (AtEnd()) {
+            missing_ += 8;
+            return 0;
+        }
         const uint8_t b = buf_[pos_];
         Step();
         return b;
@@ -114,6 +121,9 @@ class FileReader {
 
     int64_t fileOffset() const { return fileOffset_; }
     int bitOffset() const { return bitOffset_; }
+    // The bits reads asked for beyond the end of the data (they yielded zeros) since the
+    // reader was last placed.
+    uint64_t MissingBits() const { return missing_; }
     // The place in the file (offset * 8 + bit) of the bit `bits` bits before the current one.
     uint64_t BitPositionBack(int bits) const {
         const uint64_t here = static_cast<uint64_t>(fileOffset_) * 8 + bitOffset_;
@@ -152,6 +162,7 @@ class FileReader {
     int fd_ = -1;
     const uint8_t* memory_ = nullptr;  // the bytes read instead of a file, when set
     uint64_t generation_ = 0;
+    uint64_t missing_ = 0;
     uint64_t sharedGeneration_ = 0;           // the source's generation when shared
     const FileReader* sharedFrom_ = nullptr;  // the reader shared, if any
     // Read-ahead block the chunks are copied from.

@@ -54,6 +54,7 @@ int PayloadReader::FillPayload(int max) {
 
 void PayloadReader::LoadPayload(bool initial) {
     if (initial) {
+        missing_ = 0;
         file_.FillChunk();
         std::memset(buf_, 0, kBufferEntries + 8);
         runCount_ = 0;
@@ -154,6 +155,7 @@ void PayloadReader::SkipBits(int n) {
         bitOffset_ = 0;
         Step(false);
     }
+    missing_ += static_cast<uint64_t>(n);
 }
 
 void PayloadReader::NextByte(bool advance) {

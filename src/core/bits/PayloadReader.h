@@ -49,14 +49,21 @@ class PayloadReader {
     }
     void SkipBits(int n);
     uint32_t ReadBits(int n) {
-        if (n <= 0 || n > 32 || AtEnd()) return 0;
+        if (n <= 0 || n > 32) return 0;
+        if (AtEnd()) {
+            missing_ += static_cast<uint64_t>(n);
+            return 0;
+        }
         const uint32_t v = PeekBits(n);
         SkipBits(n);
         return v;
     }
     uint8_t ReadByte() {
         if (bitOffset_) NextByte(true);
-        if (AtEnd()) return 0;
+        if (AtEnd()) {
+            missing_ += 8;
+            return 0;
+        }
         const uint8_t b = buf_[pos_];
         Step(true);
         return b;
@@ -79,6 +86,9 @@ class PayloadReader {
     // current one. Bits read across a packet's end lie further apart in the file than in the
     // stream.
     uint64_t BitPositionBack(int bits) const;
+    // The bits reads asked for beyond the end of the data (they yielded zeros) since the
+    // reader was last placed.
+    uint64_t MissingBits() const { return missing_; }
 
     int64_t packetRemaining = 0;
     int64_t lastProgress = 0;
@@ -119,6 +129,7 @@ class PayloadReader {
     static constexpr int kHistory = 8;
     // The file offsets of the bytes read before the buffer's first byte, nearest last.
     uint64_t history_[kHistory] = {};
+    uint64_t missing_ = 0;
 
     FileReader& file_;
     NextPacketFn nextPacket_;

@@ -155,6 +155,7 @@ class RecordWriter {
     explicit RecordWriter(RecordKind kind) { bytes_[size_++] = kind; }
     // The item's span, right after the kind.
     RecordWriter(RecordKind kind, const ItemFacts& span) : RecordWriter(kind) {
+        if (!span.hasSpan) return;
         const bool crossed = span.end != (span.start + span.bits + 7) / 8;
         const bool wide = span.start >> 40 || span.end >> 40;
         bytes_[0] |= kHasSpan | (crossed ? kHasEnd : 0) | (wide ? kWideSpan : 0);
@@ -361,6 +362,9 @@ bool TakeApart(const uint8_t* record, size_t size, Parts& p) {
             return false;
     }
     if (f.hasSpan && !(first & kHasEnd)) f.end = (f.start + f.bits + 7) / 8;
+    // Cut short by the end of the data: the bits it has end where the file does.
+    if (f.hasSpan && (first & kHasEnd) && f.end * 8 < f.start + f.bits)
+        f.bits = f.end * 8 > f.start ? f.end * 8 - f.start : 0;
     return true;
 }
 
@@ -553,11 +557,19 @@ ItemFacts Emitters::SpanOf(int bits) {
         follow_ += span.bits;
         span.end = (follow_ + 7) / 8;
         back_ = -1;
+        // A block the data ended inside: its fields keep what lies in the file.
+        const auto size = static_cast<uint64_t>(parser_.file.FileSize());
+        if (size && span.end > size) span.end = size;
+        span.hasSpan = span.bits > 0 && span.start < span.end * 8;
         return span;
     }
     const int back = back_ >= 0 ? back_ : bits;
     back_ = -1;
-    parser_.SpanOfBits(back, bits, span.start, span.end);
+    int had = bits;
+    parser_.SpanOfBits(back, had, span.start, span.end);
+    // A field the data ended before has no place; one it ended inside keeps the bits it has
+    // (its end comes before where its bit count would put it).
+    span.hasSpan = had > 0;
     return span;
 }
 

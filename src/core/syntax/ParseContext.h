@@ -7,6 +7,7 @@
 // reader for program streams and the file reader otherwise.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "core/base/Host.h"
@@ -78,8 +79,16 @@ class ParseContext {
     // Where a field of `bits` bits that began `back` bits before the reader's place lies: the
     // place of its first bit (file offset * 8 + bit) and the file offset just past the byte of
     // its last bit, from the reader that read it.
-    void SpanOfBits(int back, int bits, uint64_t& start, uint64_t& end) const {
+    // A field cut short by the end of the data stands for the bits it has: reads past the end
+    // yield zeros without moving the reader, so the field lies that many bits nearer, and
+    // `bits` comes back as what of it is in the file (0 for none).
+    void SpanOfBits(int back, int& bits, uint64_t& start, uint64_t& end) const {
         const bool payloadRead = !systemReading && VideoThroughPayload();
+        const uint64_t missing = payloadRead ? payload.MissingBits() : file.MissingBits();
+        if (missing) {
+            back -= static_cast<int>(std::min<uint64_t>(missing, static_cast<uint64_t>(back)));
+            bits = std::min(bits, back);
+        }
         auto at = [&](int b) {
             return payloadRead ? payload.BitPositionBack(b) : file.BitPositionBack(b);
         };
@@ -89,7 +98,8 @@ class ParseContext {
     // The place (file offset * 8 + bit) of the reader's current bit.
     uint64_t BitPlace() const {
         uint64_t start = 0, end = 0;
-        SpanOfBits(0, 0, start, end);
+        int bits = 0;
+        SpanOfBits(0, bits, start, end);
         return start;
     }
     int64_t GetBytePosition() const;
