@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/Json.h"
 #include "cli/Options.h"
 #include "core/tree/ItemFields.h"
 
@@ -53,25 +54,6 @@ bool ReadFieldsArguments(int argc, char** argv, FieldsArguments& a) {
     return true;
 }
 
-void JsonText(const std::string& s) {
-    std::putchar('"');
-    for (char c : s) {
-        if (c == '"' || c == '\\') std::putchar('\\');
-        if (static_cast<unsigned char>(c) < 0x20)
-            std::printf("\\u%04x", c);
-        else
-            std::putchar(c);
-    }
-    std::putchar('"');
-}
-
-bool Numeric(const std::string& s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
 // Writes the rows in pre-order, which is the file's order; pictures are counted as met.
 class RowWriter {
   public:
@@ -87,12 +69,12 @@ class RowWriter {
 
     void Begin() {
         if (a_.json)
-            std::fputs("[", stdout);
+            json_ << "[";
         else
             std::puts("field,index,picture,offset,bit,bits,value");
     }
     void End() {
-        if (a_.json) std::fputs(rows_ ? "\n]\n" : "]\n", stdout);
+        if (a_.json) json_ << (rows_ ? "\n]\n" : "]\n");
     }
 
   private:
@@ -107,29 +89,15 @@ class RowWriter {
         const bool placed = tree_.GetItemSpan(item, span);
         const bool valued = tree_.GetItemFacts(item, own) && own.hasValue;
         if (a_.json) {
-            std::fputs(rows_ ? ",\n" : "\n", stdout);
-            std::fputs("{\"field\": ", stdout);
-            JsonText(name.field);
-            if (!name.index.empty()) {
-                std::fputs(", \"index\": [", stdout);
-                for (size_t i = 0; i < name.index.size(); ++i) {
-                    if (i) std::fputs(", ", stdout);
-                    if (Numeric(name.index[i]))
-                        std::fputs(name.index[i].c_str(), stdout);
-                    else
-                        JsonText(name.index[i]);
-                }
-                std::fputs("]", stdout);
-            }
-            if (picture) std::printf(", \"picture\": %u", picture);
+            json_ << (rows_ ? ",\n" : "\n") << "{\"field\": ";
+            JsonString(json_, name.field);
+            JsonIndex(json_, name.index);
+            if (picture) json_ << ", \"picture\": " << picture;
             if (placed)
-                std::printf(", \"offset\": %llu, \"bit\": %u, \"bits\": %llu, \"end\": %llu",
-                            static_cast<unsigned long long>(span.start / 8),
-                            static_cast<unsigned>(span.start % 8),
-                            static_cast<unsigned long long>(span.bits),
-                            static_cast<unsigned long long>(span.end));
-            if (valued) std::printf(", \"value\": %lld", static_cast<long long>(own.value));
-            std::fputs("}", stdout);
+                json_ << ", \"offset\": " << span.start / 8 << ", \"bit\": " << span.start % 8
+                      << ", \"bits\": " << span.bits << ", \"end\": " << span.end;
+            if (valued) json_ << ", \"value\": " << own.value;
+            json_ << "}";
         } else {
             std::string index;
             for (const std::string& i : name.index) index += "[" + i + "]";
@@ -151,6 +119,7 @@ class RowWriter {
     const FieldsArguments& a_;
     uint32_t pictures_ = 0;
     size_t rows_ = 0;
+    JsonOut json_;
 };
 
 }  // namespace

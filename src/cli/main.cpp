@@ -1,17 +1,16 @@
 // bitloupe-cli: the engine without windows, for scripts, batch work, tests and benchmarks.
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "cli/Cli.h"
 #include "cli/DecodeCommands.h"
 #include "cli/FieldsCommand.h"
+#include "cli/Json.h"
 #include "cli/Options.h"
 #include "core/session/SyntaxParser.h"
 #include "core/tree/Export.h"
@@ -32,80 +31,6 @@ void Usage() {
         stderr);
     std::fputs(cli::DecodeUsage(), stderr);
     std::fputs(cli::FieldsUsage(), stderr);
-}
-
-// Standard output through a large buffer of its own: the JSON form writes hundreds of megabytes
-// in small pieces, which a stream's per-call costs would dominate.
-class JsonOut {
-  public:
-    ~JsonOut() { Flush(); }
-    JsonOut& operator<<(const char* text) {
-        buf_ += text;
-        return Check();
-    }
-    JsonOut& operator<<(const std::string& text) {
-        buf_ += text;
-        return Check();
-    }
-    JsonOut& operator<<(char c) {
-        buf_ += c;
-        return Check();
-    }
-    template <class T>
-    requires std::is_integral_v<T> JsonOut& operator<<(T value) {
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-        buf_.append(digits, end);
-        return Check();
-    }
-    void Flush() {
-        if (!buf_.empty()) std::fwrite(buf_.data(), 1, buf_.size(), stdout);
-        buf_.clear();
-        std::fflush(stdout);
-    }
-
-  private:
-    JsonOut& Check() {
-        if (buf_.size() >= (1u << 20)) {
-            std::fwrite(buf_.data(), 1, buf_.size(), stdout);
-            buf_.clear();
-        }
-        return *this;
-    }
-    std::string buf_;
-};
-
-void JsonString(JsonOut& out, const std::string& s) {
-    out << '"';
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"':
-                out << "\\\"";
-                break;
-            case '\\':
-                out << "\\\\";
-                break;
-            case '\n':
-                out << "\\n";
-                break;
-            case '\r':
-                out << "\\r";
-                break;
-            case '\t':
-                out << "\\t";
-                break;
-            default:
-                if (c < 0x20 || c >= 0x80) {
-                    // Item texts are 8-bit; keep them readable whatever the bytes are.
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out << buf;
-                } else {
-                    out << static_cast<char>(c);
-                }
-        }
-    }
-    out << '"';
 }
 
 bool Included(uint32_t data, ExportFilter filter, bool allBelow) {
@@ -131,18 +56,7 @@ ItemFacts WriteJsonItem(JsonOut& out, const TreeStore& tree, TreeItem item, Expo
     if (FieldOf(data, text, hasOwn && own.hasSpan, name)) {
         out << ", \"field\": ";
         JsonString(out, name.field);
-        if (!name.index.empty()) {
-            out << ", \"index\": [";
-            for (size_t i = 0; i < name.index.size(); ++i) {
-                if (i) out << ", ";
-                const std::string& x = name.index[i];
-                if (!x.empty() && x.find_first_not_of("0123456789") == std::string::npos)
-                    out << x;
-                else
-                    JsonString(out, x);
-            }
-            out << "]";
-        }
+        JsonIndex(out, name.index);
     }
     if (hasOwn && own.hasValue) out << ", \"value\": " << own.value;
     out << ", \"children\": [";
@@ -159,11 +73,7 @@ ItemFacts WriteJsonItem(JsonOut& out, const TreeStore& tree, TreeItem item, Expo
         } else {
             tree.GetItemSpan(c, child);
         }
-        if (!child.hasSpan) continue;
-        if (!span.hasSpan || child.start < span.start) span.start = child.start;
-        if (!span.hasSpan || child.end > span.end) span.end = child.end;
-        span.bits += child.bits;
-        span.hasSpan = true;
+        span.Include(child);
     }
     out << "]";
     if (hasOwn && own.hasSpan) span = own;

@@ -207,9 +207,9 @@ namespace {
 // The parameters of the picture's own sequence (the stream's last ones when it names none).
 const SequenceParameters& SequenceOf(const CStreamState& stream, TreeItem picture) {
     const auto p = stream.pictureRecords.find(picture);
-    if (p == stream.pictureRecords.end()) return stream;
-    const uint32_t k = p->second.sequence;
-    return k >= 1 && k <= stream.sequenceRecords.size() ? stream.sequenceRecords[k - 1] : stream;
+    const SequenceParameters* own =
+        p == stream.pictureRecords.end() ? nullptr : stream.SequenceOf(p->second);
+    return own ? *own : stream;
 }
 }  // namespace
 
@@ -359,10 +359,8 @@ std::string PictureTimeText(const TreeStore& tree, const CStreamState& stream, T
     if (p == stream.pictureRecords.end()) return {};
     static constexpr double kRates[9] = {0,  24000.0 / 1001, 24, 25, 30000.0 / 1001, 30,
                                          50, 60000.0 / 1001, 60};
-    int code = stream.frame_rate_code;
-    const uint32_t sequence = p->second.sequence;
-    if (sequence > 0 && sequence <= stream.sequenceRecords.size())
-        code = stream.sequenceRecords[sequence - 1].frame_rate_code;
+    const SequenceParameters* own = stream.SequenceOf(p->second);
+    const int code = own ? own->frame_rate_code : stream.frame_rate_code;
     const double rate = code >= 1 && code <= 8 ? kRates[code] : 25.0;
     const int tr = p->second.temporal_reference;
 

@@ -10,9 +10,8 @@ const char* GatherPictureJob(const CStreamState& records, TreeItem picture, Pict
     const auto header = records.pictureRecords.find(picture);
     if (header == records.pictureRecords.end()) return msg::kPictureHeaderLost;
     job.header = header->second;
-    const uint32_t sequence = job.header.sequence;
-    if (sequence >= 1 && sequence <= records.sequenceRecords.size()) {
-        job.sequence = records.sequenceRecords[sequence - 1];
+    if (const SequenceParameters* sequence = records.SequenceOf(job.header)) {
+        job.sequence = *sequence;
         job.hasSequence = true;
     }
     const auto quant = records.quantMatrixRecords.find(picture);

@@ -190,6 +190,12 @@ class CStreamState : public SequenceParameters {
     // record names its own (PictureRecord::sequence).
     std::vector<SequenceParameters> sequenceRecords;
 
+    // The parameters of the sequence a picture record names (null when it names none).
+    const SequenceParameters* SequenceOf(const PictureRecord& picture) const {
+        const uint32_t k = picture.sequence;
+        return k >= 1 && k <= sequenceRecords.size() ? &sequenceRecords[k - 1] : nullptr;
+    }
+
     // Back to the state of no open file.
     void Reset();
     // Counters and sequence-level parameters, at the start of every parse.

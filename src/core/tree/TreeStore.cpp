@@ -128,11 +128,7 @@ bool TreeStore::GetItemSpan(TreeItem item, ItemFacts& facts) const {
     ItemFacts span;
     for (TreeItem c : Kids(*n)) {
         ItemFacts f;
-        if (!GetItemSpan(c, f)) continue;
-        if (!span.hasSpan || f.start < span.start) span.start = f.start;
-        if (!span.hasSpan || f.end > span.end) span.end = f.end;
-        span.bits += f.bits;
-        span.hasSpan = true;
+        if (GetItemSpan(c, f)) span.Include(f);
     }
     facts.hasSpan = span.hasSpan;
     facts.start = span.start;

@@ -52,6 +52,16 @@ struct ItemFacts {
     uint64_t end = 0;    // the file offset just past the byte of its last bit
     bool hasValue = false;
     int64_t value = 0;
+
+    // Widens the span to take in a part's: the first bit of the first, the end of the
+    // furthest, their bits summed (what a structure stands for).
+    void Include(const ItemFacts& part) {
+        if (!part.hasSpan) return;
+        if (!hasSpan || part.start < start) start = part.start;
+        if (!hasSpan || part.end > end) end = part.end;
+        bits += part.bits;
+        hasSpan = true;
+    }
 };
 
 // Special values for the parent and insert-after arguments.
