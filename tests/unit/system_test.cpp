@@ -230,6 +230,18 @@ TEST(PesMpeg2, TimeStampsAndTheirPrefixes) {
                          "DTS[32..30]=000B (3 bits)", "DTS=90000 (33 bits)"}));
     EXPECT_TRUE(InOrder(e, p[3], {"0011B (4 bits, must be 0001B!)", "DTS=5 (33 bits)"}));
     EXPECT_EQ(e.tree.GetItemData(e.Find("PTS=90000", p[1])), kind::kVirtual);
+    // Fixed bits are data like any field: wrong ones are errors, and carry what they hold.
+    for (const auto& [text, packet, wrong] :
+         {std::tuple{"0100B", p[1], true}, {"0011B (4 bits, must", p[3], true},
+          {"0010B (4 bits)", p[0], false}}) {
+        SCOPED_TRACE(text);
+        const TreeItem bits = e.Find(text, packet);
+        EXPECT_EQ(e.tree.GetItemImage(bits) == image::kError, wrong);
+        ItemFacts facts;
+        ASSERT_TRUE(e.tree.GetItemFacts(bits, facts));
+        EXPECT_TRUE(facts.hasValue && facts.hasSpan && facts.bits == 4);
+        EXPECT_EQ(facts.value, std::string(text).starts_with("0100") ? 4 : (wrong ? 3 : 2));
+    }
 }
 
 // PTS and DTS, ESCR, ES_rate, trick mode, copy info, CRC, and an extension with every part.
@@ -571,9 +583,11 @@ Bytes PayloadsThatLookLikeStructures(bool mpeg2, Bytes& video) {
     packet(0xE0, first);
     packet(0xC0, decoys);
     packet(0xBD, Cat(decoys, decoys));
-    RawPes(w, 0xBE, decoys);  // padding
+    // MPEG-1 packets other than private stream 2 carry 0x0F when they have no time stamps.
+    const Bytes headerless = mpeg2 ? decoys : Cat({0x0F}, decoys);
+    RawPes(w, 0xBE, headerless);  // padding
     packet(0xE0, second);
-    RawPes(w, 0xBC, decoys);  // a program stream map, stepped over alike
+    RawPes(w, 0xBC, headerless);  // a program stream map, stepped over alike
     w.StartCode(0xB9);
     return w.bytes();
 }

@@ -86,6 +86,7 @@ enum RecordKind : uint8_t {
     kMatrixRow16,
     kMatrixRow8,
     kMarkerBit,
+    kPattern,
 };
 
 // The high bits of a record's first byte: after it come the place of the item's first bit (5
@@ -290,6 +291,12 @@ bool TakeApart(const uint8_t* record, size_t size, Parts& p) {
             p.number = r.Get<uint8_t>();
             field(p.number, 1);
             break;
+        case kPattern:
+            p.second = r.Text(p.scratch[1]);  // what the bits must be, "" when they are right
+            p.code = r.Get<uint32_t>();
+            p.width = r.Get<uint8_t>();
+            field(p.code, p.width);
+            break;
         case kBit:
         case kIndexedBit:
             p.name = r.Text(p.scratch[0]);
@@ -392,6 +399,16 @@ int FormatRecord(const uint8_t* record, size_t size, char* buf) {
         }
         case kMarkerBit:
             return out("%s", value ? "marker_bit=1 (1 bit)" : "marker_bit=0 (1 bit, must be 1!)");
+        case kPattern: {
+            FormatBits(b, p.code, p.width);
+            char size[16];
+            if (p.width == 8)
+                std::snprintf(size, sizeof size, "1 byte");
+            else
+                std::snprintf(size, sizeof size, "%d bits", p.width);
+            if (*p.second) return out("%sB (%s, must be %sB!)", b, size, p.second);
+            return out("%sB (%s)", b, size);
+        }
         case kBit:
             return out("%s=%d (1 bits)", name, value);
         case kIndexedBit:
@@ -520,6 +537,59 @@ void Emitters::AddOffsetItem(TreeItem item, int show) {
     ItemPosition pos;
     parser_.GetPosition(pos, false);
     AddFileOffset("file_offset", pos, item, show);
+}
+
+TreeItem Emitters::Record(const FieldDesc& d, uint32_t code, TreeItem parent) {
+    const char* name = d.name;
+    const int bits = d.bits;
+    const int value = static_cast<int>(FieldValue(d, code));
+    TreeItem item = 0;
+    switch (d.shown) {
+        case Shown::kNumber:
+            item = AddField(name, value, bits, parent);
+            break;
+        case Shown::kCount:
+            item = AddBitsValue(name, value, bits, parent);
+            break;
+        case Shown::kFlag:
+            item = AddBit(name, code, parent);
+            break;
+        case Shown::kBitString:
+            item = AddBitString(name, code, bits, parent);
+            break;
+        case Shown::kHex:
+            item = AddHexBytes(name, code, bits / 8, parent);
+            break;
+        case Shown::kDecimal:
+            item = AddDecBytes(name, value, bits / 8, parent);
+            break;
+        case Shown::kMeaning:
+            item = AddEnumField(name, d.meanings, code, bits, parent);
+            break;
+        case Shown::kMeaningDec:
+            item = AddEnumFieldDec(name, d.meanings, code, bits, parent);
+            break;
+        case Shown::kScaled:
+            item = AddFieldWithUnit(name, FieldValue(d, code), d.unit, code, bits, parent);
+            break;
+        case Shown::kMarker:
+            return AddMarkerBit(code, parent);  // its text and image say what is wrong
+        case Shown::kPattern: {
+            const bool broken = d.Breaks(code);
+            const char* required = broken && d.unit ? d.unit : "";
+            return Append(tree_,
+                          RecordWriter(kPattern, SpanOf(bits))
+                              .Text(required)
+                              .Put<uint32_t>(code)
+                              .Put<uint8_t>(static_cast<uint8_t>(bits)),
+                          parent, broken ? image::kError : 0);
+        }
+        case Shown::kSigned:
+            item = AddCodedField(name, value, code, bits, parent);
+            break;
+    }
+    if (d.Breaks(code)) tree_.SetItemImage(item, image::kError);
+    return item;
 }
 
 TreeItem Emitters::AddValue(const char* name, int value, TreeItem parent) {
@@ -724,8 +794,15 @@ TreeItem Emitters::AddRunLevel(uint32_t runLevel, int length, uint32_t code, Tre
                   parent, image::kVlc);
 }
 
+TreeItem Emitters::AddMatrixTitle(const char* title, TreeItem parent) {
+    if (IsStaticText(title))
+        return Append(tree_, RecordWriter(kLiteral).Text(title), parent, image::kVirtual,
+                      kind::kVirtual);
+    return InsertVirtual(title, static_cast<int>(std::strlen(title)), parent);
+}
+
 TreeItem Emitters::AddMatrix16(const char* title, const int16_t* v, TreeItem parent) {
-    const TreeItem item = InsertVirtual(title, static_cast<int>(std::strlen(title)), parent);
+    const TreeItem item = AddMatrixTitle(title, parent);
     for (int r = 0; r < 8; ++r, v += 8) {
         RecordWriter w(kMatrixRow16);
         for (int i = 0; i < 8; ++i) w.Put<int16_t>(v[i]);
@@ -744,7 +821,7 @@ RecordWriter MatrixRow8(const uint8_t* v, int width) {
 }  // namespace
 
 TreeItem Emitters::AddMatrix8(const char* title, const uint8_t* v, TreeItem parent) {
-    const TreeItem item = InsertVirtual(title, static_cast<int>(std::strlen(title)), parent);
+    const TreeItem item = AddMatrixTitle(title, parent);
     for (int r = 0; r < 8; ++r, v += 8)
         Append(tree_, MatrixRow8(v, 5), item, image::kVirtual, kind::kVirtual);
     return item;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/syntax/FieldDesc.h"
 #include "core/syntax/StreamState.h"
 #include "core/tree/TreeStore.h"
 
@@ -65,6 +66,10 @@ class Emitters {
     void RecordPosition(TreeItem item, int show, bool systemLayer);
     void AddOffsetItem(TreeItem item, int show);
 
+    // A field read as `code`, shown as its descriptor says; a code that breaks the field's rule
+    // gives the item the error image.
+    TreeItem Record(const FieldDesc& d, uint32_t code, TreeItem parent);
+
     TreeItem AddValue(const char* name, int value, TreeItem parent);
     TreeItem AddFileOffset(const char* name, const ItemPosition& pos, TreeItem parent, int show);
     TreeItem AddFlagValue(const char* name, int flag, TreeItem parent);
@@ -121,6 +126,8 @@ class Emitters {
 
   private:
     ItemFacts SpanOf(int bits);
+    // A matrix's title item (virtual), kept as a record when the title is a static text.
+    TreeItem AddMatrixTitle(const char* title, TreeItem parent);
     int back_ = -1;
     int textBits_ = 0;
     bool following_ = false;

@@ -7,19 +7,21 @@
 
 #include "core/syntax/ParseContext.h"
 #include "core/syntax/VideoHeaders.h"
+#include "core/syntax/VideoFields.h"
 #include "core/syntax/VideoTables.h"
 
 namespace bitloupe {
 
 using namespace video_tables;
+namespace vf = video_fields;
 
 namespace {
 
 // The two items every extension starts with.
 void AddExtensionStart(Emitters& emit, uint32_t id, TreeItem item) {
     // The identifier was read to tell which extension this is.
-    emit.Back(36).AddHexBytes("extension_start_code", 0x1B5, 4, item);
-    emit.AddEnumField("extension_start_code_identifier", kExtensionIdNames, id, 4, item);
+    emit.Back(36).Record(vf::extension_start_code, 0x1B5, item);
+    emit.Record(vf::extension_start_code_identifier, id, item);
 }
 
 bool IsSequenceLevel(uint32_t id) {
@@ -34,10 +36,10 @@ void VideoHeaders::ParseUserData() {
     const TreeItem item =
         p_.tree.InsertItem("User Data", image::kPlain, kind::kUserData, p_.v.currentGopItem);
     emit.AddOffsetItem(item, 4);
-    emit.AddHexBytes("user_data_start_code", 0x1B2, 4, item);
+    emit.Record(vf::user_data_start_code, 0x1B2, item);
     // Every byte up to the next start code prefix.
     for (int index = 1; p_.PeekBits(24) != 0x000001 && !p_.AtEnd(); ++index)
-        emit.AddIndexedHexBytes("user_data", index, p_.ReadByte(), 1, item);
+        emit.AddIndexedHexBytes(vf::user_data.name, index, p_.ReadByte(), 1, item);
 }
 
 void VideoHeaders::ParseExtension() {
@@ -88,88 +90,68 @@ void VideoHeaders::ParseSequenceExtension(TreeItem item) {
     Emitters& emit = p_.emit;
     AddExtensionStart(emit, kSequenceExtensionId, item);
 
-    const uint32_t pl = p_.ReadBits(8);
+    TreeItem plItem = 0;
+    const uint32_t pl = ReadField(p_, emit, vf::profile_and_level_indication, item, &plItem);
     st.profile_and_level_indication = static_cast<uint8_t>(pl);
-    const TreeItem plItem = emit.AddBitString("profile_and_level_indication", pl, 8, item);
     // With the escape bit set the other seven bits mean something else; profile and level
-    // are shown as 0 then.
+    // are shown as 0 then. The three stand for no bits of their own.
     const uint32_t escape = pl >> 7;
     const uint32_t profile = escape ? 0 : (pl >> 4) & 7;
     const uint32_t level = escape ? 0 : pl & 0x0F;
-    emit.MarkVirtual(emit.AddBit("escape_bit", escape, plItem));
-    emit.MarkVirtual(emit.AddEnumField("profile_indication", kProfileNames, profile, 3, plItem));
-    emit.MarkVirtual(emit.AddEnumField("level_indication", kLevelNames, level, 4, plItem));
+    emit.MarkVirtual(emit.Back(8).Record(vf::escape_bit, escape, plItem));
+    emit.MarkVirtual(emit.Back(7).Record(vf::profile_indication, profile, plItem));
+    emit.MarkVirtual(emit.Back(4).Record(vf::level_indication, level, plItem));
 
-    st.progressive_sequence = static_cast<uint8_t>(p_.ReadBits(1));
-    emit.AddBit("progressive_sequence", st.progressive_sequence, item);
-    const uint32_t chroma = p_.ReadBits(2);
+    st.progressive_sequence =
+        static_cast<uint8_t>(ReadField(p_, emit, vf::progressive_sequence, item));
+    const uint32_t chroma = ReadField(p_, emit, vf::chroma_format, item);
     st.chroma_format = static_cast<uint8_t>(chroma);
     st.blockCount = kBlocksPerMacroblock[chroma];
-    emit.AddEnumField("chroma_format", kChromaFormatNames, chroma, 2, item);
 
     // The size extensions are the upper bits of the sequence header's 12-bit sizes; they
     // replace, never accumulate, so a repeated extension gives the same size.
-    const uint32_t hExt = p_.ReadBits(2);
+    const uint32_t hExt = ReadField(p_, emit, vf::horizontal_size_extension, item);
     st.horizontal_size = st.horizontal_size_value + hExt * 4096;
     st.displayWidth = st.horizontal_size;
-    emit.AddField("horizontal_size_extension", static_cast<int>(hExt), 2, item);
-    const uint32_t vExt = p_.ReadBits(2);
+    const uint32_t vExt = ReadField(p_, emit, vf::vertical_size_extension, item);
     st.vertical_size = st.vertical_size_value + vExt * 4096;
     st.displayHeight = st.vertical_size;
     UpdateMacroblockDimensions();
     UpdatePelAspectRatio();
-    emit.AddField("vertical_size_extension", static_cast<int>(vExt), 2, item);
 
     // 30 bits of 400 bit/s units exceed 32 bits of bit/s; the state keeps the most it can.
-    const uint32_t rateExt = p_.ReadBits(12);
+    const uint32_t rateExt = ReadField(p_, emit, vf::bit_rate_extension, item);
     const uint64_t rate = (uint64_t{rateExt} << 18 | st.bit_rate_value) * 400;
     st.bitRate = static_cast<uint32_t>(std::min<uint64_t>(rate, UINT32_MAX));
-    emit.AddFieldWithUnit("bit_rate_extension", int64_t{rateExt} * 400 * 262144, "bps", rateExt, 12,
-                          item);
-    emit.AddMarkerBit(p_.ReadBits(1), item);
-    const uint32_t vbvExt = p_.ReadByte();
+    ReadField(p_, emit, field::kMarkerBit, item);
+    const uint32_t vbvExt = ReadField(p_, emit, vf::vbv_buffer_size_extension, item);
     st.vbvSize = uint32_t{st.vbv_buffer_size_value} * 16 + vbvExt * 16384;
-    emit.AddFieldWithUnit("vbv_buffer_size_extension", int64_t{vbvExt} * 16384, "KB", vbvExt, 8,
-                          item);
-    st.low_delay = static_cast<uint8_t>(p_.ReadBits(1));
-    emit.AddBit("low_delay", st.low_delay, item);
-    st.frame_rate_extension_n = static_cast<uint8_t>(p_.ReadBits(2));
-    emit.AddBitsValue("frame_rate_extension_n", st.frame_rate_extension_n, 2, item);
-    st.frame_rate_extension_d = static_cast<uint8_t>(p_.ReadBits(5));
-    emit.AddBitsValue("frame_rate_extension_d", st.frame_rate_extension_d, 5, item);
+    st.low_delay = static_cast<uint8_t>(ReadField(p_, emit, vf::low_delay, item));
+    st.frame_rate_extension_n =
+        static_cast<uint8_t>(ReadField(p_, emit, vf::frame_rate_extension_n, item));
+    st.frame_rate_extension_d =
+        static_cast<uint8_t>(ReadField(p_, emit, vf::frame_rate_extension_d, item));
 }
 
 void VideoHeaders::ParseSequenceDisplayExtension(TreeItem item) {
     CStreamState& st = p_.stream;
     Emitters& emit = p_.emit;
-    TreeStore& tree = p_.tree;
     AddExtensionStart(emit, kSequenceDisplayExtensionId, item);
 
-    const uint32_t bits = p_.ReadBits(4);
-    st.video_format = static_cast<uint8_t>(bits >> 1);
-    const uint32_t colourDescription = bits & 1;
-    emit.Back(4).AddEnumField("video_format", kVideoFormatNames, st.video_format, 3, item);
-    emit.AddBit("colour_description", colourDescription, item);
-    if (colourDescription) {
-        auto describe = [&](const char* name, const ByteNameTable& names) {
-            const uint8_t code = p_.ReadByte();
-            const TreeItem t = emit.AddEnumFieldDec(name, names.data(), code, 8, item);
-            if (code == 0) tree.SetItemImage(t, image::kError);
-            return code;
+    st.video_format = static_cast<uint8_t>(ReadField(p_, emit, vf::video_format, item));
+    if (ReadField(p_, emit, vf::colour_description, item)) {
+        auto describe = [&](const FieldDesc& d) {
+            return static_cast<uint8_t>(ReadField(p_, emit, d, item));
         };
-        st.colour_primaries = describe("colour_primaries", kColourPrimariesByte);
-        st.transfer_characteristics =
-            describe("transfer_characteristics", kTransferCharacteristicsByte);
-        const uint8_t matrix = describe("matrix_coefficients", kMatrixCoefficientsByte);
-        SelectColourMatrix(matrix);
+        st.colour_primaries = describe(vf::colour_primaries);
+        st.transfer_characteristics = describe(vf::transfer_characteristics);
+        SelectColourMatrix(describe(vf::matrix_coefficients));
         UpdateGreyColour();
     }
 
-    st.displayWidth = p_.ReadBits(14);
-    emit.AddField("display_horizontal_size", static_cast<int>(st.displayWidth), 14, item);
-    emit.AddMarkerBit(p_.ReadBits(1), item);
-    st.displayHeight = p_.ReadBits(14);
-    emit.AddField("display_vertical_size", static_cast<int>(st.displayHeight), 14, item);
+    st.displayWidth = ReadField(p_, emit, vf::display_horizontal_size, item);
+    ReadField(p_, emit, field::kMarkerBit, item);
+    st.displayHeight = ReadField(p_, emit, vf::display_vertical_size, item);
     UpdatePelAspectRatio();
 }
 
@@ -178,25 +160,20 @@ void VideoHeaders::ParseSequenceScalableExtension(TreeItem item) {
     Emitters& emit = p_.emit;
     AddExtensionStart(emit, kSequenceScalableExtensionId, item);
 
-    st.scalable_mode = static_cast<uint8_t>(p_.ReadBits(2));
-    emit.AddEnumField("scalable_mode", kScalableModeNames, st.scalable_mode, 2, item);
-    emit.AddField("layer_id", static_cast<int>(p_.ReadBits(4)), 4, item);
+    auto read = [&](const FieldDesc& d) { return ReadField(p_, emit, d, item); };
+    st.scalable_mode = static_cast<uint8_t>(read(vf::scalable_mode));
+    read(vf::layer_id);
     if (st.scalable_mode == kSpatialScalability) {
-        emit.AddField("lower_layer_prediction_horizontal_size", static_cast<int>(p_.ReadBits(14)),
-                      14, item);
-        emit.AddMarkerBit(p_.ReadBits(1), item);
-        emit.AddField("lower_layer_prediction_vertical_size", static_cast<int>(p_.ReadBits(14)), 14,
-                      item);
-        for (const char* name :
-             {"horizontal_subsampling_factor_m", "horizontal_subsampling_factor_n",
-              "vertical_subsampling_factor_m", "vertical_subsampling_factor_n"})
-            emit.AddField(name, static_cast<int>(p_.ReadBits(5)), 5, item);
+        for (const FieldDesc* d :
+             {&vf::lower_layer_prediction_horizontal_size, &field::kMarkerBit,
+              &vf::lower_layer_prediction_vertical_size, &vf::horizontal_subsampling_factor_m,
+              &vf::horizontal_subsampling_factor_n, &vf::vertical_subsampling_factor_m,
+              &vf::vertical_subsampling_factor_n})
+            read(*d);
     } else if (st.scalable_mode == kTemporalScalability) {
-        const uint32_t muxEnable = p_.ReadBits(1);
-        emit.AddBit("picture_mux_enable", muxEnable, item);
-        if (muxEnable) emit.AddBit("mux_to_progressive_sequence", p_.ReadBits(1), item);
-        emit.AddField("picture_mux_order", static_cast<int>(p_.ReadBits(3)), 3, item);
-        emit.AddField("picture_mux_factor", static_cast<int>(p_.ReadBits(3)), 3, item);
+        if (read(vf::picture_mux_enable)) read(vf::mux_to_progressive_sequence);
+        read(vf::picture_mux_order);
+        read(vf::picture_mux_factor);
     }
 }
 
@@ -206,21 +183,21 @@ void VideoHeaders::ParseQuantMatrixExtension(TreeItem item) {
     AddExtensionStart(emit, kQuantMatrixExtensionId, item);
 
     struct Entry {
-        const char* name;
+        const FieldDesc& load;
         QuantMatrix* matrix;
         QuantMatrix* chroma;  // also takes a loaded luma matrix
     };
     const Entry entries[4] = {
-        {"load_intra_quantiser_matrix", &q.intra, &q.chromaIntra},
-        {"load_non_intra_quantiser_matrix", &q.nonIntra, &q.chromaNonIntra},
-        {"load_chroma_intra_quantiser_matrix", &q.chromaIntra, nullptr},
-        {"load_chroma_non_intra_quantiser_matrix", &q.chromaNonIntra, nullptr},
+        {vf::load_intra_quantiser_matrix, &q.intra, &q.chromaIntra},
+        {vf::load_non_intra_quantiser_matrix, &q.nonIntra, &q.chromaNonIntra},
+        {vf::load_chroma_intra_quantiser_matrix, &q.chromaIntra, nullptr},
+        {vf::load_chroma_non_intra_quantiser_matrix, &q.chromaNonIntra, nullptr},
     };
     // A matrix not loaded keeps the values it had.
     for (const Entry& e : entries) {
-        const uint32_t load = p_.ReadBits(1);
+        TreeItem flag = 0;
+        const uint32_t load = ReadField(p_, emit, e.load, item, &flag);
         e.matrix->loaded = static_cast<uint8_t>(load);
-        const TreeItem flag = emit.AddBit(e.name, load, item);
         if (load) {
             ReadMatrix(e.matrix->values);
             if (e.chroma)
@@ -236,19 +213,17 @@ void VideoHeaders::ParseCopyrightExtension(TreeItem item) {
     Emitters& emit = p_.emit;
     AddExtensionStart(emit, kCopyrightExtensionId, item);
 
-    emit.AddBit("copyright_flag", p_.ReadBits(1), item);
+    auto read = [&](const FieldDesc& d) { return ReadField(p_, emit, d, item); };
+    read(vf::copyright_flag);
     p_.ReadBits(8);  // copyright_identifier, not listed
-    emit.AddBit("original_or_copy", p_.ReadBits(1), item);
-    emit.AddBitString("reserved", p_.ReadBits(7), 7, item);
-    emit.AddMarkerBit(p_.ReadBits(1), item);
-    const uint32_t n1 = p_.ReadBits(20);
-    emit.AddBitString("copyright_number_1", n1, 20, item);
-    emit.AddMarkerBit(p_.ReadBits(1), item);
-    const uint32_t n2 = p_.ReadBits(22);
-    emit.AddBitString("copyright_number_2", n2, 22, item);
-    emit.AddMarkerBit(p_.ReadBits(1), item);
-    const uint32_t n3 = p_.ReadBits(22);
-    emit.AddBitString("copyright_number_3", n3, 22, item);
+    read(vf::original_or_copy);
+    read(vf::copyright_reserved);
+    read(field::kMarkerBit);
+    const uint32_t n1 = read(vf::copyright_number_1);
+    read(field::kMarkerBit);
+    const uint32_t n2 = read(vf::copyright_number_2);
+    read(field::kMarkerBit);
+    const uint32_t n3 = read(vf::copyright_number_3);
 
     // The three parts make one 64-bit number, the first part the most significant.
     const uint64_t number = uint64_t{n1} << 44 | uint64_t{n2} << 22 | n3;
@@ -278,20 +253,14 @@ void VideoHeaders::ParsePictureDisplayExtension(TreeItem item) {
 
     PictureDisplayExtension d;
     d.offsetCount = static_cast<uint8_t>(count);
-    char name[64];
+    auto read = [&](const FieldDesc& f) { return ReadField(p_, emit, f, item); };
     for (int i = 0; i < count; ++i) {
-        const uint32_t h = p_.ReadBits(16);
-        d.frame_centre_horizontal_offset[i] = static_cast<int16_t>(h);
-        std::snprintf(name, sizeof name, "frame_centre_horizontal_offset[%d]", i);
-        emit.AddCodedField(name, d.frame_centre_horizontal_offset[i], h, 16, item);
-        d.horizontalMarker[i] = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddMarkerBit(d.horizontalMarker[i], item);
-        const uint32_t vOffset = p_.ReadBits(16);
-        d.frame_centre_vertical_offset[i] = static_cast<int16_t>(vOffset);
-        std::snprintf(name, sizeof name, "frame_centre_vertical_offset[%d]", i);
-        emit.AddCodedField(name, d.frame_centre_vertical_offset[i], vOffset, 16, item);
-        d.verticalMarker[i] = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddMarkerBit(d.verticalMarker[i], item);
+        d.frame_centre_horizontal_offset[i] =
+            static_cast<int16_t>(read(vf::frame_centre_horizontal_offset[i]));
+        d.horizontalMarker[i] = static_cast<uint8_t>(read(field::kMarkerBit));
+        d.frame_centre_vertical_offset[i] =
+            static_cast<int16_t>(read(vf::frame_centre_vertical_offset[i]));
+        d.verticalMarker[i] = static_cast<uint8_t>(read(field::kMarkerBit));
     }
     p_.v.display = d;
     st.pictureDisplayRecords[picture] = d;
@@ -305,23 +274,16 @@ void VideoHeaders::ParsePictureCodingExtension(TreeItem item) {
     PictureCodingExtension& c = v.coding;
     AddExtensionStart(emit, kPictureCodingExtensionId, item);
 
-    c.f_code[0][0] = static_cast<uint8_t>(p_.ReadBits(4));
-    const uint32_t middle = p_.ReadByte();
-    c.f_code[0][1] = static_cast<uint8_t>(middle >> 4);
-    c.f_code[1][0] = static_cast<uint8_t>(middle & 0x0F);
-    c.f_code[1][1] = static_cast<uint8_t>(p_.ReadBits(4));
-    emit.Back(16).AddField("f_code[0][0]", c.f_code[0][0], 4, item);
-    emit.Back(12).AddField("f_code[0][1]", c.f_code[0][1], 4, item);
-    emit.Back(8).AddField("f_code[1][0]", c.f_code[1][0], 4, item);
-    emit.AddField("f_code[1][1]", c.f_code[1][1], 4, item);
-
-    c.intra_dc_precision = static_cast<uint8_t>(p_.ReadBits(2));
-    emit.AddFieldWithUnit("intra_dc_precision", c.intra_dc_precision + 8, "", c.intra_dc_precision,
-                          2, item);
+    auto read = [&](const FieldDesc& d) {
+        return static_cast<uint8_t>(ReadField(p_, emit, d, item));
+    };
+    for (int s = 0; s < 2; ++s)
+        for (int t = 0; t < 2; ++t) c.f_code[s][t] = read(vf::f_code[s][t]);
+    c.intra_dc_precision = read(vf::intra_dc_precision);
 
     // A field picture holds half the frame's macroblocks.
     const TreeItem picture = tree.GetParentItem(item);
-    c.picture_structure = static_cast<uint8_t>(p_.ReadBits(2));
+    c.picture_structure = read(vf::picture_structure);
     const int32_t mbCount = st.mbCount > 0 ? st.mbCount : 0;
     if (c.picture_structure != kFramePicture) {
         c.mbsInPicture = static_cast<uint32_t>(mbCount) >> 1;
@@ -333,44 +295,36 @@ void VideoHeaders::ParsePictureCodingExtension(TreeItem item) {
     } else {
         c.mbsInPicture = static_cast<uint32_t>(mbCount);
     }
-    emit.AddEnumField("picture_structure", kPictureStructureNames, c.picture_structure, 2, item);
 
     struct Flag {
-        const char* name;
+        const FieldDesc& field;
         uint8_t* value;
     };
     const Flag flags[] = {
-        {"top_field_first", &c.top_field_first},
-        {"frame_pred_frame_dct", &c.frame_pred_frame_dct},
-        {"concealment_motion_vectors", &c.concealment_motion_vectors},
-        {"q_scale_type", &c.q_scale_type},
-        {"intra_vlc_format", &c.intra_vlc_format},
-        {"alternate_scan", &c.alternate_scan},
-        {"repeat_first_field", &c.repeat_first_field},
-        {"chroma_420_type", &c.chroma_420_type},
-        {"progressive_frame", &c.progressive_frame},
-        {"composite_display_flag", &c.composite_display_flag},
+        {vf::top_field_first, &c.top_field_first},
+        {vf::frame_pred_frame_dct, &c.frame_pred_frame_dct},
+        {vf::concealment_motion_vectors, &c.concealment_motion_vectors},
+        {vf::q_scale_type, &c.q_scale_type},
+        {vf::intra_vlc_format, &c.intra_vlc_format},
+        {vf::alternate_scan, &c.alternate_scan},
+        {vf::repeat_first_field, &c.repeat_first_field},
+        {vf::chroma_420_type, &c.chroma_420_type},
+        {vf::progressive_frame, &c.progressive_frame},
+        {vf::composite_display_flag, &c.composite_display_flag},
     };
-    for (const Flag& f : flags) {
-        *f.value = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddBit(f.name, *f.value, item);
-    }
+    for (const Flag& f : flags) *f.value = read(f.field);
 
     // The composite signal values exist only with the flag; without it they are 0.
     c.v_axis = c.field_sequence = c.sub_carrier = c.burst_amplitude = c.sub_carrier_phase = 0;
     c.subCarrierPhaseDegrees = 0.0;
     if (c.composite_display_flag) {
-        c.v_axis = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddBit("v_axis", c.v_axis, item);
-        c.field_sequence = static_cast<uint8_t>(p_.ReadBits(3));
-        emit.AddEnumField("field_sequence", kFieldSequenceNames, c.field_sequence, 3, item);
-        c.sub_carrier = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddBit("sub_carrier", c.sub_carrier, item);
-        c.burst_amplitude = static_cast<uint8_t>(p_.ReadBits(7));
-        emit.AddField("burst_amplitude", c.burst_amplitude, 7, item);
+        c.v_axis = read(vf::v_axis);
+        c.field_sequence = read(vf::field_sequence);
+        c.sub_carrier = read(vf::sub_carrier);
+        c.burst_amplitude = read(vf::burst_amplitude);
         c.sub_carrier_phase = static_cast<uint8_t>(p_.ReadBits(8));
         c.subCarrierPhaseDegrees = c.sub_carrier_phase * 1.40625;
-        emit.AddItemF(item, "sub_carrier_phase=(%d*360/256)=%g degree (8 bits)",
+        emit.Bits(8).AddItemF(item, "sub_carrier_phase=(%d*360/256)=%g degree (8 bits)",
                       c.sub_carrier_phase, c.subCarrierPhaseDegrees);
     }
 
@@ -384,34 +338,27 @@ void VideoHeaders::ParsePictureSpatialScalableExtension(TreeItem item) {
     PictureSpatialScalableExtension& s = p_.v.spatial;
     AddExtensionStart(emit, kPictureSpatialScalableExtensionId, item);
 
-    s.lower_layer_temporal_reference = static_cast<uint16_t>(p_.ReadBits(10));
-    emit.AddField("lower_layer_temporal_reference", s.lower_layer_temporal_reference, 10, item);
-    s.temporalReferenceMarker = static_cast<uint8_t>(p_.ReadBits(1));
-    emit.AddMarkerBit(s.temporalReferenceMarker, item);
-    s.lower_layer_horizontal_offset = static_cast<int16_t>(p_.ReadBits(15));
-    emit.AddField("lower_layer_horizontal_offset", s.lower_layer_horizontal_offset, 15, item);
-    s.horizontalOffsetMarker = static_cast<uint8_t>(p_.ReadBits(1));
-    emit.AddMarkerBit(s.horizontalOffsetMarker, item);
-    s.lower_layer_vertical_offset = static_cast<int16_t>(p_.ReadBits(15));
-    emit.AddField("lower_layer_vertical_offset", s.lower_layer_vertical_offset, 15, item);
-    s.spatial_temporal_weight_code_table_index = static_cast<uint8_t>(p_.ReadBits(2));
-    emit.AddBitsValue("spatial_temporal_weight_code_table_index",
-                      s.spatial_temporal_weight_code_table_index, 2, item);
-    s.lower_layer_progressive_frame = static_cast<uint8_t>(p_.ReadBits(1));
-    emit.AddBit("lower_layer_progressive_frame", s.lower_layer_progressive_frame, item);
-    s.lower_layer_deinterlaced_field_select = static_cast<uint8_t>(p_.ReadBits(1));
-    emit.AddBit("lower_layer_deinterlaced_field_select", s.lower_layer_deinterlaced_field_select,
-                item);
+    auto read = [&](const FieldDesc& d) { return ReadField(p_, emit, d, item); };
+    s.lower_layer_temporal_reference =
+        static_cast<uint16_t>(read(vf::lower_layer_temporal_reference));
+    s.temporalReferenceMarker = static_cast<uint8_t>(read(field::kMarkerBit));
+    s.lower_layer_horizontal_offset = static_cast<int16_t>(read(vf::lower_layer_horizontal_offset));
+    s.horizontalOffsetMarker = static_cast<uint8_t>(read(field::kMarkerBit));
+    s.lower_layer_vertical_offset = static_cast<int16_t>(read(vf::lower_layer_vertical_offset));
+    s.spatial_temporal_weight_code_table_index =
+        static_cast<uint8_t>(read(vf::spatial_temporal_weight_code_table_index));
+    s.lower_layer_progressive_frame = static_cast<uint8_t>(read(vf::lower_layer_progressive_frame));
+    s.lower_layer_deinterlaced_field_select =
+        static_cast<uint8_t>(read(vf::lower_layer_deinterlaced_field_select));
     p_.stream.spatialScalableRecords[item] = s;
 }
 
 void VideoHeaders::ParsePictureTemporalScalableExtension(TreeItem item) {
     Emitters& emit = p_.emit;
     AddExtensionStart(emit, kPictureTemporalScalableExtensionId, item);
-    emit.AddBitString("reference_select_code", p_.ReadBits(2), 2, item);
-    emit.AddField("forward_temporal_reference", static_cast<int>(p_.ReadBits(10)), 10, item);
-    emit.AddMarkerBit(p_.ReadBits(1), item);
-    emit.AddField("backward_temporal_reference", static_cast<int>(p_.ReadBits(10)), 10, item);
+    for (const FieldDesc* d : {&vf::reference_select_code, &vf::forward_temporal_reference,
+                               &field::kMarkerBit, &vf::backward_temporal_reference})
+        ReadField(p_, emit, *d, item);
 }
 
 }  // namespace bitloupe

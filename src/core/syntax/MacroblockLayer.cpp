@@ -21,6 +21,13 @@ namespace {
 using namespace video_tables;  // picture types and structures
 
 const char* const kComponentNames[3] = {"Y", "Cb", "Cr"};
+// The titles of a block's pel matrix, by component: whole texts, kept by reference.
+const char* const kPelTitles[3] = {"Pel values: pel_Y[u][v] (8x8 matrix, after IDCT transform)",
+                                   "Pel values: pel_Cb[u][v] (8x8 matrix, after IDCT transform)",
+                                   "Pel values: pel_Cr[u][v] (8x8 matrix, after IDCT transform)"};
+const char* const kSkippedPelTitles[3] = {"Pel values: pel_Y[u][v] (8x8 matrix)",
+                                          "Pel values: pel_Cb[u][v] (8x8 matrix)",
+                                          "Pel values: pel_Cr[u][v] (8x8 matrix)"};
 // The data codes of a coded and of a skipped block, by component.
 constexpr uint32_t kCodedBlockData[3] = {kind::kBlockY, kind::kBlockCb, kind::kBlockCr};
 constexpr uint32_t kSkippedBlockData[3] = {kind::kSkippedBlockY, kind::kSkippedBlockCb,
@@ -431,10 +438,8 @@ bool MacroblockLayer::ParseBlock(int i, MacroblockRecord& rec, TreeItem macroblo
 
 void MacroblockLayer::ShowSkippedBlock(int i, TreeItem blockItem) {
     static const uint8_t kZeros[64] = {};
-    char title[80];
-    std::snprintf(title, sizeof title, "Pel values: pel_%s[u][v] (8x8 matrix)",
-                  kComponentNames[ComponentOf(i)]);
-    const TreeItem matrix = p_.emit.AddMatrix8(title, kZeros, blockItem);
+    const TreeItem matrix =
+        p_.emit.AddMatrix8(kSkippedPelTitles[ComponentOf(i)], kZeros, blockItem);
     p_.tree.SetItemData(matrix, kind::kPelMatrix);
 }
 
@@ -565,11 +570,7 @@ bool MacroblockLayer::ParseCodedBlock(int i, MacroblockRecord& rec, TreeItem blo
     p_.tree.SetItemData(f, kind::kCoefficientMatrix);
     if (intra)
         for (int16_t& x : pel) x = static_cast<int16_t>(x + 128);
-    char title[80];
-    std::snprintf(title, sizeof title,
-                  "Pel values: pel_%s[u][v] (8x8 matrix, after IDCT transform)",
-                  kComponentNames[c]);
-    const TreeItem pelItem = emit.AddMatrix16(title, pel, blockItem);
+    const TreeItem pelItem = emit.AddMatrix16(kPelTitles[c], pel, blockItem);
     p_.tree.SetItemData(pelItem, kind::kPelMatrix);
     return true;
 }

@@ -14,13 +14,20 @@
 #include "core/syntax/Emitters.h"
 #include "core/syntax/MacroblockLayer.h"
 #include "core/syntax/ParseContext.h"
+#include "core/syntax/VideoFields.h"
 #include "core/syntax/VideoTables.h"
 #include "core/syntax/VlcTables.h"
 
 namespace bitloupe {
 
+namespace vf = video_fields;
+
 // The emitters of a reading that makes no items: every call does nothing and gives no item.
 struct SilentEmitters {
+    template <class... A>
+    static TreeItem Record(const A&...) {
+        return 0;
+    }
     template <class... A>
     static TreeItem AddItem(const A&...) {
         return 0;
@@ -78,10 +85,6 @@ inline constexpr bool kMakesItems = !std::is_same_v<E, SilentEmitters>;
 
 namespace macroblock_syntax {
 
-inline const char* const kFrameMotionTypeNames[4] = {"reserved", "Field-based", "Frame-based",
-                                                     "Dual-Prime"};
-inline const char* const kFieldMotionTypeNames[4] = {"reserved", "Field-based", "16x8 MC",
-                                                     "Dual-Prime"};
 
 inline bool IsFieldPicture(int structure) {
     return structure == video_tables::kTopField || structure == video_tables::kBottomField;
@@ -106,36 +109,31 @@ void ReadSliceHeader(ParseContext& p, E& emit, uint32_t code, SliceHeader& sh, T
     sh.slice_vertical_position = code & 0xFF;
     // Pictures taller than 2800 lines carry the upper bits of the row in the header.
     if (mpeg2 && st.vertical_size > 2800) {
-        sh.slice_vertical_position_extension = static_cast<uint8_t>(p.ReadBits(3));
+        sh.slice_vertical_position_extension =
+            static_cast<uint8_t>(ReadField(p, emit, vf::slice_vertical_position_extension, header));
         sh.slice_vertical_position += uint32_t{sh.slice_vertical_position_extension} * 128;
-        emit.AddField("slice_vertical_position_extension", sh.slice_vertical_position_extension, 3,
-                      header);
     }
     emit.AddValue("slice_vertical_position", static_cast<int>(sh.slice_vertical_position), header);
     if (mpeg2 && st.scalable_mode == video_tables::kDataPartitioning) {
-        sh.priority_breakpoint = static_cast<uint8_t>(p.ReadBits(7));
-        emit.AddField("priority_breakpoint", sh.priority_breakpoint, 7, header);
+        sh.priority_breakpoint =
+            static_cast<uint8_t>(ReadField(p, emit, vf::priority_breakpoint, header));
     }
-    sh.quantiser_scale_code = static_cast<uint8_t>(p.ReadBits(5));
-    emit.AddField(mpeg2 ? "quantiser_scale_code" : "quantiser_scale", sh.quantiser_scale_code, 5,
-                  header);
+    auto read = [&](const FieldDesc& d) {
+        return static_cast<uint8_t>(ReadField(p, emit, d, header));
+    };
+    sh.quantiser_scale_code = read(mpeg2 ? vf::quantiser_scale_code : vf::quantiser_scale);
     if (mpeg2 && p.PeekBits(1) == 1) {
-        sh.intra_slice_flag = static_cast<uint8_t>(p.ReadBits(1));
-        emit.AddBit("intra_slice_flag", sh.intra_slice_flag, header);
-        sh.intra_slice = static_cast<uint8_t>(p.ReadBits(1));
-        emit.AddBit("intra_slice", sh.intra_slice, header);
-        sh.reserved_bits = static_cast<uint8_t>(p.ReadBits(7));
+        sh.intra_slice_flag = read(vf::intra_slice_flag);
+        sh.intra_slice = read(vf::intra_slice);
+        sh.reserved_bits = read(vf::reserved_bits);
         sh.slice_picture_id_enable = sh.reserved_bits >> 6;
         sh.slice_picture_id = sh.reserved_bits & 0x3F;
-        emit.AddField("reserved_bits", sh.reserved_bits, 7, header);
     }
     // Past the end of the data every bit reads 0, which ends the loop.
     for (;;) {
-        sh.extra_bit_slice = static_cast<uint8_t>(p.ReadBits(1));
-        emit.AddBit("extra_bit_slice", sh.extra_bit_slice, header);
+        sh.extra_bit_slice = read(vf::extra_bit_slice);
         if (!sh.extra_bit_slice) break;
-        sh.extra_information_slice = static_cast<uint8_t>(p.ReadBits(8));
-        emit.AddBitString("extra_information_slice", sh.extra_information_slice, 8, header);
+        sh.extra_information_slice = read(vf::extra_information_slice);
     }
 }
 
@@ -201,9 +199,8 @@ bool ReadMacroblockModes(ParseContext& p, E& emit, MacroblockRecord& rec, TreeIt
                        typeItem);
     const int tableIndex = v.spatial.spatial_temporal_weight_code_table_index & 3;
     if (rec.spatial_temporal_weight_code_flag && tableIndex != 0) {
-        rec.spatial_temporal_weight_code = static_cast<uint8_t>(p.ReadBits(2));
-        emit.AddBitString("spatial_temporal_weight_code", rec.spatial_temporal_weight_code, 2,
-                          header);
+        rec.spatial_temporal_weight_code =
+            static_cast<uint8_t>(ReadField(p, emit, vf::spatial_temporal_weight_code, header));
     }
     MacroblockLayer::SetWeightClass(rec, tableIndex);
 
@@ -212,27 +209,21 @@ bool ReadMacroblockModes(ParseContext& p, E& emit, MacroblockRecord& rec, TreeIt
     if (!rec.macroblock_motion_forward && !rec.macroblock_motion_backward) {
         // Not transmitted: field prediction in a field picture, frame prediction otherwise.
         motionType = field ? 1 : 2;
-        const TreeItem item =
-            field ? emit.AddEnumField("field_motion_type", kFieldMotionTypeNames, 1, 2, header)
-                  : emit.AddEnumField("frame_motion_type", kFrameMotionTypeNames, 2, 2, header);
-        emit.MarkVirtual(item);
+        emit.MarkVirtual(field ? emit.Record(vf::field_motion_type, 1, header)
+                               : emit.Record(vf::frame_motion_type, 2, header));
     } else if (field) {
-        motionType = static_cast<int>(p.ReadBits(2));
-        emit.AddEnumField("field_motion_type", kFieldMotionTypeNames, motionType, 2, header);
+        motionType = static_cast<int>(ReadField(p, emit, vf::field_motion_type, header));
     } else if (v.coding.frame_pred_frame_dct == 1) {
         motionType = 2;
-        emit.MarkVirtual(
-            emit.AddEnumField("frame_motion_type", kFrameMotionTypeNames, 2, 2, header));
+        emit.MarkVirtual(emit.Record(vf::frame_motion_type, 2, header));
     } else {
-        motionType = static_cast<int>(p.ReadBits(2));
-        emit.AddEnumField("frame_motion_type", kFrameMotionTypeNames, motionType, 2, header);
+        motionType = static_cast<int>(ReadField(p, emit, vf::frame_motion_type, header));
     }
     MacroblockLayer::SetMotionVectorFormat(rec, motionType, field);
     rec.dct_type = 0;
     if (!field && v.coding.frame_pred_frame_dct == 0 &&
         (rec.macroblock_intra || rec.macroblock_pattern)) {
-        rec.dct_type = static_cast<uint8_t>(p.ReadBits(1));
-        emit.AddBit("dct_type", rec.dct_type, header);
+        rec.dct_type = static_cast<uint8_t>(ReadField(p, emit, vf::dct_type, header));
     }
     return true;
 }
@@ -343,11 +334,11 @@ bool ReadCodedBlockPattern(ParseContext& p, E& emit, MacroblockRecord& rec, Tree
     rec.coded_block_pattern = static_cast<uint16_t>(cbp.value);
     const int chroma = p.stream.chroma_format;
     if (chroma == 2) {
-        rec.coded_block_pattern_1 = static_cast<uint8_t>(p.ReadBits(2));
-        emit.AddBitString("coded_block_pattern_1", rec.coded_block_pattern_1, 2, header);
+        rec.coded_block_pattern_1 =
+            static_cast<uint8_t>(ReadField(p, emit, vf::coded_block_pattern_1, header));
     } else if (chroma == 3) {
-        rec.coded_block_pattern_2 = static_cast<uint8_t>(p.ReadBits(6));
-        emit.AddBitString("coded_block_pattern_2", rec.coded_block_pattern_2, 6, header);
+        rec.coded_block_pattern_2 =
+            static_cast<uint8_t>(ReadField(p, emit, vf::coded_block_pattern_2, header));
     }
     for (int i = 0; i < 6; ++i) rec.coded[i] = (cbp.value >> (5 - i)) & 1;
     if (chroma == 2) {
@@ -436,9 +427,8 @@ bool ReadMacroblock(ParseContext& p, Sink& sink, int& previousAddress) {
         return false;
     }
     if (rec.macroblock_quant) {
-        mb.currentQuantiserScaleCode = static_cast<uint8_t>(p.ReadBits(5));
-        emit.AddField(mpeg2 ? "quantiser_scale_code" : "quantizer_scale",
-                      mb.currentQuantiserScaleCode, 5, header);
+        mb.currentQuantiserScaleCode = static_cast<uint8_t>(ReadField(
+            p, emit, mpeg2 ? vf::quantiser_scale_code : vf::macroblock_quantizer_scale, header));
     }
     rec.quantiser_scale_code = mb.currentQuantiserScaleCode;
     rec.quantiser_scale = static_cast<uint8_t>(MacroblockLayer::QuantiserScale(
@@ -462,8 +452,7 @@ bool ReadMacroblock(ParseContext& p, Sink& sink, int& previousAddress) {
         rec.motion_vertical_field_select[0][0] = structure == kBottomField ? 1 : 0;
     sink.Motion(rec);
     if (rec.macroblock_intra && v.coding.concealment_motion_vectors) {
-        rec.concealmentMarker = static_cast<uint8_t>(p.ReadBits(1));
-        emit.AddMarkerBit(rec.concealmentMarker, header);
+        rec.concealmentMarker = static_cast<uint8_t>(ReadField(p, emit, field::kMarkerBit, header));
     }
     if (!ReadCodedBlockPattern(p, emit, rec, header)) {
         sink.HeaderFailed();

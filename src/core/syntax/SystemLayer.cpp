@@ -9,6 +9,8 @@
 
 namespace bitloupe {
 
+namespace sf = system_fields;
+
 namespace {
 
 const char* const kDataStreamNames[16] = {
@@ -50,18 +52,6 @@ const char* const kFrequencyTruncation[4] = {
     "all coefficients may be non-zero",
 };
 
-const char* const kScrNames[3] = {"system_clock_reference[32..30]",
-                                  "system_clock_reference[29..15]",
-                                  "system_clock_reference[14..0]"};
-const char* const kMpeg1PtsNames[3] = {"presentation_time_stamp[32..30]",
-                                       "presentation_time_stamp[29..15]",
-                                       "presentation_time_stamp[14..0]"};
-const char* const kMpeg1DtsNames[3] = {"decoding_time_stamp[32..30]", "decoding_time_stamp[29..15]",
-                                       "decoding_time_stamp[14..0]"};
-const char* const kPtsNames[3] = {"PTS[32..30]", "PTS[29..15]", "PTS[14..0]"};
-const char* const kDtsNames[3] = {"DTS[32..30]", "DTS[29..15]", "DTS[14..0]"};
-const char* const kEscrNames[3] = {"ESCR_base[32..30]", "ESCR_base[29..15]", "ESCR_base[14..0]"};
-
 // The most stream entries a system header can describe: header_length (16 bits) holds the
 // 6 fixed bytes and 3 bytes per entry. A longer run of entries is garbage, and listing it
 // would only flood the tree.
@@ -82,18 +72,6 @@ bool HasNoPesHeader(uint8_t streamId) {
         default:
             return streamId < 0xBC;
     }
-}
-
-int64_t BufferSize(uint32_t scale, uint32_t size) {
-    return int64_t{size} * (scale ? 1024 : 128);
-}
-
-// The item for the 4 bits in front of a DTS, which must be 0001.
-void AddDtsPrefix(Emitters& e, uint32_t bits, TreeItem parent) {
-    if (bits == 1)
-        e.Bits(4).AddItem("0001B (4 bits)", parent);
-    else
-        e.Bits(4).AddItemF(parent, "%sB (4 bits, must be 0001B!)", BitString(bits, 4).c_str());
 }
 
 }  // namespace
@@ -123,25 +101,17 @@ TreeItem SystemLayer::PackParent() const {
     return p_.stream.systemItem;
 }
 
-SystemLayer::TimeStamp SystemLayer::ReadTimeStamp() {
+SystemLayer::TimeStamp SystemLayer::ReadTimeStamp(const system_fields::TimeStampFields& names,
+                                                  TreeItem parent) {
     FileReader& f = p_.file;
-    TimeStamp ts;
-    ts.high = f.ReadBits(3);
-    ts.marker[0] = f.ReadBits(1);
-    ts.mid = f.ReadBits(15);
-    ts.marker[1] = f.ReadBits(1);
-    ts.low = f.ReadBits(15);
-    ts.marker[2] = f.ReadBits(1);
-    return ts;
-}
-
-void SystemLayer::ListTimeStamp(const TimeStamp& ts, const char* const names[3], TreeItem parent) {
     Emitters& e = p_.emit;
-    e.AddBitString(names[0], ts.high, 3, parent);
-    e.AddMarkerBit(ts.marker[0], parent);
-    e.AddBitString(names[1], ts.mid, 15, parent);
-    e.AddMarkerBit(ts.marker[1], parent);
-    e.AddBitString(names[2], ts.low, 15, parent);
+    TimeStamp ts;
+    ts.high = ReadField(f, e, names.high, parent);
+    ts.marker[0] = ReadField(f, e, field::kMarkerBit, parent);
+    ts.mid = ReadField(f, e, names.mid, parent);
+    ts.marker[1] = ReadField(f, e, field::kMarkerBit, parent);
+    ts.low = ReadField(f, e, names.low, parent);
+    return ts;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -172,58 +142,36 @@ void SystemLayer::ParsePackHeader(bool emit) {
     if (s.counters.packCount == 1) firstPackItem = pack;
     const TreeItem header = e.AddItem("Pack Header", pack, image::kPlain, kind::kPackHeader);
     e.RecordPosition(header, 4, true);
-    e.AddHexBytes("pack_start_code", 0x1BA, 4, header);
+    e.Record(sf::pack_start_code, 0x1BA, header);
 
-    // The layout follows the bits of each pack, whatever the stream was detected as. Each is
-    // read whole, then listed field by field from where it began.
-    e.Follow(p_.BitPlace());
+    // The layout follows the bits of each pack, whatever the stream was detected as.
+    auto read = [&](const FieldDesc& d) { return ReadField(f, e, d, header); };
     if (f.PeekBits(2) == 1) {
-        f.ReadBits(2);
-        const TimeStamp base = ReadTimeStamp();
-        const uint32_t extension = f.ReadBits(9);
-        const uint32_t markerAfterExtension = f.ReadBits(1);
-        const uint32_t muxRate = f.ReadBits(22);
-        const uint32_t marker1 = f.ReadBits(1);
-        const uint32_t marker2 = f.ReadBits(1);
-        const uint32_t reserved = f.ReadBits(5);
-        const uint32_t stuffingLength = f.ReadBits(3);
-        uint8_t stuffing[7];
-        for (uint32_t i = 0; i < stuffingLength; ++i) stuffing[i] = f.ReadByte();
-
-        e.Bits(2).AddItem("01B (2 bits)", header);
-        ListTimeStamp(base, kScrNames, header);
-        e.AddMarkerBit(base.marker[2], header);
-        e.AddBitsValue("system_clock_reference_extension", static_cast<int>(extension), 9, header);
+        read(sf::mpeg2_pack_bits);
+        const TimeStamp base = ReadTimeStamp(sf::kScr, header);
+        read(field::kMarkerBit);
+        const uint32_t extension = read(sf::system_clock_reference_extension);
         std::snprintf(text, sizeof text, "system_clock_reference(SCR)=%" PRIu64 " (42 bits)",
                       base.Value() * 300 + extension);
         e.InsertVirtual(text, header);
-        e.AddMarkerBit(markerAfterExtension, header);
-        e.AddFieldWithUnit("program_mux_rate", int64_t{muxRate} * 50, "Bps", muxRate, 22, header);
-        e.AddMarkerBit(marker1, header);
-        e.AddMarkerBit(marker2, header);
-        e.AddBitString("reserved", reserved, 5, header);
-        e.AddField("pack_stuffing_length", static_cast<int>(stuffingLength), 3, header);
+        for (const FieldDesc* d : {&field::kMarkerBit, &sf::program_mux_rate, &field::kMarkerBit,
+                                   &field::kMarkerBit, &sf::pack_reserved})
+            read(*d);
+        const uint32_t stuffingLength = read(sf::pack_stuffing_length);
         for (uint32_t i = 0; i < stuffingLength; ++i)
-            e.AddIndexedHexBytes("stuffing_byte", static_cast<int>(i), stuffing[i], 1, header);
+            e.AddIndexedHexBytes(sf::stuffing_byte.name, static_cast<int>(i), f.ReadByte(), 1,
+                                 header);
     } else if (f.PeekBits(4) == 2) {
-        f.ReadBits(4);
-        const TimeStamp scr = ReadTimeStamp();
-        const uint32_t marker = f.ReadBits(1);
-        const uint32_t muxRate = f.ReadBits(22);
-        const uint32_t lastMarker = f.ReadBits(1);
-
-        e.Bits(4).AddItem("0010B (4 bits)", header);
-        ListTimeStamp(scr, kScrNames, header);
+        read(sf::mpeg1_pack_bits);
+        const TimeStamp scr = ReadTimeStamp(sf::kScr, header);
         std::snprintf(text, sizeof text, "system_clock_reference(SCR)=%" PRIu64 " (33 bits)",
                       scr.Value());
         e.InsertVirtual(text, header);
-        e.AddMarkerBit(scr.marker[2], header);
-        e.AddMarkerBit(marker, header);
-        e.AddFieldWithUnit("mux_rate", int64_t{muxRate} * 50, "Bps", muxRate, 22, header);
-        e.AddMarkerBit(lastMarker, header);
+        for (const FieldDesc* d :
+             {&field::kMarkerBit, &field::kMarkerBit, &sf::mux_rate, &field::kMarkerBit})
+            read(*d);
     }
     // Neither layout: only the start code is listed and the scan goes on from here.
-    e.StopFollowing();
 }
 
 void SystemLayer::ParseSystemHeader(bool emit) {
@@ -239,26 +187,19 @@ void SystemLayer::ParseSystemHeader(bool emit) {
     const TreeItem header =
         e.AddItem("System Header", PackParent(), image::kPlain, kind::kSystemHeader);
     // header_length was read after the start code (it has no item of its own).
-    e.Back(48).AddHexBytes("system_header_start_code", 0x1BB, 4, header);
+    e.Back(48).Record(sf::system_header_start_code, 0x1BB, header);
 
-    e.AddMarkerBit(f.ReadBits(1), header);
-    const uint32_t rateBound = f.ReadBits(22);
-    e.AddFieldWithUnit("rate_bound", int64_t{rateBound} * 50, "Bps", rateBound, 22, header);
-    e.AddMarkerBit(f.ReadBits(1), header);
-    e.AddField("audio_bound", static_cast<int>(f.ReadBits(6)), 6, header);
-    e.AddBit("fixed_flag", f.ReadBits(1), header);
-    e.AddBit("CSPS_flag", f.ReadBits(1), header);
-    e.AddBit("system_audio_lock_flag", f.ReadBits(1), header);
-    e.AddBit("system_video_lock_flag", f.ReadBits(1), header);
-    e.AddMarkerBit(f.ReadBits(1), header);
-    e.AddField("video_bound", static_cast<int>(f.ReadBits(5)), 5, header);
-
-    const uint32_t lastByte = f.ReadBits(8);
+    auto read = [&](const FieldDesc& d) { return ReadField(f, e, d, header); };
+    for (const FieldDesc* d :
+         {&field::kMarkerBit, &sf::rate_bound, &field::kMarkerBit, &sf::audio_bound,
+          &sf::fixed_flag, &sf::CSPS_flag, &sf::system_audio_lock_flag, &sf::system_video_lock_flag,
+          &field::kMarkerBit, &sf::video_bound})
+        read(*d);
     if (p_.stream.mpegVersion == kMpeg2) {
-        e.AddBit("packet_rate_restriction_flag", lastByte >> 7, header);
-        e.AddBitString("reserved_byte", lastByte & 0x7F, 7, header);
+        read(sf::packet_rate_restriction_flag);
+        read(sf::reserved_bits);
     } else {
-        e.AddHexBytes("reserved_byte", lastByte, 1, header);
+        read(sf::reserved_byte);
     }
 
     // Stream entries follow while the next bit is 1; header_length does not bound them.
@@ -282,16 +223,8 @@ void SystemLayer::ParseSystemHeader(bool emit) {
         else
             e.Bits(8).AddItemF(header, "stream_id=Unknown Stream (0x%02X, 1 byte)", id);
 
-        const uint32_t fixed = f.ReadBits(2);
-        if (fixed == 3)
-            e.Bits(2).AddItem("11B (2 bits)", header);
-        else
-            e.Bits(2).AddItemF(header, "%sB (2 bits, must be 11B!)", BitString(fixed, 2).c_str());
-        const uint32_t scale = f.ReadBits(1);
-        e.AddBit("STD_buffer_bound_scale", scale, header);
-        const uint32_t bound = f.ReadBits(13);
-        e.AddFieldWithUnit("STD_buffer_size_bound", BufferSize(scale, bound), " Bytes", bound, 13,
-                           header);
+        read(sf::stream_entry_bits);
+        read(sf::STD_buffer_size_bound[read(sf::STD_buffer_bound_scale)]);
     }
 }
 
@@ -368,9 +301,9 @@ TreeItem SystemLayer::AddPacketItem(uint8_t streamId, int packetLength) {
     e.RecordPosition(packet, 4, true);
     // The start code was read, packet_length not yet.
     e.Follow(p_.BitPlace() - 32);
-    e.AddHexBytes("packet_start_code_prefix", 1, 3, packet);
+    e.Record(sf::packet_start_code_prefix, 1, packet);
     e.Bits(8).AddItemF(packet, "stream_id=%sB (1 byte)", BitString(streamId, 8).c_str());
-    e.AddDecBytes("packet_length", packetLength, 2, packet);
+    e.Record(sf::packet_length, static_cast<uint32_t>(packetLength), packet);
     e.StopFollowing();
     return packet;
 }
@@ -471,51 +404,37 @@ int64_t SystemLayer::ParsePesHeaderMpeg1(int packetLength, TreeItem packet) {
     for (int n = 1; remaining > 0 && f.CurrentByte() == 0xFF && !f.AtEnd(); ++n) {
         f.ReadByte();
         --remaining;
-        e.AddIndexedHexBytes("stuffing_byte", n, 0xFF, 1, packet);
+        e.AddIndexedHexBytes(sf::stuffing_byte.name, n, 0xFF, 1, packet);
     }
 
+    auto read = [&](const FieldDesc& d) { return ReadField(f, e, d, packet); };
     if (f.PeekBits(2) == 1) {
-        f.ReadBits(2);
-        e.Bits(2).AddItem("01B (2 bits)", packet);
-        const uint32_t scale = f.ReadBits(1);
-        e.AddBit("STD_buffer_scale", scale, packet);
-        const uint32_t size = f.ReadBits(13);
-        e.AddFieldWithUnit("STD_buffer_size", BufferSize(scale, size), " Bytes", size, 13, packet);
+        read(sf::std_bits);
+        read(sf::STD_buffer_size[read(sf::STD_buffer_scale)]);
         remaining -= 2;
     }
 
     const uint32_t prefix = f.PeekBits(4);
     if (prefix == 2 || prefix == 3) {
-        f.ReadBits(4);
-        e.Bits(4).AddItemF(packet, "%sB (4 bits)", BitString(prefix, 4).c_str());
-        e.Follow(p_.BitPlace());
-        const TimeStamp pts = ReadTimeStamp();
+        read(sf::mpeg1_pts_bits);
+        const TimeStamp pts = ReadTimeStamp(sf::kMpeg1Pts, packet);
         lastPts_ = static_cast<int64_t>(pts.Value());
-        ListTimeStamp(pts, kMpeg1PtsNames, packet);
-        e.AddMarkerBit(pts.marker[2], packet);
-        e.StopFollowing();
+        read(field::kMarkerBit);
         std::snprintf(text, sizeof text, "presentation_time_stamp(PTS)=%" PRIu64 " (33 bits)",
                       pts.Value());
         e.InsertVirtual(text, packet);
         remaining -= 5;
         if (prefix == 3) {
-            AddDtsPrefix(e, f.ReadBits(4), packet);
-            e.Follow(p_.BitPlace());
-            const TimeStamp dts = ReadTimeStamp();
-            ListTimeStamp(dts, kMpeg1DtsNames, packet);
-            e.AddMarkerBit(dts.marker[2], packet);
-            e.StopFollowing();
+            read(sf::dts_bits);
+            const TimeStamp dts = ReadTimeStamp(sf::kMpeg1Dts, packet);
+            read(field::kMarkerBit);
             std::snprintf(text, sizeof text, "decoding_time_stamp(DTS)=%" PRIu64 " (33 bits)",
                           dts.Value());
             e.InsertVirtual(text, packet);
             remaining -= 5;
         }
     } else {
-        const uint32_t b = f.ReadBits(8);
-        if (b == 0x0F)
-            e.Bits(8).AddItem("00001111B (1 byte)", packet);
-        else
-            e.Bits(8).AddItemF(packet, "%sB (1 byte, must be 00001111B!)", BitString(b, 8).c_str());
+        read(sf::no_time_stamp_bits);
         remaining -= 1;
     }
     return remaining;
@@ -525,113 +444,72 @@ int64_t SystemLayer::ParsePesHeaderMpeg2(int packetLength, TreeItem packet) {
     FileReader& f = p_.file;
     Emitters& e = p_.emit;
     char text[128];
-    // Each group of fields is read whole, then listed from where it began.
-    e.Follow(p_.BitPlace());
-
-    const uint32_t fixedBits = f.ReadBits(2);
-    const uint32_t scrambling = f.ReadBits(2);
-    const uint32_t priority = f.ReadBits(1);
-    const uint32_t alignment = f.ReadBits(1);
-    const uint32_t copyright = f.ReadBits(1);
-    const uint32_t original = f.ReadBits(1);
-    const uint32_t ptsDtsFlags = f.ReadBits(2);
-    const uint32_t escrFlag = f.ReadBits(1);
-    const uint32_t esRateFlag = f.ReadBits(1);
-    const uint32_t trickModeFlag = f.ReadBits(1);
-    const uint32_t copyInfoFlag = f.ReadBits(1);
-    const uint32_t crcFlag = f.ReadBits(1);
-    const uint32_t extensionFlag = f.ReadBits(1);
-    const uint32_t headerDataLength = f.ReadBits(8);
+    auto read = [&](const FieldDesc& d) { return ReadField(f, e, d, packet); };
+    read(sf::mpeg2_header_bits);
+    for (const FieldDesc* d : {&sf::PES_scrambling_control, &sf::PES_priority,
+                               &sf::data_alignment_indicator, &sf::copyright, &sf::original_or_copy})
+        read(*d);
+    const uint32_t ptsDtsFlags = read(sf::PTS_DTS_flags);
+    const uint32_t escrFlag = read(sf::ESCR_flag);
+    const uint32_t esRateFlag = read(sf::ES_rate_flag);
+    const uint32_t trickModeFlag = read(sf::DSM_trick_mode_flag);
+    const uint32_t copyInfoFlag = read(sf::additional_copy_info_flag);
+    const uint32_t crcFlag = read(sf::PES_CRC_flag);
+    const uint32_t extensionFlag = read(sf::PES_extension_flag);
+    const uint32_t headerDataLength = read(sf::PES_header_data_length);
     int64_t remaining = int64_t{packetLength} - 3;
     const int64_t headerStart = remaining;
 
-    if (fixedBits == 2)
-        e.Bits(2).AddItem("10B (2 bits)", packet);
-    else
-        e.Bits(2).AddItemF(packet, "%sB (2 bits)", BitString(fixedBits, 2).c_str());
-    e.AddBitString("PES_scrambling_control", scrambling, 2, packet);
-    e.AddBit("PES_priority", priority, packet);
-    e.AddBit("data_alignment_indicator", alignment, packet);
-    e.AddBit("copyright", copyright, packet);
-    e.AddBit("original_or_copy", original, packet);
-    e.AddBitString("PTS_DTS_flags", ptsDtsFlags, 2, packet);
-    e.AddBit("ESCR_flag", escrFlag, packet);
-    e.AddBit("ES_rate_flag", esRateFlag, packet);
-    e.AddBit("DSM_trick_mode_flag", trickModeFlag, packet);
-    e.AddBit("additional_copy_info_flag", copyInfoFlag, packet);
-    e.AddBit("PES_CRC_flag", crcFlag, packet);
-    e.AddBit("PES_extension_flag", extensionFlag, packet);
-    e.AddDecBytes("PES_header_data_length", static_cast<int>(headerDataLength), 1, packet);
-
     if (ptsDtsFlags == 2 || ptsDtsFlags == 3) {
-        const uint32_t prefix = f.ReadBits(4);
-        const TimeStamp pts = ReadTimeStamp();
+        // The PTS is announced by 0010 (PTS only) or 0011 (PTS and DTS).
+        read(sf::pts_bits);
+        const TimeStamp pts = ReadTimeStamp(sf::kPts, packet);
         lastPts_ = static_cast<int64_t>(pts.Value());
         remaining -= 5;
-        // The PTS is announced by 0010 (PTS only) or 0011 (PTS and DTS).
-        e.Bits(4).AddItemF(packet, "%sB (4 bits%s", BitString(prefix, 4).c_str(),
-                           prefix == 2 || prefix == 3 ? ")" : ", must be 001xB!)");
-        ListTimeStamp(pts, kPtsNames, packet);
-        e.AddMarkerBit(pts.marker[2], packet);
+        read(field::kMarkerBit);
         std::snprintf(text, sizeof text, "PTS=%" PRIu64 " (33 bits)", pts.Value());
         e.InsertVirtual(text, packet);
         if (ptsDtsFlags == 3) {
-            const uint32_t dtsPrefix = f.ReadBits(4);
-            const TimeStamp dts = ReadTimeStamp();
+            read(sf::dts_bits);
+            const TimeStamp dts = ReadTimeStamp(sf::kDts, packet);
             remaining -= 5;
-            AddDtsPrefix(e, dtsPrefix, packet);
-            ListTimeStamp(dts, kDtsNames, packet);
-            e.AddMarkerBit(dts.marker[2], packet);
+            read(field::kMarkerBit);
             std::snprintf(text, sizeof text, "DTS=%" PRIu64 " (33 bits)", dts.Value());
             e.InsertVirtual(text, packet);
         }
     }
 
     if (escrFlag) {
-        const uint32_t reserved = f.ReadBits(2);
-        const TimeStamp base = ReadTimeStamp();
-        const uint32_t extension = f.ReadBits(9);
-        const uint32_t marker = f.ReadBits(1);
+        read(sf::escr_reserved);
+        const TimeStamp base = ReadTimeStamp(sf::kEscr, packet);
+        read(field::kMarkerBit);
+        const uint32_t extension = read(sf::ESCR_extension);
+        read(field::kMarkerBit);
         remaining -= 6;
-        e.AddBitString("reserved", reserved, 2, packet);
-        ListTimeStamp(base, kEscrNames, packet);
-        e.AddMarkerBit(base.marker[2], packet);
-        e.AddBitString("ESCR_extension", extension, 9, packet);
-        e.AddMarkerBit(marker, packet);
         std::snprintf(text, sizeof text, "ESCR=%" PRIu64 " (33 bits)",
                       base.Value() * 300 + extension);
         e.InsertVirtual(text, packet);
     }
 
     if (esRateFlag) {
-        const uint32_t marker1 = f.ReadBits(1);
-        const uint32_t rate = f.ReadBits(22);
-        const uint32_t marker2 = f.ReadBits(1);
+        for (const FieldDesc* d : {&field::kMarkerBit, &sf::ES_rate, &field::kMarkerBit}) read(*d);
         remaining -= 3;
-        e.AddMarkerBit(marker1, packet);
-        e.AddFieldWithUnit("ES_rate", int64_t{rate} * 50, "Bps", rate, 22, packet);
-        e.AddMarkerBit(marker2, packet);
     }
 
-    // From here on each field is listed as it is read.
-    e.StopFollowing();
     if (trickModeFlag) {
         ParseTrickMode(packet);
         remaining -= 1;
     }
 
     if (copyInfoFlag) {
-        const uint32_t marker = f.ReadBits(1);
-        const uint32_t info = f.ReadBits(7);
+        read(field::kMarkerBit);
+        read(sf::additional_copy_info);
         remaining -= 1;
-        e.AddMarkerBit(marker, packet);
-        e.AddBitString("additional_copy_info", info, 7, packet);
     }
 
     if (crcFlag) {
-        const uint32_t crc = f.ReadBits(16);
+        read(sf::previous_PES_packet_CRC);
         remaining -= 2;
-        e.AddHexBytes("previous_PES_packet_CRC", crc, 2, packet);
     }
 
     if (extensionFlag) remaining -= ParsePesExtension(packet);
@@ -643,7 +521,7 @@ int64_t SystemLayer::ParsePesHeaderMpeg2(int packetLength, TreeItem packet) {
         const uint32_t b = f.ReadBits(8);
         --remaining;
         if (b == 0xFF) {
-            e.AddHexBytes("stuffing_byte", 0xFF, 1, packet);
+            e.Record(sf::stuffing_byte, 0xFF, packet);
         } else {
             std::snprintf(text, sizeof text, "stuffing_byte=0x%02X (1 byte, must be 0xFF!)", b);
             e.Bits(8).AddItem(text, packet, image::kError);
@@ -692,20 +570,13 @@ void SystemLayer::ParseTrickMode(TreeItem packet) {
 int SystemLayer::ParsePesExtension(TreeItem packet) {
     FileReader& f = p_.file;
     Emitters& e = p_.emit;
-    e.Follow(p_.BitPlace());
-    const uint32_t privateDataFlag = f.ReadBits(1);
-    const uint32_t packHeaderFlag = f.ReadBits(1);
-    const uint32_t sequenceCounterFlag = f.ReadBits(1);
-    const uint32_t pstdFlag = f.ReadBits(1);
-    const uint32_t reserved = f.ReadBits(3);
-    const uint32_t extensionFlag2 = f.ReadBits(1);
-    e.AddBit("PES_private_data_flag", privateDataFlag, packet);
-    e.AddBit("pack_header_field_flag", packHeaderFlag, packet);
-    e.AddBit("program_packet_sequence_counter_flag", sequenceCounterFlag, packet);
-    e.AddBit("P-STD_buffer_flag", pstdFlag, packet);
-    e.AddBitString("reserved", reserved, 3, packet);
-    e.AddBit("PES_extension_flag_2", extensionFlag2, packet);
-    e.StopFollowing();
+    auto read = [&](const FieldDesc& d) { return ReadField(f, e, d, packet); };
+    const uint32_t privateDataFlag = read(sf::PES_private_data_flag);
+    const uint32_t packHeaderFlag = read(sf::pack_header_field_flag);
+    const uint32_t sequenceCounterFlag = read(sf::program_packet_sequence_counter_flag);
+    const uint32_t pstdFlag = read(sf::P_STD_buffer_flag);
+    read(sf::extension_reserved);
+    const uint32_t extensionFlag2 = read(sf::PES_extension_flag_2);
     int used = 1;
 
     if (privateDataFlag) {
@@ -715,8 +586,7 @@ int SystemLayer::ParsePesExtension(TreeItem packet) {
     }
 
     if (packHeaderFlag) {
-        const int fieldLength = static_cast<int>(f.ReadBits(8));
-        e.AddDecBytes("pack_field_length", fieldLength, 1, packet);
+        const int fieldLength = static_cast<int>(read(sf::pack_field_length));
         // The embedded pack header is listed like one met by the scan, as a new pack.
         f.ReadBits(32);
         ParsePackHeader(true);
@@ -724,34 +594,16 @@ int SystemLayer::ParsePesExtension(TreeItem packet) {
     }
 
     if (sequenceCounterFlag) {
-        e.Follow(p_.BitPlace());
-        const uint32_t marker1 = f.ReadBits(1);
-        const uint32_t counter = f.ReadBits(7);
-        const uint32_t marker2 = f.ReadBits(1);
-        const uint32_t identifier = f.ReadBits(1);
-        const uint32_t stuffLength = f.ReadBits(6);
-        e.AddMarkerBit(marker1, packet);
-        e.AddField("program_packet_sequence_counter", static_cast<int>(counter), 7, packet);
-        e.AddMarkerBit(marker2, packet);
-        e.AddBit("MPEG1_MPEG2_identifier", identifier, packet);
-        e.AddField("original_stuff_length", static_cast<int>(stuffLength), 6, packet);
-        e.StopFollowing();
+        for (const FieldDesc* d :
+             {&field::kMarkerBit, &sf::program_packet_sequence_counter, &field::kMarkerBit,
+              &sf::MPEG1_MPEG2_identifier, &sf::original_stuff_length})
+            read(*d);
         used += 2;
     }
 
     if (pstdFlag) {
-        e.Follow(p_.BitPlace());
-        const uint32_t fixed = f.ReadBits(2);
-        const uint32_t scale = f.ReadBits(1);
-        const uint32_t size = f.ReadBits(13);
-        if (fixed == 1)
-            e.Bits(2).AddItem("01B (2 bits)", packet);
-        else
-            e.Bits(2).AddItemF(packet, "%sB (2 bits, must be 01B!)", BitString(fixed, 2).c_str());
-        e.AddBit("P-STD_buffer_scale", scale, packet);
-        e.AddFieldWithUnit("P-STD_buffer_size", BufferSize(scale, size), " bytes", size, 13,
-                           packet);
-        e.StopFollowing();
+        read(sf::p_std_bits);
+        read(sf::P_STD_buffer_size[read(sf::P_STD_buffer_scale)]);
         used += 2;
     }
 
@@ -759,7 +611,7 @@ int SystemLayer::ParsePesExtension(TreeItem packet) {
         const uint32_t marker = f.ReadBits(1);
         const int fieldLength = static_cast<int>(f.ReadBits(7));
         e.Back(8).AddMarkerBit(marker, packet);
-        e.AddField("PES_extension_field_length", fieldLength, 7, packet);
+        e.Record(sf::PES_extension_field_length, static_cast<uint32_t>(fieldLength), packet);
         for (int i = 0; i < fieldLength; ++i) e.AddHexBytes("reserved", f.ReadBits(8), 1, packet);
         used += fieldLength + 1;
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/syntax/SystemFields.h"
 #include "core/tree/TreeStore.h"
 
 namespace bitloupe {
@@ -59,9 +60,8 @@ class SystemLayer {
         uint32_t marker[3] = {0, 0, 0};       // the marker bit after each part
         uint64_t Value() const { return uint64_t{high} << 30 | uint64_t{mid} << 15 | low; }
     };
-    TimeStamp ReadTimeStamp();
-    // The three parts of a time stamp, each followed by its marker bit.
-    void ListTimeStamp(const TimeStamp& ts, const char* const names[3], TreeItem parent);
+    // Reads a time stamp's parts up to its last marker bit (left to the caller) and lists them.
+    TimeStamp ReadTimeStamp(const system_fields::TimeStampFields& names, TreeItem parent);
 
     // The PES header fields; return the packet's bytes left after the header (below 0 when
     // the header ran past packet_length).

@@ -9,11 +9,13 @@
 #include "core/syntax/MacroblockSyntax.h"
 #include "core/syntax/ParseContext.h"
 #include "core/syntax/ScanTables.h"
+#include "core/syntax/VideoFields.h"
 #include "core/syntax/VideoTables.h"
 
 namespace bitloupe {
 
 using namespace video_tables;
+namespace vf = video_fields;
 
 bool VideoHeaders::Mpeg2() const {
     return p_.stream.videoVersion == kMpeg2;
@@ -35,55 +37,36 @@ void VideoHeaders::ParseSequenceHeader() {
     const TreeItem item =
         tree.InsertItem(text, image::kSequence, kind::kSequenceHeader, st.videoItem);
     emit.AddOffsetItem(item, 4);
-    emit.AddHexBytes("sequence_header_code", 0x1B3, 4, item);
+    emit.Record(vf::sequence_header_code, 0x1B3, item);
 
-    // Twelve bits each of width and height in three whole bytes.
-    const uint32_t b0 = p_.ReadByte();
-    const uint32_t b1 = p_.ReadByte();
-    const uint32_t b2 = p_.ReadByte();
-    const uint32_t width = b0 << 4 | b1 >> 4;
-    const uint32_t height = (b1 & 0x0F) << 8 | b2;
+    const uint32_t width = ReadField(p_, emit, mpeg2 ? vf::horizontal_size_value : vf::horizontal_size, item);
     st.horizontal_size = st.displayWidth = st.horizontal_size_value = static_cast<uint16_t>(width);
-    emit.Back(24).AddField(mpeg2 ? "horizontal_size_value" : "horizontal_size",
-                           static_cast<int>(width), 12, item);
+    const uint32_t height = ReadField(p_, emit, mpeg2 ? vf::vertical_size_value : vf::vertical_size, item);
     st.vertical_size = st.displayHeight = st.vertical_size_value = static_cast<uint16_t>(height);
     UpdateMacroblockDimensions();
-    emit.AddField(mpeg2 ? "vertical_size_value" : "vertical_size", static_cast<int>(height), 12,
-                  item);
 
-    const uint32_t b3 = p_.ReadByte();
-    const uint32_t aspect = b3 >> 4;
-    st.aspect_ratio_information = static_cast<uint8_t>(aspect);
+    st.aspect_ratio_information = static_cast<uint8_t>(
+        ReadField(p_, emit, mpeg2 ? vf::aspect_ratio_information : vf::pel_aspect_ratio, item));
     UpdatePelAspectRatio();
-    const TreeItem aspectItem = emit.Back(8).AddEnumField(
-        mpeg2 ? "aspect_ratio_information" : "pel_aspect_ratio",
-        mpeg2 ? kAspectRatioNames : kPelAspectRatioNames, aspect, 4, item);
-    if (aspect == 0) tree.SetItemImage(aspectItem, image::kError);
-    const uint32_t rate = b3 & 0x0F;
-    st.frame_rate_code = static_cast<uint8_t>(rate);
-    const TreeItem rateItem = emit.AddEnumField(mpeg2 ? "frame_rate_code" : "picture_rate",
-                                                kFrameRateNames, rate, 4, item);
-    if (rate == 0) tree.SetItemImage(rateItem, image::kError);
+    st.frame_rate_code =
+        static_cast<uint8_t>(ReadField(p_, emit, mpeg2 ? vf::frame_rate_code : vf::picture_rate, item));
 
-    const uint32_t bitRate = p_.ReadBits(18);
+    const uint32_t bitRate = ReadField(p_, emit, mpeg2 ? vf::bit_rate_value : vf::bit_rate, item);
     st.bit_rate_value = bitRate;
     st.bitRate = bitRate * 400;
-    emit.AddFieldWithUnit(mpeg2 ? "bit_rate_value" : "bit_rate", int64_t{bitRate} * 400, "bps",
-                          bitRate, 18, item);
-    emit.AddMarkerBit(p_.ReadBits(1), item);
-    const uint32_t vbv = p_.ReadBits(10);
+    ReadField(p_, emit, field::kMarkerBit, item);
+    const uint32_t vbv =
+        ReadField(p_, emit, mpeg2 ? vf::vbv_buffer_size_value : vf::vbv_buffer_size, item);
     st.vbv_buffer_size_value = static_cast<uint16_t>(vbv);
     st.vbvSize = vbv * 16;
-    emit.AddFieldWithUnit(mpeg2 ? "vbv_buffer_size_value" : "vbv_buffer_size", int64_t{vbv} * 16,
-                          "KB", vbv, 10, item);
-    st.constrained_parameters_flag = static_cast<uint8_t>(p_.ReadBits(1));
-    emit.AddBit("constrained_parameters_flag", st.constrained_parameters_flag, item);
+    st.constrained_parameters_flag =
+        static_cast<uint8_t>(ReadField(p_, emit, vf::constrained_parameters_flag, item));
 
     // A sequence header sets all four matrices: loaded ones for luma and chroma alike, the
     // defaults otherwise.
     QuantMatrixSet& q = p_.v.quant;
-    const uint32_t loadIntra = p_.ReadBits(1);
-    const TreeItem intraItem = emit.AddBit("load_intra_quantizer_matrix", loadIntra, item);
+    TreeItem intraItem = 0;
+    const uint32_t loadIntra = ReadField(p_, emit, vf::load_intra_quantizer_matrix, item, &intraItem);
     if (loadIntra)
         ReadMatrix(q.intra.values);
     else
@@ -92,9 +75,9 @@ void VideoHeaders::ParseSequenceHeader() {
     q.intra.loaded = q.chromaIntra.loaded = static_cast<uint8_t>(loadIntra);
     emit.AddMatrix8Small(q.intra.values, intraItem, !loadIntra);
 
-    const uint32_t loadNonIntra = p_.ReadBits(1);
-    const TreeItem nonIntraItem =
-        emit.AddBit("load_non_intra_quantizer_matrix", loadNonIntra, item);
+    TreeItem nonIntraItem = 0;
+    const uint32_t loadNonIntra =
+        ReadField(p_, emit, vf::load_non_intra_quantizer_matrix, item, &nonIntraItem);
     if (loadNonIntra)
         ReadMatrix(q.nonIntra.values);
     else
@@ -196,35 +179,35 @@ void VideoHeaders::ParseGopHeader() {
 
     const TreeItem header = tree.InsertItem("GOP Header", image::kGopHeader, kind::kGopHeader, gop);
     emit.AddOffsetItem(header, 4);
-    emit.AddHexBytes("group_start_code", 0x1B8, 4, header);
+    emit.Record(vf::group_start_code, 0x1B8, header);
 
     // The time code's parts are listed under one item that shows the 25 bits together.
     const TreeItem timeCode = tree.InsertItem("time_code (25 bits)", image::kPlain, 0, header);
     GopRecord r;
-    r.drop_frame_flag = static_cast<uint8_t>(p_.ReadBits(1));
-    emit.MarkVirtual(emit.AddBit("drop_frame_flag", r.drop_frame_flag, timeCode));
-    r.time_code_hours = static_cast<uint8_t>(p_.ReadBits(5));
-    emit.MarkVirtual(emit.AddBitsValue("time_code_hours", r.time_code_hours, 5, timeCode));
-    r.time_code_minutes = static_cast<uint8_t>(p_.ReadBits(6));
-    emit.MarkVirtual(emit.AddBitsValue("time_code_minutes", r.time_code_minutes, 6, timeCode));
-    r.marker_bit = static_cast<uint8_t>(p_.ReadBits(1));
-    const TreeItem marker = emit.AddMarkerBit(r.marker_bit, timeCode);
+    // Listed under the time code, standing for the bits it shows.
+    auto part = [&](const FieldDesc& d) {
+        TreeItem made = 0;
+        const uint32_t code = ReadField(p_, emit, d, timeCode, &made);
+        emit.MarkVirtual(made);
+        return static_cast<uint8_t>(code);
+    };
+    r.drop_frame_flag = part(vf::drop_frame_flag);
+    r.time_code_hours = part(vf::time_code_hours);
+    r.time_code_minutes = part(vf::time_code_minutes);
+    TreeItem marker = 0;
+    r.marker_bit = static_cast<uint8_t>(ReadField(p_, emit, field::kMarkerBit, timeCode, &marker));
     emit.MarkVirtual(marker);
     if (!r.marker_bit) tree.SetItemImage(marker, image::kError);  // keep the error in sight
-    r.time_code_seconds = static_cast<uint8_t>(p_.ReadBits(6));
-    emit.MarkVirtual(emit.AddBitsValue("time_code_seconds", r.time_code_seconds, 6, timeCode));
-    r.time_code_pictures = static_cast<uint8_t>(p_.ReadBits(6));
-    emit.MarkVirtual(emit.AddBitsValue("time_code_pictures", r.time_code_pictures, 6, timeCode));
+    r.time_code_seconds = part(vf::time_code_seconds);
+    r.time_code_pictures = part(vf::time_code_pictures);
     r.time_code = uint32_t{r.drop_frame_flag} << 24 | uint32_t{r.time_code_hours} << 19 |
                   uint32_t{r.time_code_minutes} << 13 | uint32_t{r.marker_bit} << 12 |
                   uint32_t{r.time_code_seconds} << 6 | r.time_code_pictures;
     const std::string tcText = "time_code=" + BitString(r.time_code, 25) + "B (25 bits)";
     tree.SetItemText(timeCode, tcText);
 
-    r.closed_gop = static_cast<uint8_t>(p_.ReadBits(1));
-    emit.AddBit("closed_gop", r.closed_gop, header);
-    r.broken_link = static_cast<uint8_t>(p_.ReadBits(1));
-    emit.AddBit("broken_link", r.broken_link, header);
+    r.closed_gop = static_cast<uint8_t>(ReadField(p_, emit, vf::closed_gop, header));
+    r.broken_link = static_cast<uint8_t>(ReadField(p_, emit, vf::broken_link, header));
 
     tree.EnsureVisible(gop);
     st.gopRecords[gop] = r;
@@ -266,15 +249,14 @@ void VideoHeaders::ParsePictureHeader() {
         tree.InsertItem("Picture Header", image::kHeader, kind::kPictureHeader, item);
     emit.AddFileOffset("file_offset", pos, header, 4);
     // temporal_reference was read first, to tell a second field.
-    emit.Back(42).AddHexBytes("picture_start_code", 0x100, 4, header);
-    emit.AddField("temporal_reference", pic.temporal_reference, 10, header);
+    emit.Back(42).Record(vf::picture_start_code, 0x100, header);
+    emit.Back(10).Record(vf::temporal_reference, pic.temporal_reference, header);
 
-    const uint32_t type = p_.ReadBits(3);
+    TreeItem typeItem = 0;
+    const uint32_t type = ReadField(p_, emit, vf::picture_coding_type, header, &typeItem);
     pic.picture_coding_type = static_cast<uint8_t>(type);
     const bool known = type >= kPictureI && type <= kPictureD;
     if (known) n.typeCounts[type] += 1;
-    const TreeItem typeItem =
-        emit.AddEnumField("picture_coding_type", kPictureCodingTypeNames, type, 3, header);
     if (!known || (type == kPictureD && Mpeg2())) tree.SetItemImage(typeItem, image::kError);
     if (known) {
         std::snprintf(text, sizeof text, "%s #%u (Picture #%u, Frame #%u)", kPictureKindNames[type],
@@ -282,30 +264,25 @@ void VideoHeaders::ParsePictureHeader() {
         tree.SetItemText(item, text);
     }
 
-    pic.vbv_delay = static_cast<uint16_t>(p_.ReadBits(16));
-    emit.AddField("vbv_delay", pic.vbv_delay, 16, header);
+    pic.vbv_delay = static_cast<uint16_t>(ReadField(p_, emit, vf::vbv_delay, header));
+    auto read8 = [&](const FieldDesc& d) {
+        return static_cast<uint8_t>(ReadField(p_, emit, d, header));
+    };
     if (type == kPictureP || type == kPictureB) {
-        pic.full_pel_forward_vector = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddBit("full_pel_forward_vector", pic.full_pel_forward_vector, header);
-        pic.forward_f_code = static_cast<uint8_t>(p_.ReadBits(3));
-        emit.AddField("forward_f_code", pic.forward_f_code, 3, header);
+        pic.full_pel_forward_vector = read8(vf::full_pel_forward_vector);
+        pic.forward_f_code = read8(vf::forward_f_code);
     }
     if (type == kPictureB) {
-        pic.full_pel_backward_vector = static_cast<uint8_t>(p_.ReadBits(1));
-        emit.AddBit("full_pel_backward_vector", pic.full_pel_backward_vector, header);
-        pic.backward_f_code = static_cast<uint8_t>(p_.ReadBits(3));
-        emit.AddField("backward_f_code", pic.backward_f_code, 3, header);
+        pic.full_pel_backward_vector = read8(vf::full_pel_backward_vector);
+        pic.backward_f_code = read8(vf::backward_f_code);
     }
 
     pic.extra_bit_picture = 0;
     while (p_.PeekBits(1) == 1 && !p_.AtEnd()) {
-        p_.ReadBits(1);
-        pic.extra_bit_picture = 1;
-        emit.AddBit("extra_bit_picture", 1, header);
-        emit.AddBitsValue("extra_information_picture", static_cast<int>(p_.ReadBits(8)), 8, header);
+        pic.extra_bit_picture = read8(vf::extra_bit_picture);
+        read8(vf::extra_information_picture);
     }
-    p_.ReadBits(1);
-    emit.AddBit("extra_bit_picture", 0, header);
+    read8(vf::extra_bit_picture);
 
     // MPEG-2 pictures learn their coding values from the picture coding extension that
     // follows; MPEG-1 pictures have them fixed.
@@ -473,10 +450,11 @@ void VideoHeaders::ParseSlice(uint32_t code) {
     std::snprintf(text, sizeof text, "Slice #%d (y=%d)", v.slicesInPicture,
                   static_cast<int>(row) * 16 - 16);
     const TreeItem slice = tree.InsertItem(text, image::kSlice, kind::kSlice, v.currentPictureItem);
-    emit.RecordPosition(slice, 4, false);
+    // The slice keeps where its macroblocks begin (below); here only its start is listed.
+    emit.AddOffsetItem(slice, 4);
     const TreeItem header =
-        tree.InsertItem("Slice Header", image::kSliceHeader, kind::kSliceHeader, slice);
-    emit.AddHexBytes("slice_start_code", code, 4, header);
+        emit.AddItem("Slice Header", slice, image::kSliceHeader, kind::kSliceHeader);
+    emit.Record(vf::slice_start_code, code, header);
 
     ReadSliceHeader(p_, emit, code, sh, header);
     v.quantiser_scale_code = sh.quantiser_scale_code;
@@ -487,8 +465,8 @@ void VideoHeaders::ParseSlice(uint32_t code) {
     rec.header = sh;
     p_.GetPosition(rec.macroblocks, false);
     emit.RecordPosition(slice, 1, false);
-    rec.placeholderItem = tree.InsertItem("Macroblock(s) is/are to be parsed ...", image::kVirtual,
-                                          kind::kSlicePlaceholder, slice);
+    rec.placeholderItem = emit.AddItem("Macroblock(s) is/are to be parsed ...", slice,
+                                       image::kVirtual, kind::kSlicePlaceholder);
     if (rec.placeholderItem) st.videoPositions[rec.placeholderItem] = rec.macroblocks;
     rec.pictureItem = v.currentPictureItem;
     if (slice) st.sliceRecords[slice] = rec;
