@@ -20,13 +20,11 @@ void PrintUsage() {
 struct FieldsArguments {
     std::string path;
     std::vector<std::string> names;
-    int mode = 0;  // index in kFieldModes
+    int mode = 0;  // index in kParseModeWords
     bool mbs = false;
     bool json = false;
 };
 
-const char* const kFieldModes[] = {"video", "ps", "both", nullptr};
-const int kModeOfFieldMode[] = {kModeVideoOnly, kModeProgramStreamOnly, kModeBoth};
 const char* const kFormats[] = {"csv", "json", nullptr};
 
 bool ReadFieldsArguments(int argc, char** argv, FieldsArguments& a) {
@@ -39,7 +37,7 @@ bool ReadFieldsArguments(int argc, char** argv, FieldsArguments& a) {
                    return *v != 0;
                })
             .Complains(kNeedsValue, kUsage),
-        Choice("--mode", kFieldModes, a.mode).Complains(kNeedsValue, kUsage),
+        Choice("--mode", kParseModeWords, a.mode).Complains(kNeedsValue, kUsage),
         Choice("--format", kFormats, format).Complains(kNeedsValue, kUsage),
         Flag("--mbs", a.mbs),
     };
@@ -133,16 +131,8 @@ int RunFields(int argc, char** argv) {
     FieldsArguments a;
     if (!ReadFieldsArguments(argc, argv, a)) return kExitUsage;
     CliEngine engine;
-    if (!engine.parser.OpenFile(a.path)) return engine.stream.fileItem ? kExitRefused : kExitUsage;
-    engine.dialog.mode = kModeOfFieldMode[a.mode];
-    engine.dialog.BeginParse();
-    if (engine.stream.streamType == kProgramStream && engine.dialog.mode == kModeProgramStreamOnly)
-        engine.parser.ParseSystemStream();
-    else
-        engine.parser.ParseVideoStream();
-    if (a.mbs)
-        for (TreeItem picture : engine.parser.decoder.PicturesInStreamOrder())
-            engine.parser.macroblocks.ParseMacroblocksOfPicture(picture);
+    int exitCode = kExitOk;
+    if (!engine.OpenAndParse(a.path, kParseModeOfWord[a.mode], a.mbs, exitCode)) return exitCode;
     const TreeStore& tree = engine.tree;
     auto lock = tree.Lock();
     RowWriter rows(tree, a);

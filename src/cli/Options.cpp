@@ -113,6 +113,10 @@ bool ParseArguments(int argc, char** argv, const std::vector<Option>& options,
             }
             // One file name; the empty name leaves room for another.
             if (!parsed.path.empty()) {
+                if (parsed.extra.size() < syntax.extraWords) {
+                    parsed.extra.push_back(arg);
+                    continue;
+                }
                 syntax.usage();
                 return false;
             }

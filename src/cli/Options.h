@@ -59,12 +59,14 @@ bool ParseNumber(const char* text, NumberRange range, int64_t& value);
 struct CommandSyntax {
     void (*usage)();              // printed after an unknown option or a second file name
     bool loneDashIsFile = false;  // "-" is a file name (standard input/output), not an option
+    size_t extraWords = 0;        // words allowed after the file name (an offset, ...)
 };
 
 // What the arguments held besides the options' values.
 struct ParsedArguments {
     std::string path;                // the file name, empty when none was given
     std::vector<std::string> given;  // the options that appeared, in order
+    std::vector<std::string> extra;  // the words after the file name
 
     bool Given(const std::string& name) const;
 };

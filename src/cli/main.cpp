@@ -9,6 +9,7 @@
 
 #include "cli/Cli.h"
 #include "cli/DecodeCommands.h"
+#include "cli/AtCommand.h"
 #include "cli/FieldsCommand.h"
 #include "cli/Json.h"
 #include "cli/Options.h"
@@ -31,6 +32,7 @@ void Usage() {
         stderr);
     std::fputs(cli::DecodeUsage(), stderr);
     std::fputs(cli::FieldsUsage(), stderr);
+    std::fputs(cli::AtUsage(), stderr);
 }
 
 bool Included(uint32_t data, ExportFilter filter, bool allBelow) {
@@ -269,6 +271,7 @@ int main(int argc, char** argv) {
     if (command == "decode") return cli::RunDecode(argc - 2, argv + 2);
     if (command == "frames") return cli::RunFrames(argc - 2, argv + 2);
     if (command == "fields") return cli::RunFields(argc - 2, argv + 2);
+    if (command == "at") return cli::RunAt(argc - 2, argv + 2);
     if (command == "--help" || command == "-h") {
         Usage();
         return kExitOk;
