@@ -15,6 +15,7 @@
 #include "core/tree/ItemFields.h"
 #include "gui/CommandIds.h"
 #include "gui/DisplayBar.h"
+#include "gui/BytesPane.h"
 #include "gui/MainFrame.h"
 #include "gui/ParseDlg.h"
 #include "gui/QtHost.h"
@@ -33,7 +34,7 @@ const char* const kAutomationUsage =
     "                [--probe TREE.txt] [--walk N] [--decode-references on|off]\n"
     "                [--goto-picture N] [--zoom fit|1|2|4|8|16|32]\n"
     "                [--overlay none|mbtype|quantiser|cbp|dct|motion] [--hover X Y] [--click X Y]\n"
-    "                [--report] [--quit] [--help]\n";
+    "                [--bytes] [--goto-offset N] [--report] [--quit] [--help]\n";
 
 namespace {
 
@@ -147,6 +148,17 @@ Read ReadDisplayOption(OptionReader& r, AutomationOptions* options) {
         static const QStringList zooms{"fit", "1", "2", "4", "8", "16", "32"};
         if (!zooms.contains(word)) return r.Refuse("--zoom takes fit|1|2|4|8|16|32");
         options->zoom = word == "fit" ? 0 : word.toInt();
+    } else if (a == "--bytes") {
+        options->bytes = true;
+    } else if (a == "--goto-offset") {
+        QString word;
+        if (!r.Value(&word)) return Read::kRefused;
+        bool ok = false;
+        const qlonglong offset = word.startsWith("0x", Qt::CaseInsensitive)
+                                     ? word.mid(2).toLongLong(&ok, 16)
+                                     : word.toLongLong(&ok, 10);
+        if (!ok || offset < 0) return r.Refuse("--goto-offset takes a byte offset (decimal or 0x hex)");
+        options->gotoOffset = offset;
     } else if (a == "--overlay") {
         QString word;
         if (!r.Value(&word)) return Read::kRefused;
@@ -482,6 +494,12 @@ void ApplyPaneOptions(CMainFrame& frame, const AutomationOptions& options) {
         frame.WaitForWorker();
         SettleEvents();
     }
+    if (options.bytes || options.gotoOffset >= 0) frame.ShowBytesPane(true);
+    if (options.gotoOffset >= 0) {
+        frame.SelectItemAtByte(static_cast<uint64_t>(options.gotoOffset), 0);
+        frame.WaitForWorker();
+        SettleEvents();
+    }
     if (options.hover) {
         // The sample is brought into view, as a user's pointer would be over it.
         frame.rightPane()->CentreOn(options.hoverX, options.hoverY);
@@ -654,6 +672,12 @@ std::string AutomationReport(CMainFrame& frame) {
     out += ", \"overlay\": " + JsonString(kMapScriptNames[static_cast<int>(frame.mapKind())]);
     out += ", \"decodeReferences\": " + std::string(frame.decodeReferences() ? "true" : "false");
     out += ", \"readout\": " + JsonString(frame.readout().toStdString());
+    if (const BytesPane* bytes = frame.bytesPane(); frame.BytesPaneShown())
+        out += ", \"bytes\": {\"highlight\": " + JsonString(bytes->HighlightReport().toStdString()) +
+               ", \"header\": " + JsonString(bytes->HeaderText().toStdString()) +
+               ", \"strip\": " + (bytes->StripShown() ? "true" : "false") +
+               ", \"showMs\": " + std::to_string(frame.lastBytesMs()) +
+               ", \"lookupMs\": " + std::to_string(frame.lastByteLookupMs()) + "}";
     out += ", \"time\": " + JsonString(frame.pictureTime().toStdString());
     // The cost of what is shown: the last selection's decode and a paint of the pane now.
     // The first paint of what is shown (as after a decode: the picture's image is made) and a

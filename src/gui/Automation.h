@@ -41,6 +41,9 @@ struct AutomationOptions {
     int hoverX = 0, hoverY = 0;
     bool click = false;
     int clickX = 0, clickY = 0;
+    // The bytes pane: shown, and a click on the byte at this offset (after the pane options).
+    bool bytes = false;
+    int64_t gotoOffset = -1;
     bool report = false;  // one JSON object on stdout after the last action
     bool quit = false;
     bool help = false;  // prints the usage and ends

@@ -130,8 +130,10 @@ void CMainFrame::BuildPanes() {
         QMetaObject::invokeMethod(
             this, [this] { DecodeSelectedItem(treeView_->SelectedItem()); }, Qt::QueuedConnection);
     };
-    connect(treeView_, &CSyntaxTree::SelectionChangedTo, this,
-            [this](TreeItem item) { DecodeSelectedItem(item); });
+    connect(treeView_, &CSyntaxTree::SelectionChangedTo, this, [this](TreeItem item) {
+        DecodeSelectedItem(item);
+        ShowItemBytes(item);
+    });
 }
 
 QAction* CMainFrame::MakeAction(int id, const QString& text, const QKeySequence& key) {
@@ -177,6 +179,8 @@ void CMainFrame::BuildMenus() {
     view->addAction(MakeAction(cmd::kLiveDeinterlacing, "Live De-Interlacing"));
     view->addAction(MakeAction(cmd::kAutoPictureMode, "Auto-Picture Mode"));
     BuildPictureMenus(view, file);
+    view->addSeparator();
+    BuildBytesPane(view);
 
     QMenu* processing = menuBar()->addMenu("&Processing");
     processing->addAction(MakeAction(cmd::kNegative, "Negative"));
@@ -561,6 +565,8 @@ bool CMainFrame::OpenPath(const QString& path) {
     right_->SetMap(MacroblockMap());
     if (ok) AddRecentFile(path);
     fileOpen_ = stream_.fileItem != 0;
+    // The bytes are there before any parse.
+    OpenBytes(path);
     if (fileOpen_) setWindowTitle("Bitloupe - " + QFileInfo(path).fileName());
     right_->SetFileOpen(fileOpen_ && !stream_.invalidFile);
     if (ok) {

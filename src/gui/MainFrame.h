@@ -114,6 +114,14 @@ class CMainFrame : public QMainWindow {
     QStringList recentFiles() const { return recent_; }
     // How long the last selection took to decode and show, references included (ms).
     double lastDecodeMs() const { return lastDecodeMs_; }
+    // The bytes pane: shown or hidden, its file, the selected item's bits, and a click on a
+    // byte (selects the deepest item that covers it, as bitloupe-cli at finds it).
+    void ShowBytesPane(bool shown);
+    bool BytesPaneShown() const;
+    void SelectItemAtByte(uint64_t offset, int bit);
+    class BytesPane* bytesPane() const { return bytes_; }
+    double lastBytesMs() const { return lastBytesMs_; }
+    double lastByteLookupMs() const { return lastByteLookupMs_; }
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -201,6 +209,13 @@ class CMainFrame : public QMainWindow {
     QLabel* timeLabel_ = nullptr;
     void SaveCommand(int id);
     void GammaCommand();
+    void BuildBytesPane(QMenu* view);
+    void OpenBytes(const QString& path);
+    void ShowItemBytes(TreeItem item);
+    class BytesPane* bytes_ = nullptr;
+    class QDockWidget* bytesDock_ = nullptr;
+    double lastBytesMs_ = 0;
+    double lastByteLookupMs_ = 0;
 };
 
 }  // namespace bitloupe

@@ -266,6 +266,7 @@ void CMainFrame::LoadSettings() {
     if (overlayBox_) overlayBox_->setCurrentIndex(static_cast<int>(mapKind_));
     right_->SetZoom(std::clamp(s.value("view/zoom", 1).toInt(), 0, CRightWnd::kMaxZoom));
     recent_ = s.value("file/recent").toStringList();
+    ShowBytesPane(s.value("view/bytesPane", false).toBool());
     while (recent_.size() > kRecentFiles) recent_.removeLast();
     RebuildRecentMenu();
 }
@@ -278,6 +279,7 @@ void CMainFrame::SaveSettings() const {
     s.setValue("view/map", static_cast<int>(mapKind_));
     s.setValue("view/zoom", right_->zoom());
     s.setValue("file/recent", recent_);
+    s.setValue("view/bytesPane", BytesPaneShown());
 }
 
 void CMainFrame::AddRecentFile(const QString& path) {

@@ -9,10 +9,12 @@
 #include <QTemporaryDir>
 #include <QWheelEvent>
 #include <QtTest>
+#include <functional>
 #include <fstream>
 #include <iterator>
 
 #include "TestUtil.h"
+#include "gui/BytesPane.h"
 #include "gui/MainFrame.h"
 #include "gui/ParseDlg.h"
 #include "gui/QtHost.h"
@@ -221,6 +223,36 @@ class PictureToolsTest : public QObject {
                          Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(pane->viewport(), &zoom);
         QCOMPARE(pane->zoom(), before * 2);
+    }
+
+    // Tree and bytes are one selection: a 4-bit field lights up exactly its bits (with the strip
+    // above the rows), and a click on a byte or on a bit of the strip selects the field there.
+    void bytesPaneFollowsTheSelectionBothWays() {
+        QVERIFY(OpenParsed("mpeg2-ps.mpg"));
+        frame->ShowBytesPane(true);
+        const TreeStore& tree = frame->tree();
+        std::function<TreeItem(TreeItem, const std::string&)> find = [&](TreeItem at,
+                                                                         const std::string& p) {
+            for (TreeItem c = tree.GetChildItem(at); c; c = tree.GetNextSiblingItem(c)) {
+                if (tree.GetItemText(c).starts_with(p)) return c;
+                if (const TreeItem f = find(c, p)) return f;
+            }
+            return TreeItem{0};
+        };
+        QVERIFY(frame->treeView()->SelectItem(find(kTreeRoot, "aspect_ratio_information")));
+        QCoreApplication::processEvents();
+        BytesPane* bytes = frame->bytesPane();
+        QCOMPARE(bytes->HighlightReport(), QString("0x34.0-0x34.4"));
+        QVERIFY(bytes->StripShown());
+        auto selected = [&] { return tree.GetItemText(frame->treeView()->SelectedItem()); };
+        const QRect bit5 = bytes->StripBitRect(0x34 * 8 + 5);
+        QVERIFY(!bit5.isEmpty());
+        QTest::mouseClick(bytes->viewport(), Qt::LeftButton, {}, bit5.center());
+        QVERIFY2(selected().starts_with("frame_rate_code"), selected().c_str());
+        const QRect code = bytes->CellRect(0x2E);
+        QVERIFY(!code.isEmpty());
+        QTest::mouseClick(bytes->viewport(), Qt::LeftButton, {}, code.center());
+        QVERIFY2(selected().starts_with("sequence_header_code"), selected().c_str());
     }
 
     // The options of the picture pane and the recent files outlive the window.

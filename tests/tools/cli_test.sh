@@ -67,6 +67,12 @@ for f in large-many-pictures.m2v:300 large-size-switches.m2v:399; do
   check "${f%:*} decodes picture ${f#*:} within 15 s" "[ $rc -eq 0 ]"
 done
 # Argument errors: exit 1 and the message each kind of mistake has always printed.
+# at: the deepest item at a byte, its ancestors above; offsets that are not numbers are refused.
+at_out=$("$cli" at "$data/mpeg2-ps.mpg" 0x2E --mode both 2>/dev/null)
+check "at names the field under the byte" "echo \"\$at_out\" | tail -1 | grep -q '45.0-49 sequence_header_code='"
+"$cli" at "$data/mpeg2-ps.mpg" 12x >/dev/null 2>&1; rc=$?
+check "at refuses a bad offset" "[ $rc -eq 1 ]"
+
 first_err() {  # command line; its exit code, then the first two lines of its stderr
   "$cli" "$@" >/dev/null 2>/tmp/cli-err-$$; echo "$? $(head -2 /tmp/cli-err-$$ | tr '\n' '|')"
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "core/tree/ItemLookup.h"
 
 namespace bitloupe {
 namespace {
@@ -63,6 +64,33 @@ struct Walk {
     }
 };
 
+// A byte's item, as a click on it in the bytes pane and bitloupe-cli at find it: every item on
+// the path covers the byte, and no child of the last one does.
+void LookUpRandomBytes(const TreeStore& tree, size_t size) {
+    uint64_t seed = size;
+    int found = 0;
+    for (int n = 0; n < 200; ++n) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        const uint64_t bit = (seed >> 20) % (uint64_t{size} * 8);
+        const std::vector<TreeItem> path = ItemPathAt(tree, bit);
+        SCOPED_TRACE("bit place " + std::to_string(bit));
+        for (size_t i = 0; i < path.size(); ++i) {
+            ItemFacts r;
+            ASSERT_TRUE(ItemRange(tree, path[i], r));
+            EXPECT_TRUE(r.start <= bit && bit < r.end * 8) << tree.GetItemText(path[i]);
+            if (i) EXPECT_EQ(tree.GetParentItem(path[i]), path[i - 1]);
+        }
+        if (path.empty()) continue;
+        ++found;
+        for (TreeItem c = tree.GetChildItem(path.back()); c; c = tree.GetNextSiblingItem(c)) {
+            ItemFacts r;
+            if (ItemRange(tree, c, r))
+                EXPECT_FALSE(r.start <= bit && bit < r.end * 8) << tree.GetItemText(c);
+        }
+    }
+    EXPECT_GT(found, 150);  // stuffing and padding aside, bytes belong to items
+}
+
 TEST(Spans, EveryItemLiesInTheFileInsideItsParentAndReadsBackAsItsValue) {
     for (const auto& entry : std::filesystem::directory_iterator(BITLOUPE_TEST_DATA)) {
         const std::string name = entry.path().filename().string();
@@ -78,6 +106,7 @@ TEST(Spans, EveryItemLiesInTheFileInsideItsParentAndReadsBackAsItsValue) {
         for (TreeItem r = e.tree.GetChildItem(kTreeRoot); r; r = e.tree.GetNextSiblingItem(r))
             walk.Visit(r, nullptr);
         for (const std::string& f : walk.faults) ADD_FAILURE() << f;
+        LookUpRandomBytes(e.tree, file.size());
     }
 }
 
