@@ -83,7 +83,8 @@ int RunAt(int argc, char** argv) {
     if (!engine.OpenAndParse(a.path, kParseModeOfWord[a.mode], a.mbs, exitCode)) return exitCode;
     const TreeStore& tree = engine.tree;
     auto lock = tree.Lock();
-    const std::vector<TreeItem> path = ItemPathAt(tree, a.offset * 8 + static_cast<uint64_t>(a.bit));
+    const std::vector<TreeItem> path =
+        ItemPathAt(tree, a.offset * 8 + static_cast<uint64_t>(a.bit));
     JsonOut json;
     if (a.json) json << "[";
     for (size_t depth = 0; depth < path.size(); ++depth) {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/AtCommand.h"
 #include "cli/Cli.h"
 #include "cli/DecodeCommands.h"
-#include "cli/AtCommand.h"
 #include "cli/FieldsCommand.h"
 #include "cli/Json.h"
 #include "cli/Options.h"

@@ -13,9 +13,9 @@
 #include "core/session/SyntaxParser.h"
 #include "core/tree/Export.h"
 #include "core/tree/ItemFields.h"
+#include "gui/BytesPane.h"
 #include "gui/CommandIds.h"
 #include "gui/DisplayBar.h"
-#include "gui/BytesPane.h"
 #include "gui/MainFrame.h"
 #include "gui/ParseDlg.h"
 #include "gui/QtHost.h"
@@ -157,7 +157,8 @@ Read ReadDisplayOption(OptionReader& r, AutomationOptions* options) {
         const qlonglong offset = word.startsWith("0x", Qt::CaseInsensitive)
                                      ? word.mid(2).toLongLong(&ok, 16)
                                      : word.toLongLong(&ok, 10);
-        if (!ok || offset < 0) return r.Refuse("--goto-offset takes a byte offset (decimal or 0x hex)");
+        if (!ok || offset < 0)
+            return r.Refuse("--goto-offset takes a byte offset (decimal or 0x hex)");
         options->gotoOffset = offset;
     } else if (a == "--overlay") {
         QString word;
@@ -673,11 +674,12 @@ std::string AutomationReport(CMainFrame& frame) {
     out += ", \"decodeReferences\": " + std::string(frame.decodeReferences() ? "true" : "false");
     out += ", \"readout\": " + JsonString(frame.readout().toStdString());
     if (const BytesPane* bytes = frame.bytesPane(); frame.BytesPaneShown())
-        out += ", \"bytes\": {\"highlight\": " + JsonString(bytes->HighlightReport().toStdString()) +
-               ", \"header\": " + JsonString(bytes->HeaderText().toStdString()) +
-               ", \"strip\": " + (bytes->StripShown() ? "true" : "false") +
-               ", \"showMs\": " + std::to_string(frame.lastBytesMs()) +
-               ", \"lookupMs\": " + std::to_string(frame.lastByteLookupMs()) + "}";
+        out +=
+            ", \"bytes\": {\"highlight\": " + JsonString(bytes->HighlightReport().toStdString()) +
+            ", \"header\": " + JsonString(bytes->HeaderText().toStdString()) +
+            ", \"strip\": " + (bytes->StripShown() ? "true" : "false") +
+            ", \"showMs\": " + std::to_string(frame.lastBytesMs()) +
+            ", \"lookupMs\": " + std::to_string(frame.lastByteLookupMs()) + "}";
     out += ", \"time\": " + JsonString(frame.pictureTime().toStdString());
     // The cost of what is shown: the last selection's decode and a paint of the pane now.
     // The first paint of what is shown (as after a decode: the picture's image is made) and a

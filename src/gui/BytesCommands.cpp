@@ -1,10 +1,15 @@
 // The main window's part of the bytes pane: the dock that holds it, the item's bits shown when
 // an item is selected, and the item selected when a byte is clicked.
+#include <QClipboard>
 #include <QDockWidget>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
 #include <QStatusBar>
+#include <functional>
 
 #include "core/tree/ItemKinds.h"
 #include "core/tree/ItemLookup.h"
@@ -27,12 +32,73 @@ void CMainFrame::BuildBytesPane(QMenu* view) {
     toggle->setShortcut(QKeySequence("Ctrl+Shift+B"));
     toggle->setStatusTip("Show or hide the file's bytes beside the tree and the picture");
     view->addAction(toggle);
+    // Moving about in the bytes: each shows the pane first and selects the item found.
+    QMenu* go = view->addMenu("B&ytes");
+    auto add = [this, go](const char* text, const char* key, std::function<void()> run) {
+        QAction* a = go->addAction(text);
+        a->setShortcut(QKeySequence(key));
+        connect(a, &QAction::triggered, this, [this, run] {
+            ShowBytesPane(true);
+            run();
+        });
+    };
+    add("&Go to Offset...", "Ctrl+Shift+G", [this] { GoToOffsetCommand(); });
+    add("&Next Start Code", "Alt+Down", [this] { FollowBytes(bytes_->NextStartCode(true)); });
+    add("&Previous Start Code", "Alt+Up", [this] { FollowBytes(bytes_->NextStartCode(false)); });
+    add("&Find Bytes...", "Ctrl+Shift+F", [this] { FindBytesCommand(); });
+    add("Find Ne&xt Bytes", "Ctrl+Shift+N", [this] {
+        FollowBytes(!lastBytesPattern_.isEmpty() && bytes_->FindPattern(lastBytesPattern_, true));
+    });
+    add("&Copy Bytes as Hex", "Ctrl+Shift+C", [this] {
+        const QString hex = bytes_->SelectedBytesAsHex();
+        QGuiApplication::clipboard()->setText(hex);
+        statusBar()->showMessage(hex.isEmpty()
+                                     ? QString("No bytes selected")
+                                     : QString("Copied %1 bytes").arg((hex.size() + 1) / 3));
+    });
     // Shown again, the pane catches up with the selection made while it was hidden.
     connect(bytesDock_, &QDockWidget::visibilityChanged, this, [this](bool shown) {
         if (shown) ShowItemBytes(treeView_->SelectedItem());
     });
     connect(bytes_, &BytesPane::ByteClicked, this,
             [this](uint64_t offset, int bit) { SelectItemAtByte(offset, bit < 0 ? 0 : bit); });
+}
+
+void CMainFrame::FollowBytes(bool found) {
+    if (!found) {
+        statusBar()->showMessage("Not found");
+        return;
+    }
+    SelectItemAtByte(bytes_->CursorOffset(), 0);
+}
+
+void CMainFrame::GoToOffsetCommand() {
+    bool ok = false;
+    const QString word =
+        QInputDialog::getText(this, "Go to Offset",
+                              "Offset (decimal, or hexadecimal after 0x):", QLineEdit::Normal,
+                              QString(), &ok)
+            .trimmed();
+    if (!ok || word.isEmpty()) return;
+    const bool hex = word.startsWith("0x", Qt::CaseInsensitive);
+    const qulonglong offset = hex ? word.mid(2).toULongLong(&ok, 16) : word.toULongLong(&ok, 10);
+    if (!ok || offset >= bytes_->FileSize()) {
+        statusBar()->showMessage(QString("\"%1\" is not an offset in the file").arg(word));
+        return;
+    }
+    bytes_->ScrollToOffset(offset);
+    SelectItemAtByte(offset, 0);
+}
+
+void CMainFrame::FindBytesCommand() {
+    bool ok = false;
+    const QString pattern = QInputDialog::getText(
+        this, "Find Bytes",
+        "Bytes in hexadecimal, ?? for any byte (e.g. 00 00 01 B3):", QLineEdit::Normal,
+        lastBytesPattern_, &ok);
+    if (!ok || pattern.trimmed().isEmpty()) return;
+    lastBytesPattern_ = pattern;
+    FollowBytes(bytes_->FindPattern(pattern, true));
 }
 
 void CMainFrame::ShowBytesPane(bool shown) {
@@ -60,23 +126,39 @@ void CMainFrame::ShowItemBytes(TreeItem item) {
     const TreeItem up = tree_.GetParentItem(item);
     BitRange faint{0, 0};
     if (up != kTreeRoot && ItemRange(tree_, up, parent)) faint = {parent.start, parent.end * 8};
-    // A field that reached into the next packet ends further on than its bits: its range is
-    // shown as one piece, the packet header inside it drawn as in between.
-    const uint64_t naturalEnd = own.start + own.bits;
+    // Video bits in a program stream: a range that reached across packets is shown piece by
+    // piece, what lies between the pieces (pack and packet headers, other streams' packets) in
+    // its own style. The packets are known once the parse has passed them.
+    TreeItem root = item;
+    while (tree_.GetParentItem(root) != kTreeRoot && tree_.GetParentItem(root))
+        root = tree_.GetParentItem(root);
+    const bool video = root != stream_.systemItem;
+    const uint64_t end = own.bits && own.end * 8 <= ((own.start + own.bits + 7) / 8) * 8
+                             ? own.start + own.bits  // whole in one piece: exactly its bits
+                             : own.end * 8;
+    std::vector<std::pair<uint64_t, uint64_t>> pieces, gaps;
+    if (video && !WorkerBusy())
+        stream_.SplitAtPayloads(own.start, end, pieces, gaps);
+    else
+        pieces.push_back({own.start, end});
     std::vector<BitRange> strong, between;
-    if (own.end * 8 > ((naturalEnd + 7) / 8) * 8 && own.bits) {
-        strong.push_back({own.start, own.end * 8});
-    } else {
-        strong.push_back({own.start, naturalEnd > own.start ? naturalEnd : own.start + 8});
+    uint64_t bits = 0;  // the item's own bits: what lies between its pieces is not counted
+    for (const auto& [from, to] : pieces) {
+        strong.push_back({from, to});
+        bits += to - from;
     }
+    for (const auto& [from, to] : gaps) between.push_back({from, to});
     bytes_->SetHighlight(strong, between, faint);
     ItemFacts facts;
-    QString header = QString("%1: offset 0x%2 bit %3, %4 bits")
-                         .arg(QString::fromStdString(tree_.GetItemText(item)).left(80))
-                         .arg(own.start / 8, 0, 16)
-                         .arg(own.start % 8)
-                         .arg(own.bits);
-    if (tree_.GetItemFacts(item, facts) && facts.hasValue) header += QString(", value %1").arg(facts.value);
+    QString header =
+        QString("%1: offset 0x%2 bit %3, %4 bits%5")
+            .arg(QString::fromStdString(tree_.GetItemText(item)).left(80))
+            .arg(own.start / 8, 0, 16)
+            .arg(own.start % 8)
+            .arg(pieces.size() > 1 ? bits : own.bits)
+            .arg(pieces.size() > 1 ? QString(" in %1 pieces").arg(pieces.size()) : QString());
+    if (tree_.GetItemFacts(item, facts) && facts.hasValue)
+        header += QString(", value %1").arg(facts.value);
     bytes_->SetHeaderText(header);
     lastBytesMs_ = clock.nsecsElapsed() / 1e6;
 }

@@ -119,7 +119,9 @@ class CMainFrame : public QMainWindow {
     void ShowBytesPane(bool shown);
     bool BytesPaneShown() const;
     void SelectItemAtByte(uint64_t offset, int bit);
-    class BytesPane* bytesPane() const { return bytes_; }
+    class BytesPane* bytesPane() const {
+        return bytes_;
+    }
     double lastBytesMs() const { return lastBytesMs_; }
     double lastByteLookupMs() const { return lastByteLookupMs_; }
 
@@ -212,6 +214,11 @@ class CMainFrame : public QMainWindow {
     void BuildBytesPane(QMenu* view);
     void OpenBytes(const QString& path);
     void ShowItemBytes(TreeItem item);
+    void GoToOffsetCommand();
+    void FindBytesCommand();
+    // Selects the item at the pane's cursor after a search or a step, or says nothing was found.
+    void FollowBytes(bool found);
+    QString lastBytesPattern_;
     class BytesPane* bytes_ = nullptr;
     class QDockWidget* bytesDock_ = nullptr;
     double lastBytesMs_ = 0;

@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 #include <QWheelEvent>
 #include <QtTest>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "TestUtil.h"
@@ -253,6 +253,11 @@ class PictureToolsTest : public QObject {
         QVERIFY(!code.isEmpty());
         QTest::mouseClick(bytes->viewport(), Qt::LeftButton, {}, code.center());
         QVERIFY2(selected().starts_with("sequence_header_code"), selected().c_str());
+        // A slice that runs across packets: its two pieces, with the pack of audio and the
+        // headers between them left out.
+        frame->SelectItemAtByte(2040, 0);
+        QVERIFY2(selected().starts_with("Slice #4"), selected().c_str());
+        QCOMPARE(bytes->HighlightReport(), QString("0x7DC.0-0x800.0, 0x1018.0-0x12B7.0"));
     }
 
     // The options of the picture pane and the recent files outlive the window.

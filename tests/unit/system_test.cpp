@@ -231,9 +231,9 @@ TEST(PesMpeg2, TimeStampsAndTheirPrefixes) {
     EXPECT_TRUE(InOrder(e, p[3], {"0011B (4 bits, must be 0001B!)", "DTS=5 (33 bits)"}));
     EXPECT_EQ(e.tree.GetItemData(e.Find("PTS=90000", p[1])), kind::kVirtual);
     // Fixed bits are data like any field: wrong ones are errors, and carry what they hold.
-    for (const auto& [text, packet, wrong] :
-         {std::tuple{"0100B", p[1], true}, {"0011B (4 bits, must", p[3], true},
-          {"0010B (4 bits)", p[0], false}}) {
+    for (const auto& [text, packet, wrong] : {std::tuple{"0100B", p[1], true},
+                                              {"0011B (4 bits, must", p[3], true},
+                                              {"0010B (4 bits)", p[0], false}}) {
         SCOPED_TRACE(text);
         const TreeItem bits = e.Find(text, packet);
         EXPECT_EQ(e.tree.GetItemImage(bits) == image::kError, wrong);

@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "core/syntax/ParseContext.h"
-#include "core/syntax/VideoHeaders.h"
 #include "core/syntax/VideoFields.h"
+#include "core/syntax/VideoHeaders.h"
 #include "core/syntax/VideoTables.h"
 
 namespace bitloupe {
@@ -325,7 +325,7 @@ void VideoHeaders::ParsePictureCodingExtension(TreeItem item) {
         c.sub_carrier_phase = static_cast<uint8_t>(p_.ReadBits(8));
         c.subCarrierPhaseDegrees = c.sub_carrier_phase * 1.40625;
         emit.Bits(8).AddItemF(item, "sub_carrier_phase=(%d*360/256)=%g degree (8 bits)",
-                      c.sub_carrier_phase, c.subCarrierPhaseDegrees);
+                              c.sub_carrier_phase, c.subCarrierPhaseDegrees);
     }
 
     UpdatePredictionFrames();

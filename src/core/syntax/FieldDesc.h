@@ -83,7 +83,7 @@ constexpr FieldDesc MeaningDec(const char* name, int bits, const char* const* me
 }
 constexpr FieldDesc Scaled(const char* name, int bits, int64_t scale, const char* unit,
                            int64_t offset = 0) {
-    return {name, static_cast<uint8_t>(bits), Shown::kScaled, Rule::kAny, nullptr, unit, scale,
+    return {name,  static_cast<uint8_t>(bits), Shown::kScaled, Rule::kAny, nullptr, unit, scale,
             offset};
 }
 constexpr FieldDesc Signed(const char* name, int bits) {
@@ -91,10 +91,17 @@ constexpr FieldDesc Signed(const char* name, int bits) {
 }
 // Fixed bits with no name of their own ('0010' before a time stamp); `required` is how the text
 // writes what they must be ("0001", "001x"), or null where a wrong value is listed as it is.
-constexpr FieldDesc Pattern(int bits, uint32_t fixed, const char* required,
-                            uint32_t mask = ~0u) {
-    return {"", static_cast<uint8_t>(bits), Shown::kPattern, Rule::kFixed, nullptr, required,
-            1, 0, fixed, mask};
+constexpr FieldDesc Pattern(int bits, uint32_t fixed, const char* required, uint32_t mask = ~0u) {
+    return {"",
+            static_cast<uint8_t>(bits),
+            Shown::kPattern,
+            Rule::kFixed,
+            nullptr,
+            required,
+            1,
+            0,
+            fixed,
+            mask};
 }
 inline constexpr FieldDesc kMarkerBit{"marker_bit", 1, Shown::kMarker, Rule::kOne};
 }  // namespace field

@@ -85,7 +85,6 @@ inline constexpr bool kMakesItems = !std::is_same_v<E, SilentEmitters>;
 
 namespace macroblock_syntax {
 
-
 inline bool IsFieldPicture(int structure) {
     return structure == video_tables::kTopField || structure == video_tables::kBottomField;
 }

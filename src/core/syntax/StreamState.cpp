@@ -1,5 +1,7 @@
 #include "core/syntax/StreamState.h"
 
+#include <algorithm>
+
 namespace bitloupe {
 
 void CStreamState::Reset() {
@@ -57,6 +59,38 @@ void CStreamState::ClearVideoMaps() {
     macroblockRecords.clear();
     blockRecords.clear();
     sequenceRecords.clear();
+}
+
+void CStreamState::SplitAtPayloads(uint64_t start, uint64_t end,
+                                   std::vector<std::pair<uint64_t, uint64_t>>& pieces,
+                                   std::vector<std::pair<uint64_t, uint64_t>>& between) const {
+    pieces.clear();
+    between.clear();
+    const std::vector<VideoPacketTime>& packets = videoPacketTimes;
+    // The payload the range begins in: the last that begins at or before it.
+    auto it = std::upper_bound(
+        packets.begin(), packets.end(), start / 8,
+        [](uint64_t offset, const VideoPacketTime& p) { return offset < p.payloadStart; });
+    if (it == packets.begin() || end <= start) {
+        pieces.push_back({start, end});
+        return;
+    }
+    --it;
+    uint64_t from = start;
+    for (; it != packets.end() && it->payloadStart * 8 < end; ++it) {
+        const uint64_t first = std::max<uint64_t>(it->payloadStart * 8, start);
+        const uint64_t last = std::min<uint64_t>(
+            (it->payloadStart + static_cast<uint64_t>(it->payloadBytes)) * 8, end);
+        if (first >= last) continue;
+        if (first > from && !pieces.empty()) between.push_back({from, first});
+        pieces.push_back({first, last});
+        from = last;
+    }
+    // Bits past the payloads known (a packet cut short) stay with the last piece.
+    if (pieces.empty())
+        pieces.push_back({start, end});
+    else if (from < end)
+        pieces.back().second = end;
 }
 
 }  // namespace bitloupe

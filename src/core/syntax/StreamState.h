@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/syntax/VideoState.h"
@@ -172,15 +173,22 @@ class CStreamState : public SequenceParameters {
     struct VideoPacketTime {
         uint64_t payloadStart = 0;
         int64_t pts = -1;
+        int64_t payloadBytes = 0;
     };
     std::vector<VideoPacketTime> videoPacketTimes;
     // Adds a packet after the last one known; a packet read again (a decode, a second parse)
     // adds nothing.
-    void NoteVideoPacket(uint64_t payloadStart, int64_t pts) {
+    void NoteVideoPacket(uint64_t payloadStart, int64_t pts, int64_t payloadBytes) {
         if (!videoPacketTimes.empty() && payloadStart <= videoPacketTimes.back().payloadStart)
             return;
-        videoPacketTimes.push_back({payloadStart, pts});
+        videoPacketTimes.push_back({payloadStart, pts, payloadBytes < 0 ? 0 : payloadBytes});
     }
+    // Bit places [start, end) of video bits split into the pieces that lie in the followed
+    // video stream's payloads; `between` gets what lies between the pieces (headers, other
+    // streams' packets). One piece when the video was not read from packets.
+    void SplitAtPayloads(uint64_t start, uint64_t end,
+                         std::vector<std::pair<uint64_t, uint64_t>>& pieces,
+                         std::vector<std::pair<uint64_t, uint64_t>>& between) const;
 
     uint8_t greyColour = 128;
     bool greyColourFixed = false;

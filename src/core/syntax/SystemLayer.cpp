@@ -446,8 +446,9 @@ int64_t SystemLayer::ParsePesHeaderMpeg2(int packetLength, TreeItem packet) {
     char text[128];
     auto read = [&](const FieldDesc& d) { return ReadField(f, e, d, packet); };
     read(sf::mpeg2_header_bits);
-    for (const FieldDesc* d : {&sf::PES_scrambling_control, &sf::PES_priority,
-                               &sf::data_alignment_indicator, &sf::copyright, &sf::original_or_copy})
+    for (const FieldDesc* d :
+         {&sf::PES_scrambling_control, &sf::PES_priority, &sf::data_alignment_indicator,
+          &sf::copyright, &sf::original_or_copy})
         read(*d);
     const uint32_t ptsDtsFlags = read(sf::PTS_DTS_flags);
     const uint32_t escrFlag = read(sf::ESCR_flag);
@@ -663,7 +664,7 @@ int64_t SystemLayer::ParseSystemUntil(uint8_t streamId) {
         acc = 0;
         if (code == wanted) {
             const uint16_t payload = ParsePesPacket(streamId);
-            p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), lastPts_);
+            p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), lastPts_, payload);
             return payload;
         }
         const StartCode what = StartCodeOf(code);
@@ -743,7 +744,7 @@ int64_t SystemLayer::SkipPesHeader(uint8_t streamId) {
         } else {
             f.ReadByte();
         }
-        p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), pts);
+        p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), pts, length - skip);
         return length - skip;
     }
     if (HasNoPesHeader(streamId) || streamId < 0xBC) return length;
@@ -756,7 +757,8 @@ int64_t SystemLayer::SkipPesHeader(uint8_t streamId) {
         used = 5;
     }
     for (int i = used; i < headerLength; ++i) f.ReadByte();
-    p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), pts);
+    p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), pts,
+                              length - headerLength - 3);
     return length - headerLength - 3;
 }
 

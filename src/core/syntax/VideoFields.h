@@ -137,7 +137,8 @@ inline constexpr FieldDesc copyright_number_3 = BitString("copyright_number_3", 
 
 // picture display extension (the index is part of the name)
 inline constexpr FieldDesc frame_centre_horizontal_offset[3] = {
-    Signed("frame_centre_horizontal_offset[0]", 16), Signed("frame_centre_horizontal_offset[1]", 16),
+    Signed("frame_centre_horizontal_offset[0]", 16),
+    Signed("frame_centre_horizontal_offset[1]", 16),
     Signed("frame_centre_horizontal_offset[2]", 16)};
 inline constexpr FieldDesc frame_centre_vertical_offset[3] = {
     Signed("frame_centre_vertical_offset[0]", 16), Signed("frame_centre_vertical_offset[1]", 16),
@@ -196,9 +197,10 @@ inline constexpr FieldDesc extra_information_slice = BitString("extra_informatio
 // --- macroblock ---
 // MPEG-1 spells the macroblock's quantiser with a z.
 inline constexpr FieldDesc macroblock_quantizer_scale = Number("quantizer_scale", 5);
-inline constexpr FieldDesc spatial_temporal_weight_code = BitString("spatial_temporal_weight_code", 2);
-inline constexpr const char* kFrameMotionTypeNames[4] = {"reserved", "Field-based",
-                                                         "Frame-based", "Dual-Prime"};
+inline constexpr FieldDesc spatial_temporal_weight_code =
+    BitString("spatial_temporal_weight_code", 2);
+inline constexpr const char* kFrameMotionTypeNames[4] = {"reserved", "Field-based", "Frame-based",
+                                                         "Dual-Prime"};
 inline constexpr const char* kFieldMotionTypeNames[4] = {"reserved", "Field-based", "16x8 MC",
                                                          "Dual-Prime"};
 inline constexpr FieldDesc frame_motion_type =

@@ -39,17 +39,19 @@ void VideoHeaders::ParseSequenceHeader() {
     emit.AddOffsetItem(item, 4);
     emit.Record(vf::sequence_header_code, 0x1B3, item);
 
-    const uint32_t width = ReadField(p_, emit, mpeg2 ? vf::horizontal_size_value : vf::horizontal_size, item);
+    const uint32_t width =
+        ReadField(p_, emit, mpeg2 ? vf::horizontal_size_value : vf::horizontal_size, item);
     st.horizontal_size = st.displayWidth = st.horizontal_size_value = static_cast<uint16_t>(width);
-    const uint32_t height = ReadField(p_, emit, mpeg2 ? vf::vertical_size_value : vf::vertical_size, item);
+    const uint32_t height =
+        ReadField(p_, emit, mpeg2 ? vf::vertical_size_value : vf::vertical_size, item);
     st.vertical_size = st.displayHeight = st.vertical_size_value = static_cast<uint16_t>(height);
     UpdateMacroblockDimensions();
 
     st.aspect_ratio_information = static_cast<uint8_t>(
         ReadField(p_, emit, mpeg2 ? vf::aspect_ratio_information : vf::pel_aspect_ratio, item));
     UpdatePelAspectRatio();
-    st.frame_rate_code =
-        static_cast<uint8_t>(ReadField(p_, emit, mpeg2 ? vf::frame_rate_code : vf::picture_rate, item));
+    st.frame_rate_code = static_cast<uint8_t>(
+        ReadField(p_, emit, mpeg2 ? vf::frame_rate_code : vf::picture_rate, item));
 
     const uint32_t bitRate = ReadField(p_, emit, mpeg2 ? vf::bit_rate_value : vf::bit_rate, item);
     st.bit_rate_value = bitRate;
@@ -66,7 +68,8 @@ void VideoHeaders::ParseSequenceHeader() {
     // defaults otherwise.
     QuantMatrixSet& q = p_.v.quant;
     TreeItem intraItem = 0;
-    const uint32_t loadIntra = ReadField(p_, emit, vf::load_intra_quantizer_matrix, item, &intraItem);
+    const uint32_t loadIntra =
+        ReadField(p_, emit, vf::load_intra_quantizer_matrix, item, &intraItem);
     if (loadIntra)
         ReadMatrix(q.intra.values);
     else

@@ -1,5 +1,6 @@
 #include "core/tree/ItemLookup.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/tree/ItemKinds.h"
