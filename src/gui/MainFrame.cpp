@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -260,6 +261,11 @@ void CMainFrame::BuildBars() {
         a->setIcon(QIcon(QString(":/icons/%1.svg").arg(b.icon)));
         toolBar_->addAction(a);
     }
+    // The bytes pane's switch, beside the other panes' commands.
+    QAction* bytes = bytesDock_->toggleViewAction();
+    bytes->setIcon(QIcon(":/icons/tb-bytes.svg"));
+    toolBar_->insertAction(commands_.ActionOf(cmd::kAbout), bytes);
+    toolBar_->insertSeparator(commands_.ActionOf(cmd::kAbout));
 
     addToolBarBreak();
     displayToolBar_ = addToolBar("Display Controls");

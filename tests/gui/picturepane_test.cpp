@@ -260,6 +260,36 @@ class PictureToolsTest : public QObject {
         QCOMPARE(bytes->HighlightReport(), QString("0x7DC.0-0x800.0, 0x1018.0-0x12B7.0"));
     }
 
+    // A click on a byte selects what bitloupe-cli at names for the same offset.
+    void byteClicksNameWhatTheCommandLineNames() {
+        for (const char* name : {"mpeg2-ps.mpg", "mpeg1-system.mpg", "mpeg2-fieldpic.m2v"}) {
+            QVERIFY2(OpenParsed(name), name);
+            frame->ShowBytesPane(true);
+            const uint64_t size = frame->bytesPane()->FileSize();
+            for (uint64_t k = 1; k <= 12; ++k) {
+                const uint64_t offset = (size * k * 7919 / 13) % size;
+                QProcess at;
+                at.start(BITLOUPE_CLI, {"at", QString::fromStdString(test::DataPath(name)),
+                                        QString::number(offset), "--mode", "video"});
+                QVERIFY(at.waitForFinished(30000));
+                const QStringList lines =
+                    QString::fromUtf8(at.readAllStandardOutput()).trimmed().split('\n');
+                frame->SelectItemAtByte(offset, 0);
+                const QString last = lines.last().trimmed();
+                if (last.startsWith("no item covers")) continue;
+                // "start.bit-end text": the text after the range.
+                const QString text = last.mid(last.indexOf(' ') + 1);
+                const std::string selected =
+                    frame->tree().GetItemText(frame->treeView()->SelectedItem());
+                QVERIFY2(QString::fromStdString(selected) == text,
+                         qPrintable(QString("%1 at %2: %3 / %4")
+                                        .arg(name)
+                                        .arg(offset)
+                                        .arg(text, QString::fromStdString(selected))));
+            }
+        }
+    }
+
     // The options of the picture pane and the recent files outlive the window.
     void settingsAndRecentFilesAreRemembered() {
         QStandardPaths::setTestModeEnabled(true);

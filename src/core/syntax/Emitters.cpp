@@ -12,6 +12,7 @@
 
 #include "core/base/StaticText.h"
 #include "core/syntax/ParseContext.h"
+#include "core/syntax/SystemFields.h"
 
 namespace bitloupe {
 
@@ -87,6 +88,8 @@ enum RecordKind : uint8_t {
     kMatrixRow8,
     kMarkerBit,
     kPattern,
+    kByteBits,
+    kStreamId,
 };
 
 // The high bits of a record's first byte: after it come the place of the item's first bit (5
@@ -291,6 +294,13 @@ bool TakeApart(const uint8_t* record, size_t size, Parts& p) {
             p.number = r.Get<uint8_t>();
             field(p.number, 1);
             break;
+        case kByteBits:
+        case kStreamId:
+            p.name = r.Text(p.scratch[0]);
+            p.code = r.Get<uint32_t>();
+            p.width = r.Get<uint8_t>();
+            field(p.code, p.width);
+            break;
         case kPattern:
             p.second = r.Text(p.scratch[1]);  // what the bits must be, "" when they are right
             p.code = r.Get<uint32_t>();
@@ -408,6 +418,26 @@ int FormatRecord(const uint8_t* record, size_t size, char* buf) {
                 std::snprintf(size, sizeof size, "%d bits", p.width);
             if (*p.second) return out("%sB (%s, must be %sB!)", b, size, p.second);
             return out("%sB (%s)", b, size);
+        }
+        case kByteBits:
+            FormatBits(b, p.code, p.width);
+            if (p.width == 8) return out("%s=%sB (1 byte)", name, b);
+            return out("%s=%sB (%d bytes)", name, b, p.width / 8);
+        case kStreamId: {
+            const unsigned id = p.code & 0xFF;
+            char stream[48];
+            if (id >= 0xC0 && id <= 0xDF)
+                std::snprintf(stream, sizeof stream, "Audio Stream #%u", id - 0xBF);
+            else if (id >= 0xE0 && id <= 0xEF)
+                std::snprintf(stream, sizeof stream, "Video Stream #%u", id - 0xDF);
+            else
+                std::snprintf(stream, sizeof stream, "%s",
+                              id >= 0xF0   ? system_fields::kDataStreamNames[id - 0xF0]
+                              : id == 0xBE ? "Padding Stream"
+                              : id == 0xBD ? "Private Stream #1"
+                              : id == 0xBF ? "Private Stream #2"
+                                           : "Unknown Stream");
+            return out("%s=%s (0x%02X, 1 byte)", name, stream, id);
         }
         case kBit:
             return out("%s=%d (1 bits)", name, value);
@@ -574,6 +604,15 @@ TreeItem Emitters::Record(const FieldDesc& d, uint32_t code, TreeItem parent) {
             break;
         case Shown::kMarker:
             return AddMarkerBit(code, parent);  // its text and image say what is wrong
+        case Shown::kByteBits:
+        case Shown::kStreamId:
+            return Append(
+                tree_,
+                RecordWriter(d.shown == Shown::kByteBits ? kByteBits : kStreamId, SpanOf(bits))
+                    .Text(name)
+                    .Put<uint32_t>(code)
+                    .Put<uint8_t>(static_cast<uint8_t>(bits)),
+                parent);
         case Shown::kPattern: {
             const bool broken = d.Breaks(code);
             const char* required = broken && d.unit ? d.unit : "";

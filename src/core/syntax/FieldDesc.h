@@ -25,6 +25,8 @@ enum class Shown : uint8_t {
     kMarker,      // marker_bit=1 (1 bit)
     kSigned,      // name=value as two's complement of n bits (bitsB, n bits)
     kPattern,     // bitsB (n bits): fixed bits; when they differ, "must be ...!" if `unit` says
+    kByteBits,    // name=bitsB (n bytes)
+    kStreamId,    // name=the stream it names (0xNN, 1 byte)
 };
 
 // What a field's value must keep; an item whose value breaks it shows the error image.

@@ -29,6 +29,26 @@ inline constexpr TimeStampFields kEscr{BitString("ESCR_base[32..30]", 3),
                                        BitString("ESCR_base[29..15]", 15),
                                        BitString("ESCR_base[14..0]", 15)};
 
+// The names of the data streams, by stream_id - 0xF0.
+inline constexpr const char* kDataStreamNames[16] = {
+    "ECM Stream",
+    "EMM Stream",
+    "DSMCC Stream",
+    "ISO/IEC 13522 Stream",
+    "H.222.1 Type-A Stream",
+    "H.222.1 Type-B Stream",
+    "H.222.1 Type-C Stream",
+    "H.222.1 Type-D Stream",
+    "H.222.1 Type-E Stream",
+    "Ancillary Stream",
+    "Reserved Data Stream #1",
+    "Reserved Data Stream #2",
+    "Reserved Data Stream #3",
+    "Reserved Data Stream #4",
+    "Reserved Data Stream #5",
+    "Program Stream Directory",
+};
+
 // --- pack header ---
 inline constexpr FieldDesc pack_start_code = Hex("pack_start_code", 4);
 inline constexpr FieldDesc mpeg2_pack_bits = Pattern(2, 1, nullptr);  // '01'
@@ -52,6 +72,8 @@ inline constexpr FieldDesc video_bound = Number("video_bound", 5);
 inline constexpr FieldDesc packet_rate_restriction_flag = Flag("packet_rate_restriction_flag");
 inline constexpr FieldDesc reserved_bits = BitString("reserved_byte", 7);
 inline constexpr FieldDesc reserved_byte = Hex("reserved_byte", 1);
+// An entry's stream_id, shown with the stream it names ("Audio Stream #1 (0xC0, 1 byte)").
+inline constexpr FieldDesc stream_id_entry{"stream_id", 8, Shown::kStreamId};
 inline constexpr FieldDesc stream_entry_bits = Pattern(2, 3, "11");  // '11'
 inline constexpr FieldDesc STD_buffer_bound_scale = Flag("STD_buffer_bound_scale");
 // The size counts units of 128 bytes with the scale 0, of 1024 with 1.
@@ -61,6 +83,7 @@ inline constexpr FieldDesc STD_buffer_size_bound[2] = {
 
 // --- PES packet ---
 inline constexpr FieldDesc packet_start_code_prefix = Hex("packet_start_code_prefix", 3);
+inline constexpr FieldDesc stream_id{"stream_id", 8, Shown::kByteBits};
 inline constexpr FieldDesc packet_length = Decimal("packet_length", 2);
 inline constexpr FieldDesc stuffing_byte = Hex("stuffing_byte", 1);
 inline constexpr FieldDesc std_bits = Pattern(2, 1, nullptr);  // '01'
@@ -90,6 +113,35 @@ inline constexpr FieldDesc ESCR_extension = BitString("ESCR_extension", 9);
 inline constexpr FieldDesc ES_rate = Scaled("ES_rate", 22, 50, "Bps");
 inline constexpr FieldDesc additional_copy_info = BitString("additional_copy_info", 7);
 inline constexpr FieldDesc previous_PES_packet_CRC = Hex("previous_PES_packet_CRC", 2);
+
+// trick_mode_control, indexed by its 3-bit code.
+inline constexpr const char* kTrickModeControl[8] = {
+    "fast forward", "slow motion", "freeze frame", "fast reverse",
+    "slow reverse", "reserved",    "reserved",     "reserved",
+};
+// field_id, indexed by its 2-bit code.
+inline constexpr const char* kFieldId[4] = {
+    "display from top field only",
+    "display from bottom field only",
+    "display complete frame",
+    "reserved",
+};
+// frequency_truncation, indexed by its 2-bit code.
+inline constexpr const char* kFrequencyTruncation[4] = {
+    "only DC coefficients are non-zero",
+    "typically only the first three coefficients are non-zero",
+    "typically only the first six coefficients are non-zero",
+    "all coefficients may be non-zero",
+};
+
+inline constexpr FieldDesc trick_mode_control = Meaning("trick_mode_control", 3, kTrickModeControl);
+inline constexpr FieldDesc field_id = Meaning("field_id", 2, kFieldId);
+inline constexpr FieldDesc intra_slice_refresh = Flag("intra_slice_refresh");
+inline constexpr FieldDesc frequency_truncation =
+    Meaning("frequency_truncation", 2, kFrequencyTruncation);
+inline constexpr FieldDesc rep_cntrl = Number("rep_cntrl", 5);
+inline constexpr FieldDesc trick_mode_reserved_3 = BitString("reserved", 3);
+inline constexpr FieldDesc trick_mode_reserved_5 = BitString("reserved", 5);
 
 // PES extension
 inline constexpr FieldDesc PES_private_data_flag = Flag("PES_private_data_flag");

@@ -13,45 +13,6 @@ namespace sf = system_fields;
 
 namespace {
 
-const char* const kDataStreamNames[16] = {
-    "ECM Stream",
-    "EMM Stream",
-    "DSMCC Stream",
-    "ISO/IEC 13522 Stream",
-    "H.222.1 Type-A Stream",
-    "H.222.1 Type-B Stream",
-    "H.222.1 Type-C Stream",
-    "H.222.1 Type-D Stream",
-    "H.222.1 Type-E Stream",
-    "Ancillary Stream",
-    "Reserved Data Stream #1",
-    "Reserved Data Stream #2",
-    "Reserved Data Stream #3",
-    "Reserved Data Stream #4",
-    "Reserved Data Stream #5",
-    "Program Stream Directory",
-};
-
-// trick_mode_control, indexed by its 3-bit code.
-const char* const kTrickModeControl[8] = {
-    "fast forward", "slow motion", "freeze frame", "fast reverse",
-    "slow reverse", "reserved",    "reserved",     "reserved",
-};
-// field_id, indexed by its 2-bit code.
-const char* const kFieldId[4] = {
-    "display from top field only",
-    "display from bottom field only",
-    "display complete frame",
-    "reserved",
-};
-// frequency_truncation, indexed by its 2-bit code.
-const char* const kFrequencyTruncation[4] = {
-    "only DC coefficients are non-zero",
-    "typically only the first three coefficients are non-zero",
-    "typically only the first six coefficients are non-zero",
-    "all coefficients may be non-zero",
-};
-
 // The most stream entries a system header can describe: header_length (16 bits) holds the
 // 6 fixed bytes and 3 bytes per entry. A longer run of entries is garbage, and listing it
 // would only flood the tree.
@@ -93,7 +54,7 @@ class SystemReading {
 };
 
 const char* SystemLayer::DataStreamName(uint8_t streamId) {
-    return streamId >= 0xF0 ? kDataStreamNames[streamId - 0xF0] : "";
+    return streamId >= 0xF0 ? sf::kDataStreamNames[streamId - 0xF0] : "";
 }
 
 TreeItem SystemLayer::PackParent() const {
@@ -204,25 +165,7 @@ void SystemLayer::ParseSystemHeader(bool emit) {
 
     // Stream entries follow while the next bit is 1; header_length does not bound them.
     for (int n = 0; n < kMaxStreamEntries && f.PeekBits(1) == 1; ++n) {
-        const uint32_t id = f.ReadBits(8);
-        if (id >= 0xC0 && id <= 0xDF)
-            e.Bits(8).AddItemF(header, "stream_id=Audio Stream #%u (0x%02X, 1 byte)", id - 0xBF,
-                               id);
-        else if (id >= 0xE0 && id <= 0xEF)
-            e.Bits(8).AddItemF(header, "stream_id=Video Stream #%u (0x%02X, 1 byte)", id - 0xDF,
-                               id);
-        else if (id >= 0xF0)
-            e.Bits(8).AddItemF(header, "stream_id=%s (0x%02X, 1 byte)",
-                               DataStreamName(static_cast<uint8_t>(id)), id);
-        else if (id == 0xBE)
-            e.Bits(8).AddItemF(header, "stream_id=Padding Stream (0x%02X, 1 byte)", id);
-        else if (id == 0xBD)
-            e.Bits(8).AddItemF(header, "stream_id=Private Stream #1 (0x%02X, 1 byte)", id);
-        else if (id == 0xBF)
-            e.Bits(8).AddItemF(header, "stream_id=Private Stream #2 (0x%02X, 1 byte)", id);
-        else
-            e.Bits(8).AddItemF(header, "stream_id=Unknown Stream (0x%02X, 1 byte)", id);
-
+        read(sf::stream_id_entry);
         read(sf::stream_entry_bits);
         read(sf::STD_buffer_size_bound[read(sf::STD_buffer_bound_scale)]);
     }
@@ -302,7 +245,7 @@ TreeItem SystemLayer::AddPacketItem(uint8_t streamId, int packetLength) {
     // The start code was read, packet_length not yet.
     e.Follow(p_.BitPlace() - 32);
     e.Record(sf::packet_start_code_prefix, 1, packet);
-    e.Bits(8).AddItemF(packet, "stream_id=%sB (1 byte)", BitString(streamId, 8).c_str());
+    e.Record(sf::stream_id, streamId, packet);
     e.Record(sf::packet_length, static_cast<uint32_t>(packetLength), packet);
     e.StopFollowing();
     return packet;
@@ -534,38 +477,26 @@ int64_t SystemLayer::ParsePesHeaderMpeg2(int packetLength, TreeItem packet) {
 void SystemLayer::ParseTrickMode(TreeItem packet) {
     FileReader& f = p_.file;
     Emitters& e = p_.emit;
-    const uint32_t control = f.ReadBits(3);
-    e.AddEnumField("trick_mode_control", kTrickModeControl, control, 3, packet);
-    e.Follow(p_.BitPlace());  // the fields below are read before they are listed
-    switch (control) {
+    auto read = [&](const FieldDesc& d) { return ReadField(f, e, d, packet); };
+    switch (read(sf::trick_mode_control)) {
         case 0:  // fast forward
         case 3:  // fast reverse
-        {
-            const uint32_t fieldId = f.ReadBits(2);
-            const uint32_t refresh = f.ReadBits(1);
-            const uint32_t truncation = f.ReadBits(2);
-            e.AddEnumField("field_id", kFieldId, fieldId, 2, packet);
-            e.AddBit("intra_slice_refresh", refresh, packet);
-            e.AddEnumField("frequency_truncation", kFrequencyTruncation, truncation, 2, packet);
+            read(sf::field_id);
+            read(sf::intra_slice_refresh);
+            read(sf::frequency_truncation);
             break;
-        }
         case 1:  // slow motion
         case 4:  // slow reverse
-            e.AddField("rep_cntrl", static_cast<int>(f.ReadBits(5)), 5, packet);
+            read(sf::rep_cntrl);
             break;
         case 2:  // freeze frame
-        {
-            const uint32_t fieldId = f.ReadBits(2);
-            const uint32_t reserved = f.ReadBits(3);
-            e.AddEnumField("field_id", kFieldId, fieldId, 2, packet);
-            e.AddBitString("reserved", reserved, 3, packet);
+            read(sf::field_id);
+            read(sf::trick_mode_reserved_3);
             break;
-        }
         default:
-            e.AddBitString("reserved", f.ReadBits(5), 5, packet);
+            read(sf::trick_mode_reserved_5);
             break;
     }
-    e.StopFollowing();
 }
 
 int SystemLayer::ParsePesExtension(TreeItem packet) {
