@@ -13,6 +13,7 @@
 #include "cli/FieldsCommand.h"
 #include "cli/Json.h"
 #include "cli/Options.h"
+#include "cli/StatsCommand.h"
 #include "core/session/SyntaxParser.h"
 #include "core/tree/Export.h"
 #include "core/tree/ItemFields.h"
@@ -33,6 +34,7 @@ void Usage() {
     std::fputs(cli::DecodeUsage(), stderr);
     std::fputs(cli::FieldsUsage(), stderr);
     std::fputs(cli::AtUsage(), stderr);
+    std::fputs(cli::StatsUsage(), stderr);
 }
 
 bool Included(uint32_t data, ExportFilter filter, bool allBelow) {
@@ -272,6 +274,7 @@ int main(int argc, char** argv) {
     if (command == "frames") return cli::RunFrames(argc - 2, argv + 2);
     if (command == "fields") return cli::RunFields(argc - 2, argv + 2);
     if (command == "at") return cli::RunAt(argc - 2, argv + 2);
+    if (command == "stats") return cli::RunStats(argc - 2, argv + 2);
     if (command == "--help" || command == "-h") {
         Usage();
         return kExitOk;

@@ -2,8 +2,11 @@
 // the navigation keys reach, on real streams.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "TestUtil.h"
 #include "core/render/PictureFacts.h"
+#include "core/render/StreamStats.h"
 #include "core/syntax/VideoTables.h"
 
 namespace bitloupe {
@@ -62,4 +65,80 @@ TEST(PictureFacts, NavigationByKindGopAndNumber) {
 }
 
 }  // namespace
+}  // namespace bitloupe
+
+namespace bitloupe {
+
+namespace {
+PictureStats Pic(uint8_t type, uint64_t bits, uint16_t vbvDelay = 0xFFFF) {
+    PictureStats p;
+    p.type = type;
+    p.bits = bits;
+    p.vbvDelay = vbvDelay;
+    return p;
+}
+}  // namespace
+
+// The buffer worked by hand: 1 Mbit/s at 25 frames/s brings 40,000 bits a picture period.
+TEST(StreamStats, BufferModelByHand) {
+    using namespace video_tables;
+    // Without vbv_delay the buffer starts full and stops filling when full. An I or P picture
+    // leaves one period after the reference before it, a B picture after its own period.
+    std::vector<PictureStats> v = {Pic(kPictureI, 200000), Pic(kPictureP, 100000),
+                                   Pic(kPictureB, 30000), Pic(kPictureB, 30000),
+                                   Pic(kPictureI, 150000)};
+    ModelBuffer(v, 1e6, 300000, 25);
+    const double before[] = {300000, 140000, 80000, 90000, 100000};
+    const double after[] = {100000, 40000, 50000, 60000, 0};
+    for (size_t i = 0; i < v.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_DOUBLE_EQ(v[i].bufferBefore, before[i]);
+        EXPECT_DOUBLE_EQ(v[i].bufferAfter, after[i]);
+        EXPECT_EQ(v[i].underflow, i == 4);  // 150,000 bits wanted, 100,000 there
+        EXPECT_FALSE(v[i].overflow);
+    }
+    // With vbv_delay the buffer starts as the first picture says (18000 / 90 kHz = 0.2 s of
+    // bits) and fills without pause: past its size is an overflow. The second picture's
+    // delay agrees with the model, the third's does not.
+    std::vector<PictureStats> c = {Pic(kPictureI, 100000, 18000), Pic(kPictureP, 100000, 12600),
+                                   Pic(kPictureB, 0, 9000), Pic(kPictureB, 0, 9000)};
+    ModelBuffer(c, 1e6, 150000, 25);
+    EXPECT_DOUBLE_EQ(c[0].bufferBefore, 200000);
+    EXPECT_TRUE(c[0].overflow);  // it starts above the 150,000 the buffer holds
+    EXPECT_DOUBLE_EQ(c[1].bufferBefore, 140000);
+    EXPECT_FALSE(c[1].disagrees);
+    EXPECT_DOUBLE_EQ(c[2].bufferBefore, 80000);
+    EXPECT_TRUE(c[2].disagrees);  // it says 100,000
+    EXPECT_DOUBLE_EQ(c[3].bufferBefore, 120000);
+    EXPECT_FALSE(c[3].overflow);
+}
+
+// On a real stream the pictures' and headers' bits account for every bit of the video, and the
+// display numbers are a permutation.
+TEST(StreamStats, PicturesAccountForTheVideo) {
+    for (const char* name : {"mpeg2-progressive.m2v", "mpeg2-fieldpic.m2v", "mpeg1.m1v"}) {
+        SCOPED_TRACE(name);
+        test::Engine e;
+        ASSERT_TRUE(e.Open(test::DataPath(name)));
+        e.Parse(kModeVideoOnly);
+        auto lock = e.tree.Lock();
+        const StreamStats s =
+            GatherStreamStats(e.tree, e.stream, std::filesystem::file_size(test::DataPath(name)));
+        ASSERT_FALSE(s.pictures.empty());
+        uint64_t bits = 0;
+        std::vector<bool> seen(s.pictures.size() + 1);
+        for (const PictureStats& p : s.pictures) {
+            bits += p.bits + p.headerBits;
+            ASSERT_TRUE(p.display >= 1 && p.display <= s.pictures.size());
+            EXPECT_FALSE(seen[p.display]);
+            seen[p.display] = true;
+        }
+        // From the first start code to the last picture's end: the file less what precedes
+        // the video and the end code after it.
+        const uint64_t fileBits = std::filesystem::file_size(test::DataPath(name)) * 8;
+        EXPECT_LE(bits, fileBits);
+        EXPECT_GE(bits + 64, fileBits) << "bits unaccounted for: " << fileBits - bits;
+    }
+}
+
 }  // namespace bitloupe

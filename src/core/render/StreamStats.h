@@ -94,9 +94,10 @@ struct StreamStats {
     double frameRate = 0;
 };
 
-// The figures of the stream as parsed so far. The caller holds the tree's lock, and the parse
-// is not running (or is paused).
-StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream);
+// The figures of the stream as parsed so far, in a file of `fileBytes`. The caller holds the
+// tree's lock, and the parse is not running (or is paused).
+StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
+                              uint64_t fileBytes);
 
 // The buffer model over pictures whose bits and types are known: fills each picture's
 // buffer figures and flags. Bit rate in bit/s, buffer size in bits, frames per second.

@@ -147,8 +147,8 @@ void VideoHeaders::UpdateGreyColour() {
 }
 
 void VideoHeaders::ParseSequenceEnd() {
-    p_.tree.InsertItem("EOVS (End of Video Stream) (0x000001B7, 4 bytes)", image::kEndOfVideo, 0,
-                       p_.stream.videoItem);
+    p_.emit.Bits(32).AddItem("EOVS (End of Video Stream) (0x000001B7, 4 bytes)",
+                             p_.stream.videoItem, image::kEndOfVideo, 0);
 }
 
 void VideoHeaders::ParseReservedStartCode(uint32_t code) {

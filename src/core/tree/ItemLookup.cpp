@@ -36,7 +36,8 @@ bool RunsToNextItem(const TreeStore& tree, TreeItem item) {
     return kind == ItemKind::Slice || kind == ItemKind::PesPacket;
 }
 
-// The first byte of the next placed item after `item` and its descendants, in tree order.
+}  // namespace
+
 bool NextItemOffset(const TreeStore& tree, TreeItem item, uint64_t& offset) {
     for (TreeItem at = item; at && at != kTreeRoot; at = tree.GetParentItem(at)) {
         for (TreeItem s = tree.GetNextSiblingItem(at); s; s = tree.GetNextSiblingItem(s)) {
@@ -49,6 +50,8 @@ bool NextItemOffset(const TreeStore& tree, TreeItem item, uint64_t& offset) {
     }
     return false;
 }
+
+namespace {
 
 // The end (file offset past its last byte) of the last placed item at or under `item`.
 bool EndOf(const TreeStore& tree, TreeItem item, uint64_t& end, int depth = 0) {

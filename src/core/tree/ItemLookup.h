@@ -15,6 +15,10 @@ namespace bitloupe {
 // items, texts with no bits).
 bool ItemRange(const TreeStore& tree, TreeItem item, ItemFacts& range);
 
+// The first byte of the next placed item after `item` and its descendants, in tree order;
+// false when none follows.
+bool NextItemOffset(const TreeStore& tree, TreeItem item, uint64_t& offset);
+
 // The path from a root item down to the deepest item whose range holds bit place `bit`
 // (offset * 8 + bit); empty when no item's does. When several root items hold it (a program
 // stream's packet and the video it carries), the deeper path wins.
