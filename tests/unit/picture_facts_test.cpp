@@ -113,6 +113,22 @@ TEST(StreamStats, BufferModelByHand) {
     EXPECT_FALSE(c[3].overflow);
 }
 
+// Pictures of some 28 kbit each at 300 kbit/s (12 kbit a picture period) into a 48 kbit
+// buffer: from the third picture on, each must wait for bits that have not arrived.
+TEST(StreamStats, AStreamTooRichForItsBufferUnderflows) {
+    test::Engine e;
+    ASSERT_TRUE(e.Open(test::DataPath("small-vbv.m2v")));
+    e.Parse(kModeVideoOnly);
+    auto lock = e.tree.Lock();
+    const StreamStats s =
+        GatherStreamStats(e.tree, e.stream, std::filesystem::file_size(test::DataPath("small-vbv.m2v")));
+    ASSERT_EQ(s.pictures.size(), 6u);
+    EXPECT_EQ(s.bufferSize, 49152);
+    for (const PictureStats& p : s.pictures) EXPECT_EQ(p.underflow, p.number >= 3) << p.number;
+    EXPECT_EQ(s.summary.underflows, 4u);
+    EXPECT_EQ(s.summary.overflows, 0u);
+}
+
 // On a real stream the pictures' and headers' bits account for every bit of the video, and the
 // display numbers are a permutation.
 TEST(StreamStats, PicturesAccountForTheVideo) {
