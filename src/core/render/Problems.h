@@ -1,0 +1,44 @@
+// Problems: every error item of the parse and every rule of the stream broken beyond its
+// syntax, in one list, each pointing at an item, a place in the file and a picture. The
+// Problems dock and bitloupe-cli check show it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/render/StreamStats.h"
+#include "core/syntax/StreamState.h"
+#include "core/tree/TreeStore.h"
+
+namespace bitloupe {
+
+enum class Severity : uint8_t { kNote = 0, kWarning = 1, kError = 2 };
+
+const char* SeverityName(Severity s);  // "note", "warning", "error"
+
+struct Problem {
+    Severity severity = Severity::kError;
+    std::string code;     // short and stable: "marker-bit", "temporal-ref-gap", ...
+    std::string message;  // in plain words
+    TreeItem item = 0;    // what it points at (0 when nothing is listed there)
+    uint64_t offset = 0;  // file offset of the item's first byte
+    uint32_t picture = 0; // the picture it belongs to (stream order, from 1), 0 for none
+};
+
+// The codes a check can report, with their severity and what they mean, for the documentation
+// and the dock's filter.
+struct ProblemCode {
+    const char* code;
+    Severity severity;
+    const char* meaning;
+};
+const std::vector<ProblemCode>& ProblemCodes();
+
+// The problems of the stream as parsed so far, in file order (problems of the same place in the
+// order of the checks). The caller holds the tree's lock while the parse is stopped or paused;
+// `stats` are the stream's figures (GatherStreamStats).
+std::vector<Problem> FindProblems(const TreeStore& tree, const CStreamState& stream,
+                                  const StreamStats& stats);
+
+}  // namespace bitloupe
