@@ -25,6 +25,7 @@ namespace {
 constexpr int kContinue = -1;
 
 constexpr uint8_t kPictureI = 1;
+constexpr uint8_t kPictureB = 3;
 
 void PrintUsage() {
     std::fprintf(stderr, "usage:\n%s", DecodeUsage());
@@ -57,6 +58,16 @@ struct Session : CliEngine {
     int TemporalReference(TreeItem item) const {
         const PictureRecord* r = Record(item);
         return r ? r->temporal_reference : 0;
+    }
+    // A B picture that has a backward reference but no forward one: one of an open GOP that
+    // opens the stream.
+    bool LacksForwardReference(TreeItem item) const {
+        if (CodingType(item) != kPictureB) return false;
+        const auto it = stream.predictionFrames.find(item);
+        if (it == stream.predictionFrames.end()) return false;
+        const PredictionFramesRecord& r = it->second;
+        return (r.backward_frames[0] || r.backward_frames[1]) && !r.forward_frames[0] &&
+               !r.forward_frames[1];
     }
 };
 
@@ -375,6 +386,12 @@ class FrameWriter {
             std::fprintf(stderr,
                          "bitloupe-cli: warning: picture %zu lacks its references; its frame "
                          "holds the residual\n",
+                         i + 1);
+        } else if (s_.LacksForwardReference(item)) {
+            std::fprintf(stderr,
+                         "bitloupe-cli: warning: picture %zu (a B picture of the open GOP that "
+                         "opens the stream) has no forward reference; it is decoded from the "
+                         "backward one alone\n",
                          i + 1);
         }
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/AtCommand.h"
+#include "cli/CheckCommand.h"
 #include "cli/Cli.h"
 #include "cli/DecodeCommands.h"
 #include "cli/FieldsCommand.h"
@@ -35,6 +36,7 @@ void Usage() {
     std::fputs(cli::FieldsUsage(), stderr);
     std::fputs(cli::AtUsage(), stderr);
     std::fputs(cli::StatsUsage(), stderr);
+    std::fputs(cli::CheckUsage(), stderr);
 }
 
 bool Included(uint32_t data, ExportFilter filter, bool allBelow) {
@@ -275,6 +277,7 @@ int main(int argc, char** argv) {
     if (command == "fields") return cli::RunFields(argc - 2, argv + 2);
     if (command == "at") return cli::RunAt(argc - 2, argv + 2);
     if (command == "stats") return cli::RunStats(argc - 2, argv + 2);
+    if (command == "check") return cli::RunCheck(argc - 2, argv + 2);
     if (command == "--help" || command == "-h") {
         Usage();
         return kExitOk;

@@ -73,6 +73,12 @@ check "at names the field under the byte" "echo \"\$at_out\" | tail -1 | grep -q
 "$cli" at "$data/mpeg2-ps.mpg" 12x >/dev/null 2>&1; rc=$?
 check "at refuses a bad offset" "[ $rc -eq 1 ]"
 
+# check: exit 0 on a clean stream, 3 when the worst is a warning, 4 with an error.
+for f in mpeg2-ps.mpg:0 open-gop-start.m2v:3 small-vbv.m2v:4; do
+  "$cli" check "$data/${f%:*}" >/dev/null 2>&1; rc=$?
+  check "check ${f%:*} exits ${f#*:}" "[ $rc -eq ${f#*:} ]"
+done
+
 first_err() {  # command line; its exit code, then the first two lines of its stderr
   "$cli" "$@" >/dev/null 2>/tmp/cli-err-$$; echo "$? $(head -2 /tmp/cli-err-$$ | tr '\n' '|')"
 }

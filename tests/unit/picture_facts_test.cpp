@@ -120,8 +120,8 @@ TEST(StreamStats, AStreamTooRichForItsBufferUnderflows) {
     ASSERT_TRUE(e.Open(test::DataPath("small-vbv.m2v")));
     e.Parse(kModeVideoOnly);
     auto lock = e.tree.Lock();
-    const StreamStats s =
-        GatherStreamStats(e.tree, e.stream, std::filesystem::file_size(test::DataPath("small-vbv.m2v")));
+    const StreamStats s = GatherStreamStats(
+        e.tree, e.stream, std::filesystem::file_size(test::DataPath("small-vbv.m2v")));
     ASSERT_EQ(s.pictures.size(), 6u);
     EXPECT_EQ(s.bufferSize, 49152);
     for (const PictureStats& p : s.pictures) EXPECT_EQ(p.underflow, p.number >= 3) << p.number;

@@ -19,11 +19,11 @@ const char* SeverityName(Severity s);  // "note", "warning", "error"
 
 struct Problem {
     Severity severity = Severity::kError;
-    std::string code;     // short and stable: "marker-bit", "temporal-ref-gap", ...
-    std::string message;  // in plain words
-    TreeItem item = 0;    // what it points at (0 when nothing is listed there)
-    uint64_t offset = 0;  // file offset of the item's first byte
-    uint32_t picture = 0; // the picture it belongs to (stream order, from 1), 0 for none
+    std::string code;      // short and stable: "marker-bit", "temporal-ref-gap", ...
+    std::string message;   // in plain words
+    TreeItem item = 0;     // what it points at (0 when nothing is listed there)
+    uint64_t offset = 0;   // file offset of the item's first byte
+    uint32_t picture = 0;  // the picture it belongs to (stream order, from 1), 0 for none
 };
 
 // The codes a check can report, with their severity and what they mean, for the documentation

@@ -307,8 +307,10 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
         stats.pictures[i].bitrate = windowBits;
     }
 
-    ModelBuffer(stats.pictures, static_cast<double>(stream.bitRate), stats.bufferSize,
-                stats.frameRate);
+    // A bit rate of all ones says none is given (a variable rate): there is no rate to model.
+    if (stream.bit_rate_value != 0x3FFFF)
+        ModelBuffer(stats.pictures, static_cast<double>(stream.bitRate), stats.bufferSize,
+                    stats.frameRate);
     Summarise(stream, stats);
     return stats;
 }

@@ -1,0 +1,559 @@
+#include "core/render/Problems.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "core/render/PictureFacts.h"
+#include "core/syntax/VideoTables.h"
+#include "core/tree/ItemKinds.h"
+#include "core/tree/ItemLookup.h"
+
+namespace bitloupe {
+
+const char* SeverityName(Severity s) {
+    switch (s) {
+        case Severity::kNote:
+            return "note";
+        case Severity::kWarning:
+            return "warning";
+        default:
+            return "error";
+    }
+}
+
+const std::vector<ProblemCode>& ProblemCodes() {
+    using enum Severity;
+    static const std::vector<ProblemCode> codes = {
+        {"marker-bit", kError, "a marker bit is 0"},
+        {"forbidden-value", kError, "a field holds a forbidden or reserved value"},
+        {"fixed-bits", kError, "fixed bits of the syntax hold other values"},
+        {"picture-type", kError, "a picture type the stream's standard does not have"},
+        {"stuffing-byte", kError, "a PES header's stuffing byte is not 0xFF"},
+        {"end-of-macroblock", kError, "a D picture's end_of_macroblock bit is 0"},
+        {"forbidden-level", kError, "an escaped coefficient level that is forbidden"},
+        {"mb-syntax", kError, "the macroblock data breaks the syntax (no VLC matches, ...)"},
+        {"mb-truncated", kError, "the data ends inside a macroblock"},
+        {"pes-truncated", kError, "the file ends inside a PES packet"},
+        {"pes-length", kError, "packet_length does not lead to the next start code"},
+        {"pes-header-overrun", kError, "a PES header runs past packet_length"},
+        {"syntax-error", kError, "any other error item of the parse"},
+        {"temporal-ref-gap", kWarning, "a GOP's temporal_references leave a number out"},
+        {"temporal-ref-repeat", kWarning, "two frames of a GOP share a temporal_reference"},
+        {"no-reference", kError, "a P or B picture without the reference it predicts from"},
+        {"open-gop-start", kWarning,
+         "B pictures of an open GOP that opens the stream: no forward reference, decoded from "
+         "the backward one alone"},
+        {"closed-gop-forward", kError,
+         "a B picture of a closed GOP shown before its I picture predicts forward"},
+        {"field-pair", kError, "a field picture without its opposite field"},
+        {"sequence-change", kWarning,
+         "the sequence's size or frame rate changes without a sequence end code"},
+        {"level-limit", kError, "a size, rate, buffer or f_code beyond the signalled level"},
+        {"profile-chroma", kError, "a chroma format the signalled profile does not allow"},
+        {"mb-address", kError, "a macroblock address goes backwards or leaves the picture"},
+        {"mbs-missing", kWarning, "macroblocks of a picture that no slice codes"},
+        {"skipped-in-intra", kError, "an I picture holds skipped macroblocks"},
+        {"rows-uncovered", kWarning, "macroblock rows of a picture without a slice"},
+        {"vbv-underflow", kError, "the decoder buffer lacks the picture's bits when it is due"},
+        {"vbv-overflow", kError, "the decoder buffer holds more than its size"},
+        {"vbv-delay", kNote, "a picture's vbv_delay and the buffer model differ by over 1 %"},
+        {"scr-backwards", kError, "a pack's SCR is below the one before"},
+        {"scr-gap", kWarning, "packs' SCRs more than 0.7 s apart"},
+        {"pts-backwards", kWarning, "the video's PTS goes back in stream order past reordering"},
+        {"dts-after-pts", kError, "a packet's DTS is later than its PTS"},
+        {"stream-unannounced", kWarning, "packets of a stream the system header did not list"},
+    };
+    return codes;
+}
+
+namespace {
+
+Severity SeverityOf(const char* code) {
+    for (const ProblemCode& c : ProblemCodes())
+        if (std::strcmp(c.code, code) == 0) return c.severity;
+    return Severity::kError;
+}
+
+class Finder {
+  public:
+    Finder(const TreeStore& tree, const CStreamState& stream, const StreamStats& stats)
+        : tree_(tree), stream_(stream), stats_(stats) {
+        for (const PictureStats& p : stats.pictures) pictureNumbers_[p.item] = p.number;
+    }
+
+    std::vector<Problem> Run() {
+        for (TreeItem r = tree_.GetChildItem(kTreeRoot); r; r = tree_.GetNextSiblingItem(r))
+            ErrorItems(r, 0);
+        Pictures();
+        Sequence();
+        Buffer();
+        SystemLayer();
+        std::stable_sort(out_.begin(), out_.end(),
+                         [](const Problem& a, const Problem& b) { return a.offset < b.offset; });
+        return std::move(out_);
+    }
+
+  private:
+    void Add(const char* code, std::string message, TreeItem item, uint32_t picture = 0) {
+        Problem p;
+        p.code = code;
+        p.severity = SeverityOf(code);
+        p.message = std::move(message);
+        p.item = item;
+        ItemFacts r;
+        if (item && ItemRange(tree_, item, r)) p.offset = r.start / 8;
+        p.picture = picture ? picture : PictureNumberOf(item);
+        out_.push_back(std::move(p));
+    }
+
+    uint32_t PictureNumberOf(TreeItem item) const {
+        const TreeItem picture = item ? PictureOf(tree_, item) : 0;
+        const auto it = pictureNumbers_.find(picture);
+        return it == pictureNumbers_.end() ? 0 : it->second;
+    }
+
+    // --- the parse's error items ---
+
+    static bool IsErrorImage(int image) {
+        return image == image::kError || (image >= 31 && image <= 33);
+    }
+
+    static const char* CodeOfText(const std::string& t) {
+        if (t.starts_with("marker_bit=0")) return "marker-bit";
+        if (t.starts_with("Macroblock parsing stopped: the data ends")) return "mb-truncated";
+        if (t.starts_with("Macroblock parsing stopped")) return "mb-syntax";
+        if (t.starts_with("Packet cut short")) return "pes-truncated";
+        if (t.starts_with("No start code after the payload")) return "pes-length";
+        if (t.find("past packet_length") != std::string::npos) return "pes-header-overrun";
+        if (t.starts_with("stuffing_byte=")) return "stuffing-byte";
+        if (t.starts_with("end_of_macroblock=")) return "end-of-macroblock";
+        if (t.starts_with("level=forbidden")) return "forbidden-level";
+        if (t.starts_with("picture_coding_type=")) return "picture-type";
+        if (t.find("forbidden") != std::string::npos || t.find("=reserved") != std::string::npos)
+            return "forbidden-value";
+        if (t.find("must be") != std::string::npos) return "fixed-bits";
+        return "syntax-error";
+    }
+
+    // The deepest items with the error image: a packet flagged with its reason is one problem.
+    bool ErrorItems(TreeItem item, int depth) {
+        bool below = false;
+        for (TreeItem c = tree_.GetChildItem(item); c && depth < 64;
+             c = tree_.GetNextSiblingItem(c))
+            below |= ErrorItems(c, depth + 1);
+        if (below || !IsErrorImage(tree_.GetItemImage(item))) return below;
+        const std::string text = tree_.GetItemText(item);
+        const char* code = CodeOfText(text);
+        if (KindOf(tree_.GetItemData(item)) == ItemKind::BlockError)
+            return true;  // its reason is below
+        Add(code, text, item);
+        return true;
+    }
+
+    // --- pictures, GOPs and references ---
+
+    void Pictures() {
+        const bool mpeg2 = stream_.videoVersion == kMpeg2;
+        std::map<uint32_t, std::vector<const PictureStats*>> gops;
+        bool seenReference = false;
+        for (size_t i = 0; i < stats_.pictures.size(); ++i) {
+            const PictureStats& p = stats_.pictures[i];
+            gops[p.gop].push_back(&p);
+            // Field pairs: a first field is followed by the opposite field of the same frame.
+            const bool field =
+                p.structure == video_tables::kTopField || p.structure == video_tables::kBottomField;
+            const auto rec = stream_.pictureRecords.find(p.item);
+            const bool second = rec != stream_.pictureRecords.end() && rec->second.secondField;
+            if (field && !second) {
+                const PictureStats* next =
+                    i + 1 < stats_.pictures.size() ? &stats_.pictures[i + 1] : nullptr;
+                if (!next || next->temporalReference != p.temporalReference ||
+                    next->structure == p.structure ||
+                    next->structure == video_tables::kFramePicture)
+                    Add("field-pair",
+                        "This field is not followed by the opposite field of its frame", p.item,
+                        p.number);
+            }
+            References(p, seenReference);
+            if (p.type == video_tables::kPictureI || p.type == video_tables::kPictureP)
+                seenReference = true;
+            Macroblocks(p, mpeg2);
+        }
+        for (const auto& [number, pictures] : gops) TemporalReferences(number, pictures);
+    }
+
+    void References(const PictureStats& p, bool seenReference) {
+        const auto r = stream_.predictionFrames.find(p.item);
+        const PredictionFramesRecord none;
+        const PredictionFramesRecord& refs = r == stream_.predictionFrames.end() ? none : r->second;
+        const bool forward = refs.forward_frames[0] || refs.forward_frames[1];
+        const bool backward = refs.backward_frames[0] || refs.backward_frames[1];
+        if (p.type == video_tables::kPictureP && !forward) {
+            Add("no-reference", "A P picture with no I or P picture before it to predict from",
+                p.item, p.number);
+        } else if (p.type == video_tables::kPictureB) {
+            if (!backward) {
+                Add("no-reference", "A B picture with no backward reference", p.item, p.number);
+            } else if (!forward && !Closed(p.gop)) {
+                if (!seenReference || stats_.pictures.front().gop == p.gop)
+                    Add("open-gop-start",
+                        "A B picture of the open GOP that opens the stream: it has no forward "
+                        "reference and is decoded from the backward one alone",
+                        p.item, p.number);
+                else
+                    Add("no-reference", "A B picture with no forward reference", p.item, p.number);
+            }
+            // B pictures shown before the I picture of a closed GOP may not look back.
+            if (Closed(p.gop) && p.macroblocksParsed && (p.forward || p.interpolated) &&
+                ShownBeforeGopIntra(p))
+                Add("closed-gop-forward",
+                    "A B picture of a closed GOP, shown before its I picture, predicts from before "
+                    "the GOP",
+                    p.item, p.number);
+        }
+    }
+
+    bool Closed(uint32_t gop) const {
+        return gop >= 1 && gop <= stats_.gops.size() && stats_.gops[gop - 1].closed;
+    }
+
+    bool ShownBeforeGopIntra(const PictureStats& b) const {
+        for (const PictureStats& p : stats_.pictures)
+            if (p.gop == b.gop && p.type == video_tables::kPictureI)
+                return b.temporalReference < p.temporalReference;
+        return false;
+    }
+
+    void TemporalReferences(uint32_t gop, const std::vector<const PictureStats*>& pictures) {
+        if (!gop) return;  // pictures before any GOP header have no numbering to keep
+        std::map<uint16_t, const PictureStats*> seen;
+        for (const PictureStats* p : pictures) {
+            // The second field of a frame shares its number; a frame picture never does.
+            const auto rec = stream_.pictureRecords.find(p->item);
+            if (rec != stream_.pictureRecords.end() && rec->second.secondField &&
+                p->structure != video_tables::kFramePicture)
+                continue;
+            const auto [it, added] = seen.emplace(p->temporalReference, p);
+            if (!added) {
+                char text[128];
+                std::snprintf(text, sizeof text,
+                              "temporal_reference %u again in GOP #%u (pictures %u and %u)",
+                              p->temporalReference, gop, it->second->number, p->number);
+                Add("temporal-ref-repeat", text, p->item, p->number);
+            }
+        }
+        uint16_t expected = 0;
+        for (const auto& [tr, p] : seen) {
+            if (tr != expected) {
+                char text[128];
+                std::snprintf(text, sizeof text,
+                              "GOP #%u has no frame with temporal_reference %u (the next is %u)",
+                              gop, expected, tr);
+                Add("temporal-ref-gap", text, p->item, p->number);
+            }
+            expected = static_cast<uint16_t>(tr + 1);
+        }
+    }
+
+    void Macroblocks(const PictureStats& p, bool mpeg2) {
+        const auto coding = stream_.pictureCodingRecords.find(p.item);
+        const int32_t rows =
+            stream_.mbHeight / (p.structure == video_tables::kFramePicture ? 1 : 2);
+        // Rows without a slice, macroblocks parsed or not.
+        std::vector<bool> covered(static_cast<size_t>(std::max(rows, 0)));
+        for (TreeItem s = tree_.GetChildItem(p.item); s; s = tree_.GetNextSiblingItem(s)) {
+            const auto r = stream_.sliceRecords.find(s);
+            if (r == stream_.sliceRecords.end()) continue;
+            const uint32_t row = r->second.header.slice_vertical_position;
+            if (row >= 1 && row <= covered.size()) covered[row - 1] = true;
+        }
+        // (An MPEG-1 slice may run over several rows: there only the macroblocks can tell.)
+        const auto uncovered = std::count(covered.begin(), covered.end(), false);
+        if (mpeg2 && p.slices && uncovered) {
+            char text[96];
+            std::snprintf(text, sizeof text, "%d of %d macroblock rows have no slice",
+                          static_cast<int>(uncovered), rows);
+            Add("rows-uncovered", text, p.item, p.number);
+        }
+        if (!p.macroblocksParsed) return;
+        if (p.type == video_tables::kPictureI && p.skipped) {
+            char text[96];
+            std::snprintf(text, sizeof text, "The I picture holds %u skipped macroblocks",
+                          p.skipped);
+            Add("skipped-in-intra", text, p.item, p.number);
+        }
+        const uint32_t expected = coding != stream_.pictureCodingRecords.end()
+                                      ? coding->second.mbsInPicture
+                                      : static_cast<uint32_t>(std::max(stream_.mbCount, 0));
+        uint32_t listed = 0;
+        int64_t last = -1;
+        for (TreeItem s = tree_.GetChildItem(p.item); s; s = tree_.GetNextSiblingItem(s)) {
+            if (KindOf(tree_.GetItemData(s)) != ItemKind::Slice) continue;
+            for (TreeItem m = tree_.GetChildItem(s); m; m = tree_.GetNextSiblingItem(m)) {
+                const auto r = stream_.macroblockRecords.find(m);
+                if (r == stream_.macroblockRecords.end()) continue;
+                ++listed;
+                const int64_t address = r->second.macroblock_address;
+                if (address <= last || (expected && address >= expected)) {
+                    char text[128];
+                    std::snprintf(text, sizeof text,
+                                  "macroblock_address %" PRId64 " %s (the one before: %" PRId64 ")",
+                                  address, address <= last ? "goes back" : "lies past the picture",
+                                  last);
+                    Add("mb-address", text, m, p.number);
+                }
+                last = std::max(last, address);
+            }
+        }
+        if (expected && listed < expected) {
+            char text[128];
+            std::snprintf(text, sizeof text,
+                          "%u of the picture's %u macroblocks are never coded (no slice reaches "
+                          "them)",
+                          expected - listed, expected);
+            Add("mbs-missing", text, p.item, p.number);
+        }
+    }
+
+    // --- the sequence: changes and the level's limits ---
+
+    void Sequence() {
+        const std::vector<SequenceParameters>& seqs = stream_.sequenceRecords;
+        for (size_t i = 1; i < seqs.size(); ++i) {
+            const SequenceParameters& a = seqs[i - 1];
+            const SequenceParameters& b = seqs[i];
+            if (a.horizontal_size == b.horizontal_size && a.vertical_size == b.vertical_size &&
+                a.frame_rate_code == b.frame_rate_code)
+                continue;
+            // The first picture of the new parameters.
+            for (const PictureStats& p : stats_.pictures) {
+                const auto r = stream_.pictureRecords.find(p.item);
+                if (r == stream_.pictureRecords.end() || r->second.sequence != i + 1) continue;
+                char text[160];
+                std::snprintf(text, sizeof text,
+                              "The sequence changes from %ux%u to %ux%u (frame rate code %u to %u) "
+                              "without a sequence end code",
+                              a.horizontal_size, a.vertical_size, b.horizontal_size,
+                              b.vertical_size, a.frame_rate_code, b.frame_rate_code);
+                if (!EndCodeBefore(p.item)) Add("sequence-change", text, p.item, p.number);
+                break;
+            }
+        }
+        if (stream_.videoVersion == kMpeg2) Level();
+    }
+
+    bool EndCodeBefore(TreeItem picture) const {
+        // An end code item under the video root before the picture's GOP (or the picture).
+        TreeItem top = picture;
+        while (top && tree_.GetParentItem(top) != stream_.videoItem) top = tree_.GetParentItem(top);
+        for (TreeItem s = tree_.GetPrevSiblingItem(top); s; s = tree_.GetPrevSiblingItem(s)) {
+            const std::string t = tree_.GetItemText(s);
+            if (t.starts_with("EOVS")) return true;
+            if (t.starts_with("Sequence Header")) continue;
+            if (t.starts_with("GOP") || t.find("Picture #") != std::string::npos) return false;
+        }
+        return false;
+    }
+
+    struct LevelLimits {
+        int level;
+        uint32_t width, height;
+        double frameRate;
+        uint64_t bitRate, vbvBits;
+        int fHorizontal, fVertical;
+    };
+
+    void Level() {
+        const int pl = stream_.profile_and_level_indication;
+        if (pl >> 7) return;  // escaped: the 4:2:2 and multi-view profiles
+        static constexpr LevelLimits kLimits[] = {
+            {10, 352, 288, 30, 4000000, 475136, 7, 4},
+            {8, 720, 576, 30, 15000000, 1835008, 8, 5},
+            {6, 1440, 1152, 60, 60000000, 7340032, 9, 5},
+            {4, 1920, 1152, 60, 80000000, 9781248, 9, 5},
+        };
+        const LevelLimits* lim = nullptr;
+        for (const LevelLimits& l : kLimits)
+            if (l.level == (pl & 15)) lim = &l;
+        const TreeItem at = FirstSequenceItem();
+        const int profile = (pl >> 4) & 7;
+        if ((profile == 4 || profile == 5) && stream_.chroma_format != 1)
+            Add("profile-chroma", "The Main and Simple profiles allow 4:2:0 chroma only", at, 0);
+        if (!lim) return;
+        char text[160];
+        auto over = [&](const char* what, double value, double limit) {
+            if (value <= limit) return;
+            std::snprintf(text, sizeof text, "%s %.0f exceeds the level's %.0f", what, value,
+                          limit);
+            Add("level-limit", text, at, 0);
+        };
+        over("horizontal_size", stream_.horizontal_size, lim->width);
+        over("vertical_size", stream_.vertical_size, lim->height);
+        over("frame rate", stats_.frameRate, lim->frameRate + 0.01);
+        // All ones: no bit rate given (a variable rate).
+        if (stream_.bit_rate_value != 0x3FFFF)
+            over("bit rate", stream_.bitRate, static_cast<double>(lim->bitRate));
+        over("vbv_buffer_size (bits)", stats_.bufferSize, static_cast<double>(lim->vbvBits));
+        for (const PictureStats& p : stats_.pictures) {
+            const auto c = stream_.pictureCodingRecords.find(p.item);
+            if (c == stream_.pictureCodingRecords.end()) continue;
+            for (int s = 0; s < 2; ++s) {
+                const int h = c->second.f_code[s][0], v = c->second.f_code[s][1];
+                if ((h != 15 && h > lim->fHorizontal) || (v != 15 && v > lim->fVertical)) {
+                    std::snprintf(text, sizeof text,
+                                  "f_code[%d] = (%d, %d) exceeds the level's (%d, %d)", s, h, v,
+                                  lim->fHorizontal, lim->fVertical);
+                    Add("level-limit", text, p.item, p.number);
+                }
+            }
+        }
+    }
+
+    TreeItem FirstSequenceItem() const {
+        for (TreeItem c = tree_.GetChildItem(stream_.videoItem); c; c = tree_.GetNextSiblingItem(c))
+            if (tree_.GetItemText(c).starts_with("Sequence Header")) return c;
+        return stream_.videoItem;
+    }
+
+    // --- the decoder buffer ---
+
+    void Buffer() {
+        for (const PictureStats& p : stats_.pictures) {
+            char text[160];
+            if (p.underflow) {
+                std::snprintf(text, sizeof text,
+                              "The buffer holds %.0f bits when the picture's %" PRIu64
+                              " are due (underflow)",
+                              p.bufferBefore, p.bits + p.headerBits);
+                Add("vbv-underflow", text, p.item, p.number);
+            }
+            if (p.overflow) {
+                std::snprintf(text, sizeof text,
+                              "The buffer would hold %.0f bits, over its %.0f (overflow)",
+                              p.bufferBefore, stats_.bufferSize);
+                Add("vbv-overflow", text, p.item, p.number);
+            }
+            if (p.disagrees) {
+                std::snprintf(text, sizeof text,
+                              "vbv_delay says the buffer holds %.0f bits, the model %.0f", p.stated,
+                              p.bufferBefore);
+                Add("vbv-delay", text, p.item, p.number);
+            }
+        }
+    }
+
+    // --- the system layer: clocks, stamps and streams ---
+
+    static bool NumberAfter(const std::string& text, const char* prefix, int64_t& value) {
+        if (!text.starts_with(prefix)) return false;
+        return std::sscanf(text.c_str() + std::strlen(prefix), "%" SCNd64, &value) == 1;
+    }
+
+    void SystemLayer() {
+        if (!stream_.systemItem || !tree_.IsValid(stream_.systemItem)) return;
+        std::set<int64_t> announced;
+        bool haveSystemHeader = false;
+        int64_t lastScr = -1;
+        TreeItem lastPack = 0;
+        std::set<int> reported;
+        for (TreeItem pack = tree_.GetChildItem(stream_.systemItem); pack;
+             pack = tree_.GetNextSiblingItem(pack)) {
+            if (KindOf(tree_.GetItemData(pack)) != ItemKind::Pack) continue;
+            for (TreeItem c = tree_.GetChildItem(pack); c; c = tree_.GetNextSiblingItem(c)) {
+                const ItemKind kind = KindOf(tree_.GetItemData(c));
+                if (kind == ItemKind::PackHeader) {
+                    for (TreeItem f = tree_.GetChildItem(c); f; f = tree_.GetNextSiblingItem(f)) {
+                        int64_t scr = 0;
+                        if (!NumberAfter(tree_.GetItemText(f), "system_clock_reference(SCR)=", scr))
+                            continue;
+                        // MPEG-1 packs count 90 kHz, MPEG-2 ones 27 MHz.
+                        const bool mpeg2 =
+                            tree_.GetItemText(f).find("(42 bits)") != std::string::npos;
+                        const int64_t ticks = mpeg2 ? scr : scr * 300;
+                        if (lastScr >= 0 && ticks < lastScr)
+                            Add("scr-backwards", "The SCR goes back from the pack before", c);
+                        else if (lastScr >= 0 && ticks - lastScr > 27000000 * 7 / 10)
+                            Add("scr-gap", "More than 0.7 s of SCR since the pack before", c);
+                        lastScr = ticks;
+                        lastPack = pack;
+                    }
+                } else if (kind == ItemKind::SystemHeader) {
+                    haveSystemHeader = true;
+                    for (TreeItem f = tree_.GetChildItem(c); f; f = tree_.GetNextSiblingItem(f)) {
+                        ItemFacts facts;
+                        if (tree_.GetItemText(f).starts_with("stream_id=") &&
+                            tree_.GetItemFacts(f, facts) && facts.hasValue)
+                            announced.insert(facts.value);
+                    }
+                } else if (kind == ItemKind::PesPacket) {
+                    Packet(c, announced, haveSystemHeader, reported);
+                }
+            }
+        }
+        (void)lastPack;
+        int64_t lastPts = -1;
+        for (const auto& packet : stream_.videoPacketTimes) {
+            if (packet.pts < 0) continue;
+            // Reordering moves a picture's stamp back by a few periods; more is an error.
+            if (lastPts >= 0 && packet.pts + 90000 < lastPts) {
+                std::vector<TreeItem> path = ItemPathAt(tree_, packet.payloadStart * 8);
+                TreeItem at = 0;
+                for (TreeItem i : path)
+                    if (KindOf(tree_.GetItemData(i)) == ItemKind::PesPacket) at = i;
+                Add("pts-backwards", "The video's PTS goes back by over a second", at);
+            }
+            lastPts = std::max(lastPts, packet.pts);
+        }
+    }
+
+    void Packet(TreeItem packet, const std::set<int64_t>& announced, bool haveSystemHeader,
+                std::set<int>& reported) {
+        int64_t pts = -1, dts = -1, id = -1;
+        for (TreeItem f = tree_.GetChildItem(packet); f; f = tree_.GetNextSiblingItem(f)) {
+            const std::string t = tree_.GetItemText(f);
+            int64_t v = 0;
+            if (NumberAfter(t, "PTS=", v) || NumberAfter(t, "presentation_time_stamp(PTS)=", v))
+                pts = v;
+            if (NumberAfter(t, "DTS=", v) || NumberAfter(t, "decoding_time_stamp(DTS)=", v))
+                dts = v;
+            ItemFacts facts;
+            if (id < 0 && t.starts_with("stream_id=") && tree_.GetItemFacts(f, facts) &&
+                facts.hasValue)
+                id = facts.value;
+        }
+        if (pts >= 0 && dts > pts)
+            Add("dts-after-pts", "The packet's DTS is later than its PTS", packet);
+        // Padding and the map need no announcement; every other stream does, once reported.
+        // 0xB8 in the header stands for every audio stream, 0xB9 for every video stream.
+        const bool wildcard = (id >= 0xC0 && id <= 0xDF && announced.count(0xB8)) ||
+                              (id >= 0xE0 && id <= 0xEF && announced.count(0xB9));
+        if (haveSystemHeader && id >= 0xBD && id != 0xBE && !announced.count(id) && !wildcard &&
+            !reported.count(static_cast<int>(id))) {
+            reported.insert(static_cast<int>(id));
+            char text[96];
+            std::snprintf(text, sizeof text,
+                          "Packets of stream 0x%02X, which the system header does not list",
+                          static_cast<unsigned>(id));
+            Add("stream-unannounced", text, packet);
+        }
+    }
+
+    const TreeStore& tree_;
+    const CStreamState& stream_;
+    const StreamStats& stats_;
+    std::map<TreeItem, uint32_t> pictureNumbers_;
+    std::vector<Problem> out_;
+};
+
+}  // namespace
+
+std::vector<Problem> FindProblems(const TreeStore& tree, const CStreamState& stream,
+                                  const StreamStats& stats) {
+    return Finder(tree, stream, stats).Run();
+}
+
+}  // namespace bitloupe

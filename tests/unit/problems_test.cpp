@@ -1,0 +1,187 @@
+// The problems list: each check found on a stream made to break its rule (a committed stream
+// with one field rewritten where the parse placed it, or a stream made for it), and nothing
+// found on the clean encoder streams.
+#include "core/render/Problems.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include "TestUtil.h"
+#include "core/tree/ItemFields.h"
+
+namespace bitloupe {
+namespace {
+
+using test::TempFile;
+
+struct Checked {
+    std::vector<Problem> problems;
+    const Problem* Find(const std::string& code) const {
+        for (const Problem& p : problems)
+            if (p.code == code) return &p;
+        return nullptr;
+    }
+    size_t Count(const std::string& code) const {
+        size_t n = 0;
+        for (const Problem& p : problems) n += p.code == code;
+        return n;
+    }
+};
+
+int ModeFor(const std::string& path) {
+    return path.ends_with(".mpg") ? kModeBoth : kModeVideoOnly;
+}
+
+Checked Check(const std::string& path, bool mbs = true) {
+    test::Engine e;
+    Checked c;
+    if (!e.Open(path)) return c;
+    e.Parse(ModeFor(path));
+    if (mbs)
+        for (TreeItem picture : test::Pictures(e))
+            e.parser.macroblocks.ParseMacroblocksOfPicture(picture);
+    auto lock = e.tree.Lock();
+    const StreamStats stats = GatherStreamStats(e.tree, e.stream, std::filesystem::file_size(path));
+    c.problems = FindProblems(e.tree, e.stream, stats);
+    return c;
+}
+
+std::vector<uint8_t> Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+// The committed stream with the nth occurrence (from 0) of `field` holding `value`, written
+// where the parse places that field. The field's file offset goes to *offset.
+std::vector<uint8_t> WithField(const std::string& name, const std::string& field, int nth,
+                               uint32_t value, uint64_t* offset = nullptr) {
+    const std::string path = test::DataPath(name);
+    std::vector<uint8_t> data = Bytes(path);
+    test::Engine e;
+    EXPECT_TRUE(e.Open(path));
+    e.Parse(ModeFor(path));
+    int seen = 0;
+    std::function<bool(TreeItem)> walk = [&](TreeItem item) {
+        FieldName f;
+        ItemFacts facts;
+        if (FieldOf(e.tree, item, f) && f.field == field && e.tree.GetItemFacts(item, facts) &&
+            facts.hasSpan && seen++ == nth) {
+            for (uint64_t k = 0; k < facts.bits; ++k) {
+                const uint64_t place = facts.start + k;
+                const int bit = static_cast<int>((value >> (facts.bits - 1 - k)) & 1);
+                uint8_t& b = data[place / 8];
+                b = static_cast<uint8_t>((b & ~(0x80 >> (place % 8))) | (bit << (7 - place % 8)));
+            }
+            if (offset) *offset = facts.start / 8;
+            return true;
+        }
+        for (TreeItem c = e.tree.GetChildItem(item); c; c = e.tree.GetNextSiblingItem(c))
+            if (walk(c)) return true;
+        return false;
+    };
+    EXPECT_TRUE(walk(kTreeRoot)) << field << " #" << nth << " not in " << name;
+    return data;
+}
+
+TEST(Problems, CleanEncoderStreamsHaveNone) {
+    for (const char* name :
+         {"mpeg1.m1v", "mpeg2-progressive.m2v", "mpeg2-interlaced.m2v", "mpeg2-fieldpic.m2v",
+          "mpeg2-422.m2v", "mpeg2-custom-matrix.m2v", "mpeg2-ps.mpg", "mpeg2-ps-mplex.mpg",
+          "mpeg1-system.mpg", "mpeg1-system-mplex.mpg", "mpeg1-in-mpeg2-ps.mpg"}) {
+        SCOPED_TRACE(name);
+        const Checked c = Check(test::DataPath(name));
+        for (const Problem& p : c.problems) ADD_FAILURE() << p.code << ": " << p.message;
+    }
+}
+
+// The parse's own error items, each with its code at the field's place.
+TEST(Problems, ErrorItemsBecomeProblemsWithTheirPlaces) {
+    uint64_t at = 0;
+    const TempFile marker(WithField("mpeg2-progressive.m2v", "marker_bit", 0, 0, &at), ".m2v");
+    Checked c = Check(marker.path(), false);
+    ASSERT_TRUE(c.Find("marker-bit"));
+    EXPECT_EQ(c.Find("marker-bit")->offset, at);
+    EXPECT_EQ(c.Find("marker-bit")->severity, Severity::kError);
+
+    const TempFile aspect(WithField("mpeg2-progressive.m2v", "aspect_ratio_information", 0, 0),
+                          ".m2v");
+    EXPECT_TRUE(Check(aspect.path(), false).Find("forbidden-value"));
+
+    // The file ends inside a packet.
+    std::vector<uint8_t> ps = Bytes(test::DataPath("mpeg2-ps.mpg"));
+    ps.resize(3000);
+    const TempFile cut(ps, ".mpg");
+    c = Check(cut.path(), false);
+    ASSERT_TRUE(c.Find("pes-truncated"));
+    EXPECT_EQ(c.Find("pes-truncated")->severity, Severity::kError);
+}
+
+TEST(Problems, PicturesAndGops) {
+    // Picture 4 (a B picture, coded after the P) numbered as picture 3: a repeat and a gap.
+    const TempFile repeat(WithField("mpeg2-progressive.m2v", "temporal_reference", 3, 1), ".m2v");
+    Checked c = Check(repeat.path(), false);
+    ASSERT_TRUE(c.Find("temporal-ref-repeat"));
+    EXPECT_EQ(c.Find("temporal-ref-repeat")->picture, 4u);
+    EXPECT_TRUE(c.Find("temporal-ref-gap"));
+
+    // The first picture made a P picture: it has nothing to predict from.
+    const TempFile first(WithField("mpeg2-progressive.m2v", "picture_coding_type", 0, 2), ".m2v");
+    c = Check(first.path(), false);
+    ASSERT_TRUE(c.Find("no-reference"));
+    EXPECT_EQ(c.Find("no-reference")->picture, 1u);
+
+    // The second field of the first frame made a top field like the first.
+    const TempFile fields(WithField("mpeg2-fieldpic.m2v", "picture_structure", 1, 1), ".m2v");
+    c = Check(fields.path(), false);
+    ASSERT_TRUE(c.Find("field-pair"));
+    EXPECT_EQ(c.Find("field-pair")->picture, 1u);
+
+    // An open GOP opens the stream: its first B pictures lack the forward reference.
+    c = Check(test::DataPath("open-gop-start.m2v"), false);
+    EXPECT_EQ(c.Count("open-gop-start"), 2u);
+    EXPECT_EQ(c.Find("open-gop-start")->picture, 2u);
+    EXPECT_EQ(c.Find("open-gop-start")->severity, Severity::kWarning);
+}
+
+TEST(Problems, MacroblocksSlicesAndLevels) {
+    // The data ends inside a macroblock: it stops, and the rest of the picture is never coded.
+    Checked c = Check(test::DataPath("truncated.m2v"));
+    EXPECT_TRUE(c.Find("mb-truncated"));
+    EXPECT_TRUE(c.Find("mbs-missing"));
+    // A slice moved down a row: the row it left has no slice. (The slice's row is the last
+    // byte of its start code.)
+    const TempFile moved(WithField("mpeg2-progressive.m2v", "slice_start_code", 1, 0x00000103),
+                         ".m2v");
+    c = Check(moved.path(), false);
+    ASSERT_TRUE(c.Find("rows-uncovered"));
+    EXPECT_EQ(c.Find("rows-uncovered")->picture, 1u);
+    // 8192x8192 pictures are beyond every level.
+    c = Check(test::DataPath("large-many-pictures.m2v"), false);
+    EXPECT_TRUE(c.Find("level-limit"));
+    // A size that changes with no end code before it.
+    EXPECT_TRUE(Check(test::DataPath("large-size-switches.m2v"), false).Find("sequence-change"));
+}
+
+TEST(Problems, BufferAndSystemLayer) {
+    Checked c = Check(test::DataPath("small-vbv.m2v"), false);
+    EXPECT_EQ(c.Count("vbv-underflow"), 4u);
+    EXPECT_EQ(c.Find("vbv-underflow")->picture, 3u);
+
+    // The third pack's SCR set below the second's.
+    const TempFile scr(WithField("mpeg2-ps.mpg", "system_clock_reference", 8, 0), ".mpg");
+    c = Check(scr.path(), false);
+    EXPECT_TRUE(c.Find("scr-backwards"));
+
+    // The system header lists 0xBF instead of the private stream 0xBD its packets carry.
+    const TempFile unlisted(WithField("mpeg2-ps.mpg", "stream_id", 1, 0xBF), ".mpg");
+    c = Check(unlisted.path(), false);
+    ASSERT_TRUE(c.Find("stream-unannounced"));
+    EXPECT_EQ(c.Find("stream-unannounced")->severity, Severity::kWarning);
+}
+
+}  // namespace
+}  // namespace bitloupe
