@@ -18,8 +18,10 @@
 #include "gui/DisplayBar.h"
 #include "gui/MainFrame.h"
 #include "gui/ParseDlg.h"
+#include "gui/ProblemsPane.h"
 #include "gui/QtHost.h"
 #include "gui/RightWnd.h"
+#include "gui/StreamChart.h"
 #include "gui/SyntaxTree.h"
 #include "gui/SyntaxTreeModel.h"
 
@@ -34,7 +36,9 @@ const char* const kAutomationUsage =
     "                [--probe TREE.txt] [--walk N] [--decode-references on|off]\n"
     "                [--goto-picture N] [--zoom fit|1|2|4|8|16|32]\n"
     "                [--overlay none|mbtype|quantiser|cbp|dct|motion] [--hover X Y] [--click X Y]\n"
-    "                [--bytes] [--goto-offset N] [--report] [--quit] [--help]\n";
+    "                [--bytes] [--goto-offset N] [--chart] [--chart-click N] [--stream-summary]\n"
+    "                [--problems] [--problem-click N]\n"
+    "                [--report] [--quit] [--help]\n";
 
 namespace {
 
@@ -150,6 +154,27 @@ Read ReadDisplayOption(OptionReader& r, AutomationOptions* options) {
         options->zoom = word == "fit" ? 0 : word.toInt();
     } else if (a == "--bytes") {
         options->bytes = true;
+    } else if (a == "--problems") {
+        options->problems = true;
+    } else if (a == "--problem-click") {
+        QString word;
+        if (!r.Value(&word)) return Read::kRefused;
+        bool ok = false;
+        options->problemClick = word.toInt(&ok);
+        if (!ok || options->problemClick < 1) return r.Refuse("--problem-click takes a row from 1");
+        options->problems = true;
+    } else if (a == "--chart") {
+        options->chart = true;
+    } else if (a == "--stream-summary") {
+        options->streamSummary = true;
+    } else if (a == "--chart-click") {
+        QString word;
+        if (!r.Value(&word)) return Read::kRefused;
+        bool ok = false;
+        options->chartClick = word.toInt(&ok);
+        if (!ok || options->chartClick < 1)
+            return r.Refuse("--chart-click takes a picture number from 1");
+        options->chart = true;
     } else if (a == "--goto-offset") {
         QString word;
         if (!r.Value(&word)) return Read::kRefused;
@@ -495,6 +520,27 @@ void ApplyPaneOptions(CMainFrame& frame, const AutomationOptions& options) {
         frame.WaitForWorker();
         SettleEvents();
     }
+    if (options.chart || options.streamSummary) {
+        frame.ShowStatsDocks(options.chart, options.streamSummary);
+        SettleEvents();
+    }
+    if (options.chartClick > 0) {
+        if (!frame.ClickChartPicture(static_cast<uint32_t>(options.chartClick)))
+            std::fprintf(stderr, "--chart-click %d: no such picture in the chart\n",
+                         options.chartClick);
+        frame.WaitForWorker();
+        SettleEvents();
+    }
+    if (options.problems) {
+        frame.ShowProblems(true);
+        SettleEvents();
+    }
+    if (options.problemClick > 0) {
+        if (!frame.problemsPane()->ActivateRow(options.problemClick - 1))
+            std::fprintf(stderr, "--problem-click %d: no such row\n", options.problemClick);
+        frame.WaitForWorker();
+        SettleEvents();
+    }
     if (options.bytes || options.gotoOffset >= 0) frame.ShowBytesPane(true);
     if (options.gotoOffset >= 0) {
         frame.SelectItemAtByte(static_cast<uint64_t>(options.gotoOffset), 0);
@@ -680,6 +726,27 @@ std::string AutomationReport(CMainFrame& frame) {
             ", \"strip\": " + (bytes->StripShown() ? "true" : "false") +
             ", \"showMs\": " + std::to_string(frame.lastBytesMs()) +
             ", \"lookupMs\": " + std::to_string(frame.lastByteLookupMs()) + "}";
+    if (frame.ChartShown()) {
+        const StreamChart* chart = frame.streamChart();
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      ", \"chart\": {\"pictures\": %zu, \"selected\": %u, \"displayOrder\": %s, "
+                      "\"paintMs\": %.2f}",
+                      chart->PictureCount(), chart->Selected(),
+                      chart->DisplayOrder() ? "true" : "false", chart->lastPaintMs());
+        out += text;
+    }
+    if (frame.ProblemsShown()) {
+        const ProblemsPane* pane = frame.problemsPane();
+        const Problem* at = pane->SelectedProblem();
+        out += ", \"problems\": {\"count\": " + std::to_string(pane->ProblemCount()) +
+               ", \"shown\": " + std::to_string(pane->VisibleCount()) +
+               ", \"errors\": " + std::to_string(pane->ErrorCount()) +
+               ", \"warnings\": " + std::to_string(pane->WarningCount()) +
+               ", \"selected\": " + JsonString(at ? at->code : std::string()) + "}";
+    }
+    if (frame.SummaryShown())
+        out += ", \"summary\": " + JsonString(SummaryText(frame.streamStats()));
     out += ", \"time\": " + JsonString(frame.pictureTime().toStdString());
     // The cost of what is shown: the last selection's decode and a paint of the pane now.
     // The first paint of what is shown (as after a decode: the picture's image is made) and a

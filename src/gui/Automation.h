@@ -44,6 +44,13 @@ struct AutomationOptions {
     // The bytes pane: shown, and a click on the byte at this offset (after the pane options).
     bool bytes = false;
     int64_t gotoOffset = -1;
+    // The stream chart (and a click on picture N's bar, stream order) and the summary.
+    bool chart = false;
+    int chartClick = 0;
+    bool streamSummary = false;
+    // The problems dock, and a click on its row N (from 1, as listed).
+    bool problems = false;
+    int problemClick = 0;
     bool report = false;  // one JSON object on stdout after the last action
     bool quit = false;
     bool help = false;  // prints the usage and ends

@@ -134,6 +134,7 @@ void CMainFrame::BuildPanes() {
     connect(treeView_, &CSyntaxTree::SelectionChangedTo, this, [this](TreeItem item) {
         DecodeSelectedItem(item);
         ShowItemBytes(item);
+        MarkChartPicture(item);
     });
 }
 
@@ -182,6 +183,8 @@ void CMainFrame::BuildMenus() {
     BuildPictureMenus(view, file);
     view->addSeparator();
     BuildBytesPane(view);
+    BuildStatsDocks(view);
+    BuildProblemsDock(view);
 
     QMenu* processing = menuBar()->addMenu("&Processing");
     processing->addAction(MakeAction(cmd::kNegative, "Negative"));
@@ -573,6 +576,8 @@ bool CMainFrame::OpenPath(const QString& path) {
     fileOpen_ = stream_.fileItem != 0;
     // The bytes are there before any parse.
     OpenBytes(path);
+    fileBytes_ = static_cast<uint64_t>(QFileInfo(path).size());
+    RefreshStats();
     if (fileOpen_) setWindowTitle("Bitloupe - " + QFileInfo(path).fileName());
     right_->SetFileOpen(fileOpen_ && !stream_.invalidFile);
     if (ok) {
@@ -662,6 +667,7 @@ void CMainFrame::OnWorkerFinished() {
         SelectAndShow(keep);
     FinishPendingClick();
     RefreshMap();
+    RefreshStats();
 }
 
 bool CMainFrame::ParserFree() const {
@@ -882,6 +888,9 @@ void CMainFrame::Tick() {
         });
     dialog_->PollProgress();
     commands_.Refresh();
+    // A paused parse lets the chart, the summary and the problems catch up with it.
+    if (WorkerBusy() && ParserFree() && stream_.counters.pictureCount != statsPictures_)
+        RefreshStats();
 }
 
 }  // namespace bitloupe

@@ -14,6 +14,7 @@
 
 #include "core/render/DecodeDispatch.h"
 #include "core/render/PictureFacts.h"
+#include "core/render/StreamStats.h"
 #include "core/session/ParseThread.h"
 #include "core/session/SyntaxParser.h"
 #include "core/tree/TreeStore.h"
@@ -124,6 +125,17 @@ class CMainFrame : public QMainWindow {
     }
     double lastBytesMs() const { return lastBytesMs_; }
     double lastByteLookupMs() const { return lastByteLookupMs_; }
+    // The stream chart and summary: shown, their figures (gathered when the parse stops) and a
+    // click on picture n's bar (stream order, from 1); false when there is no such bar.
+    void ShowStatsDocks(bool chart, bool summary);
+    bool ChartShown() const;
+    bool SummaryShown() const;
+    void RefreshStats();
+    bool ClickChartPicture(uint32_t number);
+    class StreamChart* streamChart() const {
+        return chart_;
+    }
+    const StreamStats& streamStats() const { return stats_; }
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -223,6 +235,19 @@ class CMainFrame : public QMainWindow {
     class QDockWidget* bytesDock_ = nullptr;
     double lastBytesMs_ = 0;
     double lastByteLookupMs_ = 0;
+    void BuildStatsDocks(QMenu* view);
+    void MarkChartPicture(TreeItem item);
+    class StreamChart* chart_ = nullptr;
+    class QDockWidget* chartDock_ = nullptr;
+    class QDockWidget* summaryDock_ = nullptr;
+    class QPlainTextEdit* summaryText_ = nullptr;
+    StreamStats stats_;
+    size_t statsPictures_ = 0;
+    uint64_t fileBytes_ = 0;
+    void BuildProblemsDock(QMenu* view);
+    class ProblemsPane* problems_ = nullptr;
+    class QDockWidget* problemsDock_ = nullptr;
+    QLabel* problemCounts_ = nullptr;
 };
 
 }  // namespace bitloupe

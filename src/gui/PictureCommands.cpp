@@ -267,6 +267,9 @@ void CMainFrame::LoadSettings() {
     right_->SetZoom(std::clamp(s.value("view/zoom", 1).toInt(), 0, CRightWnd::kMaxZoom));
     recent_ = s.value("file/recent").toStringList();
     ShowBytesPane(s.value("view/bytesPane", false).toBool());
+    ShowStatsDocks(s.value("view/streamChart", false).toBool(),
+                   s.value("view/streamSummary", false).toBool());
+    ShowProblems(s.value("view/problems", false).toBool());
     while (recent_.size() > kRecentFiles) recent_.removeLast();
     RebuildRecentMenu();
 }
@@ -280,6 +283,9 @@ void CMainFrame::SaveSettings() const {
     s.setValue("view/zoom", right_->zoom());
     s.setValue("file/recent", recent_);
     s.setValue("view/bytesPane", BytesPaneShown());
+    s.setValue("view/streamChart", ChartShown());
+    s.setValue("view/streamSummary", SummaryShown());
+    s.setValue("view/problems", ProblemsShown());
 }
 
 void CMainFrame::AddRecentFile(const QString& path) {

@@ -1,0 +1,184 @@
+// The main window's part of the stream chart and the stream summary: their docks, the figures
+// gathered when the parse has stopped, and the chart and the tree as one selection.
+#include <QClipboard>
+#include <QDockWidget>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "core/render/PictureFacts.h"
+#include "core/render/Problems.h"
+#include "gui/MainFrame.h"
+#include "gui/ProblemsPane.h"
+#include "gui/StreamChart.h"
+#include "gui/SyntaxTree.h"
+
+namespace bitloupe {
+
+void CMainFrame::BuildStatsDocks(QMenu* view) {
+    chart_ = new StreamChart(this);
+    chart_->setObjectName("streamChart");
+    chartDock_ = new QDockWidget("Stream Chart", this);
+    chartDock_->setObjectName("chartDock");
+    chartDock_->setWidget(chart_);
+    addDockWidget(Qt::BottomDockWidgetArea, chartDock_);
+    chartDock_->hide();
+
+    auto* summary = new QWidget(this);
+    auto* layout = new QVBoxLayout(summary);
+    layout->setContentsMargins(4, 4, 4, 4);
+    summaryText_ = new QPlainTextEdit(summary);
+    summaryText_->setObjectName("streamSummary");
+    summaryText_->setReadOnly(true);
+    summaryText_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    summaryText_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto* copy = new QPushButton("Copy as Text", summary);
+    layout->addWidget(summaryText_);
+    layout->addWidget(copy, 0, Qt::AlignRight);
+    connect(copy, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(summaryText_->toPlainText()); });
+    summaryDock_ = new QDockWidget("Stream Summary", this);
+    summaryDock_->setObjectName("summaryDock");
+    summaryDock_->setWidget(summary);
+    addDockWidget(Qt::RightDockWidgetArea, summaryDock_);
+    summaryDock_->hide();
+
+    QAction* chartToggle = chartDock_->toggleViewAction();
+    chartToggle->setText("Stream &Chart");
+    chartToggle->setStatusTip("Show or hide the chart of picture sizes, bit rate and buffer");
+    view->addAction(chartToggle);
+    QAction* summaryToggle = summaryDock_->toggleViewAction();
+    summaryToggle->setText("Stream S&ummary");
+    summaryToggle->setStatusTip("Show or hide the stream's figures");
+    view->addAction(summaryToggle);
+    for (QDockWidget* dock : {chartDock_, summaryDock_})
+        connect(dock, &QDockWidget::visibilityChanged, this, [this](bool shown) {
+            if (shown) RefreshStats();
+        });
+    connect(chart_, &StreamChart::PictureClicked, this, [this](uint32_t number) {
+        if (number >= 1 && number <= stats_.pictures.size()) {
+            const TreeItem picture = stats_.pictures[number - 1].item;
+            if (tree_.IsValid(picture)) SelectAndShow(picture);
+        }
+    });
+}
+
+void CMainFrame::ShowStatsDocks(bool chart, bool summary) {
+    if (chart) chartDock_->show();
+    if (summary) summaryDock_->show();
+}
+
+bool CMainFrame::ChartShown() const {
+    return chartDock_ && chartDock_->isVisible();
+}
+
+bool CMainFrame::SummaryShown() const {
+    return summaryDock_ && summaryDock_->isVisible();
+}
+
+void CMainFrame::RefreshStats() {
+    if (!ChartShown() && !SummaryShown() && !ProblemsShown()) return;
+    // The records are the parse's own while it runs: the figures wait for it to stop or pause.
+    if (!ParserFree()) return;
+    std::vector<Problem> problems;
+    {
+        auto lock = tree_.Lock();
+        stats_ = stream_.videoItem ? GatherStreamStats(tree_, stream_, fileBytes_) : StreamStats();
+        if (ProblemsShown() && stream_.fileItem) problems = FindProblems(tree_, stream_, stats_);
+    }
+    statsPictures_ = stats_.pictures.size();
+    chart_->SetBufferSize(stats_.bufferSize);
+    chart_->SetPictures(stats_.pictures);
+    summaryText_->setPlainText(QString::fromStdString(SummaryText(stats_)));
+    MarkChartPicture(treeView_->SelectedItem());
+    if (ProblemsShown()) problems_->SetProblems(std::move(problems));
+}
+
+// ---- problems ----
+
+void CMainFrame::BuildProblemsDock(QMenu* view) {
+    problems_ = new ProblemsPane(this);
+    problems_->setObjectName("problemsPane");
+    problemsDock_ = new QDockWidget("Problems", this);
+    problemsDock_->setObjectName("problemsDock");
+    problemsDock_->setWidget(problems_);
+    addDockWidget(Qt::BottomDockWidgetArea, problemsDock_);
+    problemsDock_->hide();
+    QAction* toggle = problemsDock_->toggleViewAction();
+    toggle->setText("&Problems");
+    toggle->setStatusTip("Show or hide the stream's errors and broken rules");
+    view->addAction(toggle);
+    QAction* next = view->addAction("Next Problem");
+    next->setShortcut(QKeySequence("F8"));
+    QAction* previous = view->addAction("Previous Problem");
+    previous->setShortcut(QKeySequence("Shift+F8"));
+    connect(next, &QAction::triggered, this, [this] { StepProblem(true); });
+    connect(previous, &QAction::triggered, this, [this] { StepProblem(false); });
+    connect(problemsDock_, &QDockWidget::visibilityChanged, this, [this](bool shown) {
+        if (shown) RefreshStats();
+    });
+    connect(problems_, &ProblemsPane::ProblemActivated, this,
+            [this](TreeItem item, uint64_t offset, uint32_t) {
+                if (item && tree_.IsValid(item))
+                    SelectAndShow(item);
+                else if (offset)
+                    SelectItemAtByte(offset, 0);
+            });
+    problemCounts_ = new QLabel(this);
+    problemCounts_->setObjectName("problemCounts");
+    statusBar()->insertPermanentWidget(0, problemCounts_);
+    connect(problems_, &ProblemsPane::CountsChanged, this, [this](int errors, int warnings) {
+        problemCounts_->setText(errors || warnings ? QString("%1 error%2, %3 warning%4")
+                                                         .arg(errors)
+                                                         .arg(errors == 1 ? "" : "s")
+                                                         .arg(warnings)
+                                                         .arg(warnings == 1 ? "" : "s")
+                                                   : QString());
+    });
+}
+
+void CMainFrame::ShowProblems(bool shown) {
+    problemsDock_->setVisible(shown);
+}
+
+bool CMainFrame::ProblemsShown() const {
+    return problemsDock_ && problemsDock_->isVisible();
+}
+
+bool CMainFrame::StepProblem(bool forward) {
+    ShowProblems(true);
+    return problems_->SelectNext(forward);
+}
+
+void CMainFrame::MarkChartPicture(TreeItem item) {
+    if (!ChartShown()) return;
+    const TreeItem picture = item ? PictureOf(tree_, item) : 0;
+    uint32_t number = 0;
+    for (const PictureStats& p : stats_.pictures)
+        if (p.item == picture) number = p.number;
+    chart_->SetSelected(number);
+}
+
+bool CMainFrame::ClickChartPicture(uint32_t number) {
+    if (number < 1 || number > stats_.pictures.size()) return false;
+    // As a user would: the bar brought into view, then a click on it.
+    chart_->SetSelected(number);
+    const QPoint at = chart_->BarPoint(number);
+    if (at.isNull()) return false;
+    const QPointF local(at), global(chart_->mapToGlobal(at));
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(chart_, &press);
+    QCoreApplication::sendEvent(chart_, &release);
+    return true;
+}
+
+}  // namespace bitloupe
