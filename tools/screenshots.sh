@@ -56,3 +56,25 @@ shot zoom-fit-grid --goto-picture 5 --zoom fit --grid
 for map in mbtype quantiser cbp dct motion; do
   file="$maps" shot "map-$map" --goto-picture 5 --overlay "$map"
 done
+# The bytes pane: a field of a sequence header (its bits in the strip), a macroblock's bits, and
+# a slice whose bits run across packets (the pack and the audio packet between hatched).
+file="$top/tests/data/mpeg2-ps.mpg" shot bytes-sequence-field --select "horizontal_size_value" --bytes
+file="$top/tests/data/mpeg2-progressive.m2v" shot bytes-macroblock --parse-mbs 1 \
+  --select "(x=32, y=16)" --bytes
+file="$top/tests/data/mpeg2-ps.mpg" shot bytes-across-packets --select "I-Picture #1" \
+  --goto-offset 2040
+# The stream at a glance: 8 s at a constant 4 Mbit/s (the buffer's saw-tooth), the chart with
+# a picture selected, and the summary.
+cbr="$top/bench/cbr720.m2v"
+if [ ! -f "$cbr" ]; then
+  ffmpeg -v error -y -f lavfi -i "testsrc2=size=720x576:rate=25" -t 8 -c:v mpeg2video \
+    -b:v 4M -minrate 4M -maxrate 4M -bufsize 1835k -g 15 -bf 2 -f mpeg2video "$cbr"
+fi
+file="$cbr" shot stream-chart --select "(Picture #40," --chart
+file="$cbr" shot stream-summary --select "(Picture #40," --stream-summary
+# The problems of a stream with bits flipped (picture 2's macroblocks parsed), the first of
+# its slices that breaks selected.
+damaged="$(mktemp --suffix=.m2v)"
+"$top/tools/corrupt-stream" "$stream" "$damaged" --seed 7 --damage flip --rate 2e-5
+file="$damaged" shot problems --parse-mbs 2 --select "(Picture #2," --problems --problem-click 2
+rm -f "$damaged"

@@ -136,6 +136,13 @@ class CMainFrame : public QMainWindow {
         return chart_;
     }
     const StreamStats& streamStats() const { return stats_; }
+    // The problems dock: shown, and F8 / Shift+F8 (false when there is no problem to go to).
+    void ShowProblems(bool shown);
+    bool ProblemsShown() const;
+    bool StepProblem(bool forward);
+    class ProblemsPane* problemsPane() const {
+        return problems_;
+    }
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;

@@ -213,7 +213,8 @@ StreamChart::Geometry StreamChart::ComputeGeometry() const {
     g.axisY = std::max(top + 20, height() - (lh + 10));
     int plotBottom = g.axisY;
     int band = 0;
-    if (SeriesShown(Series::Buffer)) {
+    // A stream without a bit rate (a variable rate) has no buffer model to draw.
+    if (SeriesShown(Series::Buffer) && maxBuffer_ > 0) {
         band = std::max(lh * 3, (g.axisY - top) * 3 / 10);
         plotBottom = g.axisY - band - lh - 4;
     }

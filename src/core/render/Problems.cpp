@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <utility>
 
 #include "core/render/PictureFacts.h"
 #include "core/syntax/VideoTables.h"
@@ -104,8 +105,13 @@ class Finder {
         p.severity = SeverityOf(code);
         p.message = std::move(message);
         p.item = item;
+        // A text item that stands for no bits is placed where its parent is.
         ItemFacts r;
-        if (item && ItemRange(tree_, item, r)) p.offset = r.start / 8;
+        for (TreeItem at = item; at && at != kTreeRoot; at = tree_.GetParentItem(at)) {
+            if (!ItemRange(tree_, at, r)) continue;
+            p.offset = r.start / 8;
+            break;
+        }
         p.picture = picture ? picture : PictureNumberOf(item);
         out_.push_back(std::move(p));
     }
@@ -290,14 +296,30 @@ class Finder {
                                       ? coding->second.mbsInPicture
                                       : static_cast<uint32_t>(std::max(stream_.mbCount, 0));
         uint32_t listed = 0;
-        int64_t last = -1;
+        // Within a slice addresses rise; a slice begins past the start of the one before (a
+        // slice broken by damage may have claimed addresses the next one takes again).
+        int64_t previousFirst = -1;
         for (TreeItem s = tree_.GetChildItem(p.item); s; s = tree_.GetNextSiblingItem(s)) {
             if (KindOf(tree_.GetItemData(s)) != ItemKind::Slice) continue;
+            int64_t last = -1;
+            bool first = true;
             for (TreeItem m = tree_.GetChildItem(s); m; m = tree_.GetNextSiblingItem(m)) {
                 const auto r = stream_.macroblockRecords.find(m);
                 if (r == stream_.macroblockRecords.end()) continue;
                 ++listed;
                 const int64_t address = r->second.macroblock_address;
+                if (std::exchange(first, false)) {
+                    if (address <= previousFirst) {
+                        char text[128];
+                        std::snprintf(text, sizeof text,
+                                      "The slice begins at macroblock %" PRId64
+                                      ", not past the slice before (from %" PRId64 ")",
+                                      address, previousFirst);
+                        Add("mb-address", text, m, p.number);
+                    }
+                    previousFirst = address;
+                    last = address - 1;  // the first is checked against the picture below
+                }
                 if (address <= last || (expected && address >= expected)) {
                     char text[128];
                     std::snprintf(text, sizeof text,
