@@ -14,11 +14,14 @@
 #include <iterator>
 
 #include "TestUtil.h"
+#include "core/render/Problems.h"
 #include "gui/BytesPane.h"
 #include "gui/MainFrame.h"
 #include "gui/ParseDlg.h"
+#include "gui/ProblemsPane.h"
 #include "gui/QtHost.h"
 #include "gui/RightWnd.h"
+#include "gui/StreamChart.h"
 #include "gui/SyntaxTree.h"
 
 using namespace bitloupe;
@@ -288,6 +291,28 @@ class PictureToolsTest : public QObject {
                                         .arg(text, QString::fromStdString(selected))));
             }
         }
+    }
+
+    // A click on bar N of the chart selects picture N; a click on a problem selects its item,
+    // and F8 steps on to the next.
+    void chartAndProblemsSelectWhatTheyShow() {
+        QVERIFY(OpenParsed("open-gop-start.m2v"));
+        frame->ShowStatsDocks(true, false);
+        frame->ShowProblems(true);
+        QCoreApplication::processEvents();
+        const std::vector<TreeItem> pictures = AllPictures(frame->tree(), frame->stream());
+        QCOMPARE(frame->streamChart()->PictureCount(), pictures.size());
+        for (uint32_t n : {5u, 2u}) {
+            QVERIFY(frame->ClickChartPicture(n));
+            QCOMPARE(frame->treeView()->SelectedItem(), pictures[n - 1]);
+        }
+        ProblemsPane* problems = frame->problemsPane();
+        QCOMPARE(problems->WarningCount(), 2);  // the two B pictures without a forward reference
+        QVERIFY(problems->ActivateRow(0));
+        QCOMPARE(frame->treeView()->SelectedItem(), problems->SelectedProblem()->item);
+        QCOMPARE(frame->treeView()->SelectedItem(), pictures[1]);
+        QVERIFY(frame->StepProblem(true));
+        QCOMPARE(frame->treeView()->SelectedItem(), pictures[2]);
     }
 
     // The options of the picture pane and the recent files outlive the window.
