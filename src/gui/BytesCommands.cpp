@@ -19,14 +19,20 @@
 
 namespace bitloupe {
 
+QDockWidget* CMainFrame::AddHiddenDock(const char* title, const char* name, QWidget* widget,
+                                       Qt::DockWidgetArea area) {
+    auto* dock = new QDockWidget(title, this);
+    dock->setObjectName(name);
+    dock->setWidget(widget);
+    addDockWidget(area, dock);
+    dock->hide();
+    return dock;
+}
+
 void CMainFrame::BuildBytesPane(QMenu* view) {
     bytes_ = new BytesPane(this);
     bytes_->setObjectName("bytesPane");
-    bytesDock_ = new QDockWidget("Bytes", this);
-    bytesDock_->setObjectName("bytesDock");
-    bytesDock_->setWidget(bytes_);
-    addDockWidget(Qt::BottomDockWidgetArea, bytesDock_);
-    bytesDock_->hide();
+    bytesDock_ = AddHiddenDock("Bytes", "bytesDock", bytes_, Qt::BottomDockWidgetArea);
     QAction* toggle = bytesDock_->toggleViewAction();
     toggle->setText("&Bytes Pane");
     toggle->setShortcut(QKeySequence("Ctrl+Shift+B"));

@@ -230,6 +230,9 @@ class CMainFrame : public QMainWindow {
     QLabel* timeLabel_ = nullptr;
     void SaveCommand(int id);
     void GammaCommand();
+    // A dock of the main window holding `widget`, hidden until shown.
+    class QDockWidget* AddHiddenDock(const char* title, const char* name, QWidget* widget,
+                                     Qt::DockWidgetArea area);
     void BuildBytesPane(QMenu* view);
     void OpenBytes(const QString& path);
     void ShowItemBytes(TreeItem item);

@@ -24,11 +24,7 @@ namespace bitloupe {
 void CMainFrame::BuildStatsDocks(QMenu* view) {
     chart_ = new StreamChart(this);
     chart_->setObjectName("streamChart");
-    chartDock_ = new QDockWidget("Stream Chart", this);
-    chartDock_->setObjectName("chartDock");
-    chartDock_->setWidget(chart_);
-    addDockWidget(Qt::BottomDockWidgetArea, chartDock_);
-    chartDock_->hide();
+    chartDock_ = AddHiddenDock("Stream Chart", "chartDock", chart_, Qt::BottomDockWidgetArea);
 
     auto* summary = new QWidget(this);
     auto* layout = new QVBoxLayout(summary);
@@ -43,11 +39,7 @@ void CMainFrame::BuildStatsDocks(QMenu* view) {
     layout->addWidget(copy, 0, Qt::AlignRight);
     connect(copy, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(summaryText_->toPlainText()); });
-    summaryDock_ = new QDockWidget("Stream Summary", this);
-    summaryDock_->setObjectName("summaryDock");
-    summaryDock_->setWidget(summary);
-    addDockWidget(Qt::RightDockWidgetArea, summaryDock_);
-    summaryDock_->hide();
+    summaryDock_ = AddHiddenDock("Stream Summary", "summaryDock", summary, Qt::RightDockWidgetArea);
 
     QAction* chartToggle = chartDock_->toggleViewAction();
     chartToggle->setText("Stream &Chart");
@@ -105,11 +97,7 @@ void CMainFrame::RefreshStats() {
 void CMainFrame::BuildProblemsDock(QMenu* view) {
     problems_ = new ProblemsPane(this);
     problems_->setObjectName("problemsPane");
-    problemsDock_ = new QDockWidget("Problems", this);
-    problemsDock_->setObjectName("problemsDock");
-    problemsDock_->setWidget(problems_);
-    addDockWidget(Qt::BottomDockWidgetArea, problemsDock_);
-    problemsDock_->hide();
+    problemsDock_ = AddHiddenDock("Problems", "problemsDock", problems_, Qt::BottomDockWidgetArea);
     QAction* toggle = problemsDock_->toggleViewAction();
     toggle->setText("&Problems");
     toggle->setStatusTip("Show or hide the stream's errors and broken rules");
