@@ -120,6 +120,26 @@ TEST(Problems, ErrorItemsBecomeProblemsWithTheirPlaces) {
     EXPECT_EQ(c.Find("pes-truncated")->severity, Severity::kError);
 }
 
+// More of the parse's error items, each under its own code.
+TEST(Problems, ErrorItemsOfEveryLayerHaveTheirCodes) {
+    // A D picture in an MPEG-2 stream.
+    const TempFile d(WithField("mpeg2-progressive.m2v", "picture_coding_type", 1, 4), ".m2v");
+    EXPECT_TRUE(Check(d.path(), false).Find("picture-type"));
+    // A packet that says it is 5 bytes longer than it is.
+    const TempFile length(WithField("mpeg2-ps.mpg", "packet_length", 1, 2033), ".mpg");
+    EXPECT_TRUE(Check(length.path(), false).Find("pes-length"));
+    // Slice data overwritten with ones: no VLC of the macroblock syntax begins that way.
+    uint64_t slice = 0;
+    std::vector<uint8_t> bytes =
+        WithField("mpeg2-progressive.m2v", "quantiser_scale_code", 0, 8, &slice);
+    for (uint64_t k = slice + 8; k < slice + 40; ++k) bytes[k] = 0xFF;
+    const TempFile ones(bytes, ".m2v");
+    const Checked c = Check(ones.path());
+    ASSERT_TRUE(c.Find("mb-syntax"));
+    EXPECT_EQ(c.Find("mb-syntax")->picture, 1u);
+    EXPECT_TRUE(c.Find("mbs-missing"));  // the rest of the slice is never coded
+}
+
 TEST(Problems, PicturesAndGops) {
     // Picture 4 (a B picture, coded after the P) numbered as picture 3: a repeat and a gap.
     const TempFile repeat(WithField("mpeg2-progressive.m2v", "temporal_reference", 3, 1), ".m2v");
@@ -164,6 +184,9 @@ TEST(Problems, MacroblocksSlicesAndLevels) {
     EXPECT_TRUE(c.Find("level-limit"));
     // A size that changes with no end code before it.
     EXPECT_TRUE(Check(test::DataPath("large-size-switches.m2v"), false).Find("sequence-change"));
+    // 4:2:2 chroma in a stream that says Main profile.
+    const TempFile chroma(WithField("mpeg2-progressive.m2v", "chroma_format", 0, 2), ".m2v");
+    EXPECT_TRUE(Check(chroma.path(), false).Find("profile-chroma"));
 }
 
 TEST(Problems, BufferAndSystemLayer) {
@@ -171,10 +194,55 @@ TEST(Problems, BufferAndSystemLayer) {
     EXPECT_EQ(c.Count("vbv-underflow"), 4u);
     EXPECT_EQ(c.Find("vbv-underflow")->picture, 3u);
 
+    // vbv_delay given: the buffer starts as the first picture says, and never waits. 0.67 s of
+    // 600 kbit/s is more than the 229,376 bits the buffer holds.
+    const TempFile over(WithField("mpeg2-progressive.m2v", "vbv_delay", 0, 60000), ".m2v");
+    c = Check(over.path(), false);
+    ASSERT_TRUE(c.Find("vbv-overflow"));
+    EXPECT_EQ(c.Find("vbv-overflow")->picture, 1u);
+    // The second picture's delay says 0.1 s of bits where the model has more.
+    const TempFile first(WithField("mpeg2-progressive.m2v", "vbv_delay", 0, 9000), ".m2v");
+    const std::string path = first.path() + ".2.m2v";
+    {
+        std::vector<uint8_t> both = Bytes(first.path());
+        // The second picture's field, rewritten as well.
+        uint64_t at = 0;
+        const std::vector<uint8_t> second =
+            WithField("mpeg2-progressive.m2v", "vbv_delay", 1, 9000, &at);
+        both[at] = second[at];
+        both[at + 1] = second[at + 1];
+        both[at + 2] = second[at + 2];
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(both.data()),
+                   static_cast<std::streamsize>(both.size()));
+    }
+    c = Check(path, false);
+    std::filesystem::remove(path);
+    ASSERT_TRUE(c.Find("vbv-delay"));
+    EXPECT_EQ(c.Find("vbv-delay")->severity, Severity::kNote);
+
+    // A PES header's stuffing byte that is not 0xFF, and the '10' that opens an MPEG-2 PES
+    // header written as '00' (the first packet's header at byte 38).
+    const TempFile stuffing(WithField("mpeg2-ps.mpg", "stuffing_byte", 0, 0x12), ".mpg");
+    EXPECT_TRUE(Check(stuffing.path(), false).Find("stuffing-byte"));
+    std::vector<uint8_t> ps = Bytes(test::DataPath("mpeg2-ps.mpg"));
+    ps[38] &= 0x3F;
+    const TempFile fixed(ps, ".mpg");
+    EXPECT_TRUE(Check(fixed.path(), false).Find("fixed-bits"));
+
     // The third pack's SCR set below the second's.
     const TempFile scr(WithField("mpeg2-ps.mpg", "system_clock_reference", 8, 0), ".mpg");
     c = Check(scr.path(), false);
     EXPECT_TRUE(c.Find("scr-backwards"));
+
+    // The third pack's SCR set 20 s on: a gap, then (the fourth's) a step back.
+    const TempFile gap(WithField("mpeg2-ps.mpg", "system_clock_reference", 7, 20000), ".mpg");
+    c = Check(gap.path(), false);
+    EXPECT_TRUE(c.Find("scr-gap"));
+    // A video packet stamped at 2^32 ticks (13 hours): the next one goes back. (The first
+    // stamp of the file is the audio packet's; the second group of three parts is video's.)
+    const TempFile pts(WithField("mpeg2-ps.mpg", "PTS", 3, 4), ".mpg");
+    EXPECT_TRUE(Check(pts.path(), false).Find("pts-backwards"));
 
     // The system header lists 0xBF instead of the private stream 0xBD its packets carry.
     const TempFile unlisted(WithField("mpeg2-ps.mpg", "stream_id", 1, 0xBF), ".mpg");

@@ -141,7 +141,11 @@ class Finder {
         if (t.starts_with("picture_coding_type=")) return "picture-type";
         if (t.find("forbidden") != std::string::npos || t.find("=reserved") != std::string::npos)
             return "forbidden-value";
-        if (t.find("must be") != std::string::npos) return "fixed-bits";
+        // Fixed bits are listed as their bits alone: "00B (2 bits)".
+        const size_t b = t.find_first_not_of("01");
+        if (t.find("must be") != std::string::npos ||
+            (b > 0 && b != std::string::npos && t[b] == 'B'))
+            return "fixed-bits";
         return "syntax-error";
     }
 
@@ -403,7 +407,10 @@ class Finder {
             if (l.level == (pl & 15)) lim = &l;
         const TreeItem at = FirstSequenceItem();
         const int profile = (pl >> 4) & 7;
-        if ((profile == 4 || profile == 5) && stream_.chroma_format != 1)
+        // Every sequence of the stream, not only the last one read.
+        bool other = stream_.chroma_format != 1;
+        for (const SequenceParameters& q : stream_.sequenceRecords) other |= q.chroma_format != 1;
+        if ((profile == 4 || profile == 5) && other)
             Add("profile-chroma", "The Main and Simple profiles allow 4:2:0 chroma only", at, 0);
         if (!lim) return;
         char text[160];
