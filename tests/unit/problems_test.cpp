@@ -179,6 +179,12 @@ TEST(Problems, MacroblocksSlicesAndLevels) {
     c = Check(moved.path(), false);
     ASSERT_TRUE(c.Find("rows-uncovered"));
     EXPECT_EQ(c.Find("rows-uncovered")->picture, 1u);
+    // Bits flipped in slice data: an I picture's macroblocks skipped, a slice that starts over.
+    c = Check(test::DataPath("damaged-flips.m2v"));
+    ASSERT_TRUE(c.Find("skipped-in-intra"));
+    EXPECT_EQ(c.Find("skipped-in-intra")->picture, 1u);
+    ASSERT_TRUE(c.Find("mb-address"));
+    EXPECT_EQ(c.Find("mb-address")->picture, 4u);
     // 8192x8192 pictures are beyond every level.
     c = Check(test::DataPath("large-many-pictures.m2v"), false);
     EXPECT_TRUE(c.Find("level-limit"));
@@ -243,6 +249,10 @@ TEST(Problems, BufferAndSystemLayer) {
     // stamp of the file is the audio packet's; the second group of three parts is video's.)
     const TempFile pts(WithField("mpeg2-ps.mpg", "PTS", 3, 4), ".mpg");
     EXPECT_TRUE(Check(pts.path(), false).Find("pts-backwards"));
+
+    // A DTS later than its packet's PTS.
+    const TempFile dts(WithField("mpeg2-ps-mplex.mpg", "DTS", 2, 20000), ".mpg");
+    EXPECT_TRUE(Check(dts.path(), false).Find("dts-after-pts"));
 
     // The system header lists 0xBF instead of the private stream 0xBD its packets carry.
     const TempFile unlisted(WithField("mpeg2-ps.mpg", "stream_id", 1, 0xBF), ".mpg");

@@ -24,6 +24,7 @@ namespace vf = video_fields;
 
 // The emitters of a reading that makes no items: every call does nothing and gives no item.
 struct SilentEmitters {
+    SilentEmitters& Back(int) { return *this; }
     template <class... A>
     static TreeItem Record(const A&...) {
         return 0;
@@ -414,9 +415,12 @@ bool ReadMacroblock(ParseContext& p, Sink& sink, int& previousAddress) {
     }
 
     const TreeItem header = sink.Header(rec);
-    for (int i = 0; i < rec.stuffingCount; ++i)
-        emit.AddField("macroblock_stuffing", 15, 11, header);
-    for (int i = 0; i < rec.escapeCount; ++i) emit.AddField("macroblock_escape", 8, 11, header);
+    // The stuffing and escapes were read before the increment: each lies that far back.
+    int behind = 11 * (rec.stuffingCount + rec.escapeCount) + inc.length;
+    for (int i = 0; i < rec.stuffingCount; ++i, behind -= 11)
+        emit.Back(behind).AddField("macroblock_stuffing", 15, 11, header);
+    for (int i = 0; i < rec.escapeCount; ++i, behind -= 11)
+        emit.Back(behind).AddField("macroblock_escape", 8, 11, header);
     emit.AddVlc("macroblock_address_increment", inc.value, inc.code, inc.length, header);
     emit.AddValue("macroblock_address", static_cast<int>(address), header);
     sink.Located(rec);
