@@ -175,6 +175,8 @@ void PrintSummary(const StreamStats& stats, bool json) {
     out << "]";
     if (s.firstPts >= 0)
         out << ", \"first_pts\": " << s.firstPts << ", \"last_pts\": " << s.lastPts;
+    if (s.firstScr >= 0)
+        out << ", \"first_scr\": " << s.firstScr << ", \"last_scr\": " << s.lastScr;
     out << "}\n";
 }
 

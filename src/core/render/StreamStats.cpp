@@ -88,7 +88,28 @@ std::string TimeCodeText(const GopRecord& g) {
     return text;
 }
 
-void Summarise(const CStreamState& stream, StreamStats& stats) {
+// The first and last SCR of the packs listed (27 MHz), when the system layer is.
+void ScrRange(const TreeStore& tree, const CStreamState& stream, StreamSummary& s) {
+    if (!stream.systemItem || !tree.IsValid(stream.systemItem)) return;
+    for (TreeItem pack = tree.GetChildItem(stream.systemItem); pack;
+         pack = tree.GetNextSiblingItem(pack)) {
+        const TreeItem header = tree.GetChildItem(pack);
+        if (!header || KindOf(tree.GetItemData(header)) != ItemKind::PackHeader) continue;
+        for (TreeItem f = tree.GetChildItem(header); f; f = tree.GetNextSiblingItem(f)) {
+            const std::string t = tree.GetItemText(f);
+            static constexpr char kScr[] = "system_clock_reference(SCR)=";
+            if (!t.starts_with(kScr)) continue;
+            long long v = 0;
+            if (std::sscanf(t.c_str() + sizeof kScr - 1, "%lld", &v) != 1) continue;
+            // MPEG-1 packs count 90 kHz (33 bits), MPEG-2 ones 27 MHz (42 bits).
+            const int64_t ticks = t.find("(33 bits)") != std::string::npos ? v * 300 : v;
+            if (s.firstScr < 0) s.firstScr = ticks;
+            s.lastScr = ticks;
+        }
+    }
+}
+
+void Summarise(const TreeStore& tree, const CStreamState& stream, StreamStats& stats) {
     StreamSummary& s = stats.summary;
     const bool mpeg2 = stream.videoVersion == kMpeg2;
     const bool ps = stream.streamType == kProgramStream;
@@ -152,6 +173,7 @@ void Summarise(const CStreamState& stream, StreamStats& stats) {
         }
         for (auto& st : s.streams)
             if (st.streamId == 0xE0) st.bytes = videoBytes;
+        ScrRange(tree, stream, s);
     }
 }
 
@@ -204,6 +226,7 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
     ItemFacts videoRange;
     uint64_t previousEnd = ItemRange(tree, stream.videoItem, videoRange) ? videoRange.start : 0;
     TreeItem currentGop = 0;
+    int64_t previousStart = -1;
     for (size_t i = 0; i < items.size(); ++i) {
         const TreeItem item = items[i];
         PictureStats p;
@@ -238,7 +261,20 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
             p.headerBits = VideoBits(stream, previousEnd, range.start);
             previousEnd = range.end * 8;
         }
-        p.pts = PicturePts(tree, stream, item);
+        // The stamps of the packet the picture's start code begins in, when it is the first
+        // picture to begin there (the picture the stamps belong to).
+        const auto& packets = stream.videoPacketTimes;
+        const auto packet =
+            std::upper_bound(packets.begin(), packets.end(), p.offset,
+                             [](uint64_t at, const CStreamState::VideoPacketTime& k) {
+                                 return at < k.payloadStart;
+                             });
+        if (packet != packets.begin() &&
+            static_cast<int64_t>(std::prev(packet)->payloadStart) > previousStart) {
+            p.pts = std::prev(packet)->pts;
+            p.dts = std::prev(packet)->dts;
+        }
+        previousStart = static_cast<int64_t>(p.offset);
         // Slices and their quantisers.
         double quantiser = 0;
         const auto coding = stream.pictureCodingRecords.find(item);
@@ -311,7 +347,7 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
     if (stream.bit_rate_value != 0x3FFFF)
         ModelBuffer(stats.pictures, static_cast<double>(stream.bitRate), stats.bufferSize,
                     stats.frameRate);
-    Summarise(stream, stats);
+    Summarise(tree, stream, stats);
     return stats;
 }
 
@@ -354,6 +390,9 @@ std::string SummaryText(const StreamStats& stats) {
         add(name, std::to_string(st.packets) + " packets" +
                       (st.bytes ? ", " + std::to_string(st.bytes) + " payload bytes" : ""));
     }
+    if (s.firstScr >= 0)
+        add("SCR range:",
+            number(s.firstScr / 27e6, 3) + " s to " + number(s.lastScr / 27e6, 3) + " s");
     if (s.firstPts >= 0)
         add("PTS range:",
             number(s.firstPts / 90000.0, 3) + " s to " + number(s.lastPts / 90000.0, 3) + " s");

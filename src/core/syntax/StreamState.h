@@ -174,14 +174,16 @@ class CStreamState : public SequenceParameters {
         uint64_t payloadStart = 0;
         int64_t pts = -1;
         int64_t payloadBytes = 0;
+        int64_t dts = -1;
     };
     std::vector<VideoPacketTime> videoPacketTimes;
     // Adds a packet after the last one known; a packet read again (a decode, a second parse)
     // adds nothing.
-    void NoteVideoPacket(uint64_t payloadStart, int64_t pts, int64_t payloadBytes) {
+    void NoteVideoPacket(uint64_t payloadStart, int64_t pts, int64_t payloadBytes,
+                         int64_t dts = -1) {
         if (!videoPacketTimes.empty() && payloadStart <= videoPacketTimes.back().payloadStart)
             return;
-        videoPacketTimes.push_back({payloadStart, pts, payloadBytes < 0 ? 0 : payloadBytes});
+        videoPacketTimes.push_back({payloadStart, pts, payloadBytes < 0 ? 0 : payloadBytes, dts});
     }
     // Bit places [start, end) of video bits split into the pieces that lie in the followed
     // video stream's payloads; `between` gets what lies between the pieces (headers, other

@@ -263,7 +263,7 @@ uint16_t SystemLayer::ParsePesPacket(uint8_t streamId) {
     const TreeItem packet = AddPacketItem(streamId, packetLength);
     f.ReadBits(16);
     lastPacket_ = packet;
-    lastPts_ = -1;
+    lastPts_ = lastDts_ = -1;
     packetLength_ = packetLength;
     packetEnd_ = f.fileOffset() + packetLength;
     const uint16_t payload = ParsePesBody(streamId, packetLength, packet);
@@ -370,6 +370,7 @@ int64_t SystemLayer::ParsePesHeaderMpeg1(int packetLength, TreeItem packet) {
         if (prefix == 3) {
             read(sf::dts_bits);
             const TimeStamp dts = ReadTimeStamp(sf::kMpeg1Dts, packet);
+            lastDts_ = static_cast<int64_t>(dts.Value());
             read(field::kMarkerBit);
             std::snprintf(text, sizeof text, "decoding_time_stamp(DTS)=%" PRIu64 " (33 bits)",
                           dts.Value());
@@ -416,6 +417,7 @@ int64_t SystemLayer::ParsePesHeaderMpeg2(int packetLength, TreeItem packet) {
         if (ptsDtsFlags == 3) {
             read(sf::dts_bits);
             const TimeStamp dts = ReadTimeStamp(sf::kDts, packet);
+            lastDts_ = static_cast<int64_t>(dts.Value());
             remaining -= 5;
             read(field::kMarkerBit);
             std::snprintf(text, sizeof text, "DTS=%" PRIu64 " (33 bits)", dts.Value());
@@ -595,7 +597,8 @@ int64_t SystemLayer::ParseSystemUntil(uint8_t streamId) {
         acc = 0;
         if (code == wanted) {
             const uint16_t payload = ParsePesPacket(streamId);
-            p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), lastPts_, payload);
+            p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), lastPts_, payload,
+                                      lastDts_);
             return payload;
         }
         const StartCode what = StartCodeOf(code);
@@ -647,7 +650,7 @@ int64_t SystemLayer::SkipUntil(uint8_t streamId) {
 int64_t SystemLayer::SkipPesHeader(uint8_t streamId) {
     FileReader& f = p_.file;
     int64_t length = f.ReadWord();
-    int64_t pts = -1;
+    int64_t pts = -1, dts = -1;
     // The 33 bits of a time stamp from its five bytes (prefix and marker bits among them).
     auto stamp = [&f] {
         uint8_t b[5];
@@ -671,11 +674,11 @@ int64_t SystemLayer::SkipPesHeader(uint8_t streamId) {
         if (f.PeekBits(4) == 2 || f.PeekBits(4) == 3) {
             skip = f.PeekBits(4) == 2 ? 5 : 10;
             pts = stamp();
-            for (int i = 5; i < skip; ++i) f.ReadByte();
+            if (skip == 10) dts = stamp();
         } else {
             f.ReadByte();
         }
-        p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), pts, length - skip);
+        p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), pts, length - skip, dts);
         return length - skip;
     }
     if (HasNoPesHeader(streamId) || streamId < 0xBC) return length;
@@ -686,10 +689,14 @@ int64_t SystemLayer::SkipPesHeader(uint8_t streamId) {
     if ((flags & 0x80) && headerLength >= 5) {
         pts = stamp();
         used = 5;
+        if ((flags & 0x40) && headerLength >= 10) {
+            dts = stamp();
+            used = 10;
+        }
     }
     for (int i = used; i < headerLength; ++i) f.ReadByte();
-    p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), pts,
-                              length - headerLength - 3);
+    p_.stream.NoteVideoPacket(static_cast<uint64_t>(f.fileOffset()), pts, length - headerLength - 3,
+                              dts);
     return length - headerLength - 3;
 }
 

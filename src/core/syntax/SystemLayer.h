@@ -92,6 +92,7 @@ class SystemLayer {
     int packetLength_ = 0;
     // The PTS of the packet just parsed, -1 without one.
     int64_t lastPts_ = -1;
+    int64_t lastDts_ = -1;
 
     ParseContext& p_;
 };
