@@ -1,6 +1,7 @@
 #include "cli/AtCommand.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +38,7 @@ struct AtArguments {
     int mode = 0;  // index in kParseModeWords
     bool mbs = false;
     bool json = false;
+    bool stats = false;
 };
 
 bool ReadAtArguments(int argc, char** argv, AtArguments& a) {
@@ -55,6 +57,7 @@ bool ReadAtArguments(int argc, char** argv, AtArguments& a) {
         Choice("--mode", kParseModeWords, a.mode).Complains(kNeedsValue, kUsage),
         Choice("--format", formats, format).Complains(kNeedsValue, kUsage),
         Flag("--mbs", a.mbs),
+        Flag("--stats", a.stats),
     };
     ParsedArguments parsed;
     if (!ParseArguments(argc, argv, options, {PrintUsage, false, 1}, parsed)) return false;
@@ -72,7 +75,7 @@ bool ReadAtArguments(int argc, char** argv, AtArguments& a) {
 
 const char* AtUsage() {
     return "  bitloupe-cli at FILE OFFSET [--bit N] [--mode video|ps|both] [--mbs]\n"
-           "                     [--format text|json]\n";
+           "                     [--format text|json] [--stats]\n";
 }
 
 int RunAt(int argc, char** argv) {
@@ -83,8 +86,15 @@ int RunAt(int argc, char** argv) {
     if (!engine.OpenAndParse(a.path, kParseModeOfWord[a.mode], a.mbs, exitCode)) return exitCode;
     const TreeStore& tree = engine.tree;
     auto lock = tree.Lock();
+    const auto t0 = std::chrono::steady_clock::now();
     const std::vector<TreeItem> path =
         ItemPathAt(tree, a.offset * 8 + static_cast<uint64_t>(a.bit));
+    if (a.stats)
+        std::fprintf(
+            stderr, "lookup: %.3f ms over %zu items\n",
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                .count(),
+            tree.ItemCount());
     JsonOut json;
     if (a.json) json << "[";
     for (size_t depth = 0; depth < path.size(); ++depth) {
