@@ -78,14 +78,17 @@ void LookUpRandomBytes(const TreeStore& tree, size_t size) {
             ItemFacts r;
             ASSERT_TRUE(ItemRange(tree, path[i], r));
             EXPECT_TRUE(r.start <= bit && bit < r.end * 8) << tree.GetItemText(path[i]);
-            if (i) EXPECT_EQ(tree.GetParentItem(path[i]), path[i - 1]);
+            if (i) {
+                EXPECT_EQ(tree.GetParentItem(path[i]), path[i - 1]);
+            }
         }
         if (path.empty()) continue;
         ++found;
         for (TreeItem c = tree.GetChildItem(path.back()); c; c = tree.GetNextSiblingItem(c)) {
             ItemFacts r;
-            if (ItemRange(tree, c, r))
+            if (ItemRange(tree, c, r)) {
                 EXPECT_FALSE(r.start <= bit && bit < r.end * 8) << tree.GetItemText(c);
+            }
         }
     }
     EXPECT_GT(found, 150);  // stuffing and padding aside, bytes belong to items

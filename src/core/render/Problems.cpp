@@ -87,8 +87,7 @@ class Finder {
     }
 
     std::vector<Problem> Run() {
-        for (TreeItem r = tree_.GetChildItem(kTreeRoot); r; r = tree_.GetNextSiblingItem(r))
-            ErrorItems(r, 0);
+        ErrorItems();
         Pictures();
         Sequence();
         Buffer();
@@ -150,18 +149,20 @@ class Finder {
     }
 
     // The deepest items with the error image: a packet flagged with its reason is one problem.
-    bool ErrorItems(TreeItem item, int depth) {
-        bool below = false;
-        for (TreeItem c = tree_.GetChildItem(item); c && depth < 64;
-             c = tree_.GetNextSiblingItem(c))
-            below |= ErrorItems(c, depth + 1);
-        if (below || !IsErrorImage(tree_.GetItemImage(item))) return below;
-        const std::string text = tree_.GetItemText(item);
-        const char* code = CodeOfText(text);
-        if (KindOf(tree_.GetItemData(item)) == ItemKind::BlockError)
-            return true;  // its reason is below
-        Add(code, text, item);
-        return true;
+    void ErrorItems() {
+        const std::vector<TreeItem> flagged = tree_.FlaggedItems();
+        // One with a flagged item below it gives way to it.
+        std::set<TreeItem> above;
+        for (TreeItem item : flagged)
+            for (TreeItem up = tree_.GetParentItem(item); up && up != kTreeRoot;
+                 up = tree_.GetParentItem(up))
+                if (!above.insert(up).second) break;
+        for (TreeItem item : flagged) {
+            if (above.count(item)) continue;
+            if (KindOf(tree_.GetItemData(item)) == ItemKind::BlockError) continue;  // why: below
+            const std::string text = tree_.GetItemText(item);
+            Add(CodeOfText(text), text, item);
+        }
     }
 
     // --- pictures, GOPs and references ---
@@ -487,43 +488,63 @@ class Finder {
         std::set<int64_t> announced;
         bool haveSystemHeader = false;
         int64_t lastScr = -1;
-        TreeItem lastPack = 0;
         std::set<int> reported;
-        for (TreeItem pack = tree_.GetChildItem(stream_.systemItem); pack;
-             pack = tree_.GetNextSiblingItem(pack)) {
-            if (KindOf(tree_.GetItemData(pack)) != ItemKind::Pack) continue;
-            for (TreeItem c = tree_.GetChildItem(pack); c; c = tree_.GetNextSiblingItem(c)) {
-                const ItemKind kind = KindOf(tree_.GetItemData(c));
-                if (kind == ItemKind::PackHeader) {
-                    for (TreeItem f = tree_.GetChildItem(c); f; f = tree_.GetNextSiblingItem(f)) {
-                        int64_t scr = 0;
-                        if (!NumberAfter(tree_.GetItemText(f), "system_clock_reference(SCR)=", scr))
-                            continue;
-                        // MPEG-1 packs count 90 kHz, MPEG-2 ones 27 MHz.
-                        const bool mpeg2 =
-                            tree_.GetItemText(f).find("(42 bits)") != std::string::npos;
-                        const int64_t ticks = mpeg2 ? scr : scr * 300;
-                        if (lastScr >= 0 && ticks < lastScr)
-                            Add("scr-backwards", "The SCR goes back from the pack before", c);
-                        else if (lastScr >= 0 && ticks - lastScr > 27000000 * 7 / 10)
-                            Add("scr-gap", "More than 0.7 s of SCR since the pack before", c);
-                        lastScr = ticks;
-                        lastPack = pack;
-                    }
-                } else if (kind == ItemKind::SystemHeader) {
-                    haveSystemHeader = true;
-                    for (TreeItem f = tree_.GetChildItem(c); f; f = tree_.GetNextSiblingItem(f)) {
-                        ItemFacts facts;
-                        if (tree_.GetItemText(f).starts_with("stream_id=") &&
-                            tree_.GetItemFacts(f, facts) && facts.hasValue)
-                            announced.insert(facts.value);
-                    }
-                } else if (kind == ItemKind::PesPacket) {
-                    Packet(c, announced, haveSystemHeader, reported);
-                }
+        // One walk: packs (depth 1), their headers and packets (2), and the fields (3).
+        ItemKind parentKind = ItemKind::None;
+        TreeItem parent = 0;
+        PacketFacts packet;
+        auto finishPacket = [&] {
+            if (packet.item) Packet(packet, announced, haveSystemHeader, reported);
+            packet = PacketFacts();
+        };
+        tree_.ForEachDescendant(stream_.systemItem, [&](TreeItem item, int depth, int,
+                                                        uint32_t data) {
+            if (depth <= 2) {
+                finishPacket();
+                parentKind = depth == 2 ? KindOf(data) : ItemKind::None;
+                parent = item;
+                if (parentKind == ItemKind::SystemHeader) haveSystemHeader = true;
+                if (parentKind == ItemKind::PesPacket) packet.item = item;
+                return;
             }
-        }
-        (void)lastPack;
+            if (depth != 3) return;
+            // The clock and the stamps are worked-out (virtual) items; fields are not made
+            // text, but for a system header's few stream entries.
+            const bool worked = IsVirtual(data);
+            if (parentKind == ItemKind::PackHeader && worked) {
+                int64_t scr = 0;
+                const std::string t = tree_.GetItemText(item);
+                if (!NumberAfter(t, "system_clock_reference(SCR)=", scr)) return;
+                // MPEG-1 packs count 90 kHz, MPEG-2 ones 27 MHz.
+                const int64_t ticks = t.find("(42 bits)") != std::string::npos ? scr : scr * 300;
+                if (lastScr >= 0 && ticks < lastScr)
+                    Add("scr-backwards", "The SCR goes back from the pack before", parent);
+                else if (lastScr >= 0 && ticks - lastScr > 27000000 * 7 / 10)
+                    Add("scr-gap", "More than 0.7 s of SCR since the pack before", parent);
+                lastScr = ticks;
+            } else if (parentKind == ItemKind::SystemHeader) {
+                ItemFacts facts;
+                if (tree_.GetItemText(item).starts_with("stream_id=") &&
+                    tree_.GetItemFacts(item, facts) && facts.hasValue)
+                    announced.insert(facts.value);
+            } else if (parentKind == ItemKind::PesPacket) {
+                if (!worked) {
+                    // The stream_id: the packet's first field of one byte.
+                    ItemFacts facts;
+                    if (packet.id < 0 && tree_.GetItemFacts(item, facts) && facts.hasValue &&
+                        facts.bits == 8)
+                        packet.id = facts.value;
+                    return;
+                }
+                const std::string t = tree_.GetItemText(item);
+                int64_t v = 0;
+                if (NumberAfter(t, "PTS=", v) || NumberAfter(t, "presentation_time_stamp(PTS)=", v))
+                    packet.pts = v;
+                if (NumberAfter(t, "DTS=", v) || NumberAfter(t, "decoding_time_stamp(DTS)=", v))
+                    packet.dts = v;
+            }
+        });
+        finishPacket();
         int64_t lastPts = -1;
         for (const auto& packet : stream_.videoPacketTimes) {
             if (packet.pts < 0) continue;
@@ -539,21 +560,15 @@ class Finder {
         }
     }
 
-    void Packet(TreeItem packet, const std::set<int64_t>& announced, bool haveSystemHeader,
-                std::set<int>& reported) {
+    struct PacketFacts {
+        TreeItem item = 0;
         int64_t pts = -1, dts = -1, id = -1;
-        for (TreeItem f = tree_.GetChildItem(packet); f; f = tree_.GetNextSiblingItem(f)) {
-            const std::string t = tree_.GetItemText(f);
-            int64_t v = 0;
-            if (NumberAfter(t, "PTS=", v) || NumberAfter(t, "presentation_time_stamp(PTS)=", v))
-                pts = v;
-            if (NumberAfter(t, "DTS=", v) || NumberAfter(t, "decoding_time_stamp(DTS)=", v))
-                dts = v;
-            ItemFacts facts;
-            if (id < 0 && t.starts_with("stream_id=") && tree_.GetItemFacts(f, facts) &&
-                facts.hasValue)
-                id = facts.value;
-        }
+    };
+
+    void Packet(const PacketFacts& f, const std::set<int64_t>& announced, bool haveSystemHeader,
+                std::set<int>& reported) {
+        const TreeItem packet = f.item;
+        const int64_t pts = f.pts, dts = f.dts, id = f.id;
         if (pts >= 0 && dts > pts)
             Add("dts-after-pts", "The packet's DTS is later than its PTS", packet);
         // Padding and the map need no announcement; every other stream does, once reported.

@@ -88,28 +88,7 @@ std::string TimeCodeText(const GopRecord& g) {
     return text;
 }
 
-// The first and last SCR of the packs listed (27 MHz), when the system layer is.
-void ScrRange(const TreeStore& tree, const CStreamState& stream, StreamSummary& s) {
-    if (!stream.systemItem || !tree.IsValid(stream.systemItem)) return;
-    for (TreeItem pack = tree.GetChildItem(stream.systemItem); pack;
-         pack = tree.GetNextSiblingItem(pack)) {
-        const TreeItem header = tree.GetChildItem(pack);
-        if (!header || KindOf(tree.GetItemData(header)) != ItemKind::PackHeader) continue;
-        for (TreeItem f = tree.GetChildItem(header); f; f = tree.GetNextSiblingItem(f)) {
-            const std::string t = tree.GetItemText(f);
-            static constexpr char kScr[] = "system_clock_reference(SCR)=";
-            if (!t.starts_with(kScr)) continue;
-            long long v = 0;
-            if (std::sscanf(t.c_str() + sizeof kScr - 1, "%lld", &v) != 1) continue;
-            // MPEG-1 packs count 90 kHz (33 bits), MPEG-2 ones 27 MHz (42 bits).
-            const int64_t ticks = t.find("(33 bits)") != std::string::npos ? v * 300 : v;
-            if (s.firstScr < 0) s.firstScr = ticks;
-            s.lastScr = ticks;
-        }
-    }
-}
-
-void Summarise(const TreeStore& tree, const CStreamState& stream, StreamStats& stats) {
+void Summarise(const CStreamState& stream, StreamStats& stats) {
     StreamSummary& s = stats.summary;
     const bool mpeg2 = stream.videoVersion == kMpeg2;
     const bool ps = stream.streamType == kProgramStream;
@@ -173,7 +152,8 @@ void Summarise(const TreeStore& tree, const CStreamState& stream, StreamStats& s
         }
         for (auto& st : s.streams)
             if (st.streamId == 0xE0) st.bytes = videoBytes;
-        ScrRange(tree, stream, s);
+        s.firstScr = stream.firstScr;
+        s.lastScr = stream.lastScr;
     }
 }
 
@@ -347,7 +327,7 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
     if (stream.bit_rate_value != 0x3FFFF)
         ModelBuffer(stats.pictures, static_cast<double>(stream.bitRate), stats.bufferSize,
                     stats.frameRate);
-    Summarise(tree, stream, stats);
+    Summarise(stream, stats);
     return stats;
 }
 

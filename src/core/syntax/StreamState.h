@@ -177,6 +177,12 @@ class CStreamState : public SequenceParameters {
         int64_t dts = -1;
     };
     std::vector<VideoPacketTime> videoPacketTimes;
+    // The first and last SCR of the packs listed (27 MHz), -1 before any.
+    int64_t firstScr = -1, lastScr = -1;
+    void NoteScr(int64_t scr) {
+        if (firstScr < 0) firstScr = scr;
+        lastScr = scr;
+    }
     // Adds a packet after the last one known; a packet read again (a decode, a second parse)
     // adds nothing.
     void NoteVideoPacket(uint64_t payloadStart, int64_t pts, int64_t payloadBytes,

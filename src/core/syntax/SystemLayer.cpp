@@ -112,6 +112,7 @@ void SystemLayer::ParsePackHeader(bool emit) {
         const TimeStamp base = ReadTimeStamp(sf::kScr, header);
         read(field::kMarkerBit);
         const uint32_t extension = read(sf::system_clock_reference_extension);
+        s.NoteScr(static_cast<int64_t>(base.Value() * 300 + extension));
         std::snprintf(text, sizeof text, "system_clock_reference(SCR)=%" PRIu64 " (42 bits)",
                       base.Value() * 300 + extension);
         e.InsertVirtual(text, header);
@@ -125,6 +126,7 @@ void SystemLayer::ParsePackHeader(bool emit) {
     } else if (f.PeekBits(4) == 2) {
         read(sf::mpeg1_pack_bits);
         const TimeStamp scr = ReadTimeStamp(sf::kScr, header);
+        s.NoteScr(static_cast<int64_t>(scr.Value() * 300));
         std::snprintf(text, sizeof text, "system_clock_reference(SCR)=%" PRIu64 " (33 bits)",
                       scr.Value());
         e.InsertVirtual(text, header);

@@ -132,6 +132,14 @@ inline constexpr int kDecoded = 28;
 inline constexpr int kSliceError = 34;  // a slice whose macroblocks stopped on an error
 inline constexpr int kError = 35;
 inline constexpr int kInvalidFile = 36;
+inline constexpr int kBlockErrorFirst = 31;  // the Y, Cb and Cr blocks that stopped on an error
+inline constexpr int kBlockErrorLast = 33;
 }  // namespace image
+
+// An image that marks an error of the item itself (not a slice that holds one).
+inline constexpr bool IsErrorImage(int image) {
+    return image == image::kError ||
+           (image >= image::kBlockErrorFirst && image <= image::kBlockErrorLast);
+}
 
 }  // namespace bitloupe

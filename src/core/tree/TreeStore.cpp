@@ -211,6 +211,7 @@ TreeItem TreeStore::InsertLocked(std::string_view text, int image, uint32_t data
     n.parent = parent;
     n.data = data;
     n.image = static_cast<uint8_t>(image < 0 || image > 255 ? 0 : image);
+    if (IsErrorImage(n.image)) flagged_.push_back(handle);
     n.flags = record ? kAlive | kRecord : kAlive;
     n.textRef = textRef;
     n.textLen = textLen;
@@ -306,6 +307,7 @@ void TreeStore::DeleteAll() {
     structureVersion_.fetch_add(1, std::memory_order_release);
     DestroyNodes();
     roots_.clear();
+    flagged_.clear();
     families_.clear();
     freeFamilies_.clear();
     blocksMapped_ -= chunks_.size();
@@ -441,6 +443,7 @@ bool TreeStore::SetItemImage(TreeItem item, int image) {
     Node* n = Find(item);
     if (!n) return false;
     n->image = static_cast<uint8_t>(image < 0 || image > 255 ? 0 : image);
+    if (IsErrorImage(n->image)) flagged_.push_back(item);
     NoteChanged(*n, item);
     return true;
 }
@@ -727,6 +730,18 @@ size_t TreeStore::MemoryBytes() const {
     for (const Family& f : families_) bytes += f.children.capacity() * sizeof(TreeItem);
     bytes += chunks_.size() ? (chunks_.size() - 1) * kBlockBytes + chunkUsed_ : 0;
     return bytes;
+}
+
+std::vector<TreeItem> TreeStore::FlaggedItems() const {
+    auto lock = Lock();
+    std::vector<TreeItem> out;
+    for (TreeItem item : flagged_) {
+        const Node* n = Find(item);
+        if (n && IsErrorImage(n->image)) out.push_back(item);
+    }
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
 }
 
 }  // namespace bitloupe

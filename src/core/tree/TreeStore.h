@@ -159,7 +159,15 @@ class TreeStore {
     bool ItemHasChildren(TreeItem item) const;
     uint32_t ChildCount(TreeItem item) const;
     TreeItem ChildAt(TreeItem parent, uint32_t row) const;  // 0 when out of range
-    int RowOf(TreeItem item) const;                         // -1 for no item
+    // Calls f(item, depth, image, data) for every item below `from` in pre-order (depth 1 for
+    // its children), under one hold of the lock: a walk of millions of items without a lock
+    // each. f may call the store's other functions.
+    template <class F>
+    void ForEachDescendant(TreeItem from, F&& f) const;
+    // The items that show an error image (image::kError, or a block's error images), alive
+    // and still showing it, by handle: kept as they are inserted or given the image.
+    std::vector<TreeItem> FlaggedItems() const;
+    int RowOf(TreeItem item) const;  // -1 for no item
     size_t ItemCount() const;
 
     // View requests: remembered here, carried out by whatever view shows the tree.
@@ -296,6 +304,7 @@ class TreeStore {
     void DeleteAll();
 
     mutable std::recursive_mutex mutex_;
+    std::vector<TreeItem> flagged_;  // items given an error image (some since changed or gone)
     mutable std::atomic<int> interfaceWaiting_{0};
     mutable std::atomic<bool> shared_{false};  // another thread has used the store
     // Nodes live in fixed blocks that never move, so the store grows without copying: node i
@@ -351,5 +360,30 @@ class TreeStore {
     bool hugePages_ = false;
     size_t blocksMapped_ = 0;
 };
+
+template <class F>
+void TreeStore::ForEachDescendant(TreeItem from, F&& f) const {
+    auto lock = Lock();
+    const Node* start = from == kTreeRoot ? nullptr : Find(from);
+    if (from != kTreeRoot && !start) return;
+    struct Level {
+        const std::vector<TreeItem>* items;
+        size_t next;
+    };
+    std::vector<Level> stack{{start ? &Kids(*start) : &roots_, 0}};
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        if (level.next >= level.items->size()) {
+            stack.pop_back();
+            continue;
+        }
+        const TreeItem item = (*level.items)[level.next++];
+        const Node* n = Find(item);
+        if (!n) continue;
+        f(item, static_cast<int>(stack.size()), static_cast<int>(n->image), n->data);
+        const std::vector<TreeItem>& kids = Kids(*n);
+        if (!kids.empty()) stack.push_back({&kids, 0});
+    }
+}
 
 }  // namespace bitloupe
