@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QDockWidget>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -34,6 +35,9 @@ void CMainFrame::BuildStatsDocks(QMenu* view) {
     summaryText_->setReadOnly(true);
     summaryText_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     summaryText_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Wide enough for a figure's name and its value side by side.
+    summaryText_->setMinimumWidth(
+        QFontMetrics(summaryText_->font()).horizontalAdvance(QString(60, QLatin1Char('0'))));
     auto* copy = new QPushButton("Copy as Text", summary);
     layout->addWidget(summaryText_);
     layout->addWidget(copy, 0, Qt::AlignRight);
