@@ -58,12 +58,15 @@ std::vector<uint8_t> Bytes(const std::string& path) {
 // The committed stream with the nth occurrence (from 0) of `field` holding `value`, written
 // where the parse places that field. The field's file offset goes to *offset.
 std::vector<uint8_t> WithField(const std::string& name, const std::string& field, int nth,
-                               uint32_t value, uint64_t* offset = nullptr) {
+                               uint32_t value, uint64_t* offset = nullptr, bool mbs = false) {
     const std::string path = test::DataPath(name);
     std::vector<uint8_t> data = Bytes(path);
     test::Engine e;
     EXPECT_TRUE(e.Open(path));
     e.Parse(ModeFor(path));
+    if (mbs)
+        for (TreeItem picture : test::Pictures(e))
+            e.parser.macroblocks.ParseMacroblocksOfPicture(picture);
     int seen = 0;
     std::function<bool(TreeItem)> walk = [&](TreeItem item) {
         FieldName f;
@@ -125,6 +128,14 @@ TEST(Problems, ErrorItemsOfEveryLayerHaveTheirCodes) {
     // A D picture in an MPEG-2 stream.
     const TempFile d(WithField("mpeg2-progressive.m2v", "picture_coding_type", 1, 4), ".m2v");
     EXPECT_TRUE(Check(d.path(), false).Find("picture-type"));
+    // An escaped coefficient's level of 0, which the syntax forbids.
+    const TempFile level(WithField("mpeg2-progressive.m2v", "level", 0, 0, nullptr, true), ".m2v");
+    const Checked zero = Check(level.path());
+    ASSERT_TRUE(zero.Find("forbidden-level"));
+    EXPECT_EQ(zero.Find("forbidden-level")->picture, 1u);
+    // A packet shorter than its own header.
+    const TempFile shortPacket(WithField("mpeg2-ps.mpg", "packet_length", 0, 5), ".mpg");
+    EXPECT_TRUE(Check(shortPacket.path(), false).Find("pes-header-overrun"));
     // A packet that says it is 5 bytes longer than it is.
     const TempFile length(WithField("mpeg2-ps.mpg", "packet_length", 1, 2033), ".mpg");
     EXPECT_TRUE(Check(length.path(), false).Find("pes-length"));
@@ -159,6 +170,13 @@ TEST(Problems, PicturesAndGops) {
     c = Check(fields.path(), false);
     ASSERT_TRUE(c.Find("field-pair"));
     EXPECT_EQ(c.Find("field-pair")->picture, 1u);
+
+    // The open second GOP said to be closed: its B pictures shown before its I picture
+    // predict from the GOP before.
+    const TempFile closed(WithField("mpeg2-progressive.m2v", "closed_gop", 1, 1), ".m2v");
+    c = Check(closed.path());
+    ASSERT_TRUE(c.Find("closed-gop-forward"));
+    EXPECT_EQ(c.Find("closed-gop-forward")->picture, 6u);
 
     // An open GOP opens the stream: its first B pictures lack the forward reference.
     c = Check(test::DataPath("open-gop-start.m2v"), false);
