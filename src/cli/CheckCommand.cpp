@@ -3,7 +3,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "cli/Cli.h"
@@ -81,10 +80,8 @@ int RunCheck(int argc, char** argv) {
     CliEngine engine;
     int exitCode = kExitOk;
     if (!engine.OpenAndParse(a.path, kParseModeOfWord[a.mode], a.mbs, exitCode)) return exitCode;
+    const StreamStats stats = engine.Stats(a.path);
     auto lock = engine.tree.Lock();
-    std::error_code error;
-    const uint64_t size = std::filesystem::file_size(a.path, error);
-    const StreamStats stats = GatherStreamStats(engine.tree, engine.stream, error ? 0 : size);
     const std::vector<Problem> problems = FindProblems(engine.tree, engine.stream, stats);
     Severity worst = Severity::kNote;
     bool any = false;

@@ -2,8 +2,10 @@
 // line's surroundings.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
+#include "core/render/StreamStats.h"
 #include "core/session/HeadlessEngine.h"
 #include "core/session/SyntaxParser.h"
 #include "core/tree/TreeStore.h"
@@ -39,6 +41,14 @@ struct CliEngine : HeadlessEngine {
             for (TreeItem picture : parser.decoder.PicturesInStreamOrder())
                 parser.macroblocks.ParseMacroblocksOfPicture(picture);
         return true;
+    }
+
+    // The stream's figures once parsed (the file's size bounds the last picture's bits).
+    StreamStats Stats(const std::string& path) const {
+        std::error_code error;
+        const uint64_t size = std::filesystem::file_size(path, error);
+        auto lock = tree.Lock();
+        return GatherStreamStats(tree, stream, error ? 0 : size);
     }
 };
 

@@ -2,7 +2,6 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "cli/Cli.h"
@@ -196,10 +195,7 @@ int RunStats(int argc, char** argv) {
     const int mode =
         kParseModeOfWord[a.mode] == kModeProgramStreamOnly ? kModeBoth : kParseModeOfWord[a.mode];
     if (!engine.OpenAndParse(a.path, mode, a.mbs, exitCode)) return exitCode;
-    auto lock = engine.tree.Lock();
-    std::error_code error;
-    const uint64_t size = std::filesystem::file_size(a.path, error);
-    const StreamStats stats = GatherStreamStats(engine.tree, engine.stream, error ? 0 : size);
+    const StreamStats stats = engine.Stats(a.path);
     if (a.summary)
         PrintSummary(stats, a.json);
     else

@@ -334,17 +334,20 @@ int64_t StartCodeOffset(const CStreamState& stream, TreeItem picture) {
 
 }  // namespace
 
-int64_t PicturePts(const TreeStore& tree, const CStreamState& stream, TreeItem picture) {
+const CStreamState::VideoPacketTime* VideoPacketAt(const CStreamState& stream, int64_t offset) {
     const auto& packets = stream.videoPacketTimes;
-    const int64_t code = StartCodeOffset(stream, picture);
-    if (packets.empty() || code < 0) return -1;
-    auto packet = std::upper_bound(packets.begin(), packets.end(), code,
-                                   [](int64_t at, const CStreamState::VideoPacketTime& p) {
-                                       return at < static_cast<int64_t>(p.payloadStart);
-                                   });
-    if (packet == packets.begin()) return -1;
-    --packet;
-    if (packet->pts < 0) return -1;
+    if (packets.empty() || offset < 0) return nullptr;
+    const auto packet = std::upper_bound(packets.begin(), packets.end(), offset,
+                                         [](int64_t at, const CStreamState::VideoPacketTime& p) {
+                                             return at < static_cast<int64_t>(p.payloadStart);
+                                         });
+    return packet == packets.begin() ? nullptr : &*std::prev(packet);
+}
+
+int64_t PicturePts(const TreeStore& tree, const CStreamState& stream, TreeItem picture) {
+    const CStreamState::VideoPacketTime* packet =
+        VideoPacketAt(stream, StartCodeOffset(stream, picture));
+    if (!packet || packet->pts < 0) return -1;
     // The time stamp belongs to the first picture that begins in the packet.
     const std::vector<TreeItem> pictures = AllPictures(tree, stream);
     const auto at = std::find(pictures.begin(), pictures.end(), picture);

@@ -81,6 +81,9 @@ bool DecodedSamplesAt(const PictureDecoder& decoder, int x, int y, int out[3]);
 
 // --- time and navigation ---
 
+// The followed video stream's packet whose payload holds file offset `offset` (the last to
+// begin at or before it); null before the first, or when the video was not read from packets.
+const CStreamState::VideoPacketTime* VideoPacketAt(const CStreamState& stream, int64_t offset);
 // The PTS of the packet in which the picture's start code begins, when the picture is the first
 // to begin there (the picture the stamp belongs to); -1 otherwise.
 int64_t PicturePts(const TreeStore& tree, const CStreamState& stream, TreeItem picture);

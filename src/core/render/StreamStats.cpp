@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
 
 #include "core/render/PictureFacts.h"
 #include "core/syntax/MacroblockLayer.h"
@@ -243,16 +242,10 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
         }
         // The stamps of the packet the picture's start code begins in, when it is the first
         // picture to begin there (the picture the stamps belong to).
-        const auto& packets = stream.videoPacketTimes;
-        const auto packet =
-            std::upper_bound(packets.begin(), packets.end(), p.offset,
-                             [](uint64_t at, const CStreamState::VideoPacketTime& k) {
-                                 return at < k.payloadStart;
-                             });
-        if (packet != packets.begin() &&
-            static_cast<int64_t>(std::prev(packet)->payloadStart) > previousStart) {
-            p.pts = std::prev(packet)->pts;
-            p.dts = std::prev(packet)->dts;
+        const auto* packet = VideoPacketAt(stream, static_cast<int64_t>(p.offset));
+        if (packet && static_cast<int64_t>(packet->payloadStart) > previousStart) {
+            p.pts = packet->pts;
+            p.dts = packet->dts;
         }
         previousStart = static_cast<int64_t>(p.offset);
         // Slices and their quantisers.
