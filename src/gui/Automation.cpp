@@ -347,6 +347,10 @@ void RunParse(CMainFrame& frame, const AutomationOptions& options) {
                      : options.parse == "both" ? kModeBoth
                                                : kModeVideoOnly;
     dialog->modeRadio(mode)->setChecked(true);
+    // The docks asked for are open while the parse runs, and fill in as it goes.
+    if (options.chart || options.streamSummary)
+        frame.ShowStatsDocks(options.chart, options.streamSummary);
+    if (options.problems) frame.ShowProblems(true);
     // The probe: a timer every 10 ms that notes how late it fires.
     QElapsedTimer clock;
     std::vector<double> late;
@@ -747,6 +751,13 @@ std::string AutomationReport(CMainFrame& frame) {
     }
     if (frame.SummaryShown())
         out += ", \"summary\": " + JsonString(SummaryText(frame.streamStats()));
+    if (frame.ChartShown() || frame.SummaryShown() || frame.ProblemsShown()) {
+        // The last catching up of the figures with the parse, and how many came while it ran.
+        char text[96];
+        std::snprintf(text, sizeof text, ", \"statsMs\": %.1f, \"liveStatsRefreshes\": %d",
+                      frame.lastStatsMs(), frame.liveStatsRefreshes());
+        out += text;
+    }
     out += ", \"time\": " + JsonString(frame.pictureTime().toStdString());
     // The cost of what is shown: the last selection's decode and a paint of the pane now.
     // The first paint of what is shown (as after a decode: the picture's image is made) and a

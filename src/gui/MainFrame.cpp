@@ -615,6 +615,12 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 
 void CMainFrame::StartParse(int id) {
     treeView_->FollowParse();
+    // The figures and problems follow the new parse from its start.
+    statsGatherer_.Reset();
+    problemFinder_.Reset();
+    statsClock_.invalidate();
+    statsProgress_ = -1;
+    liveStatsRefreshes_ = 0;
     if (id == cmd::kParseProgramStream) {
         parser_->BeginSystemParse();
         StartWorker([this] { parser_->ParseSystemStream(); });
@@ -653,6 +659,7 @@ void CMainFrame::StartWorker(std::function<void()> job) {
 void CMainFrame::OnWorkerFinished() {
     if (WorkerBusy()) return;  // a notice of an earlier worker; another one runs now
     worker_->Join();
+    const bool onDemand = onDemand_;
     dialog_->OnWorkerFinished();
     Tick();
     if (onDemand_) {
@@ -667,7 +674,7 @@ void CMainFrame::OnWorkerFinished() {
         SelectAndShow(keep);
     FinishPendingClick();
     RefreshMap();
-    RefreshStats();
+    RefreshStats(onDemand ? StatsRefresh::kAgain : StatsRefresh::kCatchUp);
 }
 
 bool CMainFrame::ParserFree() const {
@@ -888,9 +895,7 @@ void CMainFrame::Tick() {
         });
     dialog_->PollProgress();
     commands_.Refresh();
-    // A paused parse lets the chart, the summary and the problems catch up with it.
-    if (WorkerBusy() && ParserFree() && stream_.counters.pictureCount != statsPictures_)
-        RefreshStats();
+    RefreshStatsWhileParsing();
 }
 
 }  // namespace bitloupe

@@ -14,6 +14,7 @@
 
 #include "core/render/DecodeDispatch.h"
 #include "core/render/PictureFacts.h"
+#include "core/render/Problems.h"
 #include "core/render/StreamStats.h"
 #include "core/session/ParseThread.h"
 #include "core/session/SyntaxParser.h"
@@ -125,17 +126,24 @@ class CMainFrame : public QMainWindow {
     }
     double lastBytesMs() const { return lastBytesMs_; }
     double lastByteLookupMs() const { return lastByteLookupMs_; }
-    // The stream chart and summary: shown, their figures (gathered when the parse stops) and a
+    // The stream chart and summary: shown, their figures (kept up while the parse runs) and a
     // click on picture n's bar (stream order, from 1); false when there is no such bar.
     void ShowStatsDocks(bool chart, bool summary);
     bool ChartShown() const;
     bool SummaryShown() const;
-    void RefreshStats();
+    // Brings the chart, summary and problems up to the parse (kCatchUp reads only what it added
+    // since), or gathers them again from the whole tree (kAgain).
+    enum class StatsRefresh { kCatchUp, kAgain };
+    void RefreshStats(StatsRefresh how = StatsRefresh::kAgain);
     bool ClickChartPicture(uint32_t number);
     class StreamChart* streamChart() const {
         return chart_;
     }
-    const StreamStats& streamStats() const { return stats_; }
+    const StreamStats& streamStats() const { return statsGatherer_.Stats(); }
+    // Milliseconds the last refresh of the chart, summary and problems took, and how many were
+    // made while a parse ran.
+    double lastStatsMs() const { return lastStatsMs_; }
+    int liveStatsRefreshes() const { return liveStatsRefreshes_; }
     // The problems dock: shown, and F8 / Shift+F8 (false when there is no problem to go to).
     void ShowProblems(bool shown);
     bool ProblemsShown() const;
@@ -251,8 +259,15 @@ class CMainFrame : public QMainWindow {
     class QDockWidget* chartDock_ = nullptr;
     class QDockWidget* summaryDock_ = nullptr;
     class QPlainTextEdit* summaryText_ = nullptr;
-    StreamStats stats_;
-    size_t statsPictures_ = 0;
+    StatsGatherer statsGatherer_;
+    ProblemFinder problemFinder_;
+    uint64_t problemsShownVersion_ = ~uint64_t{0};
+    size_t chartPictures_ = ~size_t{0};
+    QElapsedTimer statsClock_;  // since the last refresh
+    double lastStatsMs_ = 0;
+    int liveStatsRefreshes_ = 0;
+    int64_t statsProgress_ = -1;  // the parse's offset at the last live refresh
+    void RefreshStatsWhileParsing();
     uint64_t fileBytes_ = 0;
     void BuildProblemsDock(QMenu* view);
     class ProblemsPane* problems_ = nullptr;

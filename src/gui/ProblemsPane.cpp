@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QStyle>
 #include <QTableView>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <string>
 
 namespace bitloupe {
@@ -361,6 +363,10 @@ void ProblemsPane::SetProblems(std::vector<Problem> problems) {
         if (p.severity == Severity::kError) ++errors_;
         if (p.severity == Severity::kWarning) ++warnings_;
     }
+    // A list that grows as the parse runs keeps the row selected and the place scrolled to.
+    std::optional<Problem> kept;
+    if (const Problem* selected = SelectedProblem()) kept = *selected;
+    const int scrolled = view_->verticalScrollBar()->value();
     quiet_ = true;
     FillCodeBox(problems);
     // The new rows are filtered as the proxy rebuilds them after the reset.
@@ -368,6 +374,20 @@ void ProblemsPane::SetProblems(std::vector<Problem> problems) {
                          codeBox_->currentData().toString().toStdString(), textEdit_->text());
     model_->SetProblems(std::move(problems));
     view_->selectionModel()->clear();
+    if (kept) {
+        for (int row = 0; row < static_cast<int>(model_->Size()); ++row) {
+            const Problem& p = model_->At(row);
+            if (p.item != kept->item || p.offset != kept->offset || p.code != kept->code ||
+                p.message != kept->message)
+                continue;
+            const QModelIndex at = proxy_->mapFromSource(model_->index(row, 0));
+            if (at.isValid())
+                view_->selectionModel()->setCurrentIndex(
+                    at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            break;
+        }
+    }
+    view_->verticalScrollBar()->setValue(scrolled);
     quiet_ = false;
     activatedByChange_ = false;
     UpdateCountLabel();

@@ -32,8 +32,8 @@ class ProblemsPane : public QWidget {
     explicit ProblemsPane(QWidget* parent = nullptr);
     ~ProblemsPane() override;
 
-    // Keeps the filters (a code no longer present falls back to all codes) and clears the
-    // selection.
+    // Keeps the filters (a code no longer present falls back to all codes), the scroll place
+    // and the selected problem when it is still listed (nothing is activated).
     void SetProblems(std::vector<Problem> problems);
     size_t ProblemCount() const;
     // The rows left by the filters.

@@ -1,5 +1,5 @@
-// The main window's part of the stream chart and the stream summary: their docks, the figures
-// gathered when the parse has stopped, and the chart and the tree as one selection.
+// The main window's part of the stream chart, the stream summary and the problems: their docks,
+// the figures kept up with the parse while it runs, and the chart and the tree as one selection.
 #include <QClipboard>
 #include <QDockWidget>
 #include <QFontDatabase>
@@ -16,11 +16,16 @@
 #include "core/render/PictureFacts.h"
 #include "core/render/Problems.h"
 #include "gui/MainFrame.h"
+#include "gui/ParseDlg.h"
 #include "gui/ProblemsPane.h"
 #include "gui/StreamChart.h"
 #include "gui/SyntaxTree.h"
 
 namespace bitloupe {
+
+namespace {
+constexpr double kLiveStatsMs = 1000;  // how often the figures catch up with a running parse
+}  // namespace
 
 void CMainFrame::BuildStatsDocks(QMenu* view) {
     chart_ = new StreamChart(this);
@@ -55,11 +60,12 @@ void CMainFrame::BuildStatsDocks(QMenu* view) {
     view->addAction(summaryToggle);
     for (QDockWidget* dock : {chartDock_, summaryDock_})
         connect(dock, &QDockWidget::visibilityChanged, this, [this](bool shown) {
-            if (shown) RefreshStats();
+            if (shown) RefreshStats(WorkerBusy() ? StatsRefresh::kCatchUp : StatsRefresh::kAgain);
         });
     connect(chart_, &StreamChart::PictureClicked, this, [this](uint32_t number) {
-        if (number >= 1 && number <= stats_.pictures.size()) {
-            const TreeItem picture = stats_.pictures[number - 1].item;
+        const std::vector<PictureStats>& pictures = statsGatherer_.Stats().pictures;
+        if (number >= 1 && number <= pictures.size()) {
+            const TreeItem picture = pictures[number - 1].item;
             if (tree_.IsValid(picture)) SelectAndShow(picture);
         }
     });
@@ -78,22 +84,63 @@ bool CMainFrame::SummaryShown() const {
     return summaryDock_ && summaryDock_->isVisible();
 }
 
-void CMainFrame::RefreshStats() {
+void CMainFrame::RefreshStats(StatsRefresh how) {
     if (!ChartShown() && !SummaryShown() && !ProblemsShown()) return;
-    // The records are the parse's own while it runs: the figures wait for it to stop or pause.
-    if (!ParserFree()) return;
-    std::vector<Problem> problems;
+    const bool running = WorkerBusy();
+    // A parse of one picture's macroblocks changes its figures: they are gathered again once
+    // it has ended.
+    if (running && onDemand_) return;
+    QElapsedTimer clock;
+    clock.start();
+    if (how == StatsRefresh::kAgain) {
+        statsGatherer_.Reset();
+        problemFinder_.Reset();
+    }
+    // A running parse waits at its gate while the figures catch up with it: the records are
+    // its own until then.
+    const bool hold = running && !dialog_->IsPaused();
+    if (hold) dialog_->SetPaused(true);
     {
         auto lock = tree_.Lock();
-        stats_ = stream_.videoItem ? GatherStreamStats(tree_, stream_, fileBytes_) : StreamStats();
-        if (ProblemsShown() && stream_.fileItem) problems = FindProblems(tree_, stream_, stats_);
+        const bool ended = !WorkerBusy() || !dialog_->ParseRunning();
+        if (!stream_.videoItem) {
+            statsGatherer_.Reset();
+        } else if (statsGatherer_.Update(tree_, stream_, fileBytes_, ended)) {
+            problemFinder_.Reset();  // the tree was parsed again from its start
+        }
+        if (ProblemsShown() && stream_.fileItem)
+            problemFinder_.Update(tree_, stream_, statsGatherer_.Stats(), statsGatherer_.Settled(),
+                                  ended);
     }
-    statsPictures_ = stats_.pictures.size();
-    chart_->SetBufferSize(stats_.bufferSize);
-    chart_->SetPictures(stats_.pictures);
-    summaryText_->setPlainText(QString::fromStdString(SummaryText(stats_)));
-    MarkChartPicture(treeView_->SelectedItem());
-    if (ProblemsShown()) problems_->SetProblems(std::move(problems));
+    if (hold) dialog_->SetPaused(false);
+    const StreamStats& stats = statsGatherer_.Stats();
+    if (chartPictures_ != stats.pictures.size() || !running) {
+        chartPictures_ = stats.pictures.size();
+        chart_->SetBufferSize(stats.bufferSize);
+        chart_->SetPictures(stats.pictures);
+        summaryText_->setPlainText(QString::fromStdString(SummaryText(stats)));
+        MarkChartPicture(treeView_->SelectedItem());
+    }
+    if (ProblemsShown() && problemFinder_.Version() != problemsShownVersion_) {
+        problemsShownVersion_ = problemFinder_.Version();
+        problems_->SetProblems(problemFinder_.Problems());
+    }
+    lastStatsMs_ = clock.nsecsElapsed() / 1e6;
+    statsClock_.start();
+}
+
+void CMainFrame::RefreshStatsWhileParsing() {
+    if (!WorkerBusy() || onDemand_ || (!ChartShown() && !SummaryShown() && !ProblemsShown()))
+        return;
+    // About once a second, and never more than a twentieth of the time: a refresh of a long
+    // stream's figures costs more than one of a short one's.
+    const double interval = std::max(kLiveStatsMs, 20 * lastStatsMs_);
+    if (statsClock_.isValid() && statsClock_.elapsed() < interval) return;
+    const int64_t progress = dialog_->ProgressOffset();
+    if (progress == statsProgress_) return;
+    statsProgress_ = progress;
+    RefreshStats(StatsRefresh::kCatchUp);
+    ++liveStatsRefreshes_;
 }
 
 // ---- problems ----
@@ -113,7 +160,7 @@ void CMainFrame::BuildProblemsDock(QMenu* view) {
     connect(next, &QAction::triggered, this, [this] { StepProblem(true); });
     connect(previous, &QAction::triggered, this, [this] { StepProblem(false); });
     connect(problemsDock_, &QDockWidget::visibilityChanged, this, [this](bool shown) {
-        if (shown) RefreshStats();
+        if (shown) RefreshStats(WorkerBusy() ? StatsRefresh::kCatchUp : StatsRefresh::kAgain);
     });
     connect(problems_, &ProblemsPane::ProblemActivated, this,
             [this](TreeItem item, uint64_t offset, uint32_t) {
@@ -152,13 +199,13 @@ void CMainFrame::MarkChartPicture(TreeItem item) {
     if (!ChartShown()) return;
     const TreeItem picture = item ? PictureOf(tree_, item) : 0;
     uint32_t number = 0;
-    for (const PictureStats& p : stats_.pictures)
+    for (const PictureStats& p : statsGatherer_.Stats().pictures)
         if (p.item == picture) number = p.number;
     chart_->SetSelected(number);
 }
 
 bool CMainFrame::ClickChartPicture(uint32_t number) {
-    if (number < 1 || number > stats_.pictures.size()) return false;
+    if (number < 1 || number > statsGatherer_.Stats().pictures.size()) return false;
     // As a user would: the bar brought into view, then a click on it.
     chart_->SetSelected(number);
     const QPoint at = chart_->BarPoint(number);

@@ -9,9 +9,11 @@
 #include <QTemporaryDir>
 #include <QWheelEvent>
 #include <QtTest>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 
 #include "TestUtil.h"
 #include "core/render/Problems.h"
@@ -313,6 +315,55 @@ class PictureToolsTest : public QObject {
         QCOMPARE(frame->treeView()->SelectedItem(), pictures[1]);
         QVERIFY(frame->StepProblem(true));
         QCOMPARE(frame->treeView()->SelectedItem(), pictures[2]);
+    }
+
+    // The problems and the chart fill in while the parse runs, the row selected staying
+    // selected, and end as the whole stream's list.
+    void problemsAreListedWhileTheParseRuns() {
+        frame = std::make_unique<CMainFrame>();
+        frame->host().automatic = true;
+        frame->show();
+        const std::string path = test::DataPath("damaged-flips.m2v");
+        QVERIFY(frame->OpenPath(QString::fromStdString(path)));
+        frame->ShowProblems(true);
+        frame->ShowStatsDocks(true, false);
+        ProblemsPane* pane = frame->problemsPane();
+        // The parse stops at its first gate, and is let go from gate to gate.
+        CParseDlg* dialog = frame->parseDialog();
+        dialog->ClickParse();
+        dialog->SetPaused(true);
+        while (!frame->WorkerBusy()) QCoreApplication::processEvents();
+        size_t during = 0, first = 0;
+        std::optional<Problem> picked;
+        for (;;) {
+            dialog->SetPaused(false);
+            dialog->SetPaused(true);
+            if (!dialog->ParseRunning()) break;
+            frame->RefreshStats(CMainFrame::StatsRefresh::kCatchUp);
+            during = pane->ProblemCount();
+            if (!first) first = during;
+            if (picked) {
+                QVERIFY(pane->SelectedProblem());
+                QCOMPARE(pane->SelectedProblem()->item, picked->item);
+            } else if (during && pane->ActivateRow(0)) {
+                picked = *pane->SelectedProblem();
+            }
+        }
+        dialog->SetPaused(false);
+        QVERIFY(frame->WaitForWorker(60000));
+        QVERIFY(during > 0);
+        QVERIFY(picked);
+        test::Engine e;
+        QVERIFY(e.Open(path));
+        e.Parse();
+        auto lock = e.tree.Lock();
+        const size_t all =
+            FindProblems(e.tree, e.stream,
+                         GatherStreamStats(e.tree, e.stream, std::filesystem::file_size(path)))
+                .size();
+        QCOMPARE(pane->ProblemCount(), all);
+        QVERIFY(all > first);
+        QCOMPARE(frame->streamChart()->PictureCount(), test::Pictures(e).size());
     }
 
     // The options of the picture pane and the recent files outlive the window.

@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "TestUtil.h"
+#include "core/session/ParseThread.h"
 #include "core/tree/ItemFields.h"
 
 namespace bitloupe {
@@ -149,6 +150,43 @@ TEST(Problems, ErrorItemsOfEveryLayerHaveTheirCodes) {
     ASSERT_TRUE(c.Find("mb-syntax"));
     EXPECT_EQ(c.Find("mb-syntax")->picture, 1u);
     EXPECT_TRUE(c.Find("mbs-missing"));  // the rest of the slice is never coded
+
+    // An MPEG-1 D picture of two macroblocks, the second without its end_of_macroblock bit.
+    test::BitWriter w;
+    w.StartCode(0xB3);  // 32x16, 1:1, 25 fps
+    w.Pattern("000000100000 000000010000 0001 0011");
+    w.Pattern("001001001001111100 1 0001110000 0 0 0");
+    w.Align();
+    w.StartCode(0xB8);
+    w.Bits(1u << 12, 25);
+    w.Pattern("10");
+    w.Align();
+    w.StartCode(0x00);
+    w.Pattern("0000000000 100 1111111111111111 0");  // temporal_reference 0, D, vbv_delay
+    w.Align();
+    w.StartCode(0x01);
+    w.Pattern("01000 0");                         // quantizer_scale 8
+    w.Pattern("1 1  100 100 100 100  00 00  1");  // address increment 1, D, DCs, the end bit
+    const uint64_t second = w.size() - 1;         // (not on a byte boundary)
+    w.Pattern("1 1  100 100 100 100  00 00  0");
+    w.Align();
+    w.StartCode(0xB7);
+    const TempFile dPicture(w.bytes(), ".m1v");
+    const Checked dc = Check(dPicture.path());
+    ASSERT_TRUE(dc.Find("end-of-macroblock"));
+    EXPECT_EQ(dc.Find("end-of-macroblock")->picture, 1u);
+    EXPECT_EQ(dc.Find("end-of-macroblock")->offset, second);  // the macroblock's first byte
+    EXPECT_EQ(dc.Count("end-of-macroblock"), 1u);
+
+    // An error item of a kind no check names is still listed, as a syntax error.
+    test::Engine odd;
+    const TreeItem item = odd.tree.InsertItem("odd_field=5 (3 bits)", image::kError, 0, kTreeRoot);
+    auto lock = odd.tree.Lock();
+    const std::vector<Problem> found = FindProblems(odd.tree, odd.stream, StreamStats());
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].code, "syntax-error");
+    EXPECT_EQ(found[0].item, item);
+    EXPECT_EQ(found[0].severity, Severity::kError);
 }
 
 TEST(Problems, PicturesAndGops) {
@@ -277,6 +315,86 @@ TEST(Problems, BufferAndSystemLayer) {
     c = Check(unlisted.path(), false);
     ASSERT_TRUE(c.Find("stream-unannounced"));
     EXPECT_EQ(c.Find("stream-unannounced")->severity, Severity::kWarning);
+}
+
+}  // namespace
+}  // namespace bitloupe
+
+namespace bitloupe {
+namespace {
+
+// Figures and problems kept up to date while a parse runs, the parse held at its gate before
+// every scan, end as one gathering at the end does.
+TEST(Problems, ListKeptUpDuringTheParseEndsAsOneFoundAtTheEnd) {
+    for (const char* name :
+         {"damaged-flips.m2v", "small-vbv.m2v", "open-gop-start.m2v", "mpeg2-fieldpic.m2v",
+          "truncated.m2v", "large-size-switches.m2v", "mpeg2-ps.mpg", "mpeg1-system.mpg"}) {
+        SCOPED_TRACE(name);
+        const std::string path = test::DataPath(name);
+        const uint64_t size = std::filesystem::file_size(path);
+        // A packet cut short at the end, in a program stream.
+        std::vector<uint8_t> bytes = Bytes(path);
+        if (ModeFor(path) == kModeBoth) bytes.resize(bytes.size() - 1000);
+        const TempFile file(bytes, ModeFor(path) == kModeBoth ? ".mpg" : ".m2v");
+        test::Engine e;
+        ASSERT_TRUE(e.Open(file.path()));
+        e.dialog.mode = ModeFor(path);
+        e.dialog.BeginParse();
+        e.parser.BeginVideoParse();
+        StatsGatherer gatherer;
+        ProblemFinder finder;
+        size_t updates = 0, seenDuring = 0;
+        {
+            // The parse stops at its first gate, and then at every next one.
+            e.dialog.SetPaused(true);
+            ParseThread thread(e.dialog);
+            thread.Start([&] { e.parser.ParseVideoStream(); });
+            for (;;) {
+                e.dialog.SetPaused(true);  // once it waits at the gate, or has ended
+                if (!e.dialog.ParseRunning()) break;
+                {
+                    auto lock = e.tree.Lock();
+                    gatherer.Update(e.tree, e.stream, size, false);
+                    finder.Update(e.tree, e.stream, gatherer.Stats(), gatherer.Settled(), false);
+                }
+                ++updates;
+                seenDuring = finder.Problems().size();
+                e.dialog.SetPaused(false);
+            }
+            e.dialog.SetPaused(false);
+        }
+        auto lock = e.tree.Lock();
+        gatherer.Update(e.tree, e.stream, size, true);
+        finder.Update(e.tree, e.stream, gatherer.Stats(), gatherer.Settled(), true);
+        EXPECT_GT(updates, 10u);
+
+        const StreamStats once = GatherStreamStats(e.tree, e.stream, size);
+        const StreamStats& kept = gatherer.Stats();
+        ASSERT_EQ(kept.pictures.size(), once.pictures.size());
+        for (size_t i = 0; i < once.pictures.size(); ++i) {
+            const PictureStats &a = kept.pictures[i], &b = once.pictures[i];
+            EXPECT_TRUE(a.item == b.item && a.display == b.display && a.bits == b.bits &&
+                        a.headerBits == b.headerBits && a.pts == b.pts && a.gop == b.gop &&
+                        a.bufferBefore == b.bufferBefore && a.bitrate == b.bitrate &&
+                        a.slices == b.slices)
+                << "picture " << i + 1;
+        }
+        ASSERT_EQ(kept.gops.size(), once.gops.size());
+        for (size_t g = 0; g < once.gops.size(); ++g)
+            EXPECT_EQ(kept.gops[g].pictures, once.gops[g].pictures) << "GOP " << g + 1;
+        EXPECT_EQ(SummaryText(kept), SummaryText(once));
+
+        const std::vector<Problem> all = FindProblems(e.tree, e.stream, once);
+        ASSERT_EQ(finder.Problems().size(), all.size());
+        for (size_t i = 0; i < all.size(); ++i) {
+            const Problem &a = finder.Problems()[i], &b = all[i];
+            EXPECT_TRUE(a.code == b.code && a.item == b.item && a.offset == b.offset &&
+                        a.picture == b.picture && a.message == b.message)
+                << i << ": " << a.code << " " << a.message << " / " << b.code << " " << b.message;
+        }
+        // The damaged streams show their problems before the parse has ended.
+        if (!all.empty() && std::string(name) != "truncated.m2v") EXPECT_GT(seenDuring, 0u);
+    }
 }
 
 }  // namespace

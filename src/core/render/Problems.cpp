@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "core/render/PictureFacts.h"
@@ -79,23 +82,81 @@ Severity SeverityOf(const char* code) {
     return Severity::kError;
 }
 
+// A code's place in the table: problems at one offset are listed in the table's order.
+size_t CodeRank(const std::string& code) {
+    const std::vector<ProblemCode>& codes = ProblemCodes();
+    for (size_t i = 0; i < codes.size(); ++i)
+        if (code == codes[i].code) return i;
+    return codes.size();
+}
+
+// The list's order: by offset, then code, picture, item and message, so a list found in many
+// updates is the list found in one.
+bool ListedBefore(const Problem& a, const Problem& b) {
+    if (a.offset != b.offset) return a.offset < b.offset;
+    const size_t ra = CodeRank(a.code), rb = CodeRank(b.code);
+    if (ra != rb) return ra < rb;
+    if (a.picture != b.picture) return a.picture < b.picture;
+    if (a.item != b.item) return a.item < b.item;
+    return a.message < b.message;
+}
+
+struct PacketFacts {
+    TreeItem item = 0;
+    int64_t pts = -1, dts = -1, id = -1;
+};
+
+}  // namespace
+
+// What the checks carry from one update to the next.
+struct ProblemFinder::State {
+    // Error items.
+    size_t flaggedMark = 0;
+    std::unordered_set<TreeItem> seenFlagged;
+    std::unordered_set<TreeItem> above;     // ancestors of the error items seen
+    std::unordered_set<TreeItem> reported;  // error items listed as problems
+    // Pictures and GOPs.
+    std::unordered_map<TreeItem, uint32_t> pictureNumbers;
+    size_t picturesDone = 0;
+    bool seenReference = false;
+    uint32_t gopsDone = 0;
+    uint32_t lastSequence = 0;  // the sequence record of the last picture checked (from 1)
+    std::set<std::string> levelMessages;
+    bool profileChroma = false;
+    TreeItem firstSequenceItem = 0;
+    // The system layer.
+    TreeItem lastPack = 0;  // the last top-level item of the system layer walked
+    std::set<int64_t> announced;
+    bool haveSystemHeader = false;
+    int64_t lastScr = -1;
+    std::set<int> unannounced;
+    size_t videoPacketsDone = 0;
+    int64_t lastPts = -1;
+};
+
+namespace {
+
 class Finder {
   public:
-    Finder(const TreeStore& tree, const CStreamState& stream, const StreamStats& stats)
-        : tree_(tree), stream_(stream), stats_(stats) {
-        for (const PictureStats& p : stats.pictures) pictureNumbers_[p.item] = p.number;
+    using State = ProblemFinder::State;
+    Finder(const TreeStore& tree, const CStreamState& stream, const StreamStats& stats,
+           State& state)
+        : tree_(tree), stream_(stream), stats_(stats), st_(state) {
+        for (size_t i = st_.pictureNumbers.size(); i < stats.pictures.size(); ++i)
+            st_.pictureNumbers[stats.pictures[i].item] = stats.pictures[i].number;
     }
 
-    std::vector<Problem> Run() {
+    void Run(size_t settled, bool ended) {
         ErrorItems();
-        Pictures();
-        Sequence();
-        Buffer();
-        SystemLayer();
-        std::stable_sort(out_.begin(), out_.end(),
-                         [](const Problem& a, const Problem& b) { return a.offset < b.offset; });
-        return std::move(out_);
+        Pictures(settled, ended);
+        if (ended && st_.lastSequence == 0 && stream_.videoVersion == kMpeg2 &&
+            stream_.counters.sequenceHeaderCount)
+            Level(stream_, FirstSequenceItem(), 0);  // its sequence came without a picture
+        SystemLayer(ended);
     }
+
+    std::vector<Problem>& Found() { return out_; }
+    const std::vector<TreeItem>& Superseded() const { return superseded_; }
 
   private:
     void Add(const char* code, std::string message, TreeItem item, uint32_t picture = 0) {
@@ -117,15 +178,11 @@ class Finder {
 
     uint32_t PictureNumberOf(TreeItem item) const {
         const TreeItem picture = item ? PictureOf(tree_, item) : 0;
-        const auto it = pictureNumbers_.find(picture);
-        return it == pictureNumbers_.end() ? 0 : it->second;
+        const auto it = st_.pictureNumbers.find(picture);
+        return it == st_.pictureNumbers.end() ? 0 : it->second;
     }
 
     // --- the parse's error items ---
-
-    static bool IsErrorImage(int image) {
-        return image == image::kError || (image >= 31 && image <= 33);
-    }
 
     static const char* CodeOfText(const std::string& t) {
         if (t.starts_with("marker_bit=0")) return "marker-bit";
@@ -149,17 +206,18 @@ class Finder {
     }
 
     // The deepest items with the error image: a packet flagged with its reason is one problem.
+    // An item flagged below one already listed takes its place.
     void ErrorItems() {
-        const std::vector<TreeItem> flagged = tree_.FlaggedItems();
-        // One with a flagged item below it gives way to it.
-        std::set<TreeItem> above;
-        for (TreeItem item : flagged)
+        for (TreeItem item : tree_.FlaggedItemsFrom(st_.flaggedMark)) {
+            if (!st_.seenFlagged.insert(item).second) continue;
+            if (st_.above.count(item)) continue;  // an item below it is listed
             for (TreeItem up = tree_.GetParentItem(item); up && up != kTreeRoot;
-                 up = tree_.GetParentItem(up))
-                if (!above.insert(up).second) break;
-        for (TreeItem item : flagged) {
-            if (above.count(item)) continue;
+                 up = tree_.GetParentItem(up)) {
+                if (st_.reported.erase(up)) superseded_.push_back(up);
+                if (!st_.above.insert(up).second) break;
+            }
             if (KindOf(tree_.GetItemData(item)) == ItemKind::BlockError) continue;  // why: below
+            st_.reported.insert(item);
             const std::string text = tree_.GetItemText(item);
             Add(CodeOfText(text), text, item);
         }
@@ -167,21 +225,27 @@ class Finder {
 
     // --- pictures, GOPs and references ---
 
-    void Pictures() {
+    void Pictures(size_t settled, bool ended) {
         const bool mpeg2 = stream_.videoVersion == kMpeg2;
-        std::map<uint32_t, std::vector<const PictureStats*>> gops;
-        bool seenReference = false;
-        for (size_t i = 0; i < stats_.pictures.size(); ++i) {
-            const PictureStats& p = stats_.pictures[i];
-            gops[p.gop].push_back(&p);
+        const std::vector<PictureStats>& pictures = stats_.pictures;
+        // A picture is checked once the one after it is settled too (a field against its
+        // pair), or when nothing more comes.
+        const size_t checked = ended && settled == pictures.size() ? settled
+                               : settled                           ? settled - 1
+                                                                   : 0;
+        for (size_t i = st_.picturesDone; i < checked; ++i) {
+            const PictureStats& p = pictures[i];
+            const auto rec = stream_.pictureRecords.find(p.item);
+            if (rec != stream_.pictureRecords.end() && rec->second.sequence > st_.lastSequence) {
+                SequenceBegins(rec->second.sequence, p);
+                st_.lastSequence = rec->second.sequence;
+            }
             // Field pairs: a first field is followed by the opposite field of the same frame.
             const bool field =
                 p.structure == video_tables::kTopField || p.structure == video_tables::kBottomField;
-            const auto rec = stream_.pictureRecords.find(p.item);
             const bool second = rec != stream_.pictureRecords.end() && rec->second.secondField;
             if (field && !second) {
-                const PictureStats* next =
-                    i + 1 < stats_.pictures.size() ? &stats_.pictures[i + 1] : nullptr;
+                const PictureStats* next = i + 1 < pictures.size() ? &pictures[i + 1] : nullptr;
                 if (!next || next->temporalReference != p.temporalReference ||
                     next->structure == p.structure ||
                     next->structure == video_tables::kFramePicture)
@@ -189,15 +253,32 @@ class Finder {
                         "This field is not followed by the opposite field of its frame", p.item,
                         p.number);
             }
-            References(p, seenReference);
+            References(p, i);
             if (p.type == video_tables::kPictureI || p.type == video_tables::kPictureP)
-                seenReference = true;
+                st_.seenReference = true;
             Macroblocks(p, mpeg2);
+            FCodes(p, rec == stream_.pictureRecords.end() ? nullptr : &rec->second);
+            Buffer(p);
         }
-        for (const auto& [number, pictures] : gops) TemporalReferences(number, pictures);
+        st_.picturesDone = std::max(st_.picturesDone, checked);
+        // A GOP's numbering is checked once all its pictures are settled: a later GOP has a
+        // settled picture, or nothing more comes.
+        const uint32_t lastSettledGop = checked ? pictures[checked - 1].gop : 0;
+        while (st_.gopsDone < stats_.gops.size()) {
+            const GopStats& g = stats_.gops[st_.gopsDone];
+            const bool complete = g.number < lastSettledGop || checked == pictures.size();
+            if (!complete) break;
+            std::vector<const PictureStats*> members;
+            for (uint32_t k = 0; k < g.pictures; ++k) {
+                const size_t at = g.firstPicture - 1 + k;
+                if (at < pictures.size()) members.push_back(&pictures[at]);
+            }
+            TemporalReferences(g.number, members);
+            ++st_.gopsDone;
+        }
     }
 
-    void References(const PictureStats& p, bool seenReference) {
+    void References(const PictureStats& p, size_t index) {
         const auto r = stream_.predictionFrames.find(p.item);
         const PredictionFramesRecord none;
         const PredictionFramesRecord& refs = r == stream_.predictionFrames.end() ? none : r->second;
@@ -210,7 +291,7 @@ class Finder {
             if (!backward) {
                 Add("no-reference", "A B picture with no backward reference", p.item, p.number);
             } else if (!forward && !Closed(p.gop)) {
-                if (!seenReference || stats_.pictures.front().gop == p.gop)
+                if (!st_.seenReference || stats_.pictures.front().gop == p.gop)
                     Add("open-gop-start",
                         "A B picture of the open GOP that opens the stream: it has no forward "
                         "reference and is decoded from the backward one alone",
@@ -220,7 +301,7 @@ class Finder {
             }
             // B pictures shown before the I picture of a closed GOP may not look back.
             if (Closed(p.gop) && p.macroblocksParsed && (p.forward || p.interpolated) &&
-                ShownBeforeGopIntra(p))
+                ShownBeforeGopIntra(p, index))
                 Add("closed-gop-forward",
                     "A B picture of a closed GOP, shown before its I picture, predicts from before "
                     "the GOP",
@@ -232,10 +313,14 @@ class Finder {
         return gop >= 1 && gop <= stats_.gops.size() && stats_.gops[gop - 1].closed;
     }
 
-    bool ShownBeforeGopIntra(const PictureStats& b) const {
-        for (const PictureStats& p : stats_.pictures)
+    // Whether the B picture is shown before the first I picture of its GOP that comes before
+    // it in the stream (the one it is decoded after).
+    bool ShownBeforeGopIntra(const PictureStats& b, size_t index) const {
+        for (size_t i = 0; i < index; ++i) {
+            const PictureStats& p = stats_.pictures[i];
             if (p.gop == b.gop && p.type == video_tables::kPictureI)
                 return b.temporalReference < p.temporalReference;
+        }
         return false;
     }
 
@@ -270,10 +355,18 @@ class Finder {
         }
     }
 
+    // The sequence parameters a picture was coded with (the stream's last ones when unknown).
+    const SequenceParameters& Sequence(const PictureStats& p) const {
+        const auto rec = stream_.pictureRecords.find(p.item);
+        const SequenceParameters* own =
+            rec == stream_.pictureRecords.end() ? nullptr : stream_.SequenceOf(rec->second);
+        return own ? *own : stream_;
+    }
+
     void Macroblocks(const PictureStats& p, bool mpeg2) {
         const auto coding = stream_.pictureCodingRecords.find(p.item);
         const int32_t rows =
-            stream_.mbHeight / (p.structure == video_tables::kFramePicture ? 1 : 2);
+            Sequence(p).mbHeight / (p.structure == video_tables::kFramePicture ? 1 : 2);
         // Rows without a slice, macroblocks parsed or not.
         std::vector<bool> covered(static_cast<size_t>(std::max(rows, 0)));
         for (TreeItem s = tree_.GetChildItem(p.item); s; s = tree_.GetNextSiblingItem(s)) {
@@ -299,7 +392,7 @@ class Finder {
         }
         const uint32_t expected = coding != stream_.pictureCodingRecords.end()
                                       ? coding->second.mbsInPicture
-                                      : static_cast<uint32_t>(std::max(stream_.mbCount, 0));
+                                      : static_cast<uint32_t>(std::max(Sequence(p).mbCount, 0));
         uint32_t listed = 0;
         // Within a slice addresses rise; a slice begins past the start of the one before (a
         // slice broken by damage may have claimed addresses the next one takes again).
@@ -348,29 +441,32 @@ class Finder {
 
     // --- the sequence: changes and the level's limits ---
 
-    void Sequence() {
+    // The first settled picture of sequence record `sequence` (from 1): the parameters change
+    // from the record before, and they keep the level's limits.
+    void SequenceBegins(uint32_t sequence, const PictureStats& p) {
         const std::vector<SequenceParameters>& seqs = stream_.sequenceRecords;
-        for (size_t i = 1; i < seqs.size(); ++i) {
-            const SequenceParameters& a = seqs[i - 1];
-            const SequenceParameters& b = seqs[i];
-            if (a.horizontal_size == b.horizontal_size && a.vertical_size == b.vertical_size &&
-                a.frame_rate_code == b.frame_rate_code)
-                continue;
-            // The first picture of the new parameters.
-            for (const PictureStats& p : stats_.pictures) {
-                const auto r = stream_.pictureRecords.find(p.item);
-                if (r == stream_.pictureRecords.end() || r->second.sequence != i + 1) continue;
+        if (sequence < 1 || sequence > seqs.size()) return;
+        const SequenceParameters& b = seqs[sequence - 1];
+        if (sequence >= 2) {
+            const SequenceParameters& a = seqs[sequence - 2];
+            if ((a.horizontal_size != b.horizontal_size || a.vertical_size != b.vertical_size ||
+                 a.frame_rate_code != b.frame_rate_code) &&
+                !EndCodeBefore(p.item)) {
                 char text[160];
                 std::snprintf(text, sizeof text,
                               "The sequence changes from %ux%u to %ux%u (frame rate code %u to %u) "
                               "without a sequence end code",
                               a.horizontal_size, a.vertical_size, b.horizontal_size,
                               b.vertical_size, a.frame_rate_code, b.frame_rate_code);
-                if (!EndCodeBefore(p.item)) Add("sequence-change", text, p.item, p.number);
-                break;
+                Add("sequence-change", text, p.item, p.number);
             }
         }
-        if (stream_.videoVersion == kMpeg2) Level();
+        if (stream_.videoVersion != kMpeg2) return;
+        // The first sequence's limits are told at its header, a later one's at its first picture.
+        if (sequence == 1)
+            Level(b, FirstSequenceItem(), 0);
+        else
+            Level(b, p.item, p.number);
     }
 
     bool EndCodeBefore(TreeItem picture) const {
@@ -394,85 +490,102 @@ class Finder {
         int fHorizontal, fVertical;
     };
 
-    void Level() {
-        const int pl = stream_.profile_and_level_indication;
-        if (pl >> 7) return;  // escaped: the 4:2:2 and multi-view profiles
+    static const LevelLimits* LimitsOf(int profileAndLevel) {
         static constexpr LevelLimits kLimits[] = {
             {10, 352, 288, 30, 4000000, 475136, 7, 4},
             {8, 720, 576, 30, 15000000, 1835008, 8, 5},
             {6, 1440, 1152, 60, 60000000, 7340032, 9, 5},
             {4, 1920, 1152, 60, 80000000, 9781248, 9, 5},
         };
-        const LevelLimits* lim = nullptr;
+        if (profileAndLevel >> 7) return nullptr;  // escaped: the 4:2:2 and multi-view profiles
         for (const LevelLimits& l : kLimits)
-            if (l.level == (pl & 15)) lim = &l;
-        const TreeItem at = FirstSequenceItem();
+            if (l.level == (profileAndLevel & 15)) return &l;
+        return nullptr;
+    }
+
+    // A sequence's parameters against its profile and level; each broken limit is told once.
+    void Level(const SequenceParameters& q, TreeItem at, uint32_t picture) {
+        const int pl = q.profile_and_level_indication;
+        if (pl >> 7) return;
         const int profile = (pl >> 4) & 7;
-        // Every sequence of the stream, not only the last one read.
-        bool other = stream_.chroma_format != 1;
-        for (const SequenceParameters& q : stream_.sequenceRecords) other |= q.chroma_format != 1;
-        if ((profile == 4 || profile == 5) && other)
-            Add("profile-chroma", "The Main and Simple profiles allow 4:2:0 chroma only", at, 0);
+        if ((profile == 4 || profile == 5) && q.chroma_format != 1 && !st_.profileChroma) {
+            st_.profileChroma = true;
+            Add("profile-chroma", "The Main and Simple profiles allow 4:2:0 chroma only", at,
+                picture);
+        }
+        const LevelLimits* lim = LimitsOf(pl);
         if (!lim) return;
+        static constexpr double kRates[9] = {0,  24000.0 / 1001, 24, 25, 30000.0 / 1001, 30,
+                                             50, 60000.0 / 1001, 60};
+        const double rate =
+            (q.frame_rate_code >= 1 && q.frame_rate_code <= 8 ? kRates[q.frame_rate_code] : 25.0) *
+            (q.frame_rate_extension_n + 1.0) / (q.frame_rate_extension_d + 1.0);
         char text[160];
         auto over = [&](const char* what, double value, double limit) {
             if (value <= limit) return;
             std::snprintf(text, sizeof text, "%s %.0f exceeds the level's %.0f", what, value,
                           limit);
-            Add("level-limit", text, at, 0);
+            if (st_.levelMessages.insert(text).second) Add("level-limit", text, at, picture);
         };
-        over("horizontal_size", stream_.horizontal_size, lim->width);
-        over("vertical_size", stream_.vertical_size, lim->height);
-        over("frame rate", stats_.frameRate, lim->frameRate + 0.01);
+        over("horizontal_size", q.horizontal_size, lim->width);
+        over("vertical_size", q.vertical_size, lim->height);
+        over("frame rate", rate, lim->frameRate + 0.01);
         // All ones: no bit rate given (a variable rate).
-        if (stream_.bit_rate_value != 0x3FFFF)
-            over("bit rate", stream_.bitRate, static_cast<double>(lim->bitRate));
-        over("vbv_buffer_size (bits)", stats_.bufferSize, static_cast<double>(lim->vbvBits));
-        for (const PictureStats& p : stats_.pictures) {
-            const auto c = stream_.pictureCodingRecords.find(p.item);
-            if (c == stream_.pictureCodingRecords.end()) continue;
-            for (int s = 0; s < 2; ++s) {
-                const int h = c->second.f_code[s][0], v = c->second.f_code[s][1];
-                if ((h != 15 && h > lim->fHorizontal) || (v != 15 && v > lim->fVertical)) {
-                    std::snprintf(text, sizeof text,
-                                  "f_code[%d] = (%d, %d) exceeds the level's (%d, %d)", s, h, v,
-                                  lim->fHorizontal, lim->fVertical);
-                    Add("level-limit", text, p.item, p.number);
-                }
+        if (q.bit_rate_value != 0x3FFFF)
+            over("bit rate", q.bitRate, static_cast<double>(lim->bitRate));
+        over("vbv_buffer_size (bits)", q.vbvSize * 1024.0, static_cast<double>(lim->vbvBits));
+    }
+
+    // A picture's f_codes against the level of its sequence.
+    void FCodes(const PictureStats& p, const PictureRecord* record) {
+        if (stream_.videoVersion != kMpeg2) return;
+        const SequenceParameters* own = record ? stream_.SequenceOf(*record) : nullptr;
+        const LevelLimits* lim = LimitsOf(own ? own->profile_and_level_indication
+                                              : stream_.profile_and_level_indication);
+        const auto c = stream_.pictureCodingRecords.find(p.item);
+        if (!lim || c == stream_.pictureCodingRecords.end()) return;
+        for (int s = 0; s < 2; ++s) {
+            const int h = c->second.f_code[s][0], v = c->second.f_code[s][1];
+            if ((h != 15 && h > lim->fHorizontal) || (v != 15 && v > lim->fVertical)) {
+                char text[160];
+                std::snprintf(text, sizeof text,
+                              "f_code[%d] = (%d, %d) exceeds the level's (%d, %d)", s, h, v,
+                              lim->fHorizontal, lim->fVertical);
+                Add("level-limit", text, p.item, p.number);
             }
         }
     }
 
-    TreeItem FirstSequenceItem() const {
+    TreeItem FirstSequenceItem() {
+        if (st_.firstSequenceItem) return st_.firstSequenceItem;
         for (TreeItem c = tree_.GetChildItem(stream_.videoItem); c; c = tree_.GetNextSiblingItem(c))
-            if (tree_.GetItemText(c).starts_with("Sequence Header")) return c;
+            if (tree_.GetItemText(c).starts_with("Sequence Header"))
+                return st_.firstSequenceItem = c;
         return stream_.videoItem;
     }
 
     // --- the decoder buffer ---
 
-    void Buffer() {
-        for (const PictureStats& p : stats_.pictures) {
-            char text[160];
-            if (p.underflow) {
-                std::snprintf(text, sizeof text,
-                              "The buffer holds %.0f bits when the picture's %" PRIu64
-                              " are due (underflow)",
-                              p.bufferBefore, p.bits + p.headerBits);
-                Add("vbv-underflow", text, p.item, p.number);
-            }
-            if (p.overflow) {
-                std::snprintf(text, sizeof text,
-                              "The buffer would hold %.0f bits, over its %.0f (overflow)",
-                              p.bufferBefore, stats_.bufferSize);
-                Add("vbv-overflow", text, p.item, p.number);
-            }
-            if (p.disagrees) {
-                std::snprintf(text, sizeof text,
-                              "vbv_delay says the buffer holds %.0f bits, the model %.0f", p.stated,
-                              p.bufferBefore);
-                Add("vbv-delay", text, p.item, p.number);
-            }
+    void Buffer(const PictureStats& p) {
+        char text[160];
+        if (p.underflow) {
+            std::snprintf(text, sizeof text,
+                          "The buffer holds %.0f bits when the picture's %" PRIu64
+                          " are due (underflow)",
+                          p.bufferBefore, p.bits + p.headerBits);
+            Add("vbv-underflow", text, p.item, p.number);
+        }
+        if (p.overflow) {
+            std::snprintf(text, sizeof text,
+                          "The buffer would hold %.0f bits, over its %.0f (overflow)",
+                          p.bufferBefore, stats_.bufferSize);
+            Add("vbv-overflow", text, p.item, p.number);
+        }
+        if (p.disagrees) {
+            std::snprintf(text, sizeof text,
+                          "vbv_delay says the buffer holds %.0f bits, the model %.0f", p.stated,
+                          p.bufferBefore);
+            Add("vbv-delay", text, p.item, p.number);
         }
     }
 
@@ -483,31 +596,53 @@ class Finder {
         return std::sscanf(text.c_str() + std::strlen(prefix), "%" SCNd64, &value) == 1;
     }
 
-    void SystemLayer() {
+    // The packs (top-level items) once another follows them or nothing more comes, each walked
+    // once; then the video packets' stamps noted since the last update.
+    void SystemLayer(bool ended) {
         if (!stream_.systemItem || !tree_.IsValid(stream_.systemItem)) return;
-        std::set<int64_t> announced;
-        bool haveSystemHeader = false;
-        int64_t lastScr = -1;
-        std::set<int> reported;
-        // One walk: packs (depth 1), their headers and packets (2), and the fields (3).
+        TreeItem pack = st_.lastPack ? tree_.GetNextSiblingItem(st_.lastPack)
+                                     : tree_.GetChildItem(stream_.systemItem);
+        for (; pack; pack = tree_.GetNextSiblingItem(pack)) {
+            if (!ended && !tree_.GetNextSiblingItem(pack)) break;
+            Pack(pack);
+            st_.lastPack = pack;
+        }
+        const auto& packets = stream_.videoPacketTimes;
+        for (; st_.videoPacketsDone < packets.size(); ++st_.videoPacketsDone) {
+            const auto& packet = packets[st_.videoPacketsDone];
+            if (packet.pts < 0) continue;
+            // Reordering moves a picture's stamp back by a few periods; more is an error.
+            if (st_.lastPts >= 0 && packet.pts + 90000 < st_.lastPts) {
+                std::vector<TreeItem> path = ItemPathAt(tree_, packet.payloadStart * 8);
+                TreeItem at = 0;
+                for (TreeItem i : path)
+                    if (KindOf(tree_.GetItemData(i)) == ItemKind::PesPacket) at = i;
+                Add("pts-backwards", "The video's PTS goes back by over a second", at);
+            }
+            st_.lastPts = std::max(st_.lastPts, packet.pts);
+        }
+    }
+
+    // One pack: its header's clock, a system header's streams, and its packets (one walk: the
+    // pack's children at depth 1, their fields at 2).
+    void Pack(TreeItem pack) {
         ItemKind parentKind = ItemKind::None;
         TreeItem parent = 0;
         PacketFacts packet;
         auto finishPacket = [&] {
-            if (packet.item) Packet(packet, announced, haveSystemHeader, reported);
+            if (packet.item) Packet(packet);
             packet = PacketFacts();
         };
-        tree_.ForEachDescendant(stream_.systemItem, [&](TreeItem item, int depth, int,
-                                                        uint32_t data) {
-            if (depth <= 2) {
+        tree_.ForEachDescendant(pack, [&](TreeItem item, int depth, int, uint32_t data) {
+            if (depth == 1) {
                 finishPacket();
-                parentKind = depth == 2 ? KindOf(data) : ItemKind::None;
+                parentKind = KindOf(data);
                 parent = item;
-                if (parentKind == ItemKind::SystemHeader) haveSystemHeader = true;
+                if (parentKind == ItemKind::SystemHeader) st_.haveSystemHeader = true;
                 if (parentKind == ItemKind::PesPacket) packet.item = item;
                 return;
             }
-            if (depth != 3) return;
+            if (depth != 2) return;
             // The clock and the stamps are worked-out (virtual) items; fields are not made
             // text, but for a system header's few stream entries.
             const bool worked = IsVirtual(data);
@@ -517,16 +652,16 @@ class Finder {
                 if (!NumberAfter(t, "system_clock_reference(SCR)=", scr)) return;
                 // MPEG-1 packs count 90 kHz, MPEG-2 ones 27 MHz.
                 const int64_t ticks = t.find("(42 bits)") != std::string::npos ? scr : scr * 300;
-                if (lastScr >= 0 && ticks < lastScr)
+                if (st_.lastScr >= 0 && ticks < st_.lastScr)
                     Add("scr-backwards", "The SCR goes back from the pack before", parent);
-                else if (lastScr >= 0 && ticks - lastScr > 27000000 * 7 / 10)
+                else if (st_.lastScr >= 0 && ticks - st_.lastScr > 27000000 * 7 / 10)
                     Add("scr-gap", "More than 0.7 s of SCR since the pack before", parent);
-                lastScr = ticks;
+                st_.lastScr = ticks;
             } else if (parentKind == ItemKind::SystemHeader) {
                 ItemFacts facts;
                 if (tree_.GetItemText(item).starts_with("stream_id=") &&
                     tree_.GetItemFacts(item, facts) && facts.hasValue)
-                    announced.insert(facts.value);
+                    st_.announced.insert(facts.value);
             } else if (parentKind == ItemKind::PesPacket) {
                 if (!worked) {
                     // The stream_id: the packet's first field of one byte.
@@ -545,39 +680,20 @@ class Finder {
             }
         });
         finishPacket();
-        int64_t lastPts = -1;
-        for (const auto& packet : stream_.videoPacketTimes) {
-            if (packet.pts < 0) continue;
-            // Reordering moves a picture's stamp back by a few periods; more is an error.
-            if (lastPts >= 0 && packet.pts + 90000 < lastPts) {
-                std::vector<TreeItem> path = ItemPathAt(tree_, packet.payloadStart * 8);
-                TreeItem at = 0;
-                for (TreeItem i : path)
-                    if (KindOf(tree_.GetItemData(i)) == ItemKind::PesPacket) at = i;
-                Add("pts-backwards", "The video's PTS goes back by over a second", at);
-            }
-            lastPts = std::max(lastPts, packet.pts);
-        }
     }
 
-    struct PacketFacts {
-        TreeItem item = 0;
-        int64_t pts = -1, dts = -1, id = -1;
-    };
-
-    void Packet(const PacketFacts& f, const std::set<int64_t>& announced, bool haveSystemHeader,
-                std::set<int>& reported) {
+    void Packet(const PacketFacts& f) {
         const TreeItem packet = f.item;
         const int64_t pts = f.pts, dts = f.dts, id = f.id;
         if (pts >= 0 && dts > pts)
             Add("dts-after-pts", "The packet's DTS is later than its PTS", packet);
         // Padding and the map need no announcement; every other stream does, once reported.
         // 0xB8 in the header stands for every audio stream, 0xB9 for every video stream.
+        const auto& announced = st_.announced;
         const bool wildcard = (id >= 0xC0 && id <= 0xDF && announced.count(0xB8)) ||
                               (id >= 0xE0 && id <= 0xEF && announced.count(0xB9));
-        if (haveSystemHeader && id >= 0xBD && id != 0xBE && !announced.count(id) && !wildcard &&
-            !reported.count(static_cast<int>(id))) {
-            reported.insert(static_cast<int>(id));
+        if (st_.haveSystemHeader && id >= 0xBD && id != 0xBE && !announced.count(id) && !wildcard &&
+            st_.unannounced.insert(static_cast<int>(id)).second) {
             char text[96];
             std::snprintf(text, sizeof text,
                           "Packets of stream 0x%02X, which the system header does not list",
@@ -589,15 +705,50 @@ class Finder {
     const TreeStore& tree_;
     const CStreamState& stream_;
     const StreamStats& stats_;
-    std::map<TreeItem, uint32_t> pictureNumbers_;
+    State& st_;
     std::vector<Problem> out_;
+    std::vector<TreeItem> superseded_;
 };
 
 }  // namespace
 
+ProblemFinder::ProblemFinder() : state_(std::make_unique<State>()) {}
+ProblemFinder::~ProblemFinder() = default;
+
+void ProblemFinder::Reset() {
+    state_ = std::make_unique<State>();
+    problems_.clear();
+    ++version_;
+}
+
+void ProblemFinder::Update(const TreeStore& tree, const CStreamState& stream,
+                           const StreamStats& stats, size_t settled, bool ended) {
+    Finder finder(tree, stream, stats, *state_);
+    finder.Run(std::min(settled, stats.pictures.size()), ended);
+    std::vector<Problem>& found = finder.Found();
+    const std::vector<TreeItem>& superseded = finder.Superseded();
+    if (found.empty() && superseded.empty()) return;
+    ++version_;
+    if (!superseded.empty()) {
+        // An error item that gave way to one below it: its problem has the item's own text.
+        const std::unordered_set<TreeItem> gone(superseded.begin(), superseded.end());
+        std::erase_if(problems_, [&](const Problem& p) {
+            return gone.count(p.item) && p.message == tree.GetItemText(p.item);
+        });
+    }
+    std::sort(found.begin(), found.end(), ListedBefore);
+    const size_t middle = problems_.size();
+    problems_.insert(problems_.end(), std::make_move_iterator(found.begin()),
+                     std::make_move_iterator(found.end()));
+    std::inplace_merge(problems_.begin(), problems_.begin() + static_cast<ptrdiff_t>(middle),
+                       problems_.end(), ListedBefore);
+}
+
 std::vector<Problem> FindProblems(const TreeStore& tree, const CStreamState& stream,
                                   const StreamStats& stats) {
-    return Finder(tree, stream, stats).Run();
+    ProblemFinder finder;
+    finder.Update(tree, stream, stats, stats.pictures.size(), true);
+    return finder.Problems();
 }
 
 }  // namespace bitloupe

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,36 @@ struct ProblemCode {
     const char* meaning;
 };
 const std::vector<ProblemCode>& ProblemCodes();
+
+// The problems kept up to date while a parse runs. Each update looks only at what the parse
+// added since the one before: error items as they come, a picture's checks once it is settled
+// (StatsGatherer), a GOP's once all its pictures are, a pack's once another follows it. Updates
+// at any points of a parse end with the list one update at its end gives.
+class ProblemFinder {
+  public:
+    ProblemFinder();
+    ~ProblemFinder();
+    ProblemFinder(const ProblemFinder&) = delete;
+    ProblemFinder& operator=(const ProblemFinder&) = delete;
+
+    // The caller holds the tree's lock, the parse has ended or waits at its gate, and `stats`
+    // were gathered in the same hold, their first `settled` pictures settled. `ended`: nothing
+    // more comes.
+    void Update(const TreeStore& tree, const CStreamState& stream, const StreamStats& stats,
+                size_t settled, bool ended);
+    void Reset();
+    // In file order (at one offset, in the order of ProblemCodes()).
+    const std::vector<Problem>& Problems() const { return problems_; }
+    // Changes whenever the list does.
+    uint64_t Version() const { return version_; }
+
+    struct State;
+
+  private:
+    std::unique_ptr<State> state_;
+    std::vector<Problem> problems_;
+    uint64_t version_ = 0;
+};
 
 // The problems of the stream as parsed so far, in file order (problems of the same place in the
 // order of the checks). The caller holds the tree's lock while the parse is stopped or paused;

@@ -189,9 +189,13 @@ void ModelBuffer(std::vector<PictureStats>& pictures, double bitRate, double buf
     }
 }
 
-StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
-                              uint64_t fileBytes) {
-    StreamStats stats;
+void StatsGatherer::Reset() {
+    *this = StatsGatherer();
+}
+
+bool StatsGatherer::Update(const TreeStore& tree, const CStreamState& stream, uint64_t fileBytes,
+                           bool ended) {
+    StreamStats& stats = stats_;
     const int rateCode = stream.frame_rate_code;
     stats.frameRate = rateCode >= 1 && rateCode <= 8 ? kFrameRates[rateCode] : 25.0;
     stats.frameRate *=
@@ -200,13 +204,33 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
     const bool mpeg2 = stream.videoVersion == kMpeg2;
 
     const std::vector<TreeItem> items = AllPictures(tree, stream);
+    // The settled pictures must still be the tree's first ones: a tree parsed again from its
+    // start is gathered again.
+    const bool restarted = settled_ > items.size() ||
+                           (settled_ && stats.pictures[settled_ - 1].item != items[settled_ - 1]);
+    if (restarted) {
+        stats = StreamStats();
+        settled_ = 0;
+    }
+    // The pictures after the settled ones are gathered again, from the state they began in.
+    stats.pictures.resize(settled_);
+    while (!stats.gops.empty() && stats.gops.back().firstPicture > settled_) stats.gops.pop_back();
+    if (!stats.gops.empty())
+        stats.gops.back().pictures =
+            static_cast<uint32_t>(settled_ + 1 - stats.gops.back().firstPicture);
+    SettledState state = settled_ ? settledState_ : SettledState();
+    if (settled_ == 0) {
+        // Where the video's bits begin: the first placed item under the video root.
+        ItemFacts videoRange;
+        state.previousEnd = ItemRange(tree, stream.videoItem, videoRange) ? videoRange.start : 0;
+    }
+    // A picture is settled once another follows it, or when the parse has ended.
+    const size_t settled =
+        std::max(settled_, ended || items.empty() ? items.size() : items.size() - 1);
+    const size_t firstChanged = settled_;
     stats.pictures.reserve(items.size());
-    // Where the video's bits begin: the first placed item under the video root.
-    ItemFacts videoRange;
-    uint64_t previousEnd = ItemRange(tree, stream.videoItem, videoRange) ? videoRange.start : 0;
-    TreeItem currentGop = 0;
-    int64_t previousStart = -1;
-    for (size_t i = 0; i < items.size(); ++i) {
+    for (size_t i = settled_; i < items.size(); ++i) {
+        if (i == settled) settledState_ = state;
         const TreeItem item = items[i];
         PictureStats p;
         p.item = item;
@@ -237,17 +261,17 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
             }
             p.offset = range.start / 8;
             p.bits = VideoBits(stream, range.start, range.end * 8);
-            p.headerBits = VideoBits(stream, previousEnd, range.start);
-            previousEnd = range.end * 8;
+            p.headerBits = VideoBits(stream, state.previousEnd, range.start);
+            state.previousEnd = range.end * 8;
         }
         // The stamps of the packet the picture's start code begins in, when it is the first
         // picture to begin there (the picture the stamps belong to).
         const auto* packet = VideoPacketAt(stream, static_cast<int64_t>(p.offset));
-        if (packet && static_cast<int64_t>(packet->payloadStart) > previousStart) {
+        if (packet && static_cast<int64_t>(packet->payloadStart) > state.previousStart) {
             p.pts = packet->pts;
             p.dts = packet->dts;
         }
-        previousStart = static_cast<int64_t>(p.offset);
+        state.previousStart = static_cast<int64_t>(p.offset);
         // Slices and their quantisers.
         double quantiser = 0;
         const auto coding = stream.pictureCodingRecords.find(item);
@@ -264,8 +288,8 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
         AddMacroblockFigures(tree, stream, item, p);
         // GOPs.
         const TreeItem parent = tree.GetParentItem(item);
-        if (tree.GetItemData(parent) == kind::kGop && parent != currentGop) {
-            currentGop = parent;
+        if (tree.GetItemData(parent) == kind::kGop && parent != state.currentGop) {
+            state.currentGop = parent;
             GopStats g;
             g.number = static_cast<uint32_t>(stats.gops.size() + 1);
             g.firstPicture = p.number;
@@ -277,17 +301,24 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
             stats.gops.push_back(g);
             p.gopStart = true;
         }
-        if (!stats.gops.empty() && currentGop) {
+        if (!stats.gops.empty() && state.currentGop) {
             p.gop = stats.gops.back().number;
             ++stats.gops.back().pictures;
         }
         stats.pictures.push_back(p);
     }
+    if (settled == items.size()) settledState_ = state;
+    settled_ = settled;
 
     // Display order: GOP by GOP, by temporal_reference (the two fields of a frame together, in
-    // their coded order).
-    std::vector<size_t> order(stats.pictures.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    // their coded order). GOP numbers rise in stream order, so only the GOPs from the first
+    // picture gathered again are ordered again.
+    size_t from = std::min(firstChanged, stats.pictures.size());
+    while (from > 0 && from < stats.pictures.size() &&
+           stats.pictures[from - 1].gop == stats.pictures[from].gop)
+        --from;
+    std::vector<size_t> order(stats.pictures.size() - from);
+    for (size_t k = 0; k < order.size(); ++k) order[k] = from + k;
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         const PictureStats& x = stats.pictures[a];
         const PictureStats& y = stats.pictures[b];
@@ -295,7 +326,7 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
         return x.temporalReference < y.temporalReference;
     });
     for (size_t k = 0; k < order.size(); ++k)
-        stats.pictures[order[k]].display = static_cast<uint32_t>(k + 1);
+        stats.pictures[order[k]].display = static_cast<uint32_t>(from + k + 1);
 
     // The bit rate over the second of pictures ending with each one (stream order, each picture
     // taking its display periods).
@@ -320,8 +351,16 @@ StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
     if (stream.bit_rate_value != 0x3FFFF)
         ModelBuffer(stats.pictures, static_cast<double>(stream.bitRate), stats.bufferSize,
                     stats.frameRate);
+    stats.summary = StreamSummary();
     Summarise(stream, stats);
-    return stats;
+    return restarted;
+}
+
+StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
+                              uint64_t fileBytes) {
+    StatsGatherer gatherer;
+    gatherer.Update(tree, stream, fileBytes, true);
+    return gatherer.Stats();
 }
 
 std::string SummaryText(const StreamStats& stats) {

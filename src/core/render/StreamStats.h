@@ -94,6 +94,32 @@ struct StreamStats {
     double frameRate = 0;
 };
 
+// The figures kept up to date while a parse runs. A picture is settled once another follows it
+// (or the parse has ended): each update gathers only the pictures after the settled ones, and
+// updates at any points of a parse end with the figures one update at its end gives.
+class StatsGatherer {
+  public:
+    // The caller holds the tree's lock, and the parse has ended or waits at its gate. `ended`:
+    // nothing more comes, the last picture is settled too. True when the tree was found parsed
+    // again from its start, and everything gathered again.
+    bool Update(const TreeStore& tree, const CStreamState& stream, uint64_t fileBytes, bool ended);
+    const StreamStats& Stats() const { return stats_; }
+    // The pictures no later update changes: the first Settled() of Stats().pictures.
+    size_t Settled() const { return settled_; }
+    void Reset();
+
+  private:
+    // What gathering the next picture starts from.
+    struct SettledState {
+        uint64_t previousEnd = 0;  // bit place where the picture before ended
+        int64_t previousStart = -1;
+        TreeItem currentGop = 0;
+    };
+    StreamStats stats_;
+    size_t settled_ = 0;
+    SettledState settledState_;  // as it was after the last settled picture
+};
+
 // The figures of the stream as parsed so far, in a file of `fileBytes`. The caller holds the
 // tree's lock, and the parse is not running (or is paused).
 StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,

@@ -732,15 +732,15 @@ size_t TreeStore::MemoryBytes() const {
     return bytes;
 }
 
-std::vector<TreeItem> TreeStore::FlaggedItems() const {
+std::vector<TreeItem> TreeStore::FlaggedItemsFrom(size_t& mark) const {
     auto lock = Lock();
     std::vector<TreeItem> out;
-    for (TreeItem item : flagged_) {
-        const Node* n = Find(item);
-        if (n && IsErrorImage(n->image)) out.push_back(item);
+    if (mark > flagged_.size()) mark = 0;  // the tree was cleared since
+    for (size_t i = mark; i < flagged_.size(); ++i) {
+        const Node* n = Find(flagged_[i]);
+        if (n && IsErrorImage(n->image)) out.push_back(flagged_[i]);
     }
-    std::sort(out.begin(), out.end());
-    out.erase(std::unique(out.begin(), out.end()), out.end());
+    mark = flagged_.size();
     return out;
 }
 

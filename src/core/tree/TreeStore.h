@@ -164,9 +164,10 @@ class TreeStore {
     // each. f may call the store's other functions.
     template <class F>
     void ForEachDescendant(TreeItem from, F&& f) const;
-    // The items that show an error image (image::kError, or a block's error images), alive
-    // and still showing it, by handle: kept as they are inserted or given the image.
-    std::vector<TreeItem> FlaggedItems() const;
+    // The items given an error image (image::kError, or a block's error images) since `mark`
+    // (0 at first) and still showing it, in the order they were given it (an item may come
+    // twice); moves `mark` past them. Kept as they are inserted or given the image.
+    std::vector<TreeItem> FlaggedItemsFrom(size_t& mark) const;
     int RowOf(TreeItem item) const;  // -1 for no item
     size_t ItemCount() const;
 
