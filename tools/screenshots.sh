@@ -77,4 +77,10 @@ file="$cbr" shot stream-summary --select "(Picture #40," --stream-summary
 damaged="$(mktemp --suffix=.m2v)"
 "$top/tools/corrupt-stream" "$stream" "$damaged" --seed 7 --damage flip --rate 2e-5
 file="$damaged" shot problems --parse-mbs 2 --select "(Picture #2," --problems --problem-click 2
+# The 8 s stream with sectors dropped and bits flipped, the parse paused halfway: the problems
+# and the chart as they stand then (they fill in while it runs; the last bar is the picture
+# being read).
+"$top/tools/corrupt-stream" "$cbr" "$damaged" --seed 1 --damage drop,flip --rate 2e-5
+file="$damaged" shot problems-while-parsing --pause-at $(( $(stat -c %s "$cbr") / 2 )) \
+  --problems --chart
 rm -f "$damaged"

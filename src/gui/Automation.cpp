@@ -28,7 +28,8 @@
 namespace bitloupe {
 
 const char* const kAutomationUsage =
-    "usage: bitloupe [FILE] [--parse video|ps|both] [--parse-mbs N] [--select TEXT]...\n"
+    "usage: bitloupe [FILE] [--parse video|ps|both] [--pause-at N] [--parse-mbs N]\n"
+    "                [--select TEXT]...\n"
     "                [--display-type auto|raw|diff0|diff1|null] [--field frame|top|bottom]\n"
     "                [--colour normal|y|cb|cr|red|green|blue|yellow|magenta|cyan] [--mvs INDEX]\n"
     "                [--grid] [--filter NAME]... [--export all|non-virtual|ycbcr|item]\n"
@@ -83,6 +84,12 @@ Read ReadParseOption(OptionReader& r, AutomationOptions* options) {
         QString text;
         if (!r.Value(&text)) return Read::kRefused;
         options->selects << text;
+    } else if (a == "--pause-at") {
+        QString number;
+        if (!r.Value(&number)) return Read::kRefused;
+        bool ok = false;
+        options->pauseAt = number.toLongLong(&ok);
+        if (!ok || options->pauseAt < 0) return r.Refuse("--pause-at takes a byte count");
     } else if (a == "--parse-mbs") {
         QString number;
         if (!r.Value(&number)) return Read::kRefused;
@@ -338,8 +345,27 @@ void SettleEvents() {
 
 namespace {
 
-// The parse of --parse, waited for; with --probe the interface's stalls are measured meanwhile
-// and the tree is written.
+// Presses Pause once the parse has read `offset` bytes (as soon as it has begun, for a parse
+// that cannot be paused: none), and lets the tree and the docks catch up with it.
+void PauseAt(CMainFrame& frame, int64_t offset) {
+    CParseDlg* dialog = frame.parseDialog();
+    QCoreApplication::processEvents();  // the posted command starts the parse
+    QTimer wake;
+    wake.start(5);
+    while (frame.WorkerBusy() && dialog->ProgressOffset() < offset)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    if (!frame.WorkerBusy()) return;
+    if (!dialog->parseButton()->isEnabled()) {
+        std::fprintf(stderr, "--pause-at: a parse of both layers cannot be paused\n");
+        return;
+    }
+    dialog->ClickParse();  // "Pause"
+    while (frame.model()->HasPending()) frame.Tick();
+    frame.RefreshStats(CMainFrame::StatsRefresh::kCatchUp);
+}
+
+// The parse of --parse, waited for (up to --pause-at's pause); with --probe the interface's stalls
+// are measured meanwhile and the tree is written.
 void RunParse(CMainFrame& frame, const AutomationOptions& options) {
     if (options.parse.isEmpty() || !frame.fileOpen()) return;
     CParseDlg* dialog = frame.parseDialog();
@@ -365,6 +391,7 @@ void RunParse(CMainFrame& frame, const AutomationOptions& options) {
     clock.start();
     if (!options.probe.isEmpty()) probe.start(10);
     dialog->ClickParse();
+    if (options.pauseAt >= 0) PauseAt(frame, options.pauseAt);
     frame.WaitForWorker();
     const double parsed = clock.nsecsElapsed() / 1e6;
     while (frame.model()->HasPending()) {
@@ -751,6 +778,13 @@ std::string AutomationReport(CMainFrame& frame) {
     }
     if (frame.SummaryShown())
         out += ", \"summary\": " + JsonString(SummaryText(frame.streamStats()));
+    // The parse: none running, running, or paused at the offset it has read to.
+    const CParseDlg* dialog = frame.parseDialog();
+    out += std::string(", \"parse\": ") +
+           (!frame.WorkerBusy()  ? "\"idle\""
+            : dialog->IsPaused() ? "\"paused\""
+                                 : "\"running\"") +
+           ", \"parseOffset\": " + std::to_string(dialog->ProgressOffset());
     if (frame.ChartShown() || frame.SummaryShown() || frame.ProblemsShown()) {
         // The last catching up of the figures with the parse, and how many came while it ran.
         char text[96];

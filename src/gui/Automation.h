@@ -14,6 +14,9 @@ struct AutomationOptions {
     QString file;
     QString parse;     // video, ps, both
     int parseMbs = 0;  // "Parse MBs in Picture" on picture N (from 1, stream order), 0 none
+    // Pauses --parse (as the Pause button does) once it has read this many bytes, -1 never: the
+    // options after it see the parse as it stands then.
+    int64_t pauseAt = -1;
     QStringList selects;
     // Applied after --select, in this order, as the bar and the menus would.
     int displayType = -1;  // 0 auto .. 4 null

@@ -861,6 +861,8 @@ bool CMainFrame::WaitForWorker(int timeoutMs) {
     wake.start(50);
     while (WorkerBusy()) {
         if (timeoutMs >= 0 && clock.elapsed() > timeoutMs) return false;
+        // A paused parse waits for the user, not for the caller.
+        if (!onDemand_ && dialog_->IsPaused()) return true;
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     // Let the finished notice arrive.

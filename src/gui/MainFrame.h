@@ -55,7 +55,7 @@ class CMainFrame : public QMainWindow {
     QAction* ActionOf(int id) const { return commands_.ActionOf(id); }
     // Publishes the tree and refreshes progress and command states (the timer's work).
     void Tick();
-    // Waits, serving events, until no worker runs; false on timeout.
+    // Waits, serving events, until no worker runs or the parse is paused; false on timeout.
     bool WaitForWorker(int timeoutMs = -1);
     bool WorkerBusy() const { return worker_ && worker_->Running(); }
 
@@ -270,6 +270,7 @@ class CMainFrame : public QMainWindow {
     void RefreshStatsWhileParsing();
     uint64_t fileBytes_ = 0;
     void BuildProblemsDock(QMenu* view);
+    void ShareBottomDocks();
     class ProblemsPane* problems_ = nullptr;
     class QDockWidget* problemsDock_ = nullptr;
     QLabel* problemCounts_ = nullptr;

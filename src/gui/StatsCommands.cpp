@@ -58,6 +58,9 @@ void CMainFrame::BuildStatsDocks(QMenu* view) {
     summaryToggle->setText("Stream S&ummary");
     summaryToggle->setStatusTip("Show or hide the stream's figures");
     view->addAction(summaryToggle);
+    connect(chartDock_, &QDockWidget::visibilityChanged, this, [this](bool shown) {
+        if (shown) ShareBottomDocks();
+    });
     for (QDockWidget* dock : {chartDock_, summaryDock_})
         connect(dock, &QDockWidget::visibilityChanged, this, [this](bool shown) {
             if (shown) RefreshStats(WorkerBusy() ? StatsRefresh::kCatchUp : StatsRefresh::kAgain);
@@ -160,6 +163,7 @@ void CMainFrame::BuildProblemsDock(QMenu* view) {
     connect(next, &QAction::triggered, this, [this] { StepProblem(true); });
     connect(previous, &QAction::triggered, this, [this] { StepProblem(false); });
     connect(problemsDock_, &QDockWidget::visibilityChanged, this, [this](bool shown) {
+        if (shown) ShareBottomDocks();
         if (shown) RefreshStats(WorkerBusy() ? StatsRefresh::kCatchUp : StatsRefresh::kAgain);
     });
     connect(problems_, &ProblemsPane::ProblemActivated, this,
@@ -180,6 +184,17 @@ void CMainFrame::BuildProblemsDock(QMenu* view) {
                                                          .arg(warnings == 1 ? "" : "s")
                                                    : QString());
     });
+}
+
+// The chart and the problems side by side at the bottom: the problems get nearly half the
+// width, enough for their messages.
+void CMainFrame::ShareBottomDocks() {
+    const auto bottom = [this](QDockWidget* d) {
+        return d->isVisible() && !d->isFloating() &&
+               dockWidgetArea(d) == Qt::BottomDockWidgetArea && tabifiedDockWidgets(d).isEmpty();
+    };
+    if (!bottom(chartDock_) || !bottom(problemsDock_)) return;
+    resizeDocks({chartDock_, problemsDock_}, {width() * 11 / 20, width() * 9 / 20}, Qt::Horizontal);
 }
 
 void CMainFrame::ShowProblems(bool shown) {

@@ -335,9 +335,9 @@ class PictureToolsTest : public QObject {
         while (!frame->WorkerBusy()) QCoreApplication::processEvents();
         size_t during = 0, first = 0;
         std::optional<Problem> picked;
+        dialog->SetPaused(true);  // once it waits at the gate
         for (;;) {
-            dialog->SetPaused(false);
-            dialog->SetPaused(true);
+            dialog->Step();
             if (!dialog->ParseRunning()) break;
             frame->RefreshStats(CMainFrame::StatsRefresh::kCatchUp);
             during = pane->ProblemCount();

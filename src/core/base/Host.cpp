@@ -27,6 +27,15 @@ void ParseDialog::SetPaused(bool paused) {
     }
 }
 
+void ParseDialog::Step() {
+    std::unique_lock<std::mutex> lock(gateMutex_);
+    if (!paused_.load(std::memory_order_acquire)) return;
+    // A new generation lets the waiting thread go while the gate stays shut behind it.
+    ++generation_;
+    gateCv_.notify_all();
+    gateCv_.wait(lock, [&] { return (waiting_ && waitGeneration_ == generation_) || !running_; });
+}
+
 void ParseDialog::SetParseRunning(bool running) {
     std::lock_guard<std::mutex> lock(gateMutex_);
     running_ = running;

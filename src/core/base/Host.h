@@ -114,6 +114,9 @@ class ParseDialog {
     // returns once it is waiting (or once no parse holds the gate), so the caller may then use
     // the parser. `SetPaused(false)` lets it go on.
     void SetPaused(bool paused);
+    // With the parse paused: lets it go on to its next gate and returns once it waits there
+    // (or has ended), one scan at a time.
+    void Step();
     void WaitWhilePaused() {
         if (paused_.load(std::memory_order_acquire)) Block();
     }

@@ -249,9 +249,10 @@ bool StatsGatherer::Update(const TreeStore& tree, const CStreamState& stream, ui
         ItemFacts range;
         if (ItemRange(tree, item, range)) {
             // The last picture of data that stops without an end code runs to the end of the
-            // file (in a program stream, to the end of the last payload).
+            // file (in a program stream, to the end of the last payload); while the parse runs,
+            // to what it has read of it.
             uint64_t next = 0;
-            if (i + 1 == items.size() && !NextItemOffset(tree, item, next)) {
+            if (ended && i + 1 == items.size() && !NextItemOffset(tree, item, next)) {
                 uint64_t end = fileBytes;
                 if (!stream.videoPacketTimes.empty()) {
                     const auto& last = stream.videoPacketTimes.back();
