@@ -468,7 +468,8 @@ void CMainFrame::BuildOnDemandCommands() {
     t.Add(cmd::kParseSliceMbs, [this] {
         if (!OnDemandAllowed()) return;
         const TreeItem target = treeView_->macroblockTarget;
-        StartWorker([this, target] { parser_->macroblocks.ParseMacroblocksOfSlice(target); });
+        StartWorker([this, target] { parser_->macroblocks.ParseMacroblocksOfSlice(target); },
+                    PictureOf(tree_, target));
     });
     t.Add(cmd::kParsePictureMbs, [this] {
         if (!OnDemandAllowed()) return;
@@ -478,13 +479,15 @@ void CMainFrame::BuildOnDemandCommands() {
                               MsgButtons::YesNo) != MsgAnswer::Yes)
             return;
         const TreeItem target = treeView_->pictureTarget;
-        StartWorker([this, target] { parser_->macroblocks.ParseMacroblocksOfPicture(target); });
+        StartWorker([this, target] { parser_->macroblocks.ParseMacroblocksOfPicture(target); },
+                    target);
     });
     t.Add(cmd::kDeleteSliceMbs, [this] {
         if (!OnDemandAllowed()) return;
         host_->BeginWaitCursor();
         DeleteSliceMacroblocks(tree_, stream_, treeView_->sliceTarget);
         host_->EndWaitCursor();
+        RefreshStatsOfPicture(PictureOf(tree_, treeView_->sliceTarget));
     });
     t.Add(cmd::kDeletePictureMbs, [this] {
         if (!OnDemandAllowed()) return;
@@ -493,12 +496,14 @@ void CMainFrame::BuildOnDemandCommands() {
         for (TreeItem c = tree_.GetChildItem(picture); c; c = tree_.GetNextSiblingItem(c))
             if (tree_.GetItemData(c) == kind::kSlice) DeleteSliceMacroblocks(tree_, stream_, c);
         host_->EndWaitCursor();
+        RefreshStatsOfPicture(picture);
     });
     t.Add(cmd::kParsePayload, [this] {
         if (!OnDemandAllowed()) return;
         host_->BeginWaitCursor();
         parser_->system.ParsePacketPayload(treeView_->payloadTarget);
         host_->EndWaitCursor();
+        RefreshStats(StatsRefresh::kCatchUp);
     });
 }
 
@@ -645,8 +650,9 @@ bool CMainFrame::OnDemandAllowed() {
     return true;
 }
 
-void CMainFrame::StartWorker(std::function<void()> job) {
+void CMainFrame::StartWorker(std::function<void()> job, TreeItem picture) {
     onDemand_ = !dialog_->Running();
+    onDemandPicture_ = picture;
     if (onDemand_) {
         // An on-demand parse: Pause and Stop apply to it too.
         dialog_->BeginParse();
@@ -674,7 +680,10 @@ void CMainFrame::OnWorkerFinished() {
         SelectAndShow(keep);
     FinishPendingClick();
     RefreshMap();
-    RefreshStats(onDemand ? StatsRefresh::kAgain : StatsRefresh::kCatchUp);
+    if (onDemand && onDemandPicture_)
+        RefreshStatsOfPicture(std::exchange(onDemandPicture_, 0));
+    else
+        RefreshStats(onDemand ? StatsRefresh::kAgain : StatsRefresh::kCatchUp);
 }
 
 bool CMainFrame::ParserFree() const {

@@ -186,7 +186,8 @@ class CMainFrame : public QMainWindow {
     void OnOpen();
     void StartParse(int id);
     bool OnDemandAllowed();
-    void StartWorker(std::function<void()> job);
+    // Runs a job on the worker; `picture`: the one whose macroblocks an on-demand job parses.
+    void StartWorker(std::function<void()> job, TreeItem picture = 0);
     void OnWorkerFinished();
     void OnMvType();
     void SetStatusText(const QString& text);
@@ -214,6 +215,7 @@ class CMainFrame : public QMainWindow {
     QElapsedTimer followClock_;
     bool fileOpen_ = false;
     bool onDemand_ = false;  // the worker runs an on-demand parse
+    TreeItem onDemandPicture_ = 0;
     void RepaintPane(bitloupe::Repaint kind);
     QString readout_;
     double lastDecodeMs_ = 0;
@@ -268,6 +270,9 @@ class CMainFrame : public QMainWindow {
     int liveStatsRefreshes_ = 0;
     int64_t statsProgress_ = -1;  // the parse's offset at the last live refresh
     void RefreshStatsWhileParsing();
+    void ShowStats(bool always);
+    // After a picture's macroblocks were parsed or deleted: its figures and checks again.
+    void RefreshStatsOfPicture(TreeItem picture);
     uint64_t fileBytes_ = 0;
     void BuildProblemsDock(QMenu* view);
     void ShareBottomDocks();

@@ -216,7 +216,8 @@ void CMainFrame::ParseMacroblocksForMap(TreeItem picture) {
     if (WorkerBusy() || !OnDemandAllowed()) return;
     mapParsedPicture_ = picture;  // tried once, whatever comes of it
     mapKeepSelection_ = treeView_->SelectedItem();
-    StartWorker([this, picture] { parser_->macroblocks.ParseMacroblocksOfPicture(picture); });
+    StartWorker([this, picture] { parser_->macroblocks.ParseMacroblocksOfPicture(picture); },
+                picture);
 }
 
 void CMainFrame::RefreshMap() {

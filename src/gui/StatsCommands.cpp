@@ -116,8 +116,16 @@ void CMainFrame::RefreshStats(StatsRefresh how) {
                                   ended);
     }
     if (hold) dialog_->SetPaused(false);
+    ShowStats(!running);
+    lastStatsMs_ = clock.nsecsElapsed() / 1e6;
+    statsClock_.start();
+}
+
+// The chart and summary (when their pictures changed, or `always`) and the problems (when
+// their list did) as the figures stand.
+void CMainFrame::ShowStats(bool always) {
     const StreamStats& stats = statsGatherer_.Stats();
-    if (chartPictures_ != stats.pictures.size() || !running) {
+    if (chartPictures_ != stats.pictures.size() || always) {
         chartPictures_ = stats.pictures.size();
         chart_->SetBufferSize(stats.bufferSize);
         chart_->SetPictures(stats.pictures);
@@ -128,8 +136,23 @@ void CMainFrame::RefreshStats(StatsRefresh how) {
         problemsShownVersion_ = problemFinder_.Version();
         problems_->SetProblems(problemFinder_.Problems());
     }
+}
+
+void CMainFrame::RefreshStatsOfPicture(TreeItem picture) {
+    if (!ChartShown() && !SummaryShown() && !ProblemsShown()) return;
+    if (WorkerBusy()) return;
+    QElapsedTimer clock;
+    clock.start();
+    {
+        auto lock = tree_.Lock();
+        const uint32_t number = statsGatherer_.RegatherMacroblocks(tree_, stream_, picture);
+        if (ProblemsShown())
+            problemFinder_.RecheckMacroblocks(tree_, stream_, statsGatherer_.Stats(), number);
+        else
+            problemFinder_.Reset();  // gathered again when the dock is shown
+    }
+    ShowStats(true);
     lastStatsMs_ = clock.nsecsElapsed() / 1e6;
-    statsClock_.start();
 }
 
 void CMainFrame::RefreshStatsWhileParsing() {

@@ -12,6 +12,7 @@
 
 #include "TestUtil.h"
 #include "core/session/ParseThread.h"
+#include "core/session/TreeCommands.h"
 #include "core/tree/ItemFields.h"
 
 namespace bitloupe {
@@ -398,6 +399,54 @@ TEST(Problems, ListKeptUpDuringTheParseEndsAsOneFoundAtTheEnd) {
     // The parse was looked at many times, and problems were listed before it ended.
     EXPECT_GT(totalUpdates, 500u);
     EXPECT_GT(listedDuring, 0u);
+}
+
+// A picture's macroblocks parsed after the parse, then deleted: its figures and checks again
+// give what gathering the whole stream gives.
+TEST(Problems, MacroblocksParsedLaterAreCheckedAgain) {
+    const std::string path = test::DataPath("damaged-flips.m2v");
+    const uint64_t size = std::filesystem::file_size(path);
+    test::Engine e;
+    ASSERT_TRUE(e.Open(path));
+    e.Parse();
+    StatsGatherer gatherer;
+    ProblemFinder finder;
+    auto same = [&](const char* when) {
+        SCOPED_TRACE(when);
+        auto lock = e.tree.Lock();
+        const StreamStats once = GatherStreamStats(e.tree, e.stream, size);
+        const std::vector<Problem> all = FindProblems(e.tree, e.stream, once);
+        ASSERT_EQ(finder.Problems().size(), all.size());
+        for (size_t i = 0; i < all.size(); ++i)
+            EXPECT_TRUE(finder.Problems()[i].code == all[i].code &&
+                        finder.Problems()[i].item == all[i].item)
+                << i << ": " << finder.Problems()[i].code << " / " << all[i].code;
+        for (size_t i = 0; i < once.pictures.size(); ++i)
+            EXPECT_EQ(gatherer.Stats().pictures[i].intra, once.pictures[i].intra);
+    };
+    {
+        auto lock = e.tree.Lock();
+        gatherer.Update(e.tree, e.stream, size, true);
+        finder.Update(e.tree, e.stream, gatherer.Stats(), gatherer.Settled(), true);
+    }
+    const std::vector<TreeItem> pictures = test::Pictures(e);
+    const size_t before = finder.Problems().size();
+    for (size_t k : {size_t{1}, size_t{4}}) {
+        e.parser.macroblocks.ParseMacroblocksOfPicture(pictures[k]);
+        auto lock = e.tree.Lock();
+        finder.RecheckMacroblocks(e.tree, e.stream, gatherer.Stats(),
+                                  gatherer.RegatherMacroblocks(e.tree, e.stream, pictures[k]));
+    }
+    same("parsed");
+    EXPECT_GT(finder.Problems().size(), before);  // the flipped bits show in the macroblocks
+    for (TreeItem s : test::Children(e.tree, pictures[1], kind::kSlice))
+        DeleteSliceMacroblocks(e.tree, e.stream, s);
+    {
+        auto lock = e.tree.Lock();
+        finder.RecheckMacroblocks(e.tree, e.stream, gatherer.Stats(),
+                                  gatherer.RegatherMacroblocks(e.tree, e.stream, pictures[1]));
+    }
+    same("deleted");
 }
 
 }  // namespace

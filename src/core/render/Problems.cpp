@@ -155,6 +155,14 @@ class Finder {
         SystemLayer(ended);
     }
 
+    // The checks of one picture that read its macroblocks, with the error items flagged since.
+    void RunMacroblocks(size_t index) {
+        ErrorItems();
+        const PictureStats& p = stats_.pictures[index];
+        Macroblocks(p, stream_.videoVersion == kMpeg2);
+        ClosedGopForward(p, index);
+    }
+
     std::vector<Problem>& Found() { return out_; }
     const std::vector<TreeItem>& Superseded() const { return superseded_; }
 
@@ -299,14 +307,18 @@ class Finder {
                 else
                     Add("no-reference", "A B picture with no forward reference", p.item, p.number);
             }
-            // B pictures shown before the I picture of a closed GOP may not look back.
-            if (Closed(p.gop) && p.macroblocksParsed && (p.forward || p.interpolated) &&
-                ShownBeforeGopIntra(p, index))
-                Add("closed-gop-forward",
-                    "A B picture of a closed GOP, shown before its I picture, predicts from before "
-                    "the GOP",
-                    p.item, p.number);
+            ClosedGopForward(p, index);
         }
+    }
+
+    // B pictures shown before the I picture of a closed GOP may not look back.
+    void ClosedGopForward(const PictureStats& p, size_t index) {
+        if (p.type == video_tables::kPictureB && Closed(p.gop) && p.macroblocksParsed &&
+            (p.forward || p.interpolated) && ShownBeforeGopIntra(p, index))
+            Add("closed-gop-forward",
+                "A B picture of a closed GOP, shown before its I picture, predicts from before "
+                "the GOP",
+                p.item, p.number);
     }
 
     bool Closed(uint32_t gop) const {
@@ -725,8 +737,11 @@ void ProblemFinder::Update(const TreeStore& tree, const CStreamState& stream,
                            const StreamStats& stats, size_t settled, bool ended) {
     Finder finder(tree, stream, stats, *state_);
     finder.Run(std::min(settled, stats.pictures.size()), ended);
-    std::vector<Problem>& found = finder.Found();
-    const std::vector<TreeItem>& superseded = finder.Superseded();
+    Merge(tree, finder.Found(), finder.Superseded());
+}
+
+void ProblemFinder::Merge(const TreeStore& tree, std::vector<Problem>& found,
+                          const std::vector<TreeItem>& superseded) {
     if (found.empty() && superseded.empty()) return;
     ++version_;
     if (!superseded.empty()) {
@@ -742,6 +757,23 @@ void ProblemFinder::Update(const TreeStore& tree, const CStreamState& stream,
                      std::make_move_iterator(found.end()));
     std::inplace_merge(problems_.begin(), problems_.begin() + static_cast<ptrdiff_t>(middle),
                        problems_.end(), ListedBefore);
+}
+
+void ProblemFinder::RecheckMacroblocks(const TreeStore& tree, const CStreamState& stream,
+                                       const StreamStats& stats, uint32_t number) {
+    static const std::set<std::string> kOfMacroblocks = {
+        "rows-uncovered", "mb-address", "mbs-missing", "skipped-in-intra", "closed-gop-forward"};
+    std::erase_if(problems_, [&](const Problem& p) {
+        return (p.item && !tree.IsValid(p.item)) ||
+               (p.picture == number && kOfMacroblocks.count(p.code));
+    });
+    // Only a picture already checked is checked again; a later update checks the others.
+    if (number >= 1 && number <= std::min(stats.pictures.size(), state_->picturesDone)) {
+        Finder finder(tree, stream, stats, *state_);
+        finder.RunMacroblocks(number - 1);
+        Merge(tree, finder.Found(), finder.Superseded());
+    }
+    ++version_;
 }
 
 std::vector<Problem> FindProblems(const TreeStore& tree, const CStreamState& stream,

@@ -53,6 +53,10 @@ class ProblemFinder {
     void Update(const TreeStore& tree, const CStreamState& stream, const StreamStats& stats,
                 size_t settled, bool ended);
     void Reset();
+    // Checks picture `number` (from 1, settled) again after its macroblocks were parsed or
+    // deleted, and drops the problems of items gone from the tree. `stats` hold its new figures.
+    void RecheckMacroblocks(const TreeStore& tree, const CStreamState& stream,
+                            const StreamStats& stats, uint32_t number);
     // In file order (at one offset, in the order of ProblemCodes()).
     const std::vector<Problem>& Problems() const { return problems_; }
     // Changes whenever the list does.
@@ -61,6 +65,10 @@ class ProblemFinder {
     struct State;
 
   private:
+    // Adds the problems found to the list in its order, and drops those of the error items
+    // that gave way to one below them.
+    void Merge(const TreeStore& tree, std::vector<Problem>& found,
+               const std::vector<TreeItem>& superseded);
     std::unique_ptr<State> state_;
     std::vector<Problem> problems_;
     uint64_t version_ = 0;

@@ -357,6 +357,19 @@ bool StatsGatherer::Update(const TreeStore& tree, const CStreamState& stream, ui
     return restarted;
 }
 
+uint32_t StatsGatherer::RegatherMacroblocks(const TreeStore& tree, const CStreamState& stream,
+                                            TreeItem picture) {
+    for (PictureStats& p : stats_.pictures) {
+        if (p.item != picture) continue;
+        p.macroblocksParsed = false;
+        p.mbMeanQuantiser = p.meanVectorLength = 0;
+        p.intra = p.skipped = p.forward = p.backward = p.interpolated = 0;
+        AddMacroblockFigures(tree, stream, picture, p);
+        return p.number;
+    }
+    return 0;
+}
+
 StreamStats GatherStreamStats(const TreeStore& tree, const CStreamState& stream,
                               uint64_t fileBytes) {
     StatsGatherer gatherer;

@@ -104,6 +104,10 @@ class StatsGatherer {
     // again from its start, and everything gathered again.
     bool Update(const TreeStore& tree, const CStreamState& stream, uint64_t fileBytes, bool ended);
     const StreamStats& Stats() const { return stats_; }
+    // The macroblock figures of one picture again, after its macroblocks were parsed or
+    // deleted; the picture's number (from 1), 0 when it is not among the figures.
+    uint32_t RegatherMacroblocks(const TreeStore& tree, const CStreamState& stream,
+                                 TreeItem picture);
     // The pictures no later update changes: the first Settled() of Stats().pictures.
     size_t Settled() const { return settled_; }
     void Reset();
