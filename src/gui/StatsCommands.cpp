@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "core/render/PictureFacts.h"
 #include "core/render/Problems.h"
@@ -24,7 +25,9 @@
 namespace bitloupe {
 
 namespace {
-constexpr double kLiveStatsMs = 1000;  // how often the figures catch up with a running parse
+// How often the figures catch up with a running parse. Each catching up reads what the parse
+// added since the one before, the parse waiting meanwhile: the more often, the shorter the wait.
+constexpr double kLiveStatsMs = 250;
 }  // namespace
 
 void CMainFrame::BuildStatsDocks(QMenu* view) {
@@ -103,6 +106,8 @@ void CMainFrame::RefreshStats(StatsRefresh how) {
     // its own until then.
     const bool hold = running && !dialog_->IsPaused();
     if (hold) dialog_->SetPaused(true);
+    const qint64 held = clock.nsecsElapsed();
+    qint64 gathered = 0;
     {
         auto lock = tree_.Lock();
         const bool ended = !WorkerBusy() || !dialog_->ParseRunning();
@@ -111,13 +116,20 @@ void CMainFrame::RefreshStats(StatsRefresh how) {
         } else if (statsGatherer_.Update(tree_, stream_, fileBytes_, ended)) {
             problemFinder_.Reset();  // the tree was parsed again from its start
         }
+        gathered = clock.nsecsElapsed();
         if (ProblemsShown() && stream_.fileItem)
             problemFinder_.Update(tree_, stream_, statsGatherer_.Stats(), statsGatherer_.Settled(),
                                   ended);
     }
     if (hold) dialog_->SetPaused(false);
+    const qint64 checked = clock.nsecsElapsed();
     ShowStats(!running);
     lastStatsMs_ = clock.nsecsElapsed() / 1e6;
+    static const bool trace = qEnvironmentVariableIsSet("BITLOUPE_TRACE");
+    if (trace)
+        std::fprintf(stderr, "stats: held in %.1f ms, gathered %.1f, checked %.1f, shown %.1f\n",
+                     held / 1e6, (gathered - held) / 1e6, (checked - gathered) / 1e6,
+                     lastStatsMs_ - checked / 1e6);
     statsClock_.start();
 }
 
@@ -158,9 +170,9 @@ void CMainFrame::RefreshStatsOfPicture(TreeItem picture) {
 void CMainFrame::RefreshStatsWhileParsing() {
     if (!WorkerBusy() || onDemand_ || (!ChartShown() && !SummaryShown() && !ProblemsShown()))
         return;
-    // About once a second, and never more than a twentieth of the time: a refresh of a long
-    // stream's figures costs more than one of a short one's.
-    const double interval = std::max(kLiveStatsMs, 20 * lastStatsMs_);
+    // Four times a second, and not more than a fifth of the time: what every catching up costs
+    // (the chart and the summary of all pictures) grows with the stream.
+    const double interval = std::max(kLiveStatsMs, 5 * lastStatsMs_);
     if (statsClock_.isValid() && statsClock_.elapsed() < interval) return;
     const int64_t progress = dialog_->ProgressOffset();
     if (progress == statsProgress_) return;
