@@ -50,6 +50,31 @@ class BitWriter {
     int fill_ = 0;
 };
 
+// An MPEG-1 sequence header (32x16, square pels, 25 fps) and a GOP header, then the picture
+// header of a D picture and its slice header (quantizer_scale 8): its macroblocks come next.
+inline void DPictureSlice(BitWriter& w) {
+    w.StartCode(0xB3);
+    w.Bits(32, 12);
+    w.Bits(16, 12);
+    w.Bits(1, 4);
+    w.Bits(3, 4);
+    w.Pattern("001001001001111100 1 0001110000 0 0 0");
+    w.Align();
+    w.StartCode(0xB8);
+    w.Bits(1u << 12, 25);
+    w.Pattern("10");
+    w.Align();
+    w.StartCode(0x00);
+    w.Bits(0, 10);       // temporal_reference
+    w.Bits(4, 3);        // D picture
+    w.Bits(0xFFFF, 16);  // vbv_delay
+    w.Bit(0);            // extra_bit_picture
+    w.Align();
+    w.StartCode(0x01);
+    w.Bits(8, 5);  // quantizer_scale
+    w.Bit(0);      // extra_bit_slice
+}
+
 // A file in the temporary directory, removed when the object goes.
 class TempFile {
   public:

@@ -371,26 +371,7 @@ TEST(Decoder, SelectiveDctMaskReachesTheDecodedPicture) {
 // An MPEG-1 D picture holds DC coefficients only: each block shows flat at its DC level.
 TEST(Decoder, DPictureBlocksAreFlatAtTheirDcLevel) {
     test::BitWriter w;
-    w.StartCode(0xB3);  // 32x16, 1:1, 25 fps
-    w.Bits(32, 12);
-    w.Bits(16, 12);
-    w.Bits(1, 4);
-    w.Bits(3, 4);
-    w.Pattern("001001001001111100 1 0001110000 0 0 0");
-    w.Align();
-    w.StartCode(0xB8);
-    w.Bits(1u << 12, 25);
-    w.Pattern("10");
-    w.Align();
-    w.StartCode(0x00);
-    w.Bits(0, 10);       // temporal_reference
-    w.Bits(4, 3);        // D picture
-    w.Bits(0xFFFF, 16);  // vbv_delay
-    w.Bit(0);            // extra_bit_picture
-    w.Align();
-    w.StartCode(0x01);
-    w.Bits(8, 5);  // quantizer_scale
-    w.Bit(0);      // extra_bit_slice
+    test::DPictureSlice(w);
     // Macroblock 1: luma DC +7 in block 1 (the others repeat the predictor), chroma 0.
     w.Pattern("1 1");
     w.Pattern("101 111  100 100 100  00 00");

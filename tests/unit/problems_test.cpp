@@ -154,19 +154,7 @@ TEST(Problems, ErrorItemsOfEveryLayerHaveTheirCodes) {
 
     // An MPEG-1 D picture of two macroblocks, the second without its end_of_macroblock bit.
     test::BitWriter w;
-    w.StartCode(0xB3);  // 32x16, 1:1, 25 fps
-    w.Pattern("000000100000 000000010000 0001 0011");
-    w.Pattern("001001001001111100 1 0001110000 0 0 0");
-    w.Align();
-    w.StartCode(0xB8);
-    w.Bits(1u << 12, 25);
-    w.Pattern("10");
-    w.Align();
-    w.StartCode(0x00);
-    w.Pattern("0000000000 100 1111111111111111 0");  // temporal_reference 0, D, vbv_delay
-    w.Align();
-    w.StartCode(0x01);
-    w.Pattern("01000 0");                         // quantizer_scale 8
+    test::DPictureSlice(w);
     w.Pattern("1 1  100 100 100 100  00 00  1");  // address increment 1, D, DCs, the end bit
     const uint64_t second = w.size() - 1;         // (not on a byte boundary)
     w.Pattern("1 1  100 100 100 100  00 00  0");
