@@ -81,6 +81,45 @@ class ProblemsModel : public QAbstractTableModel {
         endResetModel();
     }
 
+    // Takes `next` as rows inserted among the present ones, when it holds every present problem
+    // in the same order (a list growing as a parse runs): the view keeps its selection and
+    // place, and only the new rows are made. False, and nothing done, when it does not.
+    bool Grow(std::vector<Problem>& next) {
+        std::vector<std::pair<size_t, size_t>> runs;  // [first, last) in `next`
+        size_t i = 0;
+        for (size_t j = 0; j < next.size(); ++j) {
+            if (i < problems_.size() && Same(problems_[i], next[j])) {
+                ++i;
+                continue;
+            }
+            if (!runs.empty() && runs.back().second == j)
+                runs.back().second = j + 1;
+            else
+                runs.push_back({j, j + 1});
+        }
+        if (i != problems_.size()) return false;
+        std::map<std::string, QString> shared;
+        for (const auto& [first, last] : runs) {
+            const int at = static_cast<int>(first);
+            beginInsertRows(QModelIndex(), at, static_cast<int>(last) - 1);
+            std::vector<QString> codes, messages;
+            for (size_t k = first; k < last; ++k) {
+                auto it = shared.find(next[k].code);
+                if (it == shared.end())
+                    it = shared.emplace(next[k].code, QString::fromStdString(next[k].code)).first;
+                codes.push_back(it->second);
+                messages.push_back(QString::fromStdString(next[k].message));
+            }
+            problems_.insert(problems_.begin() + at, std::make_move_iterator(next.begin() + at),
+                             std::make_move_iterator(next.begin() + static_cast<ptrdiff_t>(last)));
+            codes_.insert(codes_.begin() + at, codes.begin(), codes.end());
+            messages_.insert(messages_.begin() + at, messages.begin(), messages.end());
+            messageRanks_.clear();
+            endInsertRows();
+        }
+        return true;
+    }
+
     size_t Size() const { return problems_.size(); }
     const Problem& At(int row) const { return problems_[static_cast<size_t>(row)]; }
     const QString& Code(int row) const { return codes_[static_cast<size_t>(row)]; }
@@ -154,6 +193,11 @@ class ProblemsModel : public QAbstractTableModel {
     }
 
   private:
+    static bool Same(const Problem& a, const Problem& b) {
+        return a.item == b.item && a.offset == b.offset && a.code == b.code &&
+               a.message == b.message;
+    }
+
     void RankMessages() const {
         // Folded once, the messages then compare as plain strings, several times faster.
         std::vector<QString> folded;
@@ -363,12 +407,20 @@ void ProblemsPane::SetProblems(std::vector<Problem> problems) {
         if (p.severity == Severity::kError) ++errors_;
         if (p.severity == Severity::kWarning) ++warnings_;
     }
-    // A list that grows as the parse runs keeps the row selected and the place scrolled to.
+    quiet_ = true;
+    FillCodeBox(problems);
+    // A list that grows as the parse runs gets its new rows alone, the selection and the
+    // place kept by the view.
+    if (model_->Size() && model_->Grow(problems)) {
+        quiet_ = false;
+        UpdateCountLabel();
+        Q_EMIT CountsChanged(errors_, warnings_);
+        return;
+    }
+    // Else the rows are set again; a problem still listed stays selected.
     std::optional<Problem> kept;
     if (const Problem* selected = SelectedProblem()) kept = *selected;
     const int scrolled = view_->verticalScrollBar()->value();
-    quiet_ = true;
-    FillCodeBox(problems);
     // The new rows are filtered as the proxy rebuilds them after the reset.
     proxy_->StoreFilters(kSeverityChoices[std::max(0, severityBox_->currentIndex())],
                          codeBox_->currentData().toString().toStdString(), textEdit_->text());

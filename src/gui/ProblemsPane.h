@@ -33,7 +33,8 @@ class ProblemsPane : public QWidget {
     ~ProblemsPane() override;
 
     // Keeps the filters (a code no longer present falls back to all codes), the scroll place
-    // and the selected problem when it is still listed (nothing is activated).
+    // and the selected problem when it is still listed (nothing is activated). A list that
+    // holds the present one in order, with more, only inserts the new rows.
     void SetProblems(std::vector<Problem> problems);
     size_t ProblemCount() const;
     // The rows left by the filters.

@@ -240,6 +240,51 @@ class ProblemsPaneTest : public QObject {
             QVERIFY(offsets[r - 1].mid(2).toULongLong(nullptr, 16) <
                     offsets[r].mid(2).toULongLong(nullptr, 16));
         QVERIFY2(ms(t2 - t0) < 2000, "far slower than the 200 ms aimed at");
+        // A thousand more, as a running parse hands them over: only they are made.
+        pane.SetSeverityFilter(0);
+        pane.SetCodeFilter(QString());
+        pane.SetTextFilter(QString());
+        QVERIFY(pane.ActivateRow(5));
+        const Problem picked = *pane.SelectedProblem();
+        std::vector<Problem> grown;
+        for (uint32_t i = 0; i < 101000; ++i) {
+            const uint32_t k = i < 100000 ? i : i - 100000;
+            const Severity sv = k % 3 == 0 ? kE : k % 3 == 1 ? kW : kN;
+            grown.push_back(P(i < 100000 ? sv : kW, i < 100000 ? codes[k % 5] : "vbv-delay",
+                              "Something about picture ", i + 1,
+                              i < 100000 ? uint64_t{(k * 7919u) % 100000u} * 188 : 20000000 + k,
+                              k / 7 + 1));
+            grown.back().message += std::to_string(k / 7 + 1);
+        }
+        const auto t3 = std::chrono::steady_clock::now();
+        pane.SetProblems(std::move(grown));
+        QCoreApplication::processEvents();
+        qInfo("1000 more: %.1f ms", ms(std::chrono::steady_clock::now() - t3));
+        QCOMPARE(pane.ProblemCount(), size_t{101000});
+        QCOMPARE(pane.SelectedProblem()->item, picked.item);
+    }
+
+    // A list handed over again with problems added among the present ones keeps the selected
+    // one; a list without some of them is set anew, the selection kept when still listed.
+    void growingListKeepsTheSelection() {
+        ProblemsPane pane;
+        pane.SetProblems(Sample());
+        QVERIFY(pane.ActivateRow(3));
+        std::vector<Problem> grown = Sample();
+        grown.insert(grown.begin(), P(kW, "scr-gap", "Early", 20, 0x10, 0));
+        grown.insert(grown.begin() + 3, P(kE, "mb-syntax", "Middle", 21, 0x500, 10));
+        grown.push_back(P(kN, "vbv-delay", "Late", 22, 0x9000, 200));
+        pane.SetProblems(grown);
+        QCOMPARE(pane.ProblemCount(), size_t{8});
+        QCOMPARE(pane.SelectedProblem()->offset, uint64_t{0x2000});
+        QCOMPARE(Column(pane, ProblemsPane::kCodeColumn).join(' '),
+                 QStringLiteral("scr-gap marker-bit temporal-ref-gap mb-syntax pes-truncated "
+                                "vbv-underflow marker-bit vbv-delay"));
+        QCOMPARE(pane.ErrorCount(), 3);
+        grown.erase(grown.begin() + 1);  // one gone: set anew
+        pane.SetProblems(grown);
+        QCOMPARE(pane.ProblemCount(), size_t{7});
+        QCOMPARE(pane.SelectedProblem()->offset, uint64_t{0x2000});
     }
 
     void emptyListShowsNothingAndClearsTheSelection() {
