@@ -276,6 +276,7 @@ class CMainFrame : public QMainWindow {
     uint64_t fileBytes_ = 0;
     void BuildProblemsDock(QMenu* view);
     void ShareBottomDocks();
+    void ShowUnitOf(TreeItem item);
     class ProblemsPane* problems_ = nullptr;
     class QDockWidget* problemsDock_ = nullptr;
     QLabel* problemCounts_ = nullptr;

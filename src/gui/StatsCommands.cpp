@@ -203,10 +203,12 @@ void CMainFrame::BuildProblemsDock(QMenu* view) {
     });
     connect(problems_, &ProblemsPane::ProblemActivated, this,
             [this](TreeItem item, uint64_t offset, uint32_t) {
-                if (item && tree_.IsValid(item))
+                if (item && tree_.IsValid(item)) {
                     SelectAndShow(item);
-                else if (offset)
+                    ShowUnitOf(item);
+                } else if (offset) {
                     SelectItemAtByte(offset, 0);
+                }
             });
     problemCounts_ = new QLabel(this);
     problemCounts_->setObjectName("problemCounts");
@@ -230,6 +232,25 @@ void CMainFrame::ShareBottomDocks() {
     };
     if (!bottom(chartDock_) || !bottom(problemsDock_)) return;
     resizeDocks({chartDock_, problemsDock_}, {width() * 11 / 20, width() * 9 / 20}, Qt::Horizontal);
+}
+
+// A problem's item may be a field or a message the picture area has nothing to show for (it
+// clears): the block, macroblock, slice or picture it lies in is shown (the first of them that
+// decodes), the item staying selected in the tree.
+void CMainFrame::ShowUnitOf(TreeItem item) {
+    const auto shown = [](ItemKind k) {
+        return k == ItemKind::BlockY || k == ItemKind::BlockCb || k == ItemKind::BlockCr ||
+               k == ItemKind::Macroblock || k == ItemKind::SkippedMacroblock ||
+               k == ItemKind::Slice || k == ItemKind::Picture;
+    };
+    if (shown(KindOf(tree_.GetItemData(item)))) return;
+    for (TreeItem up = tree_.GetParentItem(item); up && up != kTreeRoot;
+         up = tree_.GetParentItem(up))
+        if (shown(KindOf(tree_.GetItemData(up)))) {
+            // A unit broken where the problem is may not decode: the one around it then.
+            DecodeSelectedItem(up);
+            if (dispatch_->displayMode != display_mode::kNothing) return;
+        }
 }
 
 void CMainFrame::ShowProblems(bool shown) {

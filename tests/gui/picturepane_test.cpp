@@ -317,6 +317,27 @@ class PictureToolsTest : public QObject {
         QCOMPARE(frame->treeView()->SelectedItem(), pictures[2]);
     }
 
+    // A problem inside a broken macroblock selects its message in the tree and shows the first
+    // unit around it that decodes (here its slice, in picture 2).
+    void problemInAMacroblockShowsItsUnit() {
+        QVERIFY(OpenParsed("damaged-flips.m2v"));
+        const std::vector<TreeItem> pictures = AllPictures(frame->tree(), frame->stream());
+        frame->parser().macroblocks.ParseMacroblocksOfPicture(pictures[1]);
+        frame->ShowProblems(true);
+        frame->RefreshStats();
+        ProblemsPane* pane = frame->problemsPane();
+        int row = -1;
+        for (int r = 0; r < pane->VisibleCount() && row < 0; ++r) {
+            QVERIFY(pane->ActivateRow(r));
+            if (pane->SelectedProblem()->message.find("macroblock_type") != std::string::npos)
+                row = r;
+        }
+        QVERIFY(row >= 0);
+        QCOMPARE(frame->treeView()->SelectedItem(), pane->SelectedProblem()->item);
+        QCOMPARE(frame->parser().decoder.currentPicture, pictures[1]);
+        QVERIFY(frame->dispatch().displayMode != display_mode::kNothing);
+    }
+
     // The problems and the chart fill in while the parse runs, the row selected staying
     // selected, and end as the whole stream's list.
     void problemsAreListedWhileTheParseRuns() {
