@@ -35,9 +35,11 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== ThreadSanitizer (concurrent tree access, pause)"
 cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBITLOUPE_TSAN=ON \
   -DCMAKE_CXX_FLAGS="-O1" -DCMAKE_CXX_FLAGS_DEBUG="-g1" >/dev/null
-cmake --build "$top/build-tsan" -j "$jobs" --target engine_tests model_tests
+cmake --build "$top/build-tsan" -j "$jobs" --target engine_tests model_tests problems_tests
 TSAN_OPTIONS=halt_on_error=1 "$top/build-tsan/tests/engine_tests" \
   --gtest_filter='*Thread*:*Concurrent*:*WhileWriter*:*Pause*:*HandsOver*'
+# The figures and problems read while a parse waits at its gate, step by step.
+TSAN_OPTIONS=halt_on_error=1 "$top/build-tsan/tests/problems_tests" --gtest_filter='*KeptUp*'
 TSAN_OPTIONS="halt_on_error=1 suppressions=$top/tests/tsan-qt.supp" "$top/build-tsan/tests/model_tests"
 echo "== fuzzing (clang, libFuzzer; ${FUZZ_SECONDS:-30} s per target, then the saved inputs)"
 "$top/tools/fuzz.sh" -t "${FUZZ_SECONDS:-30}"
