@@ -130,7 +130,7 @@ struct ProblemFinder::State {
     bool haveSystemHeader = false;
     int64_t lastScr = -1;
     std::set<int> unannounced;
-    size_t videoPacketsDone = 0;
+    int64_t videoId = -1;  // the first video stream's
     int64_t lastPts = -1;
 };
 
@@ -609,7 +609,7 @@ class Finder {
     }
 
     // The packs (top-level items) once another follows them or nothing more comes, each walked
-    // once; then the video packets' stamps noted since the last update.
+    // once.
     void SystemLayer(bool ended) {
         if (!stream_.systemItem || !tree_.IsValid(stream_.systemItem)) return;
         TreeItem pack = st_.lastPack ? tree_.GetNextSiblingItem(st_.lastPack)
@@ -618,20 +618,6 @@ class Finder {
             if (!ended && !tree_.GetNextSiblingItem(pack)) break;
             Pack(pack);
             st_.lastPack = pack;
-        }
-        const auto& packets = stream_.videoPacketTimes;
-        for (; st_.videoPacketsDone < packets.size(); ++st_.videoPacketsDone) {
-            const auto& packet = packets[st_.videoPacketsDone];
-            if (packet.pts < 0) continue;
-            // Reordering moves a picture's stamp back by a few periods; more is an error.
-            if (st_.lastPts >= 0 && packet.pts + 90000 < st_.lastPts) {
-                std::vector<TreeItem> path = ItemPathAt(tree_, packet.payloadStart * 8);
-                TreeItem at = 0;
-                for (TreeItem i : path)
-                    if (KindOf(tree_.GetItemData(i)) == ItemKind::PesPacket) at = i;
-                Add("pts-backwards", "The video's PTS goes back by over a second", at);
-            }
-            st_.lastPts = std::max(st_.lastPts, packet.pts);
         }
     }
 
@@ -699,6 +685,18 @@ class Finder {
         const int64_t pts = f.pts, dts = f.dts, id = f.id;
         if (pts >= 0 && dts > pts)
             Add("dts-after-pts", "The packet's DTS is later than its PTS", packet);
+        // The video stream the parse follows is the first one; its stamps go forward.
+        // Reordering moves a picture's stamp back by a few periods; more is a jump back, told
+        // once: the stamps after it are read against it.
+        if (st_.videoId < 0 && id >= 0xE0 && id <= 0xEF) st_.videoId = id;
+        if (id == st_.videoId && pts >= 0) {
+            if (st_.lastPts >= 0 && pts + 90000 < st_.lastPts) {
+                Add("pts-backwards", "The video's PTS goes back by over a second", packet);
+                st_.lastPts = pts;
+            } else {
+                st_.lastPts = std::max(st_.lastPts, pts);
+            }
+        }
         // Padding and the map need no announcement; every other stream does, once reported.
         // 0xB8 in the header stands for every audio stream, 0xB9 for every video stream.
         const auto& announced = st_.announced;
