@@ -176,6 +176,9 @@ void ModelBuffer(std::vector<PictureStats>& pictures, double bitRate, double buf
         p.overflow = constant && fullness > bufferSize + 1;
         p.underflow = size > fullness + 1;
         p.disagrees = p.stated >= 0 && std::abs(p.stated - fullness) > 0.01 * bufferSize;
+        // After a fault (bits lost or added, a wrong vbv_delay) the model takes up the stream's
+        // own account again: each fault is told at its picture, not at every picture after it.
+        if (constant && p.disagrees) fullness = p.stated;
         fullness = std::max(0.0, fullness - size);
         p.bufferAfter = fullness;
         const double own = DisplayPeriods(p, true);
