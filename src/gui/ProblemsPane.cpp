@@ -26,18 +26,6 @@ namespace {
 
 constexpr int kColumnCount = 5;
 
-const char* SeverityWord(Severity s) {
-    switch (s) {
-        case Severity::kError:
-            return "Error";
-        case Severity::kWarning:
-            return "Warning";
-        case Severity::kNote:
-            return "Note";
-    }
-    return "";
-}
-
 QString OffsetText(uint64_t offset) {
     return QStringLiteral("0x") + QString::number(offset, 16).toUpper();
 }
@@ -219,8 +207,11 @@ class ProblemsModel : public QAbstractTableModel {
     QString Text(int row, int column) const {
         const Problem& p = At(row);
         switch (column) {
-            case ProblemsPane::kSeverityColumn:
-                return QString::fromLatin1(SeverityWord(p.severity));
+            case ProblemsPane::kSeverityColumn: {
+                QString word = QString::fromLatin1(SeverityName(p.severity));
+                word[0] = word[0].toUpper();
+                return word;
+            }
             case ProblemsPane::kCodeColumn:
                 return Code(row);
             case ProblemsPane::kMessageColumn:

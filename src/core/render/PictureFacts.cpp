@@ -357,14 +357,22 @@ int64_t PicturePts(const TreeStore& tree, const CStreamState& stream, TreeItem p
     return packet->pts;
 }
 
+double FrameRateOf(int frameRateCode) {
+    static constexpr double kRates[9] = {0,  24000.0 / 1001, 24, 25, 30000.0 / 1001, 30,
+                                         50, 60000.0 / 1001, 60};
+    return frameRateCode >= 1 && frameRateCode <= 8 ? kRates[frameRateCode] : 25.0;
+}
+
+double FrameRateOf(const SequenceParameters& sequence) {
+    return FrameRateOf(sequence.frame_rate_code) *
+           ((sequence.frame_rate_extension_n + 1.0) / (sequence.frame_rate_extension_d + 1.0));
+}
+
 std::string PictureTimeText(const TreeStore& tree, const CStreamState& stream, TreeItem picture) {
     const auto p = stream.pictureRecords.find(picture);
     if (p == stream.pictureRecords.end()) return {};
-    static constexpr double kRates[9] = {0,  24000.0 / 1001, 24, 25, 30000.0 / 1001, 30,
-                                         50, 60000.0 / 1001, 60};
     const SequenceParameters* own = stream.SequenceOf(p->second);
-    const int code = own ? own->frame_rate_code : stream.frame_rate_code;
-    const double rate = code >= 1 && code <= 8 ? kRates[code] : 25.0;
+    const double rate = FrameRateOf(own ? own->frame_rate_code : stream.frame_rate_code);
     const int tr = p->second.temporal_reference;
 
     // A picture without a stamp of its own is timed from the stamped picture of its GOP nearest

@@ -92,6 +92,11 @@ int64_t PicturePts(const TreeStore& tree, const CStreamState& stream, TreeItem p
 // frame rate; empty without either.
 std::string PictureTimeText(const TreeStore& tree, const CStreamState& stream, TreeItem picture);
 
+// Frames a second of frame_rate_code (25 for a code without one), and of a sequence's code
+// with its frame_rate_extension_n and _d.
+double FrameRateOf(int frameRateCode);
+double FrameRateOf(const SequenceParameters& sequence);
+
 // The picture items of the video stream in stream order (below GOP items or directly).
 std::vector<TreeItem> AllPictures(const TreeStore& tree, const CStreamState& stream);
 // The next (step 1) or previous (step -1) I picture from the picture `from`, 0 when none.

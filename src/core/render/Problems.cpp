@@ -265,7 +265,7 @@ class Finder {
             if (p.type == video_tables::kPictureI || p.type == video_tables::kPictureP)
                 st_.seenReference = true;
             Macroblocks(p, mpeg2);
-            FCodes(p, rec == stream_.pictureRecords.end() ? nullptr : &rec->second);
+            FCodes(p);
             Buffer(p);
         }
         st_.picturesDone = std::max(st_.picturesDone, checked);
@@ -527,11 +527,6 @@ class Finder {
         }
         const LevelLimits* lim = LimitsOf(pl);
         if (!lim) return;
-        static constexpr double kRates[9] = {0,  24000.0 / 1001, 24, 25, 30000.0 / 1001, 30,
-                                             50, 60000.0 / 1001, 60};
-        const double rate =
-            (q.frame_rate_code >= 1 && q.frame_rate_code <= 8 ? kRates[q.frame_rate_code] : 25.0) *
-            (q.frame_rate_extension_n + 1.0) / (q.frame_rate_extension_d + 1.0);
         char text[160];
         auto over = [&](const char* what, double value, double limit) {
             if (value <= limit) return;
@@ -541,7 +536,7 @@ class Finder {
         };
         over("horizontal_size", q.horizontal_size, lim->width);
         over("vertical_size", q.vertical_size, lim->height);
-        over("frame rate", rate, lim->frameRate + 0.01);
+        over("frame rate", FrameRateOf(q), lim->frameRate + 0.01);
         // All ones: no bit rate given (a variable rate).
         if (q.bit_rate_value != 0x3FFFF)
             over("bit rate", q.bitRate, static_cast<double>(lim->bitRate));
@@ -549,11 +544,9 @@ class Finder {
     }
 
     // A picture's f_codes against the level of its sequence.
-    void FCodes(const PictureStats& p, const PictureRecord* record) {
+    void FCodes(const PictureStats& p) {
         if (stream_.videoVersion != kMpeg2) return;
-        const SequenceParameters* own = record ? stream_.SequenceOf(*record) : nullptr;
-        const LevelLimits* lim = LimitsOf(own ? own->profile_and_level_indication
-                                              : stream_.profile_and_level_indication);
+        const LevelLimits* lim = LimitsOf(Sequence(p).profile_and_level_indication);
         const auto c = stream_.pictureCodingRecords.find(p.item);
         if (!lim || c == stream_.pictureCodingRecords.end()) return;
         for (int s = 0; s < 2; ++s) {

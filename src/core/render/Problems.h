@@ -75,8 +75,8 @@ class ProblemFinder {
 };
 
 // The problems of the stream as parsed so far, in file order (problems of the same place in the
-// order of the checks). The caller holds the tree's lock while the parse is stopped or paused;
-// `stats` are the stream's figures (GatherStreamStats).
+// order of ProblemCodes()): one update of a ProblemFinder. The caller holds the tree's lock while
+// the parse is stopped or paused; `stats` are the stream's figures (GatherStreamStats).
 std::vector<Problem> FindProblems(const TreeStore& tree, const CStreamState& stream,
                                   const StreamStats& stats);
 

@@ -14,9 +14,6 @@ namespace bitloupe {
 
 namespace {
 
-constexpr double kFrameRates[9] = {0,  24000.0 / 1001, 24, 25, 30000.0 / 1001, 30,
-                                   50, 60000.0 / 1001, 60};
-
 // Video bits in [start, end): in a program stream only those of the followed stream's payloads.
 uint64_t VideoBits(const CStreamState& stream, uint64_t start, uint64_t end) {
     if (end <= start) return 0;
@@ -199,10 +196,7 @@ void StatsGatherer::Reset() {
 bool StatsGatherer::Update(const TreeStore& tree, const CStreamState& stream, uint64_t fileBytes,
                            bool ended) {
     StreamStats& stats = stats_;
-    const int rateCode = stream.frame_rate_code;
-    stats.frameRate = rateCode >= 1 && rateCode <= 8 ? kFrameRates[rateCode] : 25.0;
-    stats.frameRate *=
-        (stream.frame_rate_extension_n + 1.0) / (stream.frame_rate_extension_d + 1.0);
+    stats.frameRate = FrameRateOf(stream);
     stats.bufferSize = static_cast<double>(stream.vbvSize) * 1024.0;
     const bool mpeg2 = stream.videoVersion == kMpeg2;
 
