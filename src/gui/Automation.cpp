@@ -785,7 +785,7 @@ std::string AutomationReport(CMainFrame& frame) {
             : dialog->IsPaused() ? "\"paused\""
                                  : "\"running\"") +
            ", \"parseOffset\": " + std::to_string(dialog->ProgressOffset());
-    if (frame.ChartShown() || frame.SummaryShown() || frame.ProblemsShown()) {
+    if (frame.StatsShown()) {
         // The last catching up of the figures with the parse, and how many came while it ran.
         char text[96];
         std::snprintf(text, sizeof text, ", \"statsMs\": %.1f, \"liveStatsRefreshes\": %d",

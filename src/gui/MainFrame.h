@@ -131,6 +131,8 @@ class CMainFrame : public QMainWindow {
     void ShowStatsDocks(bool chart, bool summary);
     bool ChartShown() const;
     bool SummaryShown() const;
+    // Whether the chart, the summary or the problems are shown: their figures are kept up.
+    bool StatsShown() const;
     // Brings the chart, summary and problems up to the parse (kCatchUp reads only what it added
     // since), or gathers them again from the whole tree (kAgain).
     enum class StatsRefresh { kCatchUp, kAgain };

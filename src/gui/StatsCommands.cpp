@@ -90,8 +90,12 @@ bool CMainFrame::SummaryShown() const {
     return summaryDock_ && summaryDock_->isVisible();
 }
 
+bool CMainFrame::StatsShown() const {
+    return ChartShown() || SummaryShown() || ProblemsShown();
+}
+
 void CMainFrame::RefreshStats(StatsRefresh how) {
-    if (!ChartShown() && !SummaryShown() && !ProblemsShown()) return;
+    if (!StatsShown()) return;
     const bool running = WorkerBusy();
     // A parse of one picture's macroblocks changes its figures: they are gathered again once
     // it has ended.
@@ -151,7 +155,7 @@ void CMainFrame::ShowStats(bool always) {
 }
 
 void CMainFrame::RefreshStatsOfPicture(TreeItem picture) {
-    if (!ChartShown() && !SummaryShown() && !ProblemsShown()) return;
+    if (!StatsShown()) return;
     if (WorkerBusy()) return;
     QElapsedTimer clock;
     clock.start();
@@ -168,8 +172,7 @@ void CMainFrame::RefreshStatsOfPicture(TreeItem picture) {
 }
 
 void CMainFrame::RefreshStatsWhileParsing() {
-    if (!WorkerBusy() || onDemand_ || (!ChartShown() && !SummaryShown() && !ProblemsShown()))
-        return;
+    if (!WorkerBusy() || onDemand_ || !StatsShown()) return;
     // Four times a second, and not more than a fifth of the time: what every catching up costs
     // (the chart and the summary of all pictures) grows with the stream.
     const double interval = std::max(kLiveStatsMs, 5 * lastStatsMs_);
